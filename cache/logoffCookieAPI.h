@@ -1,0 +1,21 @@
+// The logoff cookie cache: its start-up and the two entry points that the
+// request handlers call.
+#pragma once
+
+#include <cstdint>
+
+// Records the cache start time and draws the cookie salt. Called once by the
+// worker before any request is read.
+void initLogoffCookieCache();
+
+// 1 when the cookie counts as logged off, 0 otherwise. `cookieText` and
+// `cookieBytes` point at 64-byte fields, `cookieAttributes` at the 840-byte
+// record of the request.
+int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieBytes,
+                                   int32_t creationTime, int32_t timeOffset,
+                                   const char* cookieAttributes);
+
+// Records a logged-off cookie. Note the argument order: `lastUseTime` first.
+void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
+                                int32_t lastUseTime, int32_t creationTime, int32_t timeOffset,
+                                const char* cookieAttributes, int32_t cookieKind);

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test, then
+# configures and builds. Sourced by run.sh and test.sh.
+#   LC_BUILD_DIR   build directory (default: build)
+#   LC_CMAKE_ARGS  extra arguments for the configure step
+set -euo pipefail
+
+lc_install_missing() {
+    local missing=()
+    command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+    command -v g++ >/dev/null 2>&1 || missing+=(g++)
+    command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+    [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
+    [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+    if [ "${#missing[@]}" -gt 0 ]; then
+        echo "installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    fi
+}
+
+lc_build() {
+    local build_dir="${LC_BUILD_DIR:-build}"
+    # shellcheck disable=SC2086
+    cmake -S . -B "$build_dir" -G Ninja ${LC_CMAKE_ARGS:-} >/dev/null
+    cmake --build "$build_dir" "$@"
+}

@@ -1,0 +1,82 @@
+#include "service/listenSocket.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "diag/traceLog.h"
+#include "service/logoffCookieAPIServer.h"
+
+namespace {
+
+constexpr int kListenBacklog = 128;
+
+// One way of failing for every step: the call's name and the system's reason,
+// to the trace and to stderr.
+int failSetup(const char* call, int fd, bool removeFile, const char* path) {
+    int error = errno;
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s failed on %s: %s", call, path,
+              std::strerror(error));
+    std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s failed on %s: %s\n", call, path,
+                 std::strerror(error));
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (removeFile) {
+        unlink(path);
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool composeSocketPath(char* path, size_t capacity, char* error, size_t errorCapacity) {
+    const char* installPath = std::getenv("WA_INSTALL_PATH");
+    if (installPath == nullptr || *installPath == '\0') {
+        std::snprintf(error, errorCapacity,
+                      "WA_INSTALL_PATH is not set; it must name the directory of the socket file.");
+        return false;
+    }
+    int length = std::snprintf(path, capacity, "%s/%s", installPath, kSocketFileName);
+    if (length < 0 || static_cast<size_t>(length) > kMaxSocketPathLength ||
+        static_cast<size_t>(length) >= capacity) {
+        std::snprintf(error, errorCapacity,
+                      "socket path under WA_INSTALL_PATH is too long (%d characters, at most %zu).",
+                      length, kMaxSocketPathLength);
+        return false;
+    }
+    return true;
+}
+
+int createListeningSocket(const char* path) {
+    unlink(path);
+
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) {
+        return failSetup("socket", -1, false, path);
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        return failSetup("bind", fd, false, path);
+    }
+
+    char chmodCommand[512];
+    std::snprintf(chmodCommand, sizeof chmodCommand, "chmod 777 %s", path);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- chmod command: %s", chmodCommand);
+    // chmod(2) on the path itself: the path comes from the environment, and a
+    // shell would interpret it.
+    if (chmod(path, 0777) != 0) {
+        return failSetup("chmod", fd, true, path);
+    }
+    if (listen(fd, kListenBacklog) != 0) {
+        return failSetup("listen", fd, true, path);
+    }
+    return fd;
+}

@@ -1,0 +1,5 @@
+#include "service/logoffCookieAPIServer.h"
+
+int main() {
+    logoffCookieAPI_ServerMain();
+}

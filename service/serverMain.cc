@@ -1,0 +1,177 @@
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cache/logoffCookieAPI.h"
+#include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/traceLog.h"
+#include "service/listenSocket.h"
+#include "service/logoffCookieAPIServer.h"
+#include "service/serviceSignals.h"
+#include "service/singleInstance.h"
+
+namespace {
+
+constexpr int kDescriptorsExamined = 1024;
+constexpr size_t kPathBufferSize = 512;
+
+void installStopHandlers() {
+    installSignalHandler(SIGINT, logoffCookieAPI_signalHandler);
+    installSignalHandler(SIGUSR1, logoffCookieAPI_signalHandler);
+    installSignalHandler(SIGTERM, logoffCookieAPI_signalHandler);
+}
+
+void unblockStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+// Exits with 1 when no socket path can be made from the environment: without
+// it the worker could only fail later, after the caller was told all is well.
+void requireSocketPath(char* socketPath) {
+    char error[256];
+    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error)) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error);
+        std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error);
+        std::exit(1);
+    }
+}
+
+// Ends the launcher with the pid of an instance that already runs, if any.
+void exitIfAnotherInstanceRuns(pid_t self) {
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- checkserver: %s.", checkserver);
+    std::fprintf(stderr, "%s\n", checkserver);
+
+    pid_t running = findRunningInstance("/proc", kServiceProcessName, self);
+    if (running == kProcUnreadable) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- popen failed on checkserver.");
+        std::fprintf(stderr, "pipe failed\n");
+        std::exit(1);
+    }
+    if (running == kNoInstance) {
+        return;
+    }
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- pid obtained on fscanf of checkserver: %d.",
+              static_cast<int>(running));
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- Scanned pid, %d, is NOT equal to current pid, %d, "
+              "so we do a printf of pid to whomever is listening and exit.",
+              static_cast<int>(running), static_cast<int>(self));
+    std::printf("%d\n", static_cast<int>(running));
+    std::exit(0);
+}
+
+// Inherited files and sockets would stay open for the daemon's whole life;
+// pipes, terminals and devices are the caller's and stay.
+void closeInheritedDescriptors(pid_t self) {
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- Closing file descriptors for pid: %d.",
+              static_cast<int>(self));
+    for (int fd = 0; fd < kDescriptorsExamined; ++fd) {
+        if (fd == STDOUT_FILENO || fd == STDERR_FILENO) {
+            continue;
+        }
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISSOCK(info.st_mode))) {
+            close(fd);
+            std::fprintf(stderr, " close file descriptor %d \n", fd);
+        }
+    }
+}
+
+[[noreturn]] void runMonitor(pid_t self) {
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- After fork for signal setup.  I'm, %d, forked child "
+              "is, %d",
+              static_cast<int>(self), static_cast<int>(ServicePid2));
+    installStopHandlers();
+    installSignalHandler(SIGUSR1, logoffCookieAPI_resetHandler);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- About to wait on ServicePid2: %d",
+              static_cast<int>(ServicePid2));
+
+    int status = 0;
+    pid_t result = wait(&status);
+    while (result != ServicePid2) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_ServerMain() -- Wait for ServicePid2 not equal, with value: %d.",
+                  static_cast<int>(result));
+        std::fprintf(stderr, "wait error %d status %d \n", static_cast<int>(result), status);
+        result = wait(&status);
+    }
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- Wait for ServicePid2, %d, finally ended.  I'm pid, "
+              "%d",
+              static_cast<int>(ServicePid2), static_cast<int>(self));
+    std::exit(0);
+}
+
+[[noreturn]] void runWorker(pid_t self, const char* socketPath) {
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- I'm the REAL Work-horse pid, %d, with MORE signal "
+              "setup to go FORTH and DO",
+              static_cast<int>(self));
+    installStopHandlers();
+    startWorkerSignalThread();
+    // A client that goes away before its reply is written must not end the worker.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    initLogoffCookieCache();
+    setHashKeySeed();
+
+    int fd_socket = createListeningSocket(socketPath);
+    if (fd_socket < 0) {
+        std::exit(1);
+    }
+    logoffCookieAPI_clientLoop(fd_socket);
+}
+
+}  // namespace
+
+void logoffCookieAPI_ServerMain() {
+    std::printf("logoffCookieAPI_ServerMain() -- Starting.\n");
+    // Flushed now so that forked children do not carry the line again.
+    std::fflush(stdout);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- Starting.");
+
+    unblockStopSignals();
+    installStopHandlers();
+
+    pid_t self = getpid();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- ORIGINAL PID: %d.",
+              static_cast<int>(self));
+
+    char socketPath[kPathBufferSize];
+    requireSocketPath(socketPath);
+    exitIfAnotherInstanceRuns(self);
+    closeInheritedDescriptors(self);
+
+    std::fflush(nullptr);
+    pid_t monitor = fork();
+    if (monitor != 0) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_ServerMain() -- I parent, %d, just forked to get child, %d.  I "
+                  "will printf to listening party and exit",
+                  static_cast<int>(self), static_cast<int>(monitor));
+        std::printf("%d\n", static_cast<int>(monitor));
+        std::exit(0);
+    }
+
+    self = getpid();
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- Continuing on for pid, %d, to setup signals.",
+              static_cast<int>(self));
+    std::fflush(nullptr);
+    ServicePid2 = fork();
+    if (ServicePid2 != 0) {
+        runMonitor(self);
+    }
+    runWorker(getpid(), socketPath);
+}

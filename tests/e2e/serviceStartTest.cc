@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <string>
+
+#include "tests/support/serviceProcess.h"
+
+namespace lctest {
+namespace {
+
+constexpr const char* kStartLine = "logoffCookieAPI_ServerMain() -- Starting.";
+
+bool endedWithStatusZero(std::optional<int> status) {
+    return status && (*status == kStatusUnknown || (WIFEXITED(*status) && WEXITSTATUS(*status) == 0));
+}
+
+TEST(ServiceStart, PrintsStartLineAndMonitorPidThenServesOnSocketOpenToAll) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    struct stat info {};
+    ASSERT_EQ(stat(service.socketPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0777u);
+    EXPECT_NE(service.monitorPid(), service.workerPid());
+
+    std::string trace = service.readTrace();
+    EXPECT_NE(trace.find("logoffCookieAPI_ServerMain() -- chmod command: chmod 777 " +
+                         service.socketPath()),
+              std::string::npos);
+    EXPECT_NE(trace.find("I'm the REAL Work-horse pid, " + std::to_string(service.workerPid())),
+              std::string::npos);
+}
+
+TEST(ServiceStart, LauncherWritesExactlyTheStartLineAndOnePidLine) {
+    ServiceProcess service;
+    LaunchResult result = service.launch();
+    ASSERT_TRUE(result.exitedWith(0));
+    ASSERT_EQ(result.stdoutLines.size(), 2u);
+    EXPECT_EQ(result.stdoutLines[0], kStartLine);
+    pid_t monitor = result.printedPid();
+    ASSERT_GT(monitor, 0);
+    // Adopt what was started so the fixture stops it by pid.
+    ASSERT_TRUE(service.waitForSocket(10s));
+    kill(monitor, SIGTERM);
+    EXPECT_TRUE(service.waitForExit(monitor, 15s).has_value());
+}
+
+TEST(ServiceStart, StaleSocketFileIsReplaced) {
+    ServiceProcess service;
+    { std::ofstream(service.socketPath()) << "left over"; }
+    chmod(service.socketPath().c_str(), 0600);
+    ASSERT_TRUE(service.start());
+    struct stat info {};
+    ASSERT_EQ(stat(service.socketPath().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0777u);
+}
+
+TEST(ServiceStart, SecondStartPrintsRunningPidAndForksNothing) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    std::vector<pid_t> before = ServiceProcess::runningInstances();
+
+    LaunchResult second = service.launch();
+    EXPECT_TRUE(second.exitedWith(0));
+    ASSERT_EQ(second.stdoutLines.size(), 2u);
+    EXPECT_EQ(second.stdoutLines[0], kStartLine);
+    pid_t printed = second.printedPid();
+    EXPECT_TRUE(printed == service.monitorPid() || printed == service.workerPid()) << printed;
+    EXPECT_EQ(ServiceProcess::runningInstances(), before);
+    EXPECT_NE(service.readTrace().find("is NOT equal to current pid"), std::string::npos);
+}
+
+TEST(ServiceSignals, TermToMonitorEndsBothProcesses) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+    kill(monitor, SIGTERM);
+    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
+    EXPECT_TRUE(service.waitForExit(worker, 10s).has_value());
+    EXPECT_NE(service.readStderr().find("signal 15 received\n"), std::string::npos);
+}
+
+TEST(ServiceSignals, ResetToMonitorEndsBothProcesses) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+    kill(monitor, SIGUSR1);
+    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
+    EXPECT_TRUE(service.waitForExit(worker, 10s).has_value());
+    EXPECT_NE(service.readStderr().find("reset 10 received\n"), std::string::npos);
+}
+
+TEST(ServiceSignals, TermToWorkerEndsWorkerThenMonitor) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+    kill(worker, SIGTERM);
+    EXPECT_TRUE(service.waitForExit(worker, 15s).has_value());
+    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 15s)));
+    EXPECT_NE(service.readStderr().find("signal 15 received\n"), std::string::npos);
+    EXPECT_NE(service.readTrace().find("Wait for ServicePid2, " + std::to_string(worker) +
+                                       ", finally ended."),
+              std::string::npos);
+}
+
+TEST(ServiceEnvironment, MissingInstallPathExitsOneWithoutPidLine) {
+    ServiceProcess service;
+    for (const char* value : std::initializer_list<const char*>{"", nullptr}) {
+        EnvChanges env = {{"WA_INSTALL_PATH",
+                           value ? std::optional<std::string>(value) : std::nullopt}};
+        LaunchResult result = service.launch(env);
+        EXPECT_TRUE(result.exitedWith(1));
+        ASSERT_EQ(result.stdoutLines.size(), 1u);
+        EXPECT_EQ(result.stdoutLines[0], kStartLine);
+    }
+    EXPECT_NE(service.readStderr().find("WA_INSTALL_PATH is not set"), std::string::npos);
+    EXPECT_TRUE(ServiceProcess::runningInstances().empty());
+}
+
+TEST(ServiceEnvironment, SocketPathTooLongExitsOne) {
+    ServiceProcess service;
+    std::string longPath = service.installPath() + "/" + std::string(100, 'd');
+    LaunchResult result = service.launch({{"WA_INSTALL_PATH", longPath}});
+    EXPECT_TRUE(result.exitedWith(1));
+    EXPECT_EQ(result.stdoutLines.size(), 1u);
+    EXPECT_NE(service.readStderr().find("too long"), std::string::npos);
+}
+
+TEST(ServiceEnvironment, UnusableInstallDirectoryEndsWorkerWithReason) {
+    ServiceProcess service;
+    LaunchResult result = service.launch({{"WA_INSTALL_PATH", service.installPath() + "/absent"}});
+    EXPECT_TRUE(result.exitedWith(0));
+    pid_t monitor = result.printedPid();
+    ASSERT_GT(monitor, 0);
+    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
+    EXPECT_NE(service.readStderr().find("bind failed on " + service.installPath() + "/absent"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace lctest

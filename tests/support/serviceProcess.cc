@@ -1,0 +1,348 @@
+#include "tests/support/serviceProcess.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace lctest {
+namespace {
+
+constexpr const char* kHostLockPath = "/tmp/VOKLogoffCookieService.tests.lock";
+
+using Clock = std::chrono::steady_clock;
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> buildEnvironment(const std::string& installPath, const EnvChanges& changes) {
+    EnvChanges all = {{"WA_INSTALL_PATH", installPath},
+                      {"VOKTRACELEVEL", "14"},
+                      {"VOKTRACEDEST", installPath + "/trace.log"}};
+    all.insert(all.end(), changes.begin(), changes.end());
+
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& change : all) {
+            replaced = replaced || change.first == name;
+        }
+        if (!replaced) {
+            result.push_back(text);
+        }
+    }
+    for (const auto& [name, value] : all) {
+        // A later change of the same name wins.
+        std::erase_if(result, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+        if (value) {
+            result.push_back(name + "=" + *value);
+        }
+    }
+    return result;
+}
+
+// Reads lines until the writer closes or `count` lines arrived; the service's
+// monitor and worker keep standard output open, so EOF cannot be awaited.
+std::vector<std::string> readLines(int fd, size_t count, std::chrono::milliseconds timeout) {
+    std::vector<std::string> lines;
+    std::string pending;
+    auto deadline = Clock::now() + timeout;
+    while (lines.size() < count && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) {
+            continue;
+        }
+        char buffer[512];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            lines.push_back(pending.substr(0, end));
+            pending.erase(0, end + 1);
+        }
+    }
+    if (!pending.empty()) {
+        lines.push_back(pending);
+    }
+    return lines;
+}
+
+std::optional<pid_t> parentOf(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    char state = 0;
+    int parent = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2 || state == 'Z') {
+        return std::nullopt;
+    }
+    return parent;
+}
+
+std::vector<pid_t> allPids() {
+    std::vector<pid_t> pids;
+    if (DIR* dir = opendir("/proc")) {
+        while (dirent* entry = readdir(dir)) {
+            char* end = nullptr;
+            long value = std::strtol(entry->d_name, &end, 10);
+            if (*end == '\0' && value > 0) {
+                pids.push_back(static_cast<pid_t>(value));
+            }
+        }
+        closedir(dir);
+    }
+    return pids;
+}
+
+bool isAlive(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' &&
+           stat[close + 2] != 'X';
+}
+
+}  // namespace
+
+bool LaunchResult::exitedWith(int code) const {
+    return waitStatus != -1 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == code;
+}
+
+pid_t LaunchResult::printedPid() const {
+    if (stdoutLines.size() < 2) {
+        return -1;
+    }
+    char* end = nullptr;
+    long value = std::strtol(stdoutLines[1].c_str(), &end, 10);
+    return (*end == '\0' && !stdoutLines[1].empty()) ? static_cast<pid_t>(value) : -1;
+}
+
+ServiceProcess::ServiceProcess() {
+    lockFd_ = open(kHostLockPath, O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    if (lockFd_ >= 0) {
+        flock(lockFd_, LOCK_EX);
+    }
+    // Monitor and worker outlive the launcher; as subreaper this process gets
+    // them back and can read their exit status.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    char pattern[] = "/tmp/lc-e2e-XXXXXX";
+    if (char* dir = mkdtemp(pattern)) {
+        installPath_ = dir;
+    }
+}
+
+ServiceProcess::~ServiceProcess() {
+    if (monitor_ > 0 || worker_ > 0) {
+        stop();
+        killRemaining();
+    }
+    std::error_code ignored;
+    if (!installPath_.empty()) {
+        std::filesystem::remove_all(installPath_, ignored);
+    }
+    if (lockFd_ >= 0) {
+        close(lockFd_);
+    }
+}
+
+LaunchResult ServiceProcess::launch(const EnvChanges& env) {
+    LaunchResult result;
+    std::vector<std::string> environment = buildEnvironment(installPath_, env);
+    std::vector<char*> envp;
+    for (auto& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return result;
+    }
+    int err = open(stderrPath().c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0644);
+    pid_t launcher = fork();
+    if (launcher == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, STDIN_FILENO);
+        char* argv[] = {const_cast<char*>(LC_SERVICE_BINARY), nullptr};
+        execve(LC_SERVICE_BINARY, argv, envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err);
+    result.stdoutLines = readLines(out[0], 2, 10s);
+    close(out[0]);
+    if (launcher > 0) {
+        waitpid(launcher, &result.waitStatus, 0);
+    }
+    return result;
+}
+
+bool ServiceProcess::start(const EnvChanges& env) {
+    LaunchResult result = launch(env);
+    EXPECT_TRUE(result.exitedWith(0)) << "launcher status " << result.waitStatus;
+    EXPECT_EQ(result.stdoutLines.size(), 2u);
+    monitor_ = result.printedPid();
+    if (monitor_ <= 0) {
+        ADD_FAILURE() << "no pid line; stderr: " << readStderr();
+        return false;
+    }
+    std::optional<pid_t> worker = findChild(monitor_, 5s);
+    if (!worker) {
+        ADD_FAILURE() << "no worker under monitor " << monitor_;
+        return false;
+    }
+    worker_ = *worker;
+    if (!waitForSocket(10s)) {
+        ADD_FAILURE() << "socket never appeared; stderr: " << readStderr();
+        return false;
+    }
+    return true;
+}
+
+bool ServiceProcess::stop(std::chrono::milliseconds timeout) {
+    if (monitor_ > 0 && isAlive(monitor_)) {
+        kill(monitor_, SIGTERM);
+    }
+    bool ended = true;
+    for (pid_t* pid : {&monitor_, &worker_}) {
+        if (*pid > 0) {
+            ended = waitForExit(*pid, timeout).has_value() && ended;
+        }
+    }
+    if (ended) {
+        monitor_ = worker_ = -1;
+    }
+    return ended;
+}
+
+void ServiceProcess::killRemaining() {
+    for (pid_t pid : {worker_, monitor_}) {
+        if (pid > 0 && isAlive(pid)) {
+            kill(pid, SIGKILL);
+            waitForExit(pid, 5s);
+        }
+    }
+    monitor_ = worker_ = -1;
+}
+
+std::optional<int> ServiceProcess::waitForExit(pid_t pid, std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped == pid) {
+            return status;
+        }
+        if (reaped < 0 && errno == ECHILD && !isAlive(pid)) {
+            return kStatusUnknown;
+        }
+        if (Clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+std::optional<pid_t> ServiceProcess::findChild(pid_t parent, std::chrono::milliseconds timeout) const {
+    auto deadline = Clock::now() + timeout;
+    do {
+        for (pid_t pid : allPids()) {
+            if (parentOf(pid) == parent) {
+                return pid;
+            }
+        }
+        std::this_thread::sleep_for(5ms);
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+}
+
+bool ServiceProcess::waitForSocket(std::chrono::milliseconds timeout) const {
+    auto deadline = Clock::now() + timeout;
+    do {
+        struct stat info {};
+        if (stat(socketPath().c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+            int fd = connectTo(socketPath());
+            if (fd >= 0) {
+                close(fd);
+                return true;
+            }
+        }
+        std::this_thread::sleep_for(5ms);
+    } while (Clock::now() < deadline);
+    return false;
+}
+
+bool ServiceProcess::waitForStderr(const std::string& text, std::chrono::milliseconds timeout) const {
+    auto deadline = Clock::now() + timeout;
+    do {
+        if (readStderr().find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    } while (Clock::now() < deadline);
+    return false;
+}
+
+std::string ServiceProcess::readStderr() const { return readFile(stderrPath()); }
+std::string ServiceProcess::readTrace() const { return readFile(tracePath()); }
+
+std::vector<pid_t> ServiceProcess::runningInstances() {
+    std::vector<pid_t> found;
+    for (pid_t pid : allPids()) {
+        std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+        std::string first = cmdline.substr(0, cmdline.find('\0'));
+        std::string base = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
+        if (base == "VOKLogoffCookieService" && isAlive(pid)) {
+            found.push_back(pid);
+        }
+    }
+    return found;
+}
+
+int connectTo(const std::string& path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace lctest

@@ -1,0 +1,86 @@
+// Runs the real service executable the way its callers do: a fresh
+// WA_INSTALL_PATH, standard output through a pipe, processes stopped by pid.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lctest {
+
+using namespace std::chrono_literals;
+
+// Environment changes for one launch: a value sets the variable, nullopt
+// removes it.
+using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+struct LaunchResult {
+    int waitStatus = -1;  // the launcher's status as waitpid gives it
+    std::vector<std::string> stdoutLines;
+
+    bool exitedWith(int code) const;
+    // The pid line (the second line of standard output), or -1.
+    pid_t printedPid() const;
+};
+
+// A process that ended without our being its parent: its status is unknown.
+inline constexpr int kStatusUnknown = -1;
+
+class ServiceProcess {
+public:
+    // Takes the host-wide test lock (only one instance may run per host),
+    // makes a fresh install directory and adopts orphaned service processes.
+    ServiceProcess();
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    const std::string& installPath() const { return installPath_; }
+    std::string socketPath() const { return installPath_ + "/logoffCookieSocket"; }
+    std::string stderrPath() const { return installPath_ + "/stderr.txt"; }
+    std::string tracePath() const { return installPath_ + "/trace.log"; }
+
+    // Starts the executable and returns once the launcher has ended. Tracing
+    // goes to tracePath() at level 14 unless `env` says otherwise.
+    LaunchResult launch(const EnvChanges& env = {});
+
+    // launch(), then the pids of monitor and worker and the socket ready.
+    // Fails the current test (and returns false) when any of it does not happen.
+    bool start(const EnvChanges& env = {});
+
+    pid_t monitorPid() const { return monitor_; }
+    pid_t workerPid() const { return worker_; }
+
+    // SIGTERM to the monitor; true when both processes ended in time.
+    bool stop(std::chrono::milliseconds timeout = 15s);
+
+    // The wait status of `pid` once it ended (kStatusUnknown when another
+    // process reaped it), nullopt when it still runs after `timeout`.
+    std::optional<int> waitForExit(pid_t pid, std::chrono::milliseconds timeout);
+
+    bool waitForSocket(std::chrono::milliseconds timeout) const;
+    bool waitForStderr(const std::string& text, std::chrono::milliseconds timeout) const;
+    std::string readStderr() const;
+    std::string readTrace() const;
+
+    // The pids of running processes called VOKLogoffCookieService.
+    static std::vector<pid_t> runningInstances();
+
+private:
+    std::optional<pid_t> findChild(pid_t parent, std::chrono::milliseconds timeout) const;
+    void killRemaining();
+
+    int lockFd_ = -1;
+    std::string installPath_;
+    pid_t monitor_ = -1;
+    pid_t worker_ = -1;
+};
+
+// Connects to a local stream socket; -1 on failure.
+int connectTo(const std::string& path);
+
+}  // namespace lctest
