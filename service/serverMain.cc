@@ -98,13 +98,21 @@ void closeInheritedDescriptors(pid_t self) {
               static_cast<int>(ServicePid2));
 
     int status = 0;
-    pid_t result = wait(&status);
+    pid_t result;
+    // A reset interrupts the wait and returns: that is no failure of the wait.
+    auto waitForChild = [&status] {
+        pid_t child;
+        while ((child = wait(&status)) < 0 && errno == EINTR) {
+        }
+        return child;
+    };
+    result = waitForChild();
     while (result != ServicePid2) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_ServerMain() -- Wait for ServicePid2 not equal, with value: %d.",
                   static_cast<int>(result));
         std::fprintf(stderr, "wait error %d status %d \n", static_cast<int>(result), status);
-        result = wait(&status);
+        result = waitForChild();
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- Wait for ServicePid2, %d, finally ended.  I'm pid, "

@@ -96,7 +96,10 @@ void installSignalHandler(int signo, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: an interrupted wait returns, and the monitor's loop
+    // retries it. Sanitizer runtimes deliver a handler only when the
+    // interrupted call returns, which a restarted call never does.
+    action.sa_flags = 0;
     sigaction(signo, &action, nullptr);
 }
 

@@ -13,7 +13,7 @@ extern "C" void logoffCookieAPI_signalHandler(int signo);
 // SIGUSR1 in the monitor: kills the worker and lets the monitor's wait end.
 extern "C" void logoffCookieAPI_resetHandler(int signo);
 
-// Installs `handler` for one signal, restarting interrupted calls.
+// Installs `handler` for one signal. Interrupted calls fail with EINTR.
 void installSignalHandler(int signo, void (*handler)(int));
 
 // The worker's way of stopping: the stop signals are blocked in every thread

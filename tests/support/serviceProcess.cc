@@ -205,6 +205,13 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
     if (launcher > 0) {
         waitpid(launcher, &result.waitStatus, 0);
     }
+    // A printed pid that is now our child is a monitor this launch started
+    // (we adopt orphans); the pid of an instance that ran before is not.
+    pid_t printed = result.printedPid();
+    if (monitor_ <= 0 && printed > 0 && parentOf(printed) == getpid()) {
+        monitor_ = printed;
+        worker_ = findChild(monitor_, 5s).value_or(-1);
+    }
     return result;
 }
 
@@ -212,17 +219,15 @@ bool ServiceProcess::start(const EnvChanges& env) {
     LaunchResult result = launch(env);
     EXPECT_TRUE(result.exitedWith(0)) << "launcher status " << result.waitStatus;
     EXPECT_EQ(result.stdoutLines.size(), 2u);
-    monitor_ = result.printedPid();
-    if (monitor_ <= 0) {
-        ADD_FAILURE() << "no pid line; stderr: " << readStderr();
+    if (monitor_ <= 0 || monitor_ != result.printedPid()) {
+        ADD_FAILURE() << "no new monitor started; stdout pid " << result.printedPid()
+                      << "; stderr: " << readStderr();
         return false;
     }
-    std::optional<pid_t> worker = findChild(monitor_, 5s);
-    if (!worker) {
+    if (worker_ <= 0) {
         ADD_FAILURE() << "no worker under monitor " << monitor_;
         return false;
     }
-    worker_ = *worker;
     if (!waitForSocket(10s)) {
         ADD_FAILURE() << "socket never appeared; stderr: " << readStderr();
         return false;
@@ -283,7 +288,7 @@ std::optional<pid_t> ServiceProcess::findChild(pid_t parent, std::chrono::millis
             }
         }
         std::this_thread::sleep_for(5ms);
-    } while (Clock::now() < deadline);
+    } while (Clock::now() < deadline && isAlive(parent));
     return std::nullopt;
 }
 

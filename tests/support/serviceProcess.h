@@ -45,7 +45,8 @@ public:
     std::string tracePath() const { return installPath_ + "/trace.log"; }
 
     // Starts the executable and returns once the launcher has ended. Tracing
-    // goes to tracePath() at level 14 unless `env` says otherwise.
+    // goes to tracePath() at level 14 unless `env` says otherwise. A monitor
+    // the launch started is remembered and stopped by the destructor.
     LaunchResult launch(const EnvChanges& env = {});
 
     // launch(), then the pids of monitor and worker and the socket ready.
