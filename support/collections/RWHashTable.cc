@@ -1,6 +1,8 @@
 #include "support/collections/RWHashTable.h"
 
+#include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "support/collections/RWSlistCollectables.h"
 
@@ -115,9 +117,10 @@ void RWHashTable::apply(RWapplyCollectable function, void* data) const {
     }
 }
 
-// Two passes: the first creates every bucket list the new array needs, the
-// only step that can fail, so a failure leaves the table as it was; the
-// second moves the existing links over without allocating. Walking the old
+// Two passes: the first hashes every element once, notes its new bucket
+// and creates every bucket list the new array needs, the only steps that
+// can fail, so a failure leaves the table as it was; the second moves the
+// existing links over without allocating or hashing again. Walking the old
 // buckets in order and appending keeps equal elements (which share a
 // bucket in both arrays) in their relative order.
 void RWHashTable::resize(std::uint32_t buckets) {
@@ -125,16 +128,19 @@ void RWHashTable::resize(std::uint32_t buckets) {
         buckets = entries_ > 11 ? static_cast<std::uint32_t>(std::uint64_t{entries_} * 3 / 2) : 16;
     }
     BucketArray fresh(new RWSlistCollectables*[buckets]());
+    std::vector<std::uint32_t> targets;
     try {
+        targets.reserve(entries_);
         for (std::uint32_t index = 0; index < bucketCount_; ++index) {
             const RWSlistCollectables* list = buckets_[index];
             if (list == nullptr) {
                 continue;
             }
             for (RWSlistLink* link = list->firstLink(); link != list->end(); link = link->next) {
-                RWSlistCollectables*& target = fresh[link->element->hash() % buckets];
-                if (target == nullptr) {
-                    target = new RWSlistCollectables;
+                std::uint32_t target = link->element->hash() % buckets;
+                targets.push_back(target);
+                if (fresh[target] == nullptr) {
+                    fresh[target] = new RWSlistCollectables;
                 }
             }
         }
@@ -143,14 +149,14 @@ void RWHashTable::resize(std::uint32_t buckets) {
         throw;
     }
 
+    std::size_t next = 0;
     for (std::uint32_t index = 0; index < bucketCount_; ++index) {
         RWSlistCollectables* list = buckets_[index];
         if (list == nullptr) {
             continue;
         }
         while (list->count() != 0) {
-            RWSlistLink* link = list->unlinkFirst();
-            fresh[link->element->hash() % buckets]->appendLink(link);
+            fresh[targets[next++]]->appendLink(list->unlinkFirst());
         }
     }
     releaseBuckets(buckets_.get(), bucketCount_);

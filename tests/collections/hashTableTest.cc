@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <memory>
+#include <stdexcept>
 
 #include "support/collections/RWHashTable.h"
 #include "support/collections/RWSet.h"
@@ -143,6 +144,39 @@ TEST_F(HashTableTest, ResizeKeepsTheOrderOfEqualElements) {
     table.resize(7);
     EXPECT_EQ(table.remove(newer), older);
     EXPECT_EQ(table.remove(older), newer);
+}
+
+// Stands for any failure during a resize, such as running out of memory.
+class FailingHashElement : public KeyedElement {
+  public:
+    using KeyedElement::KeyedElement;
+    std::uint32_t hash() const override {
+        if (failing) {
+            throw std::runtime_error("hash failed");
+        }
+        return KeyedElement::hash();
+    }
+    bool failing = false;
+};
+
+TEST_F(HashTableTest, FailedResizeLeavesTheTableAsItWas) {
+    RWHashTable table(8);
+    for (std::uint32_t key = 0; key < 40; ++key) {
+        table.insert(element(key));
+    }
+    FailingHashElement failing(100);
+    table.insert(&failing);
+    failing.failing = true;
+    EXPECT_THROW(table.resize(97), std::runtime_error);
+    failing.failing = false;
+
+    EXPECT_EQ(table.buckets(), 8u);
+    EXPECT_EQ(table.entries(), 41u);
+    for (std::uint32_t key = 0; key < 40; ++key) {
+        KeyedElement probe(key);
+        ASSERT_NE(table.find(&probe), nullptr) << key;
+    }
+    EXPECT_EQ(table.find(&failing), &failing);
 }
 
 TEST_F(HashTableTest, ClearReleasesBucketsButNotElements) {
