@@ -14,9 +14,9 @@ namespace {
 // Lock order: contentsMutex, then instanceMutex. Every use of the instance
 // happens under contentsMutex and so does its destruction, so no caller can
 // hold a pointer to an instance that another thread frees.
-pthread_mutex_t instanceMutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_mutex_t contentsMutex = PTHREAD_MUTEX_INITIALIZER;
-std::atomic<RWFactory*> factoryInstance{nullptr};
+constinit pthread_mutex_t instanceMutex = PTHREAD_MUTEX_INITIALIZER;
+constinit pthread_mutex_t contentsMutex = PTHREAD_MUTEX_INITIALIZER;
+constinit std::atomic<RWFactory*> factoryInstance{nullptr};
 
 class MutexGuard {
   public:
