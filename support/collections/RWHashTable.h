@@ -1,0 +1,69 @@
+// A hashed collection of collectables: an array of buckets, each a list of
+// the elements whose hash, modulo the bucket count, selects it. Several
+// equal elements may be held. The table never grows by itself; resize
+// rehashes it into a new bucket count.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "support/collections/RWCollection.h"
+
+class RWSlistCollectables;
+
+// The library-wide default bucket count.
+inline constexpr std::uint32_t DEFAULT_CAPACITY = 64;
+
+// Every operation that takes an element or probe requires it to be non-null:
+// it is asked for its hash.
+class RWHashTable : public RWCollection {
+  public:
+    // A bucket count of 0 gives 2.
+    explicit RWHashTable(std::uint32_t buckets = DEFAULT_CAPACITY);
+    // Holds the same element pointers, in the same bucket count and order.
+    RWHashTable(const RWHashTable& other);
+    RWHashTable& operator=(const RWHashTable&) = delete;
+    ~RWHashTable() override;
+
+    RWCollectable* newInstance() const override;
+    RWCollectable* copy() const override;
+    RWClassID classId() const override;
+
+    // Releases every bucket list (the elements stay alive).
+    void clear() override;
+    std::uint32_t entries() const override { return entries_; }
+    RWCollectable* find(const RWCollectable* probe) const override;
+    // Appends to the element's bucket without looking for an equal one;
+    // returns the element.
+    RWCollectable* insert(RWCollectable* element) override;
+    bool isEmpty() const override { return entries_ == 0; }
+    RWCollectable* remove(const RWCollectable* probe) override;
+    // Visits the elements bucket by bucket, each bucket in insertion order.
+    void apply(RWapplyCollectable function, void* data) const override;
+
+    // Rehashes every element into `buckets` buckets; 0 means entries × 3 / 2
+    // when there are more than 11 entries, else 16. Equal elements keep
+    // their relative order. If memory runs out, the table is unchanged.
+    virtual void resize(std::uint32_t buckets = 0);
+
+    std::uint32_t buckets() const { return bucketCount_; }
+
+    // Removes this very pointer, not merely an element equal to it; returns
+    // it, or nullptr when it is not held.
+    RWCollectable* removeReference(const RWCollectable* element);
+
+  protected:
+    std::uint32_t bucketIndex(const RWCollectable* element) const {
+        return element->hash() % bucketCount_;
+    }
+    RWSlistCollectables* bucket(std::uint32_t index) const { return buckets_[index]; }
+    // Appends to the bucket the caller already selected for `element`.
+    RWCollectable* insertAt(std::uint32_t index, RWCollectable* element);
+
+  private:
+    // Bucket lists come into being on the first insert into their bucket and
+    // go only by clear, resize or destruction; nullptr until then.
+    std::uint32_t bucketCount_;
+    std::unique_ptr<RWSlistCollectables*[]> buckets_;
+    std::uint32_t entries_;
+};

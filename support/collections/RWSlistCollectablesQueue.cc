@@ -1,0 +1,23 @@
+#include "support/collections/RWSlistCollectablesQueue.h"
+
+RWSlistCollectablesQueue::RWSlistCollectablesQueue(const RWSlistCollectablesQueue& other)
+    : RWSlistCollectables() {
+    for (RWSlistLink* link = other.firstLink(); link != other.end(); link = link->next) {
+        if (link->element == nullptr) {
+            break;
+        }
+        append(link->element);
+    }
+}
+
+RWCollectable* RWSlistCollectablesQueue::newInstance() const {
+    return new RWSlistCollectablesQueue;
+}
+
+RWCollectable* RWSlistCollectablesQueue::copy() const {
+    return new RWSlistCollectablesQueue(*this);
+}
+
+RWClassID RWSlistCollectablesQueue::classId() const {
+    return RW_SLIST_COLLECTABLES_QUEUE_CLASS_ID;
+}
