@@ -46,15 +46,6 @@ TEST(Exceptions, CopyAndRethrowKeepTheClassAndText) {
     EXPECT_THROW(RWxmsg("plain").rethrow(), RWxmsg);
 }
 
-TEST(Exceptions, FamilyFollowsTheClassTree) {
-    EXPECT_THROW(throw RWTHRInvalidPointer("x"), RWTHRIllegalUsage);
-    EXPECT_THROW(throw RWTHRBoundsError("x"), RWTHRIllegalUsage);
-    EXPECT_THROW(throw RWTHRThreadNotActive("x"), RWTHRIllegalUsage);
-    EXPECT_THROW(throw RWTHRPermissionError("x"), RWTHRExternalError);
-    EXPECT_THROW(throw RWTHRClosedException("x"), RWTHRxmsg);
-    EXPECT_THROW(throw RWTHRxmsg("x"), RWxmsg);
-}
-
 TEST(PosixFailures, InitialisationFailuresSayWhatRanOut) {
     auto failure =
         caught([] { throwInitFailure("RWMutexLock::init - ", "pthread_mutex_init() - ", EAGAIN); });

@@ -49,21 +49,13 @@ TEST(MutexLock, TryAcquireOfAMutexHeldByAnotherThreadReturnsFalse) {
 }
 
 TEST(MutexLock, DestroyingAHeldMutexIsQuiet) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the race detector reports this misuse on purpose";
+#endif
     // At exit a terminated thread may leave a static mutex held.
     auto* mutex = new RWMutexLock;
     mutex->acquire();
     delete mutex;
-}
-
-TEST(MutexLock, HookRunsBeforeAcquireAndTryAcquire) {
-    static int calls = 0;
-    calls = 0;
-    RWMutexLock mutex([] { ++calls; });
-    mutex.acquire();
-    mutex.release();
-    EXPECT_TRUE(mutex.tryAcquire());
-    mutex.release();
-    EXPECT_EQ(calls, 2);
 }
 
 TEST(ConditionDeadline, AddsWholeSecondsAndMilliseconds) {

@@ -144,19 +144,6 @@ TEST(ReadersWriterLock, TryAcquireReadIsRefusedWhileAWriterHolds) {
     EXPECT_TRUE(sameCounters(lock, 2, 0, 0));
 }
 
-TEST(ReadersWriterLock, HookRunsAtTheStartOfEveryAcquisition) {
-    static int calls = 0;
-    calls = 0;
-    RWReadersWriterLock lock([] { ++calls; });
-    lock.acquireRead();
-    lock.release();
-    lock.acquireWrite();
-    lock.release();
-    EXPECT_TRUE(lock.tryAcquireRead());
-    lock.release();
-    EXPECT_EQ(calls, 3);
-}
-
 TEST(ReadWriteGuards, ExplicitReleaseEndsTheHoldAndTheDestructorDoesNothingMore) {
     RWReadersWriterLock lock;
     {
