@@ -125,6 +125,14 @@ TEST(HostPipeKey, IsDerivedFromTheLiveFactsAndTheSalt) {
     EXPECT_EQ(lctest::toHex(key, sizeof key), lctest::expectedPipeKey("mv0h"));
 }
 
+TEST(HostPipeKey, MatchesTheDocumentedExample) {
+    FakeHostFacts facts("i686", "#1 SMP Debian 3.16.56-1+deb8u1 (2018-05-08)");
+    InjectedHostFacts injected(&facts);
+    uint8_t key[PIPE_KEY_SIZE];
+    getHostPipeKey(key);
+    EXPECT_EQ(lctest::toHex(key, sizeof key), "8f690efb83f463bba70ceb76947c8ba6");
+}
+
 TEST(HostPipeKey, TracesNothing) {
     TraceCapture trace;
     uint8_t key[PIPE_KEY_SIZE];

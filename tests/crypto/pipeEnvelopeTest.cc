@@ -115,6 +115,21 @@ TEST(PipeEnvelope, NoKeyFailsWithOneAndTouchesNothing) {
     EXPECT_EQ(received.length, 72);
 }
 
+// The worked example of the protocol description for client writers.
+int exampleKey(unsigned char* key) {
+    const uint8_t bytes[PIPE_KEY_SIZE] = {0x8f, 0x69, 0x0e, 0xfb, 0x83, 0xf4, 0x63, 0xbb,
+                                          0xa7, 0x0c, 0xeb, 0x76, 0x94, 0x7c, 0x8b, 0xa6};
+    std::memcpy(key, bytes, PIPE_KEY_SIZE);
+    return 0;
+}
+
+TEST(PipeEnvelope, DocumentedExampleReplyDecrypts) {
+    Received received("AgAAAAAAACImqYHXJFIDtKebh2VZEvQnYEP6f4RWIewAXgAAAAAAAAAAAAAAAAAAAAAAAAA=");
+    ASSERT_EQ(received.open(exampleKey), 0);
+    EXPECT_EQ(received.length, 5);
+    EXPECT_EQ(received.buffer.substr(0, 5), std::string("\x01\0\0\0\0", 5));
+}
+
 TEST(PipeEnvelope, TextThatIsNotBase64FailsWithTwo) {
     std::string text = seal("ping");
     lctest::TraceCapture trace;
