@@ -14,25 +14,46 @@
 extern "C" {
 #endif
 
-/* Results of every call. On LC_CLIENT_CONNECT_FAILED, LC_CLIENT_SEND_FAILED,
- * LC_CLIENT_RECEIVE_FAILED and LC_CLIENT_SYSTEM_ERROR errno holds the
- * system's reason when the call returns. */
+/* Results of every call. When the system gave a reason for a failure, errno
+ * holds it when the call returns: always for LC_CLIENT_CONNECT_FAILED,
+ * LC_CLIENT_RECEIVE_FAILED and LC_CLIENT_SYSTEM_ERROR, ENOENT for
+ * LC_CLIENT_NO_SOCKET, ECONNREFUSED for LC_CLIENT_REFUSED, and mostly for
+ * LC_CLIENT_SEND_FAILED. Otherwise errno is unspecified. */
 typedef enum logoffCookieClient_error {
     LC_CLIENT_OK = 0,
-    LC_CLIENT_BAD_ARGUMENT = 1,    /* a null pointer, a text over 64 bytes, a negative time-out */
-    LC_CLIENT_NO_INSTALL_PATH = 2, /* no socket path given and WA_INSTALL_PATH unset or empty */
-    LC_CLIENT_PATH_TOO_LONG = 3,   /* the socket path does not fit a local socket address */
-    LC_CLIENT_NO_SOCKET = 4,       /* the socket file was not there within the socket wait */
-    LC_CLIENT_REFUSED = 5,         /* the socket file is there but no service listens on it */
-    LC_CLIENT_CONNECT_FAILED = 6,  /* connecting failed otherwise (permission, not a socket) */
-    LC_CLIENT_ENCRYPT_FAILED = 7,  /* the request could not be encrypted */
-    LC_CLIENT_SEND_FAILED = 8,     /* the request could not be sent whole in one write */
-    LC_CLIENT_TIMED_OUT = 9,       /* the service did not accept, or did not answer, in time */
-    LC_CLIENT_RECEIVE_FAILED = 10, /* reading the reply failed */
-    LC_CLIENT_NO_REPLY = 11,       /* the service closed the connection without a reply */
-    LC_CLIENT_REPLY_UNDECRYPTABLE = 12, /* the reply was not envelope text under this host's key */
-    LC_CLIENT_UNEXPECTED_REPLY = 13, /* the reply decrypted but is not an answer to the request */
-    LC_CLIENT_SYSTEM_ERROR = 14      /* the system refused a socket or memory */
+    /* A null pointer, a text over 64 bytes, a time-out that is not positive
+     * or a negative socket wait. */
+    LC_CLIENT_BAD_ARGUMENT = 1,
+    /* No socket path given, and WA_INSTALL_PATH unset or empty. */
+    LC_CLIENT_NO_INSTALL_PATH = 2,
+    /* The socket path does not fit a local socket address (107 bytes). */
+    LC_CLIENT_PATH_TOO_LONG = 3,
+    /* The socket file was not there, not even after the socket wait. */
+    LC_CLIENT_NO_SOCKET = 4,
+    /* The socket file is there but no service listens on it (a stopped
+     * service leaves its socket file behind). */
+    LC_CLIENT_REFUSED = 5,
+    /* Connecting failed otherwise, for example for lack of permission. */
+    LC_CLIENT_CONNECT_FAILED = 6,
+    /* The request could not be encrypted. */
+    LC_CLIENT_ENCRYPT_FAILED = 7,
+    /* The request could not be sent whole in one write. */
+    LC_CLIENT_SEND_FAILED = 8,
+    /* The service did not accept the connection, or did not answer, within
+     * the time-out. */
+    LC_CLIENT_TIMED_OUT = 9,
+    /* Reading the reply failed. */
+    LC_CLIENT_RECEIVE_FAILED = 10,
+    /* The service closed the connection without a reply: it could not
+     * decrypt the request (its pipe key differs) or refused it. */
+    LC_CLIENT_NO_REPLY = 11,
+    /* The reply was not envelope text under this host's pipe key. */
+    LC_CLIENT_REPLY_UNDECRYPTABLE = 12,
+    /* The reply decrypted but is not an answer to the request: another
+     * length, or a value the request cannot have. */
+    LC_CLIENT_UNEXPECTED_REPLY = 13,
+    /* The system refused a socket or memory. */
+    LC_CLIENT_SYSTEM_ERROR = 14
 } logoffCookieClient_error;
 
 /* Cookie texts are at most this many bytes; a text of exactly 64 bytes is
