@@ -27,6 +27,16 @@ CliRun runCli(const std::vector<std::string>& words) {
     return {status, out.str(), err.str()};
 }
 
+// The words of a command line written with single blanks.
+std::vector<std::string> splitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    return words;
+}
+
 bool parses(const std::vector<std::string>& words, RequestKind kind, CookieCommand& command,
             std::string& error) {
     Arguments args(words.begin(), words.end());
@@ -76,7 +86,9 @@ TEST(CommandLineNumbers, StayWithinTheirTypes) {
 TEST(CommandLineCookie, DefaultsAreNowAndTheLibrarysDefaults) {
     CookieCommand command;
     std::string error;
-    ASSERT_TRUE(parses({"--text", "abc"}, RequestKind::Add, command, error)) << error;
+    // The cookie's texts are views of the words: they must outlive it.
+    std::vector<std::string> words = {"--text", "abc"};
+    ASSERT_TRUE(parses(words, RequestKind::Add, command, error)) << error;
     EXPECT_EQ(command.cookie.text, "abc");
     EXPECT_EQ(command.cookie.bytes, "");
     EXPECT_EQ(command.cookie.creationTime, kNow);
@@ -93,11 +105,10 @@ TEST(CommandLineCookie, DefaultsAreNowAndTheLibrarysDefaults) {
 TEST(CommandLineCookie, EveryOptionInBothForms) {
     CookieCommand command;
     std::string error;
-    ASSERT_TRUE(parses({"--text=t", "--bytes", "b", "--created", "now-60", "--last-use=100",
-                        "--offset", "-3600", "--max-lifetime=30", "--idle-timeout", "5", "--kind",
-                        "2", "--socket=/tmp/s", "--timeout", "250", "--socket-wait=0", "--raw"},
-                       RequestKind::Add, command, error))
-        << error;
+    std::vector<std::string> words = splitWords(
+        "--text=t --bytes b --created now-60 --last-use=100 --offset -3600 --max-lifetime=30 "
+        "--idle-timeout 5 --kind 2 --socket=/tmp/s --timeout 250 --socket-wait=0 --raw");
+    ASSERT_TRUE(parses(words, RequestKind::Add, command, error)) << error;
     EXPECT_EQ(command.cookie.text, "t");
     EXPECT_EQ(command.cookie.bytes, "b");
     EXPECT_EQ(command.cookie.creationTime, kNow - 60);
