@@ -122,8 +122,10 @@ TEST(ClientWithService, StoppedServiceRefuses) {
     bool cached = false;
     ClientStatus status =
         logoffcookie::cookieIsCached(freshCookie("late"), cached, optionsFor(service));
-    // The socket file stays behind a stopped service; nobody listens on it.
-    EXPECT_EQ(status.error, LC_CLIENT_REFUSED) << status.message();
+    // A stopped service leaves its socket file behind, with nobody listening;
+    // a service that removed it would leave no socket at all.
+    EXPECT_TRUE(status.error == LC_CLIENT_REFUSED || status.error == LC_CLIENT_NO_SOCKET)
+        << status.message();
 }
 
 TEST(ClientWithService, CommandAnswersQueryAndAdd) {
