@@ -13,7 +13,7 @@
 
 #include "client/clientConnection.h"
 #include "client/requestBuilder.h"
-#include "client/requestLayout.h"
+#include "service/requestLayout.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 
 namespace logoffcookie {

@@ -5,7 +5,7 @@
 
 #include "client/logoffCookieClient.h"
 #include "client/logoffCookieClient.hpp"
-#include "client/requestLayout.h"
+#include "service/requestLayout.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "client/logoffCookieClient.hpp"
-#include "client/requestLayout.h"
+#include "service/requestLayout.h"
 
 namespace logoffcookie {
 

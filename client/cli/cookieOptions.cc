@@ -6,7 +6,7 @@
 #include <limits>
 #include <ostream>
 
-#include "client/requestLayout.h"
+#include "service/requestLayout.h"
 
 namespace logoffcookie::cli {
 

@@ -1,5 +1,5 @@
-// The layout of a decrypted request and reply, shared by the client library
-// and, in time, the service. Integers are 32-bit in host byte order: client
+// The layout of a decrypted request and reply, as the service reads it and
+// the client library writes it. Integers are 32-bit in host byte order: client
 // and service share the host. There are no gaps, no version and no length
 // field inside a payload.
 #pragma once
