@@ -1,4 +1,0 @@
-#include "crypto/logoffCookiePipe_crypt.h"
-
-// Placeholder until the pipe encryption lands.
-void setHashKeySeed() {}

@@ -1,0 +1,166 @@
+#include "crypto/rc5.h"
+
+#include <cstring>
+
+#include "crypto/byteOrder.h"
+#include "crypto/secureMemory.h"
+
+namespace {
+
+constexpr uint32_t kP32 = 0xB7E15163;
+constexpr uint32_t kQ32 = 0x9E3779B9;
+constexpr int kKeyWords = RC5_KEY_SIZE / 4;
+
+template <int Rounds>
+inline void encryptWords(const RC5_keyTable<Rounds>& table, uint32_t& a, uint32_t& b) {
+    const uint32_t* s = table.S;
+    a += s[0];
+    b += s[1];
+    for (int i = 1; i <= Rounds; ++i) {
+        a = rotl32(a ^ b, b) + s[2 * i];
+        b = rotl32(b ^ a, a) + s[2 * i + 1];
+    }
+}
+
+template <int Rounds>
+inline void decryptWords(const RC5_keyTable<Rounds>& table, uint32_t& a, uint32_t& b) {
+    const uint32_t* s = table.S;
+    for (int i = Rounds; i >= 1; --i) {
+        b = rotr32(b - s[2 * i + 1], a) ^ a;
+        a = rotr32(a - s[2 * i], b) ^ b;
+    }
+    b -= s[1];
+    a -= s[0];
+}
+
+// The remaining bytes of a chained run: XOR with the encryption of the chain value.
+void xorTail(const RC5_state& state, uint8_t* data, size_t len) {
+    uint32_t a = state.chain[0];
+    uint32_t b = state.chain[1];
+    encryptWords<RC5_ROUNDS>(state.table, a, b);
+    uint8_t stream[RC5_BLOCK_SIZE];
+    store32_le(stream, a);
+    store32_le(stream + 4, b);
+    for (size_t i = 0; i < len; ++i) {
+        data[i] ^= stream[i];
+    }
+}
+
+}  // namespace
+
+template <int Rounds>
+int RC5_keySchedule(const uint8_t key[RC5_KEY_SIZE], RC5_keyTable<Rounds>* table) {
+    if (key == nullptr || table == nullptr) {
+        return -1;
+    }
+    constexpr int kTableWords = 2 * Rounds + 2;
+    uint32_t* s = table->S;
+    uint32_t l[kKeyWords];
+    for (int j = 0; j < kKeyWords; ++j) {
+        l[j] = load32_le(key + 4 * j);
+    }
+    s[0] = kP32;
+    for (int i = 1; i < kTableWords; ++i) {
+        s[i] = s[i - 1] + kQ32;
+    }
+    uint32_t a = 0, b = 0;
+    int i = 0, j = 0;
+    for (int step = 0; step < 3 * kTableWords; ++step) {
+        a = s[i] = rotl32(s[i] + a + b, 3);
+        b = l[j] = rotl32(l[j] + a + b, a + b);
+        i = (i + 1) % kTableWords;
+        j = (j + 1) % kKeyWords;
+    }
+    secureZero(l, sizeof l);
+    secureZero(&a, sizeof a);
+    secureZero(&b, sizeof b);
+    return 0;
+}
+
+template <int Rounds>
+void RC5_encryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+    uint32_t a = load32_le(block);
+    uint32_t b = load32_le(block + 4);
+    encryptWords<Rounds>(table, a, b);
+    store32_le(block, a);
+    store32_le(block + 4, b);
+}
+
+template <int Rounds>
+void RC5_decryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+    uint32_t a = load32_le(block);
+    uint32_t b = load32_le(block + 4);
+    decryptWords<Rounds>(table, a, b);
+    store32_le(block, a);
+    store32_le(block + 4, b);
+}
+
+template int RC5_keySchedule<12>(const uint8_t*, RC5_keyTable<12>*);
+template int RC5_keySchedule<16>(const uint8_t*, RC5_keyTable<16>*);
+template void RC5_encryptBlock<12>(const RC5_keyTable<12>&, uint8_t*);
+template void RC5_encryptBlock<16>(const RC5_keyTable<16>&, uint8_t*);
+template void RC5_decryptBlock<12>(const RC5_keyTable<12>&, uint8_t*);
+template void RC5_decryptBlock<16>(const RC5_keyTable<16>&, uint8_t*);
+
+int RC5_setKey(RC5_state* state, const uint8_t key[RC5_KEY_SIZE]) {
+    if (state == nullptr || key == nullptr) {
+        return -1;
+    }
+    std::memcpy(state->key, key, RC5_KEY_SIZE);
+    return RC5_keySchedule<RC5_ROUNDS>(state->key, &state->table);
+}
+
+int RC5_setChainValue(RC5_state* state, const uint8_t value[RC5_BLOCK_SIZE]) {
+    if (state == nullptr || value == nullptr) {
+        return -1;
+    }
+    state->chain[0] = load32_le(value);
+    state->chain[1] = load32_le(value + 4);
+    return 0;
+}
+
+int RC5_chainEncrypt(RC5_state* state, uint8_t* data, size_t len) {
+    if (state == nullptr || (data == nullptr && len > 0)) {
+        return -1;
+    }
+    uint32_t ha = state->chain[0];
+    uint32_t hb = state->chain[1];
+    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+        ha ^= load32_le(data);
+        hb ^= load32_le(data + 4);
+        encryptWords<RC5_ROUNDS>(state->table, ha, hb);
+        store32_le(data, ha);
+        store32_le(data + 4, hb);
+    }
+    state->chain[0] = ha;
+    state->chain[1] = hb;
+    if (len > 0) {
+        xorTail(*state, data, len);
+    }
+    return 0;
+}
+
+int RC5_chainDecrypt(RC5_state* state, uint8_t* data, size_t len) {
+    if (state == nullptr || (data == nullptr && len > 0)) {
+        return -1;
+    }
+    uint32_t ha = state->chain[0];
+    uint32_t hb = state->chain[1];
+    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+        uint32_t ca = load32_le(data);
+        uint32_t cb = load32_le(data + 4);
+        uint32_t a = ca;
+        uint32_t b = cb;
+        decryptWords<RC5_ROUNDS>(state->table, a, b);
+        store32_le(data, a ^ ha);
+        store32_le(data + 4, b ^ hb);
+        ha = ca;
+        hb = cb;
+    }
+    state->chain[0] = ha;
+    state->chain[1] = hb;
+    if (len > 0) {
+        xorTail(*state, data, len);
+    }
+    return 0;
+}

@@ -1,0 +1,143 @@
+#include "support/threads/RWReadersWriterLock.h"
+
+#include <exception>
+
+#include "support/threads/RWxmsg.h"
+#include "support/threads/rewrapFailure.h"
+
+RWReadersWriterLock::RWReadersWriterLock(Hook hook)
+    : hook(hook),
+      mutex(),
+      readersCondition(mutex),
+      writersCondition(mutex),
+      waitingReaders(0),
+      waitingWriters(0),
+      holders(0) {}
+
+void RWReadersWriterLock::acquireRead() {
+    if (hook != nullptr) {
+        hook();
+    }
+    RWMutexLock::LockGuard guard(mutex);
+    while (holders < 0 || waitingWriters > 0) {
+        waitingReaders += 1;
+        try {
+            readersCondition.wait();
+        } catch (...) {
+            // Also on cancellation: a waiter that is gone must not be counted.
+            waitingReaders -= 1;
+            rethrowAsInternalError("RWReadersWriterLock::acquireRead - ");
+        }
+        waitingReaders -= 1;
+    }
+    holders += 1;
+}
+
+void RWReadersWriterLock::acquireWrite() {
+    if (hook != nullptr) {
+        hook();
+    }
+    RWMutexLock::LockGuard guard(mutex);
+    while (holders != 0) {
+        waitingWriters += 1;
+        try {
+            writersCondition.wait();
+        } catch (...) {
+            // A writer counted after it left would keep every reader out.
+            waitingWriters -= 1;
+            rethrowAsInternalError("RWReadersWriterLock::acquireWrite - ");
+        }
+        waitingWriters -= 1;
+    }
+    holders = -1;
+}
+
+bool RWReadersWriterLock::tryAcquireRead() {
+    if (hook != nullptr) {
+        hook();
+    }
+    RWMutexLock::LockGuard guard(mutex);
+    if (holders < 0 || waitingWriters > 0) {
+        return false;
+    }
+    holders += 1;
+    return true;
+}
+
+void RWReadersWriterLock::release() {
+    RWMutexLock::LockGuard guard(mutex);
+    if (holders > 0) {
+        holders -= 1;
+        if (holders > 0) {
+            return;
+        }
+    } else if (holders == -1) {
+        holders = 0;
+    } else {
+        return;
+    }
+    try {
+        if (waitingWriters > 0) {
+            writersCondition.signal();
+        } else if (waitingReaders > 0) {
+            readersCondition.signalAll();
+        }
+    } catch (...) {
+        rethrowAsInternalError("RWReadersWriterLock::release - ");
+    }
+}
+
+RWReadersWriterLock::Snapshot RWReadersWriterLock::snapshot() {
+    RWMutexLock::LockGuard guard(mutex);
+    return Snapshot{holders, waitingReaders, waitingWriters};
+}
+
+namespace {
+
+// Guards end scopes, so they must not throw; a failed release leaves the
+// lock as the failure left it.
+void releaseQuietly(RWReadersWriterLock& lock) {
+    try {
+        lock.release();
+    } catch (const RWxmsg&) {
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace
+
+ReadGuard::ReadGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
+    lock.acquireRead();
+    acquired = true;
+}
+
+ReadGuard::~ReadGuard() {
+    if (acquired) {
+        releaseQuietly(lock);
+    }
+}
+
+void ReadGuard::release() {
+    if (acquired) {
+        lock.release();
+        acquired = false;
+    }
+}
+
+WriteGuard::WriteGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
+    lock.acquireWrite();
+    acquired = true;
+}
+
+WriteGuard::~WriteGuard() {
+    if (acquired) {
+        releaseQuietly(lock);
+    }
+}
+
+void WriteGuard::release() {
+    if (acquired) {
+        lock.release();
+        acquired = false;
+    }
+}

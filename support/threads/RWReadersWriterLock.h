@@ -1,0 +1,76 @@
+// A readers-writer lock that prefers writers: a new reader waits while any
+// writer waits, even when only readers hold the lock. It records no owners,
+// so release() trusts its caller; there is no recursion and no upgrade.
+#pragma once
+
+#include <cstdint>
+
+#include "support/threads/RWCondition.h"
+#include "support/threads/RWMutexLock.h"
+
+class RWReadersWriterLock {
+  public:
+    using Hook = void (*)();
+
+    // The counters at one moment; for diagnostics and tests.
+    struct Snapshot {
+        int32_t holders;  // -1 one writer, 0 free, n > 0 readers
+        int32_t waitingReaders;
+        int32_t waitingWriters;
+    };
+
+    explicit RWReadersWriterLock(Hook hook = nullptr);
+    ~RWReadersWriterLock() = default;
+    RWReadersWriterLock(const RWReadersWriterLock&) = delete;
+    RWReadersWriterLock& operator=(const RWReadersWriterLock&) = delete;
+
+    void acquireRead();
+    void acquireWrite();
+    // False instead of waiting; never granted while a writer holds or waits.
+    bool tryAcquireRead();
+    // Gives up one read hold or the write hold; on a free lock it does nothing.
+    void release();
+
+    Snapshot snapshot();
+
+  private:
+    Hook hook;
+    RWMutexLock mutex;  // guards everything below
+    RWCondition readersCondition;
+    RWCondition writersCondition;
+    int32_t waitingReaders;
+    int32_t waitingWriters;
+    int32_t holders;
+};
+
+// Holds a read hold for a scope. The protected region ends with an explicit
+// release(); the destructor releases only when that was skipped, i.e. when an
+// exception left the region.
+class ReadGuard {
+  public:
+    explicit ReadGuard(RWReadersWriterLock& lock);
+    ~ReadGuard();
+    ReadGuard(const ReadGuard&) = delete;
+    ReadGuard& operator=(const ReadGuard&) = delete;
+
+    void release();
+
+  private:
+    RWReadersWriterLock& lock;
+    bool acquired;
+};
+
+// The same as ReadGuard for the write hold.
+class WriteGuard {
+  public:
+    explicit WriteGuard(RWReadersWriterLock& lock);
+    ~WriteGuard();
+    WriteGuard(const WriteGuard&) = delete;
+    WriteGuard& operator=(const WriteGuard&) = delete;
+
+    void release();
+
+  private:
+    RWReadersWriterLock& lock;
+    bool acquired;
+};

@@ -1,0 +1,18 @@
+#include "support/threads/RWThreadFunctionImp.h"
+
+RWThreadFunctionImp::RWThreadFunctionImp(const RWFunctor0& functor) : functor(functor) {}
+
+RWTHandle<RWThreadFunctionImp> RWThreadFunctionImp::make(const RWFunctor0& functor) {
+    return RWTHandle<RWThreadFunctionImp>(new RWThreadFunctionImp(functor));
+}
+
+void RWThreadFunctionImp::run() {
+    RWFunctor0 work;
+    {
+        RWMutexLock::LockGuard guard(monitor());
+        work = functor;
+    }
+    if (work.isValid()) {
+        work.body()->run();
+    }
+}
