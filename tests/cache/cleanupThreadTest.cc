@@ -48,6 +48,14 @@ TEST(CleanupThreadTest, FirstInsertLaunchesAPassThatForgetsAnExpiredCookieAtOnce
         [&] { return trace.count("Logoff Cookie Cleanup Thread sleeping for 240 millis") == 1; }));
     EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 1);
     EXPECT_EQ(trace.count("Logoff cookie time has expired.  Will remove it."), 1);
+
+    // The process keeps what it caches to the end; a test frees it.
+    WriteGuard guard(logoffCookieCacheLock);
+    while (RWCollectable* cookie = logoffCookieQueue.get()) {
+        logoffCookieTable_removeReference(static_cast<LogoffCookie*>(cookie));
+        delete cookie;
+    }
+    guard.release();
 }
 
 }  // namespace
