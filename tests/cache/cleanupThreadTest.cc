@@ -1,8 +1,13 @@
-// The real cleanup thread, launched by the first insert. A binary of its own:
-// the thread then sleeps for 240 s, and the exit waits out its cancellation.
+// The real cleanup thread, launched by the first insert. It runs in a child
+// process that ends with _exit once the checks are done: the thread sleeps
+// for 240 s after its pass, and a normal exit would spend the cancellation
+// time-out on it before terminating it.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "cache/logoffCookieAPI.h"
@@ -25,7 +30,7 @@ bool eventually(Condition condition) {
     return true;
 }
 
-TEST(CleanupThreadTest, FirstInsertLaunchesAPassThatForgetsAnExpiredCookieAtOnce) {
+void firstInsertLaunchesAPassThatForgetsAnExpiredCookie() {
     cachetest::TraceCapture trace;
     initLogoffCookieCache();
     std::int32_t creation = getCacheStartTime() + 5;
@@ -48,14 +53,21 @@ TEST(CleanupThreadTest, FirstInsertLaunchesAPassThatForgetsAnExpiredCookieAtOnce
         [&] { return trace.count("Logoff Cookie Cleanup Thread sleeping for 240 millis") == 1; }));
     EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 1);
     EXPECT_EQ(trace.count("Logoff cookie time has expired.  Will remove it."), 1);
+}
 
-    // The process keeps what it caches to the end; a test frees it.
-    WriteGuard guard(logoffCookieCacheLock);
-    while (RWCollectable* cookie = logoffCookieQueue.get()) {
-        logoffCookieTable_removeReference(static_cast<LogoffCookie*>(cookie));
-        delete cookie;
+TEST(CleanupThreadTest, FirstInsertLaunchesAPassThatForgetsAnExpiredCookieAtOnce) {
+    std::fflush(nullptr);  // the child must not write the parent's buffers again
+    pid_t child = fork();
+    if (child == 0) {
+        firstInsertLaunchesAPassThatForgetsAnExpiredCookie();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
-    guard.release();
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's failures are printed above";
 }
 
 }  // namespace
