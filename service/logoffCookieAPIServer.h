@@ -1,8 +1,11 @@
-// The service process: start-up, the three processes and their signals, and
-// the hand-over to the client loop.
+// The service process: start-up, the three processes and their signals, the
+// client loop, the request dispatcher and the message framing.
 #pragma once
 
 #include <sys/types.h>
+
+struct ClientRequest;
+struct ClientReply;
 
 // The process name every instance runs under; the single-instance check
 // looks for it.
@@ -14,3 +17,21 @@ inline constexpr const char kSocketFileName[] = "logoffCookieSocket";
 
 // Serves the listening descriptor for ever, one thread per connection.
 [[noreturn]] void logoffCookieAPI_clientLoop(int fd_socket);
+
+// Body of a connection's thread: one request read, answered and closed.
+void logoffCookieAPI_serviceDispatcher(int fd_client);
+
+void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply);
+void perform_addToCache(const ClientRequest* request, ClientReply* reply);
+
+// 1 with the decrypted payload in request->data; 0 with the descriptor closed.
+int logoffCookieAPI_SERVER_reader(ClientRequest* request);
+
+// 1 when the encrypted reply was written; 0 with the descriptor closed.
+int logoffCookieAPI_SERVER_writer(ClientReply* reply);
+
+// Traces errno by name and closes the descriptor unless it was never open.
+void logoffCookieAPI_socketCheck(int descriptor);
+
+// The name the socket check writes for an errno value.
+const char* errnoName(int error);

@@ -1,11 +1,11 @@
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "cache/logoffCookieAPI.h"
 #include "crypto/logoffCookiePipe_crypt.h"

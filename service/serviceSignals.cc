@@ -1,11 +1,11 @@
 #include "service/serviceSignals.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 volatile pid_t ServicePid2 = 0;
 

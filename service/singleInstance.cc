@@ -1,12 +1,12 @@
 #include "service/singleInstance.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 const char checkserver[] =
@@ -60,7 +60,8 @@ bool isServiceCommandLine(const char* cmdline, size_t length, const char* proces
         }
     }
     size_t baseLength = argumentLength - static_cast<size_t>(base - cmdline);
-    return baseLength == std::strlen(processName) && std::memcmp(base, processName, baseLength) == 0;
+    return baseLength == std::strlen(processName) &&
+           std::memcmp(base, processName, baseLength) == 0;
 }
 
 pid_t findRunningInstance(const char* procRoot, const char* processName, pid_t self) {

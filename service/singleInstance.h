@@ -1,8 +1,8 @@
 // Finding another running instance of the service on this host.
 #pragma once
 
-#include <cstddef>
 #include <sys/types.h>
+#include <cstddef>
 
 // What the check stands for, shown to operators in the trace and on stderr.
 extern const char checkserver[];

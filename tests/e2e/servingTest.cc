@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "tests/support/rawRequests.h"
+#include "tests/support/serviceProcess.h"
+
+namespace lctest {
+namespace {
+
+// One service for the whole suite: starting one costs more than every test.
+class Serving : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        service_ = new ServiceProcess;
+        ASSERT_TRUE(service_->start());
+    }
+    static void TearDownTestSuite() {
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(service_, nullptr); }
+
+    static std::string socket() { return service_->socketPath(); }
+    static bool traced(const std::string& text) {
+        return service_->readTrace().find(text) != std::string::npos;
+    }
+    // Until the line shows up: the connection thread traces after the close.
+    static bool eventuallyTraced(const std::string& text) {
+        for (int i = 0; i < 500 && !traced(text); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return traced(text);
+    }
+    // A cookie the cache cannot know: created after the service started.
+    static CookieFields freshCookie(const std::string& text) {
+        CookieFields cookie;
+        cookie.text = text;
+        cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
+        cookie.lastUseTime = cookie.creationTime;
+        return cookie;
+    }
+    static bool alive() { return ask(socket(), codePayload(1, 4)) == 1; }
+
+    static ServiceProcess* service_;
+};
+
+ServiceProcess* Serving::service_ = nullptr;
+
+TEST_F(Serving, ReplyIsSeventyTwoCharactersOfEnvelopeText) {
+    std::optional<std::string> reply =
+        roundTrip(socket(), encryptRequest(queryPayload(freshCookie("a"))));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->size(), 72u);
+    EXPECT_EQ(decryptReply(*reply), 0);
+}
+
+TEST_F(Serving, AddIsAnsweredMinusOne) {
+    EXPECT_EQ(ask(socket(), addPayload(freshCookie("added"))), -1);
+}
+
+TEST_F(Serving, ClientThatConnectsAndClosesGetsNothingAndOthersAreServed) {
+    int fd = connectTo(socket());
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_TRUE(eventuallyTraced("logoffCookieAPI_SERVER_reader() -- Unexpected end of data"));
+    EXPECT_TRUE(alive());
+}
+
+TEST_F(Serving, PayloadOfThreeBytesOrFewerGetsNoReply) {
+    for (size_t length : {0u, 1u, 3u}) {
+        EXPECT_EQ(roundTrip(socket(), encryptRequest(codePayload(1, length))), "") << length;
+    }
+}
+
+TEST_F(Serving, ShortQueryIsAnsweredOneWithoutAskingTheCache) {
+    EXPECT_EQ(ask(socket(), codePayload(1, 4)), 1);
+    EXPECT_EQ(ask(socket(), queryPayload(freshCookie("short")).substr(0, 978)), 1);
+}
+
+TEST_F(Serving, QueryOf979BytesIsDecidedByTheCache) {
+    EXPECT_EQ(ask(socket(), queryPayload(freshCookie("exact")).substr(0, 979)), 0);
+}
+
+TEST_F(Serving, ShortAddIsAnsweredMinusOneAndAddsNothing) {
+    CookieFields cookie = freshCookie("short-add");
+    EXPECT_EQ(ask(socket(), addPayload(cookie).substr(0, 986)), -1);
+    EXPECT_EQ(ask(socket(), queryPayload(cookie)), 0);
+}
+
+TEST_F(Serving, UnknownFunctionCodesGetNoReply) {
+    for (int32_t code : {0, 3, -1}) {
+        EXPECT_EQ(roundTrip(socket(), encryptRequest(codePayload(code, 100))), "") << code;
+        EXPECT_TRUE(eventuallyTraced("logoffCookieAPI_serviceDispatcher() -- Invalid func: " +
+                                     std::to_string(code)));
+    }
+}
+
+TEST_F(Serving, TextThatIsNotEnvelopeTextGetsNoReply) {
+    EXPECT_EQ(roundTrip(socket(), "this is not base64!\n"), "");
+    EXPECT_TRUE(
+        eventuallyTraced("logoffCookieAPI_SERVER_reader -- decryptPipeData FAILED with error: 2"));
+    EXPECT_TRUE(alive());
+}
+
+TEST_F(Serving, RequestUnderAnotherKeyGetsNoReply) {
+    EXPECT_EQ(
+        roundTrip(socket(), encryptRequestWithForeignKey(queryPayload(freshCookie("foreign")))),
+        "");
+    EXPECT_TRUE(alive());
+}
+
+TEST_F(Serving, RequestSplitOverTwoWritesIsDropped) {
+    std::string text = encryptRequest(queryPayload(freshCookie("split")));
+    int fd = connectTo(socket());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, text.data(), 100, MSG_NOSIGNAL), 100);
+    std::this_thread::sleep_for(50ms);
+    send(fd, text.data() + 100, text.size() - 100, MSG_NOSIGNAL);
+    char buffer[128];
+    EXPECT_LE(read(fd, buffer, sizeof buffer), 0);
+    close(fd);
+    EXPECT_TRUE(alive());
+}
+
+TEST_F(Serving, SecondRequestOnOneConnectionIsNotAnswered) {
+    std::string text = encryptRequest(codePayload(1, 4));
+    int fd = connectTo(socket());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+    std::string reply;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(decryptReply(reply), 1);
+    send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    EXPECT_LE(read(fd, buffer, sizeof buffer), 0);
+    close(fd);
+}
+
+TEST_F(Serving, ClientGoneBeforeTheReplyIsTracedAsBrokenPipe) {
+    std::string text = encryptRequest(codePayload(1, 4));
+    // The reply races the close; a few tries make the close win.
+    for (int attempt = 0; attempt < 50 && !traced("with errno EPIPE"); ++attempt) {
+        int fd = connectTo(socket());
+        ASSERT_GE(fd, 0);
+        send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        close(fd);
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_TRUE(traced(
+        "logoffCookieAPI_socketCheck() -- socket broken with errno EPIPE, val 32 -- closing..."));
+    EXPECT_TRUE(traced("perform_cookieIsCached() -- Socket was BROKEN"));
+    EXPECT_TRUE(alive());
+}
+
+TEST_F(Serving, SilentClientIsDroppedAfterTheTimeOutWhileOthersAreServed) {
+    int silent = connectTo(socket());
+    ASSERT_GE(silent, 0);
+    EXPECT_TRUE(alive());
+    timeval wait{10, 0};
+    setsockopt(silent, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char buffer[16];
+    EXPECT_EQ(read(silent, buffer, sizeof buffer), 0);  // closed by the service
+    close(silent);
+    EXPECT_TRUE(eventuallyTraced("socket broken with errno EAGAIN, val 11 -- closing..."));
+}
+
+TEST_F(Serving, ManyClientsAtOnceAreEachAnsweredRight) {
+    constexpr int kClients = 200;
+    std::atomic<int> right{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&, i] {
+            bool add = i % 2 == 0;
+            CookieFields cookie = freshCookie("many-" + std::to_string(i));
+            std::optional<int32_t> answer =
+                ask(socket(), add ? addPayload(cookie) : queryPayload(cookie));
+            if (answer == (add ? -1 : 0)) {
+                ++right;
+            }
+        });
+    }
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    EXPECT_EQ(right.load(), kClients);
+}
+
+}  // namespace
+}  // namespace lctest
