@@ -43,7 +43,8 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
     std::int32_t adjusted = wrappingSubtract(creationTime, timeOffset);
     TRACE_LOG(TRACE_DETAIL, "LogoffCookie -- The adjusted cookie creation time is: %d", adjusted);
     if (adjusted <= start) {
-        // Logged off or not, no cookie of an earlier run can be told apart.
+        // The cache starts empty: a logoff recorded before its start is lost,
+        // so a cookie from before then cannot be cleared and is refused.
         TRACE_LOG(TRACE_DETAIL,
                   "This cookie is older than the logoffCookie Cache process.  Invalidate it!");
         return 1;
@@ -91,10 +92,10 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
                   "logoffCookieAPI_addToCache() -- Adding a logoffCookie which already exists in "
                   "the cache.  First, remove the current.");
     }
-    // Queue first: once there, the cleanup owns the cookie, so a failed
-    // insert into the set can leave neither a freed cookie in the set nor one
-    // that nothing frees. The replaced cookie leaves the set only after the
-    // new one is in, so a failure keeps the logoff recorded.
+    // The queue takes the cookie first: from then on the cleanup frees it, so
+    // an insert into the set that runs out of memory leaks nothing and leaves
+    // no freed cookie in the set. The replaced cookie leaves the set only once
+    // the new one is in, so such a failure keeps the logoff recorded.
     logoffCookieQueue.append(cookie.get());
     LogoffCookie* added = cookie.release();
     logoffCookieTable_insert(added);

@@ -61,7 +61,18 @@ TEST(CacheService, CookieWithLifetimeZeroIsForgottenByTheFirstInsertsPass) {
     EXPECT_EQ(ask(service.socketPath(), addPayload(kept)), -1);
     EXPECT_TRUE(eventually([&] { return ask(service.socketPath(), queryPayload(expired)) == 0; }));
     EXPECT_EQ(ask(service.socketPath(), queryPayload(kept)), 1);
-    EXPECT_NE(service.readTrace().find("Logoff Cookie cleanup thread started"), std::string::npos);
+
+    std::string trace = service.readTrace();
+    auto occurrences = [&](const std::string& line) {
+        size_t n = 0;
+        for (size_t at = trace.find(line); at != std::string::npos; at = trace.find(line, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(occurrences("# Logoff Cookie cleanup thread started"), 1u);
+    EXPECT_EQ(occurrences("# Logoff cookie time has expired.  Will remove it."), 1u);
+    EXPECT_EQ(occurrences("# Logoff Cookie Cleanup Thread sleeping for 240 millis"), 1u);
 }
 
 }  // namespace
