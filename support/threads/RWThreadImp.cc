@@ -104,7 +104,7 @@ void RWThreadImp::exec() {
 void RWThreadImp::beforeRun() {
     // Registration takes a reference, which needs the monitor.
     pthread_t self = threadId;
-    monitor().release();
+    releaseMonitor();
     try {
         manager.body()->registerThread(self, RWTHandle<RWThreadImp>(this));
     } catch (...) {
@@ -120,7 +120,7 @@ void RWThreadImp::beforeRun() {
 
 void RWThreadImp::afterRun() {
     pthread_t self = threadId;
-    monitor().release();
+    releaseMonitor();
     try {
         manager.body()->deregisterThread(self);
     } catch (...) {
@@ -152,7 +152,7 @@ void RWThreadImp::runOnThisThread() {
     std::unique_ptr<RWTHRxmsg> failure;
     int32_t outcome = kNormal;
     {
-        RWMutexLock::LockGuard guard(monitor());
+        MonitorGuard guard(*this);
         threadId = pthread_self();
         threadIdValid = true;
         try {
@@ -178,7 +178,7 @@ void RWThreadImp::runOnThisThread() {
         if (!terminating.load()) {
             // Cancelled or exited by other means than the exit path: the
             // monitor and registry are still safe to use.
-            RWMutexLock::LockGuard guard(monitor());
+            MonitorGuard guard(*this);
             finishRun(kCanceled, std::make_unique<RWTHROperationCanceled>("Runnable cancelled"));
         }
         gone.store(true);
@@ -188,7 +188,7 @@ void RWThreadImp::runOnThisThread() {
         outcome = classifyCaught(failure);
     }
 
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     finishRun(outcome, std::move(failure));
     gone.store(true);
 }
@@ -216,7 +216,7 @@ int32_t RWThreadImp::classifyCaught(std::unique_ptr<RWTHRxmsg>& failure) {
 }
 
 bool RWThreadImp::terminate() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     if (!threadIdValid) {
         return false;
     }
