@@ -6,8 +6,15 @@
 // of the value 1, made once at start, so a client can treat it like the
 // service's.
 //
-//     WA_INSTALL_PATH=/tmp/x logoffcookie-floor     # serves until SIGTERM
+// Threads start as the service's do: on the accepting thread's processor,
+// then free to run anywhere (see RWThreadImp::exec). --start-anywhere leaves
+// the placement to the system, where on a busy machine a new thread often
+// waits for the other processor's next scheduler tick.
+//
+//     WA_INSTALL_PATH=/tmp/x logoffcookie-floor [--start-anywhere]
+//     # serves until SIGTERM
 #include <pthread.h>
+#include <sched.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,7 +49,13 @@ bool makeFixedReply() {
     return made;
 }
 
+bool startOnThisProcessor = true;
+cpu_set_t loopAffinity;  // what a thread started on this processor returns to
+
 void* serveConnection(void* argument) {
+    if (startOnThisProcessor) {
+        pthread_setaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity);
+    }
     int fd = static_cast<int>(reinterpret_cast<intptr_t>(argument));
     char request[kRequestCapacity];
     if (read(fd, request, sizeof request) > 0) {
@@ -56,6 +69,12 @@ void launchConnectionThread(int fd) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (startOnThisProcessor) {
+        cpu_set_t here;
+        CPU_ZERO(&here);
+        CPU_SET(sched_getcpu(), &here);
+        pthread_attr_setaffinity_np(&attributes, sizeof here, &here);
+    }
     pthread_t thread;
     if (pthread_create(&thread, &attributes, serveConnection,
                        reinterpret_cast<void*>(static_cast<intptr_t>(fd))) != 0) {
@@ -83,7 +102,15 @@ void launchConnectionThread(int fd) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "--start-anywhere") != 0)) {
+        std::fprintf(stderr, "usage: logoffcookie-floor [--start-anywhere]\n");
+        return 2;
+    }
+    startOnThisProcessor =
+        argc == 1 &&
+        pthread_getaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity) == 0 &&
+        CPU_COUNT(&loopAffinity) > 1;
     char path[kMaxSocketPathLength + 1];
     char error[256];
     if (!composeSocketPath(path, sizeof path, error, sizeof error)) {

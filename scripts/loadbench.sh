@@ -6,11 +6,13 @@
 #
 #   scripts/loadbench.sh [--runs N] [--duration SECONDS] [--clients "1 4 16 64"]
 #                        [--queries PERCENT] [--cookies N] [--raw-dir DIR]
+#                        [--floor-start-anywhere]
 #
 # Uses the executables in ${LC_BUILD_DIR:-build}/bin; build first
 # (cmake --build build -j2). The service runs with a fresh WA_INSTALL_PATH and
 # tracing off, and is stopped by its pid. Every cookie is added once before the
-# first measurement, so queries find what they look for.
+# first measurement, so queries find what they look for. The floor starts its
+# threads as the service does; --floor-start-anywhere leaves that to the system.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +23,7 @@ clients="1 4 16 64"
 queries=100
 cookies=1000
 raw_dir=""
+floor_options=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
@@ -29,7 +32,8 @@ while [ $# -gt 0 ]; do
         --queries) queries="$2"; shift 2 ;;
         --cookies) cookies="$2"; shift 2 ;;
         --raw-dir) raw_dir="$2"; shift 2 ;;
-        -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --floor-start-anywhere) floor_options=(--start-anywhere); shift ;;
+        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "loadbench: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -86,7 +90,8 @@ mkdir "$work/floor" "$work/service"
 floor_socket="$work/floor/logoffCookieSocket"
 service_socket="$work/service/logoffCookieSocket"
 
-WA_INSTALL_PATH="$work/floor" "$bin/logoffcookie-floor" >"$work/floor/out" 2>&1 9>&- &
+WA_INSTALL_PATH="$work/floor" "$bin/logoffcookie-floor" "${floor_options[@]}" \
+    >"$work/floor/out" 2>&1 9>&- &
 floor_pid=$!
 wait_for_socket "$floor_socket" || { echo "loadbench: the floor server did not start" >&2; exit 1; }
 
@@ -159,7 +164,7 @@ print_table() {
 }
 
 echo "load benchmark: $duration s per point, $queries% queries over $cookies cookies," \
-    "one connection per request; $(nproc) cores"
+    "one connection per request; $(nproc) cores${floor_options[*]:+; floor ${floor_options[*]}}"
 for run in $(seq 1 "$runs"); do
     echo
     echo "run $run of $runs"
