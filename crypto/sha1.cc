@@ -4,6 +4,7 @@
 
 #include "crypto/byteOrder.h"
 #include "crypto/secureMemory.h"
+#include "crypto/sha1Compress.h"
 
 namespace {
 
@@ -37,8 +38,9 @@ constexpr uint32_t kInitial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476
     R(c, d, e, a, b, (t) + 3); \
     R(b, c, d, e, a, (t) + 4);
 
-// Compresses `blocks` whole 64-byte blocks from `data` into `h`.
-void compress(uint32_t h[5], const uint8_t* data, size_t blocks) {
+}  // namespace
+
+void sha1CompressPortable(uint32_t h[5], const uint8_t* data, size_t blocks) {
     uint32_t w[16];
     for (; blocks > 0; --blocks, data += SHA1_BLOCK_SIZE) {
         for (int i = 0; i < 16; ++i) {
@@ -73,6 +75,15 @@ void compress(uint32_t h[5], const uint8_t* data, size_t blocks) {
     }
     // The schedule is derived from the message, which may be key material.
     secureZero(w, sizeof w);
+}
+
+namespace {
+
+// The processor's SHA instructions where it has them, chosen once.
+void compress(uint32_t h[5], const uint8_t* data, size_t blocks) {
+    static const Sha1CompressFunction chosen =
+        sha1CompressAccelerated() != nullptr ? sha1CompressAccelerated() : sha1CompressPortable;
+    chosen(h, data, blocks);
 }
 
 void addToCount(SHA1_context* ctx, size_t len) {

@@ -40,6 +40,11 @@ void limitReceiveWait(int fd) {
 }
 
 void serveConnection(int fd_client) {
+    // On the connection's thread, not in the loop: the loop starts every
+    // connection one after the other, so what it leaves out runs in parallel.
+    if (fd_client >= 0) {
+        limitReceiveWait(fd_client);
+    }
     logoffCookieAPI_serviceDispatcher(fd_client);
     connectionSlots().release();
 }
@@ -63,9 +68,6 @@ void launchConnectionThread(int fd_client) {
 void acceptOneConnection(int fd_socket) {
     connectionSlots().acquire();
     int fd_client = accept(fd_socket, nullptr, nullptr);
-    if (fd_client >= 0) {
-        limitReceiveWait(fd_client);
-    }
     // A failed accept still gets its thread: its read fails on the invalid
     // descriptor and the socket check traces why.
     launchConnectionThread(fd_client);

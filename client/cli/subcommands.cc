@@ -10,6 +10,7 @@ namespace {
 constexpr Subcommand kSubcommands[] = {
     {"query", "ask whether a cookie counts as logged off", runQueryCommand},
     {"add", "record a cookie as logged off", runAddCommand},
+    {"bench", "load the service with many clients and report its speed", runBenchCommand},
 };
 
 void printUsage(std::ostream& out) {

@@ -9,13 +9,15 @@ RWBodyBase::RWBodyBase() : monitorMutex(), refs(-1) {}
 RWBodyBase::~RWBodyBase() = default;
 
 int32_t RWBodyBase::incrementRefs() {
-    RWMutexLock::LockGuard guard(monitorMutex);
-    return refs++;
+    // A new reference is made from one the caller already holds, so nothing
+    // needs to be ordered against it.
+    return refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 int32_t RWBodyBase::decrementRefs() {
-    RWMutexLock::LockGuard guard(monitorMutex);
-    return refs--;
+    // Release, so this handle's use of the body happens before the deletion
+    // by whoever drops the last reference; acquire, for that deleter.
+    return refs.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 namespace {

@@ -1,8 +1,11 @@
 // Reference-counted bodies shared through handles. A body counts its
-// references minus one (a fresh body holds -1) under its monitor mutex and is
-// deleted by whoever drops the last handle.
+// references minus one (a fresh body holds -1) in an atomic counter and is
+// deleted by whoever drops the last handle. The counter needs no lock: taking
+// the body's monitor for it made every new connection thread wait for the
+// thread starting it before it could take its own reference.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "support/threads/RWMutexLock.h"
@@ -19,12 +22,12 @@ class RWBodyBase {
     int32_t incrementRefs();
     int32_t decrementRefs();
 
-    // Guards the body's own fields as well as the count.
+    // Guards the body's own fields.
     RWMutexLock& monitor() { return monitorMutex; }
 
   private:
     RWMutexLock monitorMutex;
-    int32_t refs;
+    std::atomic<int32_t> refs;
 };
 
 class RWHandleBase {

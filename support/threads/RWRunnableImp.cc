@@ -1,13 +1,15 @@
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/forcedUnwind.h"
 
-
 #include <algorithm>
 #include <exception>
 #include <string>
 
 #include "support/threads/RWSemaphore.h"
 
+// A thread blocked until the execution state shares a bit with `mask`. A
+// state change moves it from `waiters` to `wakeups`, and releaseMonitor()
+// releases its semaphore once the monitor is free.
 struct RWRunnableImp::StateWaiter {
     int32_t mask;
     RWSemaphore semaphore{0};
@@ -40,7 +42,7 @@ RWRunnableImp::RWRunnableImp()
 RWRunnableImp::~RWRunnableImp() = default;
 
 int32_t RWRunnableImp::start() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     if (state != kInitial) {
         throw RWTHRThreadActive("RWRunnableImp::start - The runnable is already started");
     }
@@ -70,7 +72,7 @@ RW_CATCHES_FORCED_UNWIND
 int32_t RWRunnableImp::requestCancellation(unsigned long timeOut) {
     const std::string prefix = "RWRunnableImp::requestCancellation - ";
     try {
-        RWMutexLock::LockGuard guard(monitor());
+        MonitorGuard guard(*this);
         if (threadIdValid && pthread_equal(threadId, pthread_self())) {
             throw RWTHRIllegalAccess(
                 prefix + "Internal thread illegally attempted to call this external function");
@@ -99,7 +101,7 @@ int32_t RWRunnableImp::requestCancellation(unsigned long timeOut) {
 }
 
 void RWRunnableImp::serviceCancellation() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     if (!cancelRequested) {
         return;
     }
@@ -108,28 +110,28 @@ void RWRunnableImp::serviceCancellation() {
 }
 
 void RWRunnableImp::abandonCancellation() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     setExecutionState(kAbandoned);
     setExecutionState(kRunning);
 }
 
 int32_t RWRunnableImp::executionState() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     return state;
 }
 
 int32_t RWRunnableImp::completionState() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     return completion;
 }
 
 std::unique_ptr<RWTHRxmsg> RWRunnableImp::exception() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     return std::unique_ptr<RWTHRxmsg>(failure ? failure->copy() : nullptr);
 }
 
 bool RWRunnableImp::runningThread(pthread_t* thread) {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     if (threadIdValid) {
         *thread = threadId;
     }
@@ -137,13 +139,32 @@ bool RWRunnableImp::runningThread(pthread_t* thread) {
 }
 
 int32_t RWRunnableImp::waitExecutionState(int32_t mask) {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     return waitStateLocked(mask);
 }
 
 int32_t RWRunnableImp::waitExecutionState(int32_t mask, unsigned long milliseconds) {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     return waitStateLocked(mask, milliseconds);
+}
+
+RWRunnableImp::MonitorGuard::~MonitorGuard() {
+    try {
+        runnable.releaseMonitor();
+    } catch (const RWxmsg&) {
+    } catch (const std::exception&) {
+    }
+}
+
+void RWRunnableImp::releaseMonitor() {
+    std::vector<StateWaiter*> woken;
+    woken.swap(wakeups);
+    monitor().release();
+    // A waiter taken out of the list here stays until its semaphore is
+    // released: waitStateLocked() waits for that before it returns.
+    for (StateWaiter* waiter : woken) {
+        waiter->semaphore.release();
+    }
 }
 
 void RWRunnableImp::setExecutionState(int32_t newState) {
@@ -151,13 +172,11 @@ void RWRunnableImp::setExecutionState(int32_t newState) {
     state = newState;
     auto woken = std::stable_partition(waiters.begin(), waiters.end(),
                                        [&](StateWaiter* w) { return (w->mask & newState) == 0; });
-    std::vector<StateWaiter*> released(woken, waiters.end());
-    waiters.erase(woken, waiters.end());
-    for (StateWaiter* waiter : released) {
-        // The waiter needs the monitor to return, so it outlives this call.
-        waiter->wokenBy = newState;
-        waiter->semaphore.release();
+    for (auto waiter = woken; waiter != waiters.end(); ++waiter) {
+        (*waiter)->wokenBy = newState;
+        wakeups.push_back(*waiter);
     }
+    waiters.erase(woken, waiters.end());
 }
 
 int32_t RWRunnableImp::waitStateLocked(int32_t mask) {
@@ -177,16 +196,26 @@ int32_t RWRunnableImp::waitStateLocked(int32_t mask, unsigned long milliseconds)
     StateWaiter waiter;
     waiter.mask = mask;
     waiters.push_back(&waiter);
+    // With the monitor held, after the semaphore wait failed or timed out:
+    // true when no state change had released the waiter yet.
     auto forget = [&] {
-        auto it = std::find(waiters.begin(), waiters.end(), &waiter);
-        bool pending = it != waiters.end();
-        if (pending) {
+        if (auto it = std::find(waiters.begin(), waiters.end(), &waiter); it != waiters.end()) {
             waiters.erase(it);
+            return true;
         }
-        return pending;
+        if (auto it = std::find(wakeups.begin(), wakeups.end(), &waiter); it != wakeups.end()) {
+            wakeups.erase(it);
+            return false;
+        }
+        // Another thread is releasing the semaphore right now; it must not
+        // outlive this wait.
+        releaseMonitor();
+        waiter.semaphore.acquire();
+        monitor().acquire();
+        return false;
     };
     bool released = false;
-    monitor().release();
+    releaseMonitor();
     try {
         released = waiter.semaphore.acquire(milliseconds);
     } catch (...) {

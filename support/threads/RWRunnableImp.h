@@ -88,7 +88,28 @@ class RWRunnableImp : public RWBodyBase {
     virtual void beforeRun() {}
     virtual void afterRun() {}
 
+    // Holds the monitor for a scope; on the way out lets it go through
+    // releaseMonitor().
+    class MonitorGuard {
+      public:
+        explicit MonitorGuard(RWRunnableImp& runnable) : runnable(runnable) {
+            runnable.monitor().acquire();
+        }
+        ~MonitorGuard();
+        MonitorGuard(const MonitorGuard&) = delete;
+        MonitorGuard& operator=(const MonitorGuard&) = delete;
+
+      private:
+        RWRunnableImp& runnable;
+    };
+
+    // Lets the monitor go, then wakes the waiters that state changes released
+    // while it was held. Every release of the monitor goes through here.
+    void releaseMonitor();
+
     // The rest is called with the monitor held.
+    // A waiter that the change releases is woken once the monitor is let go:
+    // woken at once, it would only find the monitor still held and sleep again.
     void setExecutionState(int32_t state);
     int32_t waitStateLocked(int32_t mask);
     // 0 when the time ran out.
@@ -112,4 +133,5 @@ class RWRunnableImp : public RWBodyBase {
     std::unique_ptr<RWTHRxmsg> failure;
     bool cancelRequested;
     std::vector<StateWaiter*> waiters;
+    std::vector<StateWaiter*> wakeups;  // released, to be woken by releaseMonitor()
 };

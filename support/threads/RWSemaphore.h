@@ -1,16 +1,23 @@
 // A counting semaphore. A release before anyone acquires is kept in the count.
+//
+// Built on a POSIX semaphore rather than a mutex and a condition: a release
+// takes no lock, so the thread it wakes never runs straight into a lock that
+// the releasing thread still holds. That wake-up and block again used to cost
+// the client loop a second sleep for nearly every connection thread it
+// started. A semaphore may be destroyed as soon as an acquire has returned,
+// even while the release that satisfied it is finishing.
 #pragma once
 
-#include <cstdint>
+#include <semaphore.h>
 
-#include "support/threads/RWCondition.h"
-#include "support/threads/RWMutexLock.h"
+#include <cstdint>
 
 class RWSemaphore {
   public:
     using Hook = void (*)();
 
     explicit RWSemaphore(int32_t count = 0, Hook hook = nullptr);
+    ~RWSemaphore();
     RWSemaphore(const RWSemaphore&) = delete;
     RWSemaphore& operator=(const RWSemaphore&) = delete;
 
@@ -21,8 +28,5 @@ class RWSemaphore {
 
   private:
     Hook hook;
-    RWMutexLock mutex;  // guards the counters
-    RWCondition condition;
-    int32_t waiting;
-    int32_t count;
+    sem_t semaphore;
 };

@@ -9,7 +9,7 @@ RWTHandle<RWThreadFunctionImp> RWThreadFunctionImp::make(const RWFunctor0& funct
 void RWThreadFunctionImp::run() {
     RWFunctor0 work;
     {
-        RWMutexLock::LockGuard guard(monitor());
+        MonitorGuard guard(*this);
         work = functor;
     }
     if (work.isValid()) {

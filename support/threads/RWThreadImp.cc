@@ -2,7 +2,10 @@
 #include "support/threads/forcedUnwind.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
+
+#include <cerrno>
 
 #include "support/threads/RWThreadManagerImp.h"
 #include "support/threads/exitState.h"
@@ -47,6 +50,26 @@ void prepareAttributes(pthread_attr_t* attributes, const RWThreadAttribute& want
     }
 }
 
+// Arranges for the new thread to start on the processor this thread runs on,
+// and keeps this thread's processor set in `creatorAffinity` for the new
+// thread to restore. The creator sleeps in the start handshake until the new
+// thread has run; started on another processor that is busy, the new thread
+// often waited for that processor's next scheduler tick, and the creator (the
+// client loop) with it. Here it runs as soon as the creator sleeps. False when
+// it cannot be arranged: the thread then starts wherever the system puts it.
+bool startOnThisProcessor(pthread_attr_t* attributes, cpu_set_t* creatorAffinity) {
+    int cpu = sched_getcpu();
+    if (cpu < 0 || cpu >= CPU_SETSIZE ||
+        pthread_getaffinity_np(pthread_self(), sizeof *creatorAffinity, creatorAffinity) != 0 ||
+        CPU_COUNT(creatorAffinity) < 2) {
+        return false;
+    }
+    cpu_set_t here;
+    CPU_ZERO(&here);
+    CPU_SET(cpu, &here);
+    return pthread_attr_setaffinity_np(attributes, sizeof here, &here) == 0;
+}
+
 }  // namespace
 
 RWThreadAttribute RWThreadAttribute::systemDefault() {
@@ -72,11 +95,19 @@ void RWThreadImp::exec() {
     activeAttribute = requestedAttribute;
     pthread_attr_t attributes;
     prepareAttributes(&attributes, activeAttribute);
+    startsOnCreatorProcessor = startOnThisProcessor(&attributes, &creatorAffinity);
     terminating.store(false);
     gone.store(false);
     pthread_t created;
     int rc = pthread_create(&created, &attributes, &RWThreadImp::entry, this);
     pthread_attr_destroy(&attributes);
+    if (rc == EINVAL && startsOnCreatorProcessor) {
+        // The processor left this process's set meanwhile: start anywhere.
+        startsOnCreatorProcessor = false;
+        prepareAttributes(&attributes, activeAttribute);
+        rc = pthread_create(&created, &attributes, &RWThreadImp::entry, this);
+        pthread_attr_destroy(&attributes);
+    }
     if (rc != 0) {
         gone.store(true);
         throwThreadCreationFailure("pthread_create() - ", rc);
@@ -104,7 +135,7 @@ void RWThreadImp::exec() {
 void RWThreadImp::beforeRun() {
     // Registration takes a reference, which needs the monitor.
     pthread_t self = threadId;
-    monitor().release();
+    releaseMonitor();
     try {
         manager.body()->registerThread(self, RWTHandle<RWThreadImp>(this));
     } catch (...) {
@@ -120,7 +151,7 @@ void RWThreadImp::beforeRun() {
 
 void RWThreadImp::afterRun() {
     pthread_t self = threadId;
-    monitor().release();
+    releaseMonitor();
     try {
         manager.body()->deregisterThread(self);
     } catch (...) {
@@ -149,10 +180,15 @@ void* RWThreadImp::entry(void* argument) {
 
 RW_CATCHES_FORCED_UNWIND
 void RWThreadImp::runOnThisThread() {
+    if (startsOnCreatorProcessor) {
+        // Started where the creator runs only to get going at once; the rest
+        // runs wherever the scheduler likes. A failure leaves it where it is.
+        pthread_setaffinity_np(pthread_self(), sizeof creatorAffinity, &creatorAffinity);
+    }
     std::unique_ptr<RWTHRxmsg> failure;
     int32_t outcome = kNormal;
     {
-        RWMutexLock::LockGuard guard(monitor());
+        MonitorGuard guard(*this);
         threadId = pthread_self();
         threadIdValid = true;
         try {
@@ -178,7 +214,7 @@ void RWThreadImp::runOnThisThread() {
         if (!terminating.load()) {
             // Cancelled or exited by other means than the exit path: the
             // monitor and registry are still safe to use.
-            RWMutexLock::LockGuard guard(monitor());
+            MonitorGuard guard(*this);
             finishRun(kCanceled, std::make_unique<RWTHROperationCanceled>("Runnable cancelled"));
         }
         gone.store(true);
@@ -188,7 +224,7 @@ void RWThreadImp::runOnThisThread() {
         outcome = classifyCaught(failure);
     }
 
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     finishRun(outcome, std::move(failure));
     gone.store(true);
 }
@@ -216,7 +252,7 @@ int32_t RWThreadImp::classifyCaught(std::unique_ptr<RWTHRxmsg>& failure) {
 }
 
 bool RWThreadImp::terminate() {
-    RWMutexLock::LockGuard guard(monitor());
+    MonitorGuard guard(*this);
     if (!threadIdValid) {
         return false;
     }

@@ -3,6 +3,8 @@
 // asynchronously while its work runs.
 #pragma once
 
+#include <sched.h>
+
 #include <atomic>
 
 #include "support/threads/RWHandleBase.h"
@@ -48,4 +50,7 @@ class RWThreadImp : public RWRunnableImp {
     // Read without the monitor by the exit path, which must not block on it.
     std::atomic<bool> terminating;
     std::atomic<bool> gone;
+    // Written by the creator before the thread exists, read by the thread.
+    cpu_set_t creatorAffinity;
+    bool startsOnCreatorProcessor = false;
 };

@@ -98,6 +98,18 @@ TEST(Base64, DecodingNeedsRoomOnlyForTheBytesAGroupCarries) {
     EXPECT_EQ(decode("Zg==", nullptr, 0), 3);
 }
 
+// Whole groups are decoded in one step; a group that needs the checks gets
+// them wherever it stands.
+TEST(Base64, EveryGroupIsCheckedWhereverItStands) {
+    std::string decoded;
+    EXPECT_EQ(decode("Zg==Zm9v", &decoded), 0);
+    EXPECT_EQ(decoded, "ffoo");
+    EXPECT_EQ(decode("Zm9vYm 9"), 1);
+    EXPECT_EQ(decode("Zm9vYm=v"), 1);
+    EXPECT_EQ(decode("Zm9vYmFy", nullptr, 5), 3);
+    EXPECT_EQ(decode("Zm9vYmE=", nullptr, 5), 0);
+}
+
 TEST(Base64, BitsBeyondTheLastByteAreIgnored) {
     std::string decoded;
     ASSERT_EQ(decode("Zh==", &decoded), 0);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <memory>
@@ -22,6 +24,7 @@ constexpr unsigned long kLongEnough = 20000;  // ms; only reached when a test fa
 // What the thread functions below share with the test that runs them.
 struct Shared {
     RWSemaphore gate{0};
+    cpu_set_t affinity;
     std::atomic<int> calls{0};
     std::atomic<int> argument{-1};
     std::string message;  // written by the thread before its run ends
@@ -32,6 +35,10 @@ RWThreadFunction self;
 
 void recordArgument(int argument) {
     shared->argument = argument;
+    shared->calls++;
+}
+void recordAffinity() {
+    pthread_getaffinity_np(pthread_self(), sizeof shared->affinity, &shared->affinity);
     shared->calls++;
 }
 void countCall() {
@@ -124,6 +131,19 @@ TEST_F(ThreadFunction, BoundArgumentReachesTheFunction) {
     EXPECT_EQ(finish(thread), RWRunnableImp::kNormal);
     EXPECT_EQ(shared->argument, 42);
     EXPECT_EQ(shared->calls, 1);
+}
+
+// A thread starts on its creator's processor only to get going at once; its
+// function runs on every processor the creator may use.
+TEST_F(ThreadFunction, FunctionRunsWithTheCreatorsProcessors) {
+    cpu_set_t creator;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof creator, &creator), 0);
+    RWThreadFunction thread = RWThreadFunction::make(recordAffinity);
+    thread.start();
+    EXPECT_EQ(finish(thread), RWRunnableImp::kNormal);
+    ASSERT_EQ(shared->calls, 1);
+    EXPECT_TRUE(CPU_EQUAL(&shared->affinity, &creator))
+        << CPU_COUNT(&shared->affinity) << " of " << CPU_COUNT(&creator) << " processors";
 }
 
 TEST_F(ThreadFunction, DroppingTheLastHandleLeavesTheThreadRunning) {
