@@ -68,3 +68,7 @@ LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
 std::uint32_t logoffCookieTable_entries() {
     return logoffCookieHashTable.entries();
 }
+
+std::uint32_t logoffCookieTable_buckets() {
+    return logoffCookieHashTable.buckets();
+}

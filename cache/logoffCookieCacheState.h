@@ -47,3 +47,4 @@ void logoffCookieTable_insert(LogoffCookie* cookie);
 // it, or nullptr when the set does not hold it.
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie);
 std::uint32_t logoffCookieTable_entries();
+std::uint32_t logoffCookieTable_buckets();
