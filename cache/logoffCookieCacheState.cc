@@ -3,12 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <new>
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "support/collections/RWHashTable.h"
 
-// Defined together, in this order, so that they are built in it.
+// Defined together, in this order, so that they are built in it. The set
+// starts with DEFAULT_CAPACITY buckets and grows with the cookies it holds.
 RWReadersWriterLock logoffCookieCacheLock;
 RWReadersWriterLock cacheStartTimeLock;
 RWReadersWriterLock cookieSaltLock;
@@ -53,12 +56,68 @@ void copyCookieSalt(std::uint8_t* destination) {
     guard.release();
 }
 
+namespace {
+
+// The bucket counts the set moves through: DEFAULT_CAPACITY, then about
+// doubling at each step. Primes away from powers of two, because the text
+// hash rotates and xors whole words of the text, so its low bits follow a
+// few characters; a power-of-two count would crowd texts that differ only
+// in a counter into a few buckets.
+// clang-format off
+constexpr std::uint32_t kBucketCounts[] = {
+    DEFAULT_CAPACITY, 97, 193, 389, 769, 1543, 3079, 6151, 12289, 24593, 49157,
+    98317, 196613, 393241, 786433, 1572869, 3145739, 6291469, 12582917,
+    25165843, 50331653, 100663319, 201326611, 402653189, 805306457, 1610612741};
+// clang-format on
+
+// Chains of at most two cookies on average: a query or an insert costs the
+// same with a thousand cookies as with millions.
+constexpr std::uint64_t kMostCookiesPerBucket = 2;
+
+// The smallest count of the sequence that holds `cookies` within the bound.
+std::uint32_t bucketCountFor(std::uint64_t cookies) {
+    for (std::uint32_t count : kBucketCounts) {
+        if (cookies <= kMostCookiesPerBucket * count) {
+            return count;
+        }
+    }
+    return kBucketCounts[std::size(kBucketCounts) - 1];
+}
+
+// Only the cost depends on the bucket count, never an answer: when memory
+// for the new buckets runs short, the set keeps its buckets and works on.
+void resizeLogoffCookieTable(std::uint32_t buckets) {
+    if (buckets == logoffCookieHashTable.buckets()) {
+        return;
+    }
+    try {
+        logoffCookieHashTable.resize(buckets);
+    } catch (const std::bad_alloc&) {
+        // resize leaves the set as it was.
+    }
+}
+
+}  // namespace
+
 LogoffCookie* logoffCookieTable_find(const LogoffCookie& probe) {
     return static_cast<LogoffCookie*>(logoffCookieHashTable.find(&probe));
 }
 
 void logoffCookieTable_insert(LogoffCookie* cookie) {
     logoffCookieHashTable.insert(cookie);
+    std::uint32_t entries = logoffCookieHashTable.entries();
+    if (entries > kMostCookiesPerBucket * logoffCookieHashTable.buckets()) {
+        resizeLogoffCookieTable(bucketCountFor(entries));
+    }
+}
+
+void logoffCookieTable_fitToEntries() {
+    // Shrinks only when under a quarter of a cookie per bucket is left, and
+    // then to room for twice the cookies: inserts do not grow it back at once.
+    std::uint64_t entries = logoffCookieHashTable.entries();
+    if (4 * entries < logoffCookieHashTable.buckets()) {
+        resizeLogoffCookieTable(bucketCountFor(2 * entries));
+    }
 }
 
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
@@ -67,4 +126,8 @@ LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
 
 std::uint32_t logoffCookieTable_entries() {
     return logoffCookieHashTable.entries();
+}
+
+std::uint32_t logoffCookieTable_buckets() {
+    return logoffCookieHashTable.buckets();
 }

@@ -36,14 +36,23 @@ std::int32_t getCacheStartTime();
 // Copies the COOKIE_SALT_SIZE salt bytes under cookieSaltLock.
 void copyCookieSalt(std::uint8_t* destination);
 
-// The only ways to the set of cached cookies (logoffCookieHashTable, 64
-// buckets). Each requires logoffCookieCacheLock: find and entries with either
-// hold, insert and remove with the write hold.
+// The only ways to the set of cached cookies (logoffCookieHashTable). Each
+// requires logoffCookieCacheLock: find, entries and buckets with either hold,
+// the others with the write hold.
+//
+// The set starts with 64 buckets and never has fewer. An insert that leaves
+// more than two cookies per bucket grows it to about twice the buckets, so
+// chains stay short however many cookies are held; the bucket count changes
+// what a lookup costs, never what it answers.
 //
 // The stored cookie equal to `probe` (same digest), or nullptr.
 LogoffCookie* logoffCookieTable_find(const LogoffCookie& probe);
 void logoffCookieTable_insert(LogoffCookie* cookie);
+// Gives back the buckets of a set that has lost most of its cookies; the
+// cleanup pass calls it when it has removed the expired ones.
+void logoffCookieTable_fitToEntries();
 // Removes this very cookie, never an equal one stored in its place; returns
 // it, or nullptr when the set does not hold it.
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie);
 std::uint32_t logoffCookieTable_entries();
+std::uint32_t logoffCookieTable_buckets();

@@ -40,14 +40,15 @@ void logoffCookie_CleanupPass(ServiceClock clock) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() logoffCookieHashTable Entries %d",
               static_cast<int>(logoffCookieTable_entries()));
     {
-        // The survivors go back into logoffCookieQueue by pointer, in order.
-        RWSlistCollectablesQueue copyLogoffCookieQueue(logoffCookieQueue);
-        logoffCookieQueue.clear();
+        // The cookies move to the private queue and the survivors back, link
+        // by link and in order: no allocation, so the pass cannot run out of
+        // memory halfway and drop the cookies still in the private queue.
+        RWSlistCollectablesQueue copyLogoffCookieQueue;
+        copyLogoffCookieQueue.appendAllFrom(logoffCookieQueue);
         while (!copyLogoffCookieQueue.isEmpty()) {
             auto* cookie = static_cast<LogoffCookie*>(copyLogoffCookieQueue.first());
             if (!logoffCookieHasExpired(*cookie, clock())) {
-                logoffCookieQueue.append(cookie);
-                copyLogoffCookieQueue.get();
+                copyLogoffCookieQueue.moveFirstTo(logoffCookieQueue);
                 continue;
             }
             // An equal cookie inserted later may stand in the set in this
@@ -64,6 +65,7 @@ void logoffCookie_CleanupPass(ServiceClock clock) {
             }
         }
     }
+    logoffCookieTable_fitToEntries();
     guard.release();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock released.");
 }

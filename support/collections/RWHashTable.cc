@@ -8,42 +8,30 @@
 
 namespace {
 
-using BucketArray = std::unique_ptr<RWSlistCollectables*[]>;
-
-void releaseBuckets(RWSlistCollectables** buckets, std::uint32_t count) {
-    for (std::uint32_t index = 0; index < count; ++index) {
-        delete buckets[index];
-        buckets[index] = nullptr;
-    }
-}
+using BucketArray = std::unique_ptr<RWSlistCollectables[]>;
 
 }  // namespace
 
 RWHashTable::RWHashTable(std::uint32_t buckets)
     : bucketCount_(buckets == 0 ? 2 : buckets),
-      buckets_(new RWSlistCollectables*[bucketCount_]()),
+      buckets_(new RWSlistCollectables[bucketCount_]),
       entries_(0) {}
 
+// Should an allocation fail, the array member releases every link copied so far.
 RWHashTable::RWHashTable(const RWHashTable& other)
     : RWCollection(other),
       bucketCount_(other.bucketCount_),
-      buckets_(new RWSlistCollectables*[bucketCount_]()),
+      buckets_(new RWSlistCollectables[bucketCount_]),
       entries_(other.entries_) {
-    try {
-        for (std::uint32_t index = 0; index < bucketCount_; ++index) {
-            if (other.buckets_[index] != nullptr) {
-                buckets_[index] = new RWSlistCollectables(*other.buckets_[index]);
-            }
+    for (std::uint32_t index = 0; index < bucketCount_; ++index) {
+        const RWSlistCollectables& list = other.buckets_[index];
+        for (RWSlistLink* link = list.firstLink(); link != list.end(); link = link->next) {
+            buckets_[index].RWSlist::append(link->element);
         }
-    } catch (...) {
-        releaseBuckets(buckets_.get(), bucketCount_);
-        throw;
     }
 }
 
-RWHashTable::~RWHashTable() {
-    releaseBuckets(buckets_.get(), bucketCount_);
-}
+RWHashTable::~RWHashTable() = default;
 
 RWCollectable* RWHashTable::newInstance() const {
     return new RWHashTable;
@@ -58,15 +46,16 @@ RWClassID RWHashTable::classId() const {
 }
 
 void RWHashTable::clear() {
-    releaseBuckets(buckets_.get(), bucketCount_);
+    for (std::uint32_t index = 0; index < bucketCount_; ++index) {
+        buckets_[index].RWSlist::clear();
+    }
     entries_ = 0;
 }
 
 // The bucket lists are called non-virtually: they are never anything but
 // RWSlistCollectables, and this is the lookup path of every query.
 RWCollectable* RWHashTable::find(const RWCollectable* probe) const {
-    const RWSlistCollectables* list = buckets_[bucketIndex(probe)];
-    return list == nullptr ? nullptr : list->RWSlistCollectables::find(probe);
+    return buckets_[bucketIndex(probe)].RWSlistCollectables::find(probe);
 }
 
 RWCollectable* RWHashTable::insert(RWCollectable* element) {
@@ -74,23 +63,15 @@ RWCollectable* RWHashTable::insert(RWCollectable* element) {
 }
 
 RWCollectable* RWHashTable::insertAt(std::uint32_t index, RWCollectable* element) {
-    RWSlistCollectables*& list = buckets_[index];
-    if (list == nullptr) {
-        list = new RWSlistCollectables;
-    }
     // Counted only once the link exists, so a failed allocation leaves the
     // count true.
-    list->RWSlist::append(element);
+    buckets_[index].RWSlist::append(element);
     ++entries_;
     return element;
 }
 
 RWCollectable* RWHashTable::remove(const RWCollectable* probe) {
-    RWSlistCollectables* list = buckets_[bucketIndex(probe)];
-    if (list == nullptr) {
-        return nullptr;
-    }
-    RWCollectable* removed = list->RWSlistCollectables::remove(probe);
+    RWCollectable* removed = buckets_[bucketIndex(probe)].RWSlistCollectables::remove(probe);
     if (removed != nullptr) {
         --entries_;
     }
@@ -98,11 +79,7 @@ RWCollectable* RWHashTable::remove(const RWCollectable* probe) {
 }
 
 RWCollectable* RWHashTable::removeReference(const RWCollectable* element) {
-    RWSlistCollectables* list = buckets_[bucketIndex(element)];
-    if (list == nullptr) {
-        return nullptr;
-    }
-    RWCollectable* removed = list->removeReference(element);
+    RWCollectable* removed = buckets_[bucketIndex(element)].removeReference(element);
     if (removed != nullptr) {
         --entries_;
     }
@@ -111,55 +88,37 @@ RWCollectable* RWHashTable::removeReference(const RWCollectable* element) {
 
 void RWHashTable::apply(RWapplyCollectable function, void* data) const {
     for (std::uint32_t index = 0; index < bucketCount_; ++index) {
-        if (buckets_[index] != nullptr) {
-            buckets_[index]->RWSlistCollectables::apply(function, data);
-        }
+        buckets_[index].RWSlistCollectables::apply(function, data);
     }
 }
 
-// Two passes: the first hashes every element once, notes its new bucket
-// and creates every bucket list the new array needs, the only steps that
-// can fail, so a failure leaves the table as it was; the second moves the
-// existing links over without allocating or hashing again. Walking the old
-// buckets in order and appending keeps equal elements (which share a
-// bucket in both arrays) in their relative order.
+// Two passes: the first allocates the new array, hashes every element once
+// and notes its new bucket, the only steps that can fail, so a failure
+// leaves the table as it was; the second moves the existing links over
+// without allocating or hashing again. Walking the old buckets in order and
+// appending keeps equal elements (which share a bucket in both arrays) in
+// their relative order.
 void RWHashTable::resize(std::uint32_t buckets) {
     if (buckets == 0) {
         buckets = entries_ > 11 ? static_cast<std::uint32_t>(std::uint64_t{entries_} * 3 / 2) : 16;
     }
-    BucketArray fresh(new RWSlistCollectables*[buckets]());
+    BucketArray fresh(new RWSlistCollectables[buckets]);
     std::vector<std::uint32_t> targets;
-    try {
-        targets.reserve(entries_);
-        for (std::uint32_t index = 0; index < bucketCount_; ++index) {
-            const RWSlistCollectables* list = buckets_[index];
-            if (list == nullptr) {
-                continue;
-            }
-            for (RWSlistLink* link = list->firstLink(); link != list->end(); link = link->next) {
-                std::uint32_t target = link->element->hash() % buckets;
-                targets.push_back(target);
-                if (fresh[target] == nullptr) {
-                    fresh[target] = new RWSlistCollectables;
-                }
-            }
+    targets.reserve(entries_);
+    for (std::uint32_t index = 0; index < bucketCount_; ++index) {
+        const RWSlistCollectables& list = buckets_[index];
+        for (RWSlistLink* link = list.firstLink(); link != list.end(); link = link->next) {
+            targets.push_back(link->element->hash() % buckets);
         }
-    } catch (...) {
-        releaseBuckets(fresh.get(), buckets);
-        throw;
     }
 
     std::size_t next = 0;
     for (std::uint32_t index = 0; index < bucketCount_; ++index) {
-        RWSlistCollectables* list = buckets_[index];
-        if (list == nullptr) {
-            continue;
-        }
-        while (list->count() != 0) {
-            fresh[targets[next++]]->appendLink(list->unlinkFirst());
+        RWSlistCollectables& list = buckets_[index];
+        while (list.count() != 0) {
+            fresh[targets[next++]].appendLink(list.unlinkFirst());
         }
     }
-    releaseBuckets(buckets_.get(), bucketCount_);
     buckets_ = std::move(fresh);
     bucketCount_ = buckets;
 }

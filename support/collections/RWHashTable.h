@@ -8,8 +8,7 @@
 #include <memory>
 
 #include "support/collections/RWCollection.h"
-
-class RWSlistCollectables;
+#include "support/collections/RWSlistCollectables.h"
 
 // The library-wide default bucket count.
 inline constexpr std::uint32_t DEFAULT_CAPACITY = 64;
@@ -56,14 +55,15 @@ class RWHashTable : public RWCollection {
     std::uint32_t bucketIndex(const RWCollectable* element) const {
         return element->hash() % bucketCount_;
     }
-    RWSlistCollectables* bucket(std::uint32_t index) const { return buckets_[index]; }
+    const RWSlistCollectables& bucket(std::uint32_t index) const { return buckets_[index]; }
     // Appends to the bucket the caller already selected for `element`.
     RWCollectable* insertAt(std::uint32_t index, RWCollectable* element);
 
   private:
-    // Bucket lists come into being on the first insert into their bucket and
-    // go only by clear, resize or destruction; nullptr until then.
+    // The bucket lists stand in the array itself, one per bucket: a lookup
+    // reaches the first link of its chain with one memory access fewer than
+    // through a pointer, and an insert allocates nothing but its link.
     std::uint32_t bucketCount_;
-    std::unique_ptr<RWSlistCollectables*[]> buckets_;
+    std::unique_ptr<RWSlistCollectables[]> buckets_;
     std::uint32_t entries_;
 };

@@ -17,10 +17,8 @@ RWClassID RWSet::classId() const {
 // One hash serves both the search and the insertion.
 RWCollectable* RWSet::insert(RWCollectable* element) {
     std::uint32_t index = bucketIndex(element);
-    if (const RWSlistCollectables* list = bucket(index)) {
-        if (RWCollectable* stored = list->RWSlistCollectables::find(element)) {
-            return stored;
-        }
+    if (RWCollectable* stored = bucket(index).RWSlistCollectables::find(element)) {
+        return stored;
     }
     return insertAt(index, element);
 }

@@ -44,6 +44,20 @@ void RWSlist::appendLink(RWSlistLink* link) {
     linkAfter(last_, link);
 }
 
+void RWSlist::appendAllLinks(RWSlist& other) {
+    if (other.count_ == 0) {
+        return;
+    }
+    last_->next = other.head_.next;
+    // The moved chain ended at the other list's sentinel; it ends at ours now.
+    other.last_->next = &tail_;
+    last_ = other.last_;
+    count_ += other.count_;
+    other.head_.next = &other.tail_;
+    other.last_ = &other.head_;
+    other.count_ = 0;
+}
+
 void RWSlist::clear() {
     RWSlistLink* link = head_.next;
     while (link != &tail_) {

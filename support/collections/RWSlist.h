@@ -43,6 +43,9 @@ class RWSlist {
     // non-empty list and hands over the link; appendLink takes one over.
     RWSlistLink* unlinkFirst();
     void appendLink(RWSlistLink* link);
+    // Moves every link of `other` to the end of this list in constant time,
+    // leaving `other` empty.
+    void appendAllLinks(RWSlist& other);
 
     // Frees every link and leaves the list empty.
     void clear();

@@ -21,3 +21,12 @@ RWCollectable* RWSlistCollectablesQueue::copy() const {
 RWClassID RWSlistCollectablesQueue::classId() const {
     return RW_SLIST_COLLECTABLES_QUEUE_CLASS_ID;
 }
+
+RWCollectable* RWSlistCollectablesQueue::moveFirstTo(RWSlistCollectablesQueue& destination) {
+    if (count() == 0) {
+        return nullptr;
+    }
+    RWSlistLink* link = unlinkFirst();
+    destination.appendLink(link);
+    return link->element;
+}

@@ -18,4 +18,12 @@ class RWSlistCollectablesQueue : public RWSlistCollectables {
 
     // Takes the front element off and returns it; nullptr when empty.
     RWCollectable* get() { return removeFirst(); }
+
+    // Moving links instead of copying them allocates nothing, so neither can
+    // fail halfway. appendAllFrom moves every element of `source` to the end
+    // of this queue, in order and in constant time, leaving `source` empty.
+    // moveFirstTo moves the front element to the end of `destination` and
+    // returns it; nullptr when this queue is empty.
+    void appendAllFrom(RWSlistCollectablesQueue& source) { appendAllLinks(source); }
+    RWCollectable* moveFirstTo(RWSlistCollectablesQueue& destination);
 };

@@ -89,4 +89,55 @@ TEST_F(QueueTest, ListFindAndRemoveSkipNullElements) {
     EXPECT_EQ(queue.entries(), 1u);
 }
 
+TEST_F(QueueTest, AppendAllFromMovesEveryElementInOrder) {
+    RWSlistCollectablesQueue source;
+    RWSlistCollectablesQueue destination;
+    destination.appendAllFrom(source);
+    EXPECT_TRUE(destination.isEmpty());
+
+    source.append(&a_);
+    source.append(&b_);
+    destination.append(&c_);
+    destination.appendAllFrom(source);
+    EXPECT_TRUE(source.isEmpty());
+    EXPECT_EQ(source.first(), nullptr);
+    EXPECT_EQ(destination.entries(), 3u);
+    EXPECT_EQ(destination.last(), &b_);
+
+    // Both ends still work: the moved chain now ends where the destination does.
+    source.append(&c_);
+    destination.append(&a_);
+    RWSlistCollectablesQueue copy(destination);
+    EXPECT_EQ(copy.entries(), 4u);
+    for (KeyedElement* expected : {&c_, &a_, &b_, &a_}) {
+        EXPECT_EQ(destination.get(), expected);
+    }
+    EXPECT_EQ(destination.get(), nullptr);
+    EXPECT_EQ(source.get(), &c_);
+    EXPECT_EQ(source.get(), nullptr);
+}
+
+TEST_F(QueueTest, MoveFirstToTakesTheFrontToTheOtherQueuesEnd) {
+    RWSlistCollectablesQueue from;
+    RWSlistCollectablesQueue to;
+    EXPECT_EQ(from.moveFirstTo(to), nullptr);
+    from.append(&a_);
+    from.append(&b_);
+    to.append(&c_);
+
+    EXPECT_EQ(from.moveFirstTo(to), &a_);
+    EXPECT_EQ(from.moveFirstTo(to), &b_);
+    EXPECT_TRUE(from.isEmpty());
+    EXPECT_EQ(from.moveFirstTo(to), nullptr);
+    from.append(&c_);
+    EXPECT_EQ(from.first(), &c_);
+
+    EXPECT_EQ(to.entries(), 3u);
+    EXPECT_EQ(to.last(), &b_);
+    for (KeyedElement* expected : {&c_, &a_, &b_}) {
+        EXPECT_EQ(to.get(), expected);
+    }
+    EXPECT_TRUE(to.isEmpty());
+}
+
 }  // namespace

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCleanupThread.h"
+#include "tests/cache/cacheTestSupport.h"
+
+namespace {
+
+using cachetest::CookieFields;
+
+// Texts that differ only in a counter, the shape that crowds a table whose
+// bucket count suits the text hash badly.
+std::string textOf(int serial) {
+    return "session-" + std::to_string(serial);
+}
+
+constexpr std::uint32_t kShortMinutes = 1;
+constexpr std::uint32_t kLongMinutes = 60;
+
+std::int32_t passNow = 0;
+std::int32_t passClock() {
+    return passNow;
+}
+
+class CacheGrowthTest : public cachetest::CacheTest {
+  protected:
+    // The set is empty here, but may have kept the buckets of a test before.
+    void SetUp() override {
+        CacheTest::SetUp();
+        WriteGuard guard(logoffCookieCacheLock);
+        logoffCookieTable_fitToEntries();
+        guard.release();
+    }
+
+    static std::int32_t creation() { return getCacheStartTime() + 100; }
+
+    static void add(int serial, std::uint32_t lifetimeMinutes, std::int32_t lastUseOffset = 0) {
+        CookieFields fields(textOf(serial), "bytes", lifetimeMinutes);
+        logoffCookieAPI_addToCache(fields.text, fields.bytes, creation() + lastUseOffset,
+                                   creation(), 0, fields.attributes, 0);
+    }
+    static int isCached(int serial) {
+        CookieFields fields(textOf(serial), "bytes");
+        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creation(), 0,
+                                              fields.attributes);
+    }
+    static std::uint32_t buckets() {
+        ReadGuard guard(logoffCookieCacheLock);
+        std::uint32_t count = logoffCookieTable_buckets();
+        guard.release();
+        return count;
+    }
+    // A pass with the service clock `minutes` after the cookies' creation.
+    static void passAfter(std::uint32_t minutes) {
+        passNow = creation() + static_cast<std::int32_t>(minutes * 60) - EXPIRY_GRACE_SECONDS;
+        logoffCookie_CleanupPass(passClock);
+    }
+};
+
+TEST_F(CacheGrowthTest, SetGrowsAsItFillsAndFindsEveryCookie) {
+    constexpr int kCookies = 3000;
+    ASSERT_EQ(buckets(), 64u);
+    for (int serial = 0; serial < kCookies; ++serial) {
+        add(serial, kLongMinutes);
+        ASSERT_LE(cachetest::cachedCookieCount(), 2 * buckets()) << serial;
+    }
+    EXPECT_GE(buckets(), kCookies / 2 / 2);
+    for (int serial = 0; serial < kCookies; ++serial) {
+        ASSERT_EQ(isCached(serial), 1) << serial;
+    }
+    EXPECT_EQ(isCached(kCookies), 0);
+    EXPECT_EQ(isCached(-1), 0);
+}
+
+TEST_F(CacheGrowthTest, CookieReAddedAcrossAGrowthStaysLoggedOffUntilItsOwnExpiry) {
+    add(0, kLongMinutes);
+    std::uint32_t before = buckets();
+    for (int serial = 1; serial < 1000; ++serial) {
+        add(serial, kShortMinutes);
+    }
+    ASSERT_GT(buckets(), before);
+    // Equal digest, later last use: replaces the first record in the set.
+    add(0, kLongMinutes, 90 * 60);
+    EXPECT_EQ(cachetest::cachedCookieCount(), 1000u);
+    EXPECT_EQ(cachetest::queuedCookies().size(), 1001u);
+
+    passAfter(kShortMinutes);
+    EXPECT_EQ(isCached(0), 1);
+    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    ASSERT_EQ(cachetest::queuedCookies().size(), 2u);
+
+    passAfter(kLongMinutes);
+    EXPECT_EQ(isCached(0), 0);
+    EXPECT_TRUE(cachetest::queuedCookies().empty());
+}
+
+TEST_F(CacheGrowthTest, PassThatEmptiesTheSetGivesBackItsBucketsButNotBelow64) {
+    for (int serial = 0; serial < 2000; ++serial) {
+        add(serial, serial < 1900 ? kShortMinutes : kLongMinutes);
+    }
+    std::uint32_t grown = buckets();
+    ASSERT_GT(grown, 500u);
+
+    passAfter(kShortMinutes);
+    EXPECT_EQ(cachetest::cachedCookieCount(), 100u);
+    EXPECT_LT(buckets(), grown);
+    EXPECT_GE(buckets(), 100u);
+    for (int serial = 1900; serial < 2000; ++serial) {
+        ASSERT_EQ(isCached(serial), 1) << serial;
+    }
+
+    passAfter(kLongMinutes);
+    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_EQ(buckets(), 64u);
+}
+
+}  // namespace
