@@ -139,8 +139,9 @@ int decrypt(KAE5_context* context, KAE5_buffer* buffer) {
     if (!constantTimeEqual(check, data + end, KAE5_CHECK_SIZE)) {
         return KAE5_CHECK_MISMATCH;
     }
-    // Only a key holder gets this far, but a packet too short to hold header,
-    // one padding byte and check value would make the payload length negative.
+    // Only a key holder gets this far, yet no sender builds a packet below 34
+    // bytes (an empty payload), and a shorter one could make the payload
+    // length negative or its padding reach outside the packet.
     if (total < KAE5_MIN_PACKET) {
         return KAE5_BAD_LENGTH;
     }

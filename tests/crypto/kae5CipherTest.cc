@@ -166,6 +166,22 @@ TEST_F(Kae5Packet, ReferencePacketDecrypts) {
     EXPECT_EQ(Bytes(packet.begin(), packet.begin() + length), payload);
 }
 
+TEST_F(Kae5Packet, DocumentedExamplePacket) {
+    const Bytes pipeKey = fromHex("8f690efb83f463bba70ceb76947c8ba6");
+    Bytes plain = fromHex(
+        "0001020304050607"
+        "01000000"
+        "04040404");
+    Bytes packet = referencePacket(pipeKey, plain);
+    EXPECT_EQ(toHex(packet),
+              "020000000000002226a981d7245203b4a79b87655912f4276043fa7f845621ec005e");
+    KAE5_context* context = makeContext(pipeKey);
+    uint32_t length = 0;
+    ASSERT_EQ(open(packet, &length, context), KAE5_OK);
+    EXPECT_EQ(toHex(packet.data(), length), "01000000");
+    KAE5_free_context(context);
+}
+
 TEST_F(Kae5Packet, TwoEncryptionsDifferAndBothDecrypt) {
     Bytes payload = payloadOf(40);
     Bytes first = seal(payload);

@@ -105,14 +105,4 @@ TEST_F(Rc5Chain, RemainingBytesAreXoredWithTheEncryptedChainValue) {
               std::vector<uint8_t>(stream, stream + 4));
 }
 
-TEST(Rc5, NullArgumentsAreRefused) {
-    RC5_state state;
-    uint8_t byte = 0;
-    EXPECT_EQ(RC5_setKey(nullptr, &byte), -1);
-    EXPECT_EQ(RC5_setKey(&state, nullptr), -1);
-    EXPECT_EQ(RC5_setChainValue(&state, nullptr), -1);
-    EXPECT_EQ(RC5_chainEncrypt(nullptr, &byte, 1), -1);
-    EXPECT_EQ(RC5_chainDecrypt(&state, nullptr, 1), -1);
-}
-
 }  // namespace

@@ -1,0 +1,94 @@
+// The pipe encryption on the request path: SHA-1 throughput, and the two
+// envelope calls every connection makes (decrypt a request, encrypt a reply).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "crypto/logoffCookiePipe_crypt.h"
+#include "crypto/sha1.h"
+
+namespace {
+
+constexpr int kRequestPayload = 980;  // gives a 1372-character request text
+constexpr int kReplyPayload = 4;
+constexpr int kCapacity = 4096;
+
+void BM_Sha1(benchmark::State& state) {
+    std::vector<uint8_t> data(static_cast<size_t>(state.range(0)), 0x5a);
+    uint8_t digest[SHA1_DIGEST_SIZE];
+    for (auto _ : state) {
+        sha1Digest(data.data(), data.size(), digest);
+        benchmark::DoNotOptimize(digest);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Sha1)->Arg(1024)->Arg(64 * 1024);
+
+std::string requestText() {
+    setHashKeySeed();
+    std::vector<char> payload(kRequestPayload, 'r');
+    char* out = nullptr;
+    int outLen = 0;
+    if (encryptPipeData(payload.data(), kRequestPayload, &out, &outLen, ENCRYPTION_KAE5) != 0) {
+        std::abort();
+    }
+    std::string text(out, static_cast<size_t>(outLen));
+    std::free(out);
+    return text;
+}
+
+// The connection's read buffer receives the text anew for every request.
+void decryptRequest(const std::string& text, char* buffer) {
+    std::memcpy(buffer, text.data(), text.size());
+    int len = static_cast<int>(text.size());
+    if (decryptPipeData(buffer, &len, kCapacity, ENCRYPTION_KAE5) != 0) {
+        std::abort();
+    }
+}
+
+void encryptReply() {
+    int32_t reply = 1;
+    char* out = nullptr;
+    int outLen = 0;
+    if (encryptPipeData(&reply, kReplyPayload, &out, &outLen, ENCRYPTION_KAE5) != 0) {
+        std::abort();
+    }
+    benchmark::DoNotOptimize(out);
+    std::free(out);
+}
+
+void BM_DecryptRequest(benchmark::State& state) {
+    const std::string text = requestText();
+    std::vector<char> buffer(kCapacity);
+    for (auto _ : state) {
+        decryptRequest(text, buffer.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel(std::to_string(text.size()) + " characters");
+}
+BENCHMARK(BM_DecryptRequest);
+
+void BM_EncryptReply(benchmark::State& state) {
+    setHashKeySeed();
+    for (auto _ : state) {
+        encryptReply();
+    }
+}
+BENCHMARK(BM_EncryptReply);
+
+void BM_RequestAndReply(benchmark::State& state) {
+    const std::string text = requestText();
+    std::vector<char> buffer(kCapacity);
+    for (auto _ : state) {
+        decryptRequest(text, buffer.data());
+        encryptReply();
+    }
+}
+BENCHMARK(BM_RequestAndReply);
+
+}  // namespace
+
+BENCHMARK_MAIN();

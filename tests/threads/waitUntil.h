@@ -1,0 +1,23 @@
+// Waiting on a condition that another thread brings about, without a lock
+// to wait on: polled, with a generous limit so a stuck test fails instead of
+// hanging.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+namespace lctest {
+
+template <class Condition>
+bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+}  // namespace lctest
