@@ -12,6 +12,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -131,6 +134,78 @@ TEST(FaultProcess, StopSignalToTheMonitorUnderLoadEndsBothWithinTheRegistryBound
 
     ASSERT_TRUE(service.start());
     EXPECT_EQ(recorded.notAnswered(service.socketPath()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace lctest
+
+namespace lctest {
+namespace {
+
+// The wait status of a process that has ended but not been reaped yet, from
+// its stat file; nullopt while it runs or once it is gone.
+std::optional<int> zombieStatus(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return std::nullopt;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::vector<std::string> values;
+    for (std::string value; fields >> value;) {
+        values.push_back(value);
+    }
+    // Field 3 is the state, field 52 the exit code.
+    if (values.size() < 50 || values[0] != "Z") {
+        return std::nullopt;
+    }
+    return std::stoi(values[49]);
+}
+
+TEST(FaultProcess, StopSignalToTheWorkerUnderLoadEndsItWithStatusZero) {
+    constexpr int kClients = 16;
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+    ASSERT_EQ(ask(service.socketPath(), addPayload(laterCookie("starts-the-cleanup"))), -1);
+
+    std::atomic<bool> stopping{false};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            for (int i = 0; i < 20000 && !stopping; ++i) {
+                CookieFields cookie =
+                    laterCookie("load-" + std::to_string(c) + "-" + std::to_string(i));
+                answered += ask(service.socketPath(),
+                                i % 2 == 0 ? addPayload(cookie) : queryPayload(cookie))
+                                .has_value();
+            }
+        });
+    }
+    EXPECT_TRUE(eventually([&] { return answered >= 500; }, 30s));
+
+    // A stopped monitor cannot reap the worker, so its status stays readable.
+    ASSERT_EQ(kill(monitor, SIGSTOP), 0);
+    auto signalled = Clock::now();
+    ASSERT_EQ(kill(worker, SIGTERM), 0);
+    std::optional<int> status;
+    eventually([&] { return (status = zombieStatus(worker)).has_value(); }, 60s);
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - signalled);
+    stopping = true;
+    kill(monitor, SIGCONT);
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    ASSERT_TRUE(status.has_value()) << "the worker still runs";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "wait status " << *status;
+    std::printf("worker ended %lld ms after the stop signal, wait status %d\n",
+                static_cast<long long>(took.count()), *status);
+    std::optional<int> monitorStatus = service.waitForExit(monitor, 10s);
+    ASSERT_TRUE(monitorStatus.has_value());
+    EXPECT_TRUE(WIFEXITED(*monitorStatus) && WEXITSTATUS(*monitorStatus) == 0);
 }
 
 }  // namespace
