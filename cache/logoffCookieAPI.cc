@@ -1,12 +1,112 @@
 #include "cache/logoffCookieAPI.h"
 
-// Placeholder bodies until the cache lands: nothing is remembered.
+#include <memory>
 
-void initLogoffCookieCache() {}
+#include "cache/LogoffCookie.h"
+#include "cache/cookieTime.h"
+#include "cache/logoffCookieCacheState.h"
+#include "diag/traceLog.h"
 
-int logoffCookieAPI_cookieIsCached(const char*, const char*, int32_t, int32_t, const char*) {
-    return 0;
+namespace {
+
+// Kinds 1 and 2 are told apart by the cleanup; every other kind counts as 0.
+std::int32_t storedCookieKind(std::int32_t cookieKind) {
+    return cookieKind == 1 || cookieKind == 2 ? cookieKind : 0;
 }
 
-void logoffCookieAPI_addToCache(const char*, const char*, int32_t, int32_t, int32_t, const char*,
-                                int32_t) {}
+// The test and the launch are one step: with several first inserts at once,
+// exactly one launches the thread. The flag is set only after a successful
+// start, so an insert after a failed launch tries again.
+void launchCleanupThreadOnce() {
+    if (cleanupThreadStarted.load(std::memory_order_acquire) == 1) {
+        return;
+    }
+    RWMutexLock::LockGuard launchGuard(cleanupThreadLaunchLock);
+    if (cleanupThreadStarted.load(std::memory_order_relaxed) == 1) {
+        return;
+    }
+    cleanupThreadHandle = RWThreadFunction::make(cleanupThreadFunction);
+    cleanupThreadHandle.start();
+    cleanupThreadStarted.store(1, std::memory_order_release);
+    TRACE_LOG(TRACE_DETAIL, "Logoff Cookie cleanup thread started");
+}
+
+}  // namespace
+
+int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieBytes,
+                                   int32_t creationTime, int32_t timeOffset,
+                                   const char* cookieAttributes) {
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- Entry.");
+    int result = 0;
+    std::int32_t start = getCacheStartTime();
+
+    std::int32_t adjusted = wrappingSubtract(creationTime, timeOffset);
+    TRACE_LOG(TRACE_DETAIL, "LogoffCookie -- The adjusted cookie creation time is: %d", adjusted);
+    if (adjusted <= start) {
+        // The cache starts empty: a logoff recorded before its start is lost,
+        // so a cookie from before then cannot be cleared and is refused.
+        TRACE_LOG(TRACE_DETAIL,
+                  "This cookie is older than the logoffCookie Cache process.  Invalidate it!");
+        return 1;
+    }
+
+    std::uint8_t salt[COOKIE_SALT_SIZE];
+    copyCookieSalt(salt);
+    // The digest takes the creation time as the cookie carries it.
+    LogoffCookie lookup(cookieText, cookieBytes, creationTime, salt, cookieAttributes);
+
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock attempt.");
+    ReadGuard guard(logoffCookieCacheLock);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock acquired.");
+    const LogoffCookie* found = logoffCookieTable_find(lookup);
+    guard.release();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock released.");
+
+    if (found != nullptr) {
+        result = 1;
+    }
+    return result;
+}
+
+void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
+                                int32_t lastUseTime, int32_t creationTime, int32_t timeOffset,
+                                const char* cookieAttributes, int32_t cookieKind) {
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- Entry.");
+    std::int32_t kind = storedCookieKind(cookieKind);
+
+    std::uint8_t salt[COOKIE_SALT_SIZE];
+    copyCookieSalt(salt);
+    // Owned by the cache from here; only the cleanup thread frees it.
+    auto cookie = std::make_unique<LogoffCookie>(cookieText, cookieBytes, creationTime, salt,
+                                                 cookieAttributes);
+    cookie->setLastUseTime(lastUseTime);
+    cookie->setCookieKind(kind);
+    cookie->setTimeOffset(timeOffset);
+
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
+    WriteGuard guard(logoffCookieCacheLock);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
+    LogoffCookie* existing = logoffCookieTable_find(*cookie);
+    if (existing != nullptr) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_addToCache() -- Adding a logoffCookie which already exists in "
+                  "the cache.  First, remove the current.");
+    }
+    // The queue takes the cookie first: from then on the cleanup frees it, so
+    // an insert into the set that runs out of memory leaks nothing and leaves
+    // no freed cookie in the set. The replaced cookie leaves the set only once
+    // the new one is in, so such a failure keeps the logoff recorded.
+    logoffCookieQueue.append(cookie.get());
+    LogoffCookie* added = cookie.release();
+    logoffCookieTable_insert(added);
+    if (existing != nullptr) {
+        // It stays in logoffCookieQueue until the cleanup frees it.
+        logoffCookieTable_removeReference(existing);
+    }
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
+    guard.release();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
+
+    launchCleanupThreadOnce();
+}

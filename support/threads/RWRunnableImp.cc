@@ -1,6 +1,6 @@
 #include "support/threads/RWRunnableImp.h"
+#include "support/threads/forcedUnwind.h"
 
-#include <cxxabi.h>
 
 #include <algorithm>
 #include <exception>
@@ -66,6 +66,7 @@ int32_t RWRunnableImp::start() {
     return completion;
 }
 
+RW_CATCHES_FORCED_UNWIND
 int32_t RWRunnableImp::requestCancellation(unsigned long timeOut) {
     const std::string prefix = "RWRunnableImp::requestCancellation - ";
     try {

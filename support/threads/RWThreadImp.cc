@@ -1,6 +1,6 @@
 #include "support/threads/RWThreadImp.h"
+#include "support/threads/forcedUnwind.h"
 
-#include <cxxabi.h>
 #include <pthread.h>
 #include <time.h>
 
@@ -130,6 +130,7 @@ void RWThreadImp::afterRun() {
     monitor().acquire();
 }
 
+RW_CATCHES_FORCED_UNWIND
 void* RWThreadImp::entry(void* argument) {
     disableCancellation();
     try {
@@ -146,6 +147,7 @@ void* RWThreadImp::entry(void* argument) {
     return nullptr;
 }
 
+RW_CATCHES_FORCED_UNWIND
 void RWThreadImp::runOnThisThread() {
     std::unique_ptr<RWTHRxmsg> failure;
     int32_t outcome = kNormal;

@@ -1,6 +1,6 @@
 #include "support/threads/RWThreadManagerImp.h"
+#include "support/threads/forcedUnwind.h"
 
-#include <cxxabi.h>
 
 #include <cstdlib>
 #include <exception>
@@ -57,6 +57,7 @@ bool RWThreadManagerImp::isRegistered(pthread_t thread) {
     return found;
 }
 
+RW_CATCHES_FORCED_UNWIND
 void RWThreadManagerImp::shutdown() {
     {
         RWMutexLock::LockGuard guard(monitor());

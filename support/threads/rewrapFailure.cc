@@ -1,11 +1,12 @@
 #include "support/threads/rewrapFailure.h"
+#include "support/threads/forcedUnwind.h"
 
-#include <cxxabi.h>
 
 #include <string>
 
 #include "support/threads/RWxmsg.h"
 
+RW_CATCHES_FORCED_UNWIND
 void rethrowAsInternalError(const char* prefix) {
     try {
         throw;

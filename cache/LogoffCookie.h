@@ -1,0 +1,92 @@
+// One entry of the logoff cookie cache: the record of a cookie that a client
+// reported as logged off. Its identity is a salted SHA-1 digest of the
+// cookie's fields; the hashed set places it by a hash of its text and finds
+// it again by comparing digests.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "support/collections/RWCollectable.h"
+
+inline constexpr RWClassID LOGOFF_COOKIE_CLASS_ID = 300;
+inline constexpr const char* LOGOFF_COOKIE_STRING_ID = "LogoffCookie";
+
+// Field sizes of a request as the cache sees them.
+inline constexpr std::size_t COOKIE_TEXT_SIZE = 64;  // cookieText and cookieBytes each
+inline constexpr std::size_t COOKIE_ATTRIBUTES_SIZE = 840;
+inline constexpr std::size_t COOKIE_SALT_SIZE = 64;
+inline constexpr std::size_t LOGOFF_COOKIE_DIGEST_SIZE = 20;
+
+// The only two members of cookieAttributes the cache reads, each a 32-bit
+// integer in host byte order.
+inline constexpr std::size_t MAX_LIFETIME_OFFSET = 652;
+inline constexpr std::size_t IDLE_TIMEOUT_OFFSET = 656;
+
+using LogoffCookieDigest = std::array<std::uint8_t, LOGOFF_COOKIE_DIGEST_SIZE>;
+
+// SHA-1 over cookieText and cookieBytes (each up to its first NUL, at most
+// 64 bytes), creationTime as 4 bytes least significant first, and the 64
+// salt bytes. No length or separator lies between the two texts.
+// `cookieAttributes` does not enter the digest.
+void computeCookieDigest(const char* cookieText, const char* cookieBytes, std::int32_t creationTime,
+                         const std::uint8_t* salt, const char* cookieAttributes,
+                         LogoffCookieDigest& output);
+
+class LogoffCookie : public RWCollectable {
+  public:
+    // Zero digest, text "unknown", every integer 0.
+    LogoffCookie();
+    // `cookieText` and `cookieBytes` point at 64-byte fields, `salt` at the
+    // 64 salt bytes, `cookieAttributes` at the 840-byte record. Last-use
+    // time, time offset and kind start at 0.
+    LogoffCookie(const char* cookieText, const char* cookieBytes, std::int32_t creationTime,
+                 const std::uint8_t* salt, const char* cookieAttributes);
+    LogoffCookie(const LogoffCookie&) = default;
+    LogoffCookie& operator=(const LogoffCookie&) = default;
+    // Resets the record to its defaults first, so a freed record holds no
+    // digest.
+    ~LogoffCookie() override;
+
+    RWCollectable* newInstance() const override;
+    RWCollectable* copy() const override;
+    RWClassID classId() const override;
+    RWCollectable* selfAsCollectable() override;
+    const RWCollectable* selfAsCollectable() const override;
+
+    // The string hash of the text: every record of one text shares a bucket.
+    std::uint32_t hash() const override;
+    // Equal digests, byte for byte. The cache holds nothing but cookies, so
+    // `other` is taken to be one.
+    bool isEqual(const RWCollectable* other) const override;
+
+    void setLastUseTime(std::int32_t time) { lastUseTime_ = time; }
+    void setCookieKind(std::int32_t kind) { cookieKind_ = kind; }
+    void setTimeOffset(std::int32_t offset) { timeOffset_ = offset; }
+
+    const LogoffCookieDigest& digest() const { return digest_; }
+    const std::string& cookieText() const { return cookieText_; }
+    std::int32_t lastUseTime() const { return lastUseTime_; }
+    std::int32_t creationTime() const { return creationTime_; }
+    std::int32_t timeOffset() const { return timeOffset_; }
+    std::uint32_t idleTimeoutMinutes() const { return idleTimeoutMinutes_; }
+    std::uint32_t maxLifetimeMinutes() const { return maxLifetimeMinutes_; }
+    std::int32_t cookieKind() const { return cookieKind_; }
+
+  private:
+    void resetToDefaults();
+
+    LogoffCookieDigest digest_;
+    std::string cookieText_;
+    std::int32_t lastUseTime_;          // cookie's clock; the idle timeout counts from it
+    std::int32_t creationTime_;         // cookie's clock; the lifetime counts from it
+    std::int32_t timeOffset_;           // add to the service's clock to get the cookie's
+    std::uint32_t idleTimeoutMinutes_;  // 0: none
+    std::uint32_t maxLifetimeMinutes_;
+    std::int32_t cookieKind_;  // 1, 2, or 0 for any other kind
+};
+
+// The factory creator: a new default LogoffCookie.
+RWCollectable* rwCreateLogoffCookie();

@@ -1,0 +1,81 @@
+#include "cache/logoffCookieCleanupThread.h"
+
+#include <unistd.h>
+
+#include <ctime>
+
+#include "cache/cookieTime.h"
+#include "cache/logoffCookieCacheState.h"
+#include "diag/traceLog.h"
+
+namespace {
+
+bool judgedByLifetimeAlone(std::int32_t cookieKind) {
+    return cookieKind == 1 || cookieKind == 2;
+}
+
+}  // namespace
+
+std::int32_t serviceClockNow() {
+    return static_cast<std::int32_t>(std::time(nullptr));
+}
+
+bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow) {
+    std::int32_t now =
+        wrappingAdd(wrappingAdd(serviceNow, cookie.timeOffset()), EXPIRY_GRACE_SECONDS);
+    std::uint32_t lifetime = cookie.maxLifetimeMinutes();
+    std::uint32_t idle =
+        judgedByLifetimeAlone(cookie.cookieKind()) ? lifetime : cookie.idleTimeoutMinutes();
+
+    bool idleOver = idle != 0 && idle < lifetime &&
+                    wrappingAdd(cookie.lastUseTime(), minutesAsSeconds(idle)) <= now;
+    bool lifetimeOver = wrappingAdd(cookie.creationTime(), minutesAsSeconds(lifetime)) <= now;
+    return idleOver || lifetimeOver;
+}
+
+void logoffCookie_CleanupPass(ServiceClock clock) {
+    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock attempt.");
+    WriteGuard guard(logoffCookieCacheLock);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock acquired.");
+    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() logoffCookieHashTable Entries %d",
+              static_cast<int>(logoffCookieTable_entries()));
+    {
+        // The survivors go back into logoffCookieQueue by pointer, in order.
+        RWSlistCollectablesQueue copyLogoffCookieQueue(logoffCookieQueue);
+        logoffCookieQueue.clear();
+        while (!copyLogoffCookieQueue.isEmpty()) {
+            auto* cookie = static_cast<LogoffCookie*>(copyLogoffCookieQueue.first());
+            if (!logoffCookieHasExpired(*cookie, clock())) {
+                logoffCookieQueue.append(cookie);
+                copyLogoffCookieQueue.get();
+                continue;
+            }
+            // An equal cookie inserted later may stand in the set in this
+            // one's place; it stays logged off until its own expiry.
+            logoffCookieTable_removeReference(cookie);
+            TRACE_LOG(TRACE_DETAIL, "Logoff cookie time has expired.  Will remove it.");
+            RWCollectable* expired = copyLogoffCookieQueue.get();
+            if (expired != nullptr) {
+                TRACE_LOG(TRACE_DETAIL,
+                          "logoffCookie_CleanupThread() copyLogoffCookieQueue Entries, after "
+                          "removal of entry from queue: %d",
+                          static_cast<int>(copyLogoffCookieQueue.entries()));
+                delete expired;
+            }
+        }
+    }
+    guard.release();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock released.");
+}
+
+void logoffCookie_CleanupThread() {
+    for (;;) {
+        logoffCookie_CleanupPass(serviceClockNow);
+        // The line has always said millis; the pause is in seconds.
+        TRACE_LOG(TRACE_DETAIL, "Logoff Cookie Cleanup Thread sleeping for %d millis",
+                  static_cast<int>(CLEANUP_INTERVAL_SECONDS));
+        sleep(CLEANUP_INTERVAL_SECONDS);
+        TRACE_LOG(TRACE_DETAIL, "Logoff Cookie Cleanup Thread waking up at %d",
+                  static_cast<int>(std::time(nullptr)));
+    }
+}

@@ -1,0 +1,242 @@
+#include "client/cli/cookieOptions.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <iomanip>
+#include <limits>
+#include <ostream>
+
+#include "service/requestLayout.h"
+
+namespace logoffcookie::cli {
+
+namespace {
+
+bool parseInt64(std::string_view text, int64_t& value) {
+    const char* end = text.data() + text.size();
+    auto [stop, problem] = std::from_chars(text.data(), end, value);
+    return !text.empty() && problem == std::errc() && stop == end;
+}
+
+template <typename Int>
+bool parseInRange(std::string_view text, Int& value) {
+    int64_t wide = 0;
+    if (!parseInt64(text, wide) || wide < std::numeric_limits<Int>::min() ||
+        wide > std::numeric_limits<Int>::max()) {
+        return false;
+    }
+    value = static_cast<Int>(wide);
+    return true;
+}
+
+bool parseMilliseconds(std::string_view text, bool zeroAllowed, std::chrono::milliseconds& value) {
+    int32_t count = 0;
+    if (!parseInt32(text, count) || count < 0 || (count == 0 && !zeroAllowed)) {
+        return false;
+    }
+    value = std::chrono::milliseconds(count);
+    return true;
+}
+
+bool fitsTextField(std::string_view text) {
+    return text.size() <= kCookieTextSize;
+}
+
+struct OptionSpec {
+    std::string_view name;
+    std::string_view valueName;  // empty for a flag
+    bool addOnly;
+    std::string_view help;
+    // False when the value is not acceptable.
+    bool (*apply)(std::string_view value, int32_t now, CookieCommand& command);
+};
+
+const OptionSpec kOptions[] = {
+    {"--text", "TEXT", false, "the cookie text, at most 64 bytes (required)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         c.cookie.text = v;
+         return fitsTextField(v);
+     }},
+    {"--bytes", "TEXT", false, "the second cookie text, at most 64 bytes (default: empty)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         c.cookie.bytes = v;
+         return fitsTextField(v);
+     }},
+    {"--created", "TIME", false, "the cookie's creation time (default: now)",
+     [](std::string_view v, int32_t now, CookieCommand& c) {
+         return parseTime(v, now, c.cookie.creationTime);
+     }},
+    {"--last-use", "TIME", true, "the cookie's last use (default: now)",
+     [](std::string_view v, int32_t now, CookieCommand& c) {
+         return parseTime(v, now, c.cookie.lastUseTime);
+     }},
+    {"--offset", "SECONDS", false, "the issuer's clock minus this host's clock (default: 0)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseInt32(v, c.cookie.timeOffset);
+     }},
+    {"--max-lifetime", "MINUTES", false, "maximum lifetime from creation (default: 120)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseUint32(v, c.cookie.maxLifetimeMinutes);
+     }},
+    {"--idle-timeout", "MINUTES", false, "idle timeout from last use, 0 for none (default: 0)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseUint32(v, c.cookie.idleTimeoutMinutes);
+     }},
+    {"--kind", "N", true, "the cookie kind: 1, 2, or 0 for any other (default: 0)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseInt32(v, c.cookie.cookieKind);
+     }},
+    {"--socket", "PATH", false, "the service socket (default: $WA_INSTALL_PATH/logoffCookieSocket)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         c.options.socketPath = std::string(v);
+         return !v.empty();
+     }},
+    {"--timeout", "MS", false, "longest wait for the answer, in milliseconds (default: 5000)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseMilliseconds(v, false, c.options.timeout);
+     }},
+    {"--socket-wait", "MS", false,
+     "how long a missing or refusing socket is retried (default: 1000)",
+     [](std::string_view v, int32_t, CookieCommand& c) {
+         return parseMilliseconds(v, true, c.options.socketWait);
+     }},
+    {"--raw", "", false, "print the reply's value (1, 0 or -1) instead of words",
+     [](std::string_view, int32_t, CookieCommand& c) {
+         c.raw = true;
+         return true;
+     }},
+};
+
+const OptionSpec* findOption(std::string_view name, RequestKind kind) {
+    for (const OptionSpec& option : kOptions) {
+        if (option.name == name && (!option.addOnly || kind == RequestKind::Add)) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+std::string quoted(std::string_view text) {
+    return "'" + std::string(text) + "'";
+}
+
+}  // namespace
+
+bool parseInt32(std::string_view text, int32_t& value) {
+    return parseInRange(text, value);
+}
+
+bool parseUint32(std::string_view text, uint32_t& value) {
+    return parseInRange(text, value);
+}
+
+bool parseTime(std::string_view text, int32_t now, int32_t& value) {
+    if (text.substr(0, 3) != "now") {
+        return parseInt32(text, value);
+    }
+    std::string_view change = text.substr(3);
+    int64_t seconds = 0;
+    if (!change.empty()) {
+        if ((change[0] != '+' && change[0] != '-') || !parseInt64(change.substr(1), seconds) ||
+            seconds < 0) {
+            return false;
+        }
+        if (change[0] == '-') {
+            seconds = -seconds;
+        }
+    }
+    int64_t when = static_cast<int64_t>(now) + seconds;
+    if (when < std::numeric_limits<int32_t>::min() || when > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    value = static_cast<int32_t>(when);
+    return true;
+}
+
+bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
+                        CookieCommand& command, std::string& error) {
+    command = CookieCommand{};
+    command.cookie.creationTime = now;
+    command.cookie.lastUseTime = now;
+    bool textGiven = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            command.help = true;
+            return true;
+        }
+        // Both "--name value" and "--name=value".
+        std::string_view name = arg;
+        std::string_view value;
+        bool inlineValue = false;
+        if (size_t equals = arg.find('='); arg.substr(0, 2) == "--" && equals != arg.npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inlineValue = true;
+        }
+        const OptionSpec* option = findOption(name, kind);
+        if (option == nullptr) {
+            error = findOption(name, RequestKind::Add) != nullptr
+                        ? quoted(name) + " is only for add"
+                        : "unknown argument " + quoted(arg);
+            return false;
+        }
+        if (option->valueName.empty()) {
+            if (inlineValue) {
+                error = quoted(name) + " takes no value";
+                return false;
+            }
+        } else if (!inlineValue) {
+            if (i + 1 == args.size()) {
+                error = quoted(name) + " needs a value (" + std::string(option->valueName) + ")";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!option->apply(value, now, command)) {
+            error = "bad value " + quoted(value) + " for " + std::string(name) + ": expected " +
+                    std::string(option->valueName) + ", " + std::string(option->help);
+            return false;
+        }
+        textGiven = textGiven || option->name == "--text";
+    }
+    if (!textGiven) {
+        error = "--text is required";
+        return false;
+    }
+    return true;
+}
+
+void printCookieOptions(std::ostream& out, RequestKind kind) {
+    out << "Options:\n";
+    for (const OptionSpec& option : kOptions) {
+        if (option.addOnly && kind != RequestKind::Add) {
+            continue;
+        }
+        std::string head = std::string(option.name);
+        if (!option.valueName.empty()) {
+            head += " " + std::string(option.valueName);
+        }
+        out << "  " << std::left << std::setw(24) << head << option.help << "\n";
+    }
+    out << "  " << std::left << std::setw(24) << "--help"
+        << "this text\n"
+        << "\nTIME is seconds since 1970-01-01 00:00 UTC, 'now', or 'now+N' / 'now-N'\n"
+           "with N in seconds. Options also take the form --name=value.\n";
+}
+
+int reportFailure(std::ostream& err, std::string_view commandName, const ClientStatus& status,
+                  const ClientOptions& options) {
+    std::string socket = options.socketPath;
+    if (socket.empty()) {
+        const char* installPath = std::getenv("WA_INSTALL_PATH");
+        socket = installPath != nullptr && *installPath != '\0'
+                     ? std::string(installPath) + "/logoffCookieSocket"
+                     : "$WA_INSTALL_PATH/logoffCookieSocket";
+    }
+    err << "logoffcookie " << commandName << ": " << status.message() << " ("
+        << logoffCookieClient_errorName(status.error) << "); socket " << socket << "\n";
+    return kExitFailure;
+}
+
+}  // namespace logoffcookie::cli

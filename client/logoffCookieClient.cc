@@ -1,0 +1,148 @@
+// The client's request path: check the fields, build and encrypt the
+// payload, then one connection for one request and one reply.
+#include "client/logoffCookieClient.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+#include "client/clientConnection.h"
+#include "client/requestBuilder.h"
+#include "service/requestLayout.h"
+#include "crypto/logoffCookiePipe_crypt.h"
+
+namespace logoffcookie {
+
+namespace {
+
+// The reply is 72 characters of text; room for a few times that lets a
+// longer, foreign reply be read whole and refused by the envelope.
+constexpr size_t kReplyCapacity = 512;
+
+// The envelope's text, released on every way out.
+struct EncryptedText {
+    char* text = nullptr;
+    int length = 0;
+    ~EncryptedText() { std::free(text); }
+};
+
+class Connection {
+  public:
+    explicit Connection(int fd) : fd_(fd) {}
+    ~Connection() {
+        int saved = errno;
+        close(fd_);
+        errno = saved;
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+bool optionsValid(const ClientOptions& options) {
+    return options.timeout.count() > 0 && options.socketWait.count() >= 0;
+}
+
+// The reply's message is its 4-byte value and the envelope's trailing zero.
+ClientStatus decryptReplyValue(char* reply, size_t length, int32_t& value) {
+    int messageLength = static_cast<int>(length);
+    if (decryptPipeDataWith(getHostPipeKey, reply, &messageLength, static_cast<int>(kReplyCapacity),
+                            ENCRYPTION_KAE5) != 0) {
+        return ClientStatus{LC_CLIENT_REPLY_UNDECRYPTABLE, 0};
+    }
+    if (messageLength != kReplyLength + 1) {
+        return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
+    }
+    std::memcpy(&value, reply, sizeof value);
+    return {};
+}
+
+}  // namespace
+
+Cookie::Cookie(std::string_view cookieText)
+    : text(cookieText), creationTime(currentTime()), lastUseTime(creationTime) {}
+
+int32_t currentTime() {
+    // Requests carry 32-bit times; the wrap after 2038 is the service's too.
+    return static_cast<int32_t>(static_cast<uint32_t>(std::time(nullptr)));
+}
+
+ClientStatus exchangePayload(const void* payload, size_t length, int32_t& replyValue,
+                             const ClientOptions& options) {
+    if ((payload == nullptr && length > 0) ||
+        length > static_cast<size_t>(std::numeric_limits<int>::max()) || !optionsValid(options)) {
+        return ClientStatus{LC_CLIENT_BAD_ARGUMENT, 0};
+    }
+    sockaddr_un address;
+    ClientStatus status = resolveSocketAddress(options.socketPath, address);
+    if (!status.ok()) {
+        return status;
+    }
+    // Encrypted before connecting, so the service never waits on our crypto.
+    EncryptedText request;
+    if (encryptPipeDataWith(getHostPipeKey, payload, static_cast<int>(length), &request.text,
+                            &request.length, ENCRYPTION_KAE5) != 0) {
+        return ClientStatus{LC_CLIENT_ENCRYPT_FAILED, 0};
+    }
+
+    int fd = -1;
+    Clock::time_point deadline;
+    status = connectToService(address, options.socketWait, options.timeout, fd, deadline);
+    if (!status.ok()) {
+        return status;
+    }
+    Connection connection(fd);
+    status =
+        sendRequest(connection.fd(), request.text, static_cast<size_t>(request.length), deadline);
+    if (!status.ok()) {
+        return status;
+    }
+    char reply[kReplyCapacity];
+    size_t replyLength = 0;
+    status = receiveReply(connection.fd(), reply, sizeof reply, deadline, replyLength);
+    if (!status.ok()) {
+        return status;
+    }
+    return decryptReplyValue(reply, replyLength, replyValue);
+}
+
+ClientStatus cookieIsCached(const Cookie& cookie, bool& cached, const ClientOptions& options) {
+    if (!cookieFitsRequest(cookie)) {
+        return ClientStatus{LC_CLIENT_BAD_ARGUMENT, 0};
+    }
+    uint8_t payload[kQueryPayloadSize];
+    buildQueryPayload(cookie, payload);
+    int32_t value = 0;
+    ClientStatus status = exchangePayload(payload, sizeof payload, value, options);
+    if (status.ok()) {
+        if (value != kQueryReplyCached && value != kQueryReplyNotCached) {
+            return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
+        }
+        cached = value == kQueryReplyCached;
+    }
+    return status;
+}
+
+ClientStatus addToCache(const Cookie& cookie, const ClientOptions& options) {
+    if (!cookieFitsRequest(cookie)) {
+        return ClientStatus{LC_CLIENT_BAD_ARGUMENT, 0};
+    }
+    uint8_t payload[kAddPayloadSize];
+    buildAddPayload(cookie, payload);
+    int32_t value = 0;
+    ClientStatus status = exchangePayload(payload, sizeof payload, value, options);
+    if (status.ok() && value != kAddReplyValue) {
+        return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
+    }
+    return status;
+}
+
+}  // namespace logoffcookie

@@ -1,0 +1,25 @@
+# The Debian package of everything `cmake --install` puts in place: the
+# service, the logoffcookie command, the client library with its headers and
+# pkg-config file. Made by `cpack -G DEB` in the build directory.
+set(CPACK_PACKAGE_NAME "voklogoffcookieservice")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Logoff cookie cache service of the web authentication agent, with its client")
+set(CPACK_PACKAGE_DESCRIPTION
+    "VOKLogoffCookieService records the session cookies that agent processes report\n\
+as logged off and answers whether a presented cookie is one of them, over a\n\
+local socket under WA_INSTALL_PATH. The package also holds the logoffcookie\n\
+command and the client library (C and C++) for agent modules.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "VOKLogoffCookieService developers <root@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION "net")
+# Registers the library's shlibs and runs ldconfig on installation.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+find_program(LC_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(LC_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+include(CPack)

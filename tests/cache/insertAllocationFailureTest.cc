@@ -1,0 +1,103 @@
+// An insert that runs out of memory at any of its allocations leaves the
+// cache sound: no freed cookie in the set, no cached cookie missing from the
+// queue, and an earlier equal cookie still recorded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCleanupThread.h"
+#include "tests/cache/cacheTestSupport.h"
+
+namespace {
+
+// The number of allocations still granted before one fails; -1: no limit.
+std::atomic<long> allocationsLeft{-1};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    long left = allocationsLeft.load();
+    while (left >= 0) {
+        if (left == 0) {
+            allocationsLeft.store(-1);
+            throw std::bad_alloc();
+        }
+        if (allocationsLeft.compare_exchange_weak(left, left - 1)) {
+            break;
+        }
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+// The replaced operator new takes its memory from malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+#pragma GCC diagnostic pop
+
+namespace {
+
+using cachetest::CookieFields;
+
+std::int32_t farFuture() {
+    return INT32_MAX - 1000;
+}
+
+class InsertAllocationFailureTest : public cachetest::CacheTest {};
+
+TEST_F(InsertAllocationFailureTest, FailedInsertLeavesTheCacheSound) {
+    // Longer than a string's own buffer, so the text takes an allocation too.
+    CookieFields fields("a-cookie-text-longer-than-fifteen-bytes", "bytes", 60, 0);
+    std::int32_t creation = getCacheStartTime() + 100;
+    auto add = [&](std::int32_t lastUse) {
+        logoffCookieAPI_addToCache(fields.text, fields.bytes, lastUse, creation, 0,
+                                   fields.attributes, 0);
+    };
+
+    bool completed = false;
+    for (long granted = 0; !completed; ++granted) {
+        ASSERT_LT(granted, 50) << "the insert never completed";
+        cachetest::resetCache();
+        cleanupThreadStarted.store(1);  // this test is about the cache, not thread launch
+        add(creation);                  // the equal cookie the failing insert replaces
+
+        allocationsLeft.store(granted);
+        try {
+            add(creation + 1);
+            completed = true;
+        } catch (const std::bad_alloc&) {
+        }
+        allocationsLeft.store(-1);
+
+        EXPECT_EQ(logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creation, 0,
+                                                 fields.attributes),
+                  1)
+            << granted;
+        auto queued = cachetest::queuedCookies();
+        const LogoffCookie* cached = cachetest::findCached(*queued.front());
+        ASSERT_NE(std::find(queued.begin(), queued.end(), cached), queued.end())
+            << "the set holds a cookie the queue does not: " << granted;
+        EXPECT_EQ(cachetest::cachedCookieCount(), 1u) << granted;
+
+        // A pass far in the future frees everything it holds.
+        logoffCookie_CleanupPass(farFuture);
+        EXPECT_EQ(cachetest::cachedCookieCount(), 0u) << granted;
+        EXPECT_TRUE(cachetest::queuedCookies().empty()) << granted;
+    }
+}
+
+}  // namespace
