@@ -44,7 +44,8 @@ std::string readUntilClosed(int fd) {
         ssize_t n = read(fd, chunk, sizeof chunk);
         if (n > 0) {
             reply.append(chunk, static_cast<size_t>(n));
-        } else if (n == 0) {
+        } else if (n == 0 || errno == ECONNRESET) {
+            // A reset: it closed with part of a long request still unread.
             return reply;
         } else if (errno != EINTR) {
             fail();  // EAGAIN: the dispatcher left its end open
