@@ -207,6 +207,18 @@ int decryptPipeDataWith(PipeKeySource keySource, void* data, int* len, int capac
     // The length is the block's less 48, not the packet's: the receiver gets
     // the payload and the first zero of the fill after it.
     const int messageLength = decoded - kMessageOverhead;
+    // A block cut short inside its zero fill still holds an authentic packet,
+    // but its message length would cut the payload short: a request that
+    // arrived in part would be served as a shorter one.
+    if (messageLength < static_cast<int>(packet.dataLength) + 1) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookie -- decryptPipeData: data to decrypt is cut short: %d bytes for a "
+                  "%u-byte payload",
+                  decoded, packet.dataLength);
+        secureZero(scratch, scratchSize);
+        std::free(scratch);
+        return 2;
+    }
     std::memset(data, 0, static_cast<size_t>(capacity));
     std::memcpy(data, scratch, static_cast<size_t>(messageLength));
     *len = messageLength;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "diag/traceLog.h"
 #include "service/connectionSlots.h"
@@ -65,12 +66,37 @@ void launchConnectionThread(int fd_client) {
     }
 }
 
+// Guards the launch of connection threads against the worker's exit: once
+// the exit has begun, no thread is started and the global handle is left
+// alone, since the exit handlers and static destructors run on another thread.
+// Never destroyed, for the same reason.
+std::mutex& launchMutex() {
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+bool acceptingStopped = false;  // guarded by launchMutex()
+
+[[noreturn]] void parkForever() {
+    for (;;) {
+        pause();
+    }
+}
+
 void acceptOneConnection(int fd_socket) {
     connectionSlots().acquire();
     int fd_client = accept(fd_socket, nullptr, nullptr);
+    std::unique_lock<std::mutex> lock(launchMutex());
+    if (acceptingStopped) {
+        if (fd_client >= 0) {
+            close(fd_client);
+        }
+        lock.unlock();
+        parkForever();
+    }
     // A failed accept still gets its thread: its read fails on the invalid
     // descriptor and the socket check traces why.
     launchConnectionThread(fd_client);
+    lock.unlock();
     if (fd_client < 0) {
         // Out of descriptors, for example: do not spin while it lasts.
         timespec pause{0, kAcceptRetryPauseNanos};
@@ -79,6 +105,11 @@ void acceptOneConnection(int fd_socket) {
 }
 
 }  // namespace
+
+void logoffCookieAPI_stopAccepting() {
+    std::lock_guard<std::mutex> lock(launchMutex());
+    acceptingStopped = true;
+}
 
 RWSemaphore& connectionSlots() {
     // Never destroyed: connection threads may still release slots while the

@@ -18,6 +18,12 @@ inline constexpr const char kSocketFileName[] = "logoffCookieSocket";
 // Serves the listening descriptor for ever, one thread per connection.
 [[noreturn]] void logoffCookieAPI_clientLoop(int fd_socket);
 
+// Makes the client loop start no more connection threads: called by the
+// worker before it exits, so that the exit's thread shutdown and static
+// destructors do not race with new connections. Returns once no launch is
+// under way.
+void logoffCookieAPI_stopAccepting();
+
 // Body of a connection's thread: one request read, answered and closed.
 void logoffCookieAPI_serviceDispatcher(int fd_client);
 

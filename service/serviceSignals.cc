@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "service/logoffCookieAPIServer.h"
+
 volatile pid_t ServicePid2 = 0;
 
 namespace {
@@ -67,6 +69,7 @@ void* waitForStopSignal(void*) {
     }
     writeSignalLine("signal ", signo);
     stopWorkBeforeExit();
+    logoffCookieAPI_stopAccepting();
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.
     std::exit(0);

@@ -1,0 +1,146 @@
+// Requests that are not what a client sends: split over two writes, longer
+// than one read, truncated, foreign or plain garbage. Each is dropped without
+// a reply, and the same worker goes on answering, the cookies recorded before
+// included.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/abuseSupport.h"
+
+namespace lctest {
+namespace {
+
+// A query payload long enough that its envelope text is `textLength`
+// characters: the text is 4 * ceil((L + 49) / 3) for a payload of L bytes.
+std::string queryWithTextLength(const CookieFields& cookie, size_t textLength) {
+    size_t payloadLength = textLength / 4 * 3 - 49;
+    std::string payload = queryPayload(cookie);
+    payload.resize(payloadLength, '\0');
+    return payload;
+}
+
+class AbuseMalformed : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        service_ = new ServiceProcess;
+        ASSERT_TRUE(service_->start());
+        recorded_ = new RecordedCookies;
+        recorded_->record(socket(), "recorded-before-malformed", 5);
+    }
+    static void TearDownTestSuite() {
+        delete recorded_;
+        recorded_ = nullptr;
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(service_, nullptr); }
+    void TearDown() override {
+        EXPECT_GT(threadCount(service_->workerPid()), 0) << "the worker has gone";
+        EXPECT_EQ(recorded_->notAnswered(socket()), std::vector<std::string>{});
+    }
+
+    static std::string socket() { return service_->socketPath(); }
+
+    // Sends `parts` with a pause between them, then reads until the service
+    // closes: the reply, empty when none came.
+    static std::string sendInParts(const std::vector<std::string>& parts) {
+        int fd = connectTo(socket());
+        EXPECT_GE(fd, 0);
+        timeval timeout{15, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            if (i > 0) {
+                std::this_thread::sleep_for(100ms);
+            }
+            // The service may have closed already: a failed send is expected.
+            ssize_t sent = send(fd, parts[i].data(), parts[i].size(), MSG_NOSIGNAL);
+            (void)sent;
+        }
+        std::string reply;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+            reply.append(buffer, static_cast<size_t>(n));
+        }
+        close(fd);
+        return reply;
+    }
+
+    static ServiceProcess* service_;
+    static RecordedCookies* recorded_;
+};
+
+ServiceProcess* AbuseMalformed::service_ = nullptr;
+RecordedCookies* AbuseMalformed::recorded_ = nullptr;
+
+TEST_F(AbuseMalformed, RequestSplitOverTwoWritesIsDroppedWithoutHarm) {
+    for (const std::string& payload :
+         {queryPayload(laterCookie("split")), addPayload(laterCookie("split-add"))}) {
+        std::string text = encryptRequest(payload);
+        for (size_t cut : {size_t{4}, size_t{100}, text.size() / 2, text.size() - 4}) {
+            EXPECT_EQ(sendInParts({text.substr(0, cut), text.substr(cut)}), "") << cut;
+        }
+    }
+    // The split add recorded nothing.
+    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("split-add"))), 0);
+}
+
+TEST_F(AbuseMalformed, RequestLongerThanOneReadIsDroppedWithoutHarm) {
+    CookieFields cookie = laterCookie("recorded-before-malformed-0");
+    std::string longest = encryptRequest(queryWithTextLength(cookie, 4096));
+    ASSERT_EQ(longest.size(), 4096u);
+    EXPECT_EQ(decryptReply(sendInParts({longest})), 1) << "4096 characters fit one read";
+
+    std::string over = encryptRequest(queryWithTextLength(cookie, 4100));
+    ASSERT_EQ(over.size(), 4100u);
+    EXPECT_EQ(sendInParts({over}), "");
+    std::string add = addPayload(laterCookie("over-add"));
+    add.resize(3100, '\0');
+    EXPECT_EQ(sendInParts({encryptRequest(add)}), "");
+    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("over-add"))), 0);
+    for (size_t size : {size_t{65536}, size_t{1} << 20}) {
+        EXPECT_EQ(sendInParts({std::string(size, 'A')}), "") << size;
+    }
+}
+
+TEST_F(AbuseMalformed, TruncatedEnvelopesAreDroppedWithoutHarm) {
+    std::string text = encryptRequest(addPayload(laterCookie("truncated")));
+    for (size_t length = 1; length < text.size(); length += 7) {
+        EXPECT_EQ(sendInParts({text.substr(0, length)}), "") << length;
+    }
+    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("truncated"))), 0);
+}
+
+TEST_F(AbuseMalformed, HostileBytesAreDroppedWithoutHarm) {
+    std::mt19937 random(20240607);
+    std::vector<std::string> inputs = {
+        std::string(4096, '\0'),
+        std::string(4096, '='),
+        std::string(1372, '/'),
+        "AAAA",
+        "====",
+        encryptRequestWithForeignKey(addPayload(laterCookie("foreign"))),
+        encryptRequest(addPayload(laterCookie("crlf"))) + "\r\n",
+    };
+    for (int i = 0; i < 50; ++i) {
+        std::string bytes(1 + random() % 4096, '\0');
+        for (char& byte : bytes) {
+            byte = static_cast<char>(random());
+        }
+        inputs.push_back(bytes);
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        EXPECT_EQ(sendInParts({inputs[i]}), "") << "input " << i;
+    }
+    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("foreign"))), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("crlf"))), 0);
+}
+
+}  // namespace
+}  // namespace lctest
