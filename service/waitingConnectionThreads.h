@@ -1,0 +1,90 @@
+// Connection threads that have finished their connection and wait a while for
+// the next one, so that the client loop need not make, register and hand-shake
+// a new thread for every connection. Each connection still has a thread of its
+// own while it lasts; a thread only ever serves one connection at a time.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+#include "support/threads/RWSemaphore.h"
+
+// How long a connection thread waits for its next connection before it ends.
+inline constexpr std::chrono::milliseconds kConnectionThreadIdleWait{10'000};
+
+// Connection threads of the process at one moment. Read without a lock: each
+// figure is exact, the two together may be a moment apart.
+struct ConnectionThreadCounts {
+    int32_t live;     // running, whether serving or waiting
+    int32_t waiting;  // waiting for their next connection
+};
+
+class WaitingConnectionThreads {
+  public:
+    explicit WaitingConnectionThreads(std::chrono::milliseconds idleWait);
+    WaitingConnectionThreads(const WaitingConnectionThreads&) = delete;
+    WaitingConnectionThreads& operator=(const WaitingConnectionThreads&) = delete;
+
+    // On the client loop: gives fd_client to the thread that began waiting
+    // last (it is the likeliest to be still in the processor's caches). False
+    // when no thread waits, or after close(): the caller starts a new thread.
+    bool handOver(int fd_client);
+
+    // On a connection thread whose connection has ended: joins the waiting
+    // threads, then calls connectionDone (which gives back the ended
+    // connection's slot: joining first means that a loop which takes that
+    // slot finds this thread waiting instead of starting another). True with
+    // the next descriptor in fd_client; false when the idle wait passed or
+    // close() dismissed it, and the thread is to end.
+    bool awaitNext(int& fd_client, void (*connectionDone)());
+
+    // Dismisses every waiting thread, turns later ones away at once, and
+    // returns once the dismissed ones have left the registry of running
+    // threads (at most `bound` for all of them), so that the exit's shutdown
+    // neither waits for them nor pauses after each. Returns how many it
+    // dismissed. Later calls dismiss none.
+    int close(std::chrono::milliseconds bound);
+
+    // Kept by the connection threads themselves, from their first step to
+    // their last.
+    void threadStarted() { live.fetch_add(1, std::memory_order_relaxed); }
+    void threadEnded() { live.fetch_sub(1, std::memory_order_relaxed); }
+
+    ConnectionThreadCounts counts() const {
+        return {live.load(std::memory_order_relaxed), waiting.load(std::memory_order_relaxed)};
+    }
+
+  private:
+    // One waiting thread, on that thread's stack while it waits.
+    struct Waiter {
+        RWSemaphore woken{0};
+        int fd_client = -1;
+        bool handed = false;     // taken off the stack by handOver or close
+        bool dismissed = false;  // by close: no descriptor, end
+        pthread_t thread{};
+        Waiter* older = nullptr;
+        Waiter* newer = nullptr;
+    };
+
+    void push(Waiter* waiter);
+    void unlink(Waiter* waiter);
+
+    const std::chrono::milliseconds idleWait;
+    std::mutex mutex;
+    Waiter* newest = nullptr;  // guarded by mutex
+    bool closed = false;       // guarded by mutex
+    std::atomic<int32_t> live{0};
+    std::atomic<int32_t> waiting{0};
+};
+
+// The process's connection threads. Never destroyed: threads may wait in it
+// while the process exits. Its first use arranges for close() to run at exit
+// before the registry of running threads shuts down.
+WaitingConnectionThreads& waitingConnectionThreads();
+
+// The accessor for the figures of the process's connection threads.
+ConnectionThreadCounts connectionThreadCounts();
