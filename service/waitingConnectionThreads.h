@@ -5,6 +5,8 @@
 #pragma once
 
 #include <pthread.h>
+#include <sched.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,6 +34,8 @@ class WaitingConnectionThreads {
     // On the client loop: gives fd_client to the thread that began waiting
     // last (it is the likeliest to be still in the processor's caches). False
     // when no thread waits, or after close(): the caller starts a new thread.
+    // When no other connection is being served, the thread is woken on the
+    // loop's processor (see moveToThisProcessor).
     bool handOver(int fd_client);
 
     // On a connection thread whose connection has ended: joins the waiting
@@ -66,10 +70,13 @@ class WaitingConnectionThreads {
         bool handed = false;     // taken off the stack by handOver or close
         bool dismissed = false;  // by close: no descriptor, end
         pthread_t thread{};
+        pid_t tid = 0;
+        bool moved = false;  // woken on the loop's processor: restore on waking
         Waiter* older = nullptr;
         Waiter* newer = nullptr;
     };
 
+    static void moveToThisProcessor(Waiter* waiter);
     void push(Waiter* waiter);
     void unlink(Waiter* waiter);
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -107,6 +108,32 @@ TEST_F(WaitingConnectionThreadsTest, TheThreadThatBeganWaitingLastIsHandedToFirs
     EXPECT_TRUE(threads.handOver(12));
     EXPECT_EQ(first.get().fd_client, 12);
     EXPECT_FALSE(threads.handOver(13));
+}
+
+// Woken on the loop's processor when nothing else is served, the thread runs
+// wherever it may again once it has its descriptor: otherwise every connection
+// thread would end up tied to the loop's processor.
+TEST_F(WaitingConnectionThreadsTest, AHandedThreadKeepsAllOfItsProcessors) {
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    if (CPU_COUNT(&before) < 2) {
+        GTEST_SKIP() << "one processor: nowhere to be moved to";
+    }
+    WaitingConnectionThreads threads(kNeverInATest);
+    auto awaited = std::async(std::launch::async, [&threads] {
+        threads.threadStarted();  // the only connection thread, and idle
+        int fd_client = -1;
+        threads.awaitNext(fd_client, [] {});
+        cpu_set_t after;
+        CPU_ZERO(&after);
+        sched_getaffinity(0, sizeof after, &after);
+        threads.threadEnded();
+        return after;
+    });
+    ASSERT_TRUE(waitForWaiting(threads, 1));
+    EXPECT_TRUE(threads.handOver(3));
+    cpu_set_t after = awaited.get();
+    EXPECT_TRUE(CPU_EQUAL(&before, &after));
 }
 
 TEST_F(WaitingConnectionThreadsTest, AThreadNobodyNeedsEndsAfterItsWait) {
