@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -84,6 +85,28 @@ void WaitingConnectionThreads::moveToThisProcessor(Waiter* waiter) {
     waiter->moved = sched_setaffinity(waiter->tid, sizeof here, &here) == 0;
 }
 
+void WaitingConnectionThreads::Wakeup::wait() {
+    while (sem_wait(&semaphore) != 0 && errno == EINTR) {
+    }
+}
+
+bool WaitingConnectionThreads::Wakeup::waitFor(std::chrono::milliseconds milliseconds) {
+    // The monotonic clock: a change of the time of day neither shortens nor
+    // stretches the wait.
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const long kNanosPerSecond = 1'000'000'000L;
+    long nanos = deadline.tv_nsec + static_cast<long>(milliseconds.count() % 1000) * 1'000'000L;
+    deadline.tv_sec += static_cast<time_t>(milliseconds.count() / 1000) + nanos / kNanosPerSecond;
+    deadline.tv_nsec = nanos % kNanosPerSecond;
+    while (sem_clockwait(&semaphore, CLOCK_MONOTONIC, &deadline) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 WaitingConnectionThreads::WaitingConnectionThreads(std::chrono::milliseconds idleWait)
     : idleWait(idleWait) {}
 
@@ -131,7 +154,7 @@ bool WaitingConnectionThreads::handOver(int fd_client) {
     }
     // Outside the lock: the woken thread does not run into it. The waiter
     // stays alive until it has taken this release.
-    waiter->woken.release();
+    waiter->woken.post();
     return true;
 }
 
@@ -140,7 +163,8 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
     self.thread = pthread_self();
     const cpu_set_t& processors = ownProcessors();
     // With only one processor to run on there is nowhere to be moved to.
-    self.tid = CPU_COUNT(&processors) > 1 ? gettid() : 0;
+    thread_local const pid_t tid = gettid();
+    self.tid = CPU_COUNT(&processors) > 1 ? tid : 0;
     bool joined = false;
     {
         NoCancellation noCancellation;
@@ -154,7 +178,7 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
     if (!joined) {
         return false;
     }
-    if (!self.woken.acquire(static_cast<unsigned long>(idleWait.count()))) {
+    if (!self.woken.waitFor(idleWait)) {
         NoCancellation noCancellation;
         std::unique_lock<std::mutex> lock(mutex);
         if (!self.handed) {
@@ -163,7 +187,7 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
         }
         // Handed over just as the wait ran out: its release is on the way.
         lock.unlock();
-        self.woken.acquire();
+        self.woken.wait();
     }
     if (self.moved) {
         sched_setaffinity(0, sizeof processors, &processors);
@@ -196,7 +220,7 @@ int WaitingConnectionThreads::close(std::chrono::milliseconds bound) {
     threads.reserve(dismissed.size());
     for (Waiter* waiter : dismissed) {
         threads.push_back(waiter->thread);
-        waiter->woken.release();
+        waiter->woken.post();
     }
     for (pthread_t thread : threads) {
         if (!waitUntilDeregistered(thread, deadline)) {
