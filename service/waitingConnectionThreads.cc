@@ -199,6 +199,20 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
     return true;
 }
 
+void WaitingConnectionThreads::serveUntilIdle(int fd_client, void (*serve)(int),
+                                              void (*connectionDone)()) {
+    struct LiveThread {
+        explicit LiveThread(WaitingConnectionThreads& threads) : threads(threads) {
+            threads.threadStarted();
+        }
+        ~LiveThread() { threads.threadEnded(); }
+        WaitingConnectionThreads& threads;
+    } liveThread(*this);
+    do {
+        serve(fd_client);
+    } while (awaitNext(fd_client, connectionDone));
+}
+
 int WaitingConnectionThreads::close(std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::vector<Waiter*> dismissed;

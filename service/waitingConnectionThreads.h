@@ -52,8 +52,13 @@ class WaitingConnectionThreads {
     // dismissed. Later calls dismiss none.
     int close(std::chrono::milliseconds bound);
 
+    // The whole life of a connection thread: serve(fd_client), then
+    // awaitNext(connectionDone) and serve each descriptor handed over, until
+    // the wait ends. The thread counts as live throughout, however it ends.
+    void serveUntilIdle(int fd_client, void (*serve)(int), void (*connectionDone)());
+
     // Kept by the connection threads themselves, from their first step to
-    // their last.
+    // their last (serveUntilIdle does it).
     void threadStarted() { live.fetch_add(1, std::memory_order_relaxed); }
     void threadEnded() { live.fetch_sub(1, std::memory_order_relaxed); }
 

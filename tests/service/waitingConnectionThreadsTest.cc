@@ -10,6 +10,7 @@
 #include <chrono>
 #include <future>
 #include <set>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -194,6 +195,47 @@ TEST_F(WaitingConnectionThreadsTest, NoDescriptorIsLostWhenAHandOverMeetsTheEndO
     all.insert(keptByLoop.begin(), keptByLoop.end());
     EXPECT_EQ(served.size() + keptByLoop.size(), static_cast<size_t>(kDescriptors));
     EXPECT_EQ(all.size(), static_cast<size_t>(kDescriptors));
+    EXPECT_EQ(threads.counts().waiting, 0);
+}
+
+// What serveUntilIdle's thread served, for the test that hands it work.
+std::vector<int>* servedDescriptors = nullptr;
+WaitingConnectionThreads* serving = nullptr;
+std::atomic<int> liveWhileServing{-1};
+
+void recordServed(int fd_client) {
+    liveWhileServing = serving->counts().live;
+    servedDescriptors->push_back(fd_client);
+}
+
+TEST_F(WaitingConnectionThreadsTest, AThreadServesItsFirstConnectionThenEachHandedOne) {
+    WaitingConnectionThreads threads(kNeverInATest);
+    std::vector<int> served;
+    servedDescriptors = &served;
+    serving = &threads;
+    std::thread thread([&] { threads.serveUntilIdle(4, recordServed, noteConnectionDone); });
+    ASSERT_TRUE(waitForWaiting(threads, 1));
+    EXPECT_EQ(liveWhileServing, 1);
+    EXPECT_TRUE(threads.handOver(5));
+    ASSERT_TRUE(waitUntil([&] { return connectionsDone == 2; }));
+    ASSERT_TRUE(waitForWaiting(threads, 1));
+
+    threads.close(kNeverInATest);
+    thread.join();
+    EXPECT_EQ(served, (std::vector<int>{4, 5}));
+    EXPECT_EQ(threads.counts().live, 0);
+    servedDescriptors = nullptr;
+    serving = nullptr;
+}
+
+void serveAndFail(int) {
+    throw std::runtime_error("the connection's work failed");
+}
+
+TEST_F(WaitingConnectionThreadsTest, AThreadWhoseWorkFailsNoLongerCountsAsLive) {
+    WaitingConnectionThreads threads(kNeverInATest);
+    EXPECT_THROW(threads.serveUntilIdle(4, serveAndFail, noteConnectionDone), std::runtime_error);
+    EXPECT_EQ(threads.counts().live, 0);
     EXPECT_EQ(threads.counts().waiting, 0);
 }
 
