@@ -12,7 +12,10 @@ inline constexpr size_t kMaxSocketPathLength = 107;
 // or empty or the path is too long for the socket address.
 bool composeSocketPath(char* path, size_t capacity, char* error, size_t errorCapacity);
 
-// Replaces any file at `path` by a socket open to everybody and listening with
-// a backlog of 128. On failure traces and reports the failing call, removes a
-// socket file it created, and returns -1.
+// Replaces any file at `path` by a socket created with mode 0777 and listening
+// with a backlog of 128. Warns, on stderr and in the trace, when the directory
+// may be written by group or others and has no sticky bit. On failure traces
+// and reports the failing call, removes a socket file it created, and returns
+// -1. Call before any other thread exists: it clears the process-wide
+// file-mode mask for the bind.
 int createListeningSocket(const char* path);
