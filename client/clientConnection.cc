@@ -11,13 +11,14 @@
 #include <cstring>
 #include <thread>
 
+#include "protocol/socketPath.h"
+
 namespace logoffcookie {
 
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr char kSocketFileName[] = "logoffCookieSocket";
 constexpr milliseconds kSocketRetryPause{10};
 
 ClientStatus failure(ClientError error, int systemError = 0) {
@@ -61,15 +62,16 @@ ClientError notThereError(int error) {
 ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& address) {
     std::string path = socketPath;
     if (path.empty()) {
-        const char* installPath = std::getenv("WA_INSTALL_PATH");
-        if (installPath == nullptr || *installPath == '\0') {
+        const char* installPath = socketDirectory();
+        if (installPath == nullptr) {
             return failure(LC_CLIENT_NO_INSTALL_PATH);
         }
-        path = std::string(installPath) + "/" + kSocketFileName;
+        path = socketPathIn(installPath);
     }
+    static_assert(kMaxSocketPathLength < sizeof address.sun_path);
     address = sockaddr_un{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path || path.find('\0') != std::string::npos) {
+    if (path.size() > kMaxSocketPathLength || path.find('\0') != std::string::npos) {
         return failure(LC_CLIENT_PATH_TOO_LONG);
     }
     std::memcpy(address.sun_path, path.data(), path.size());

@@ -6,7 +6,8 @@
 #include <limits>
 #include <ostream>
 
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
+#include "protocol/socketPath.h"
 
 namespace logoffcookie::cli {
 
@@ -229,10 +230,9 @@ int reportFailure(std::ostream& err, std::string_view commandName, const ClientS
                   const ClientOptions& options) {
     std::string socket = options.socketPath;
     if (socket.empty()) {
-        const char* installPath = std::getenv("WA_INSTALL_PATH");
-        socket = installPath != nullptr && *installPath != '\0'
-                     ? std::string(installPath) + "/logoffCookieSocket"
-                     : "$WA_INSTALL_PATH/logoffCookieSocket";
+        const char* installPath = socketDirectory();
+        socket = installPath != nullptr ? socketPathIn(installPath)
+                                        : socketPathIn(std::string("$") + kInstallPathVariable);
     }
     err << "logoffcookie " << commandName << ": " << status.message() << " ("
         << logoffCookieClient_errorName(status.error) << "); socket " << socket << "\n";

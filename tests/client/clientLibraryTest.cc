@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "client/logoffCookieClient.hpp"
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
 #include "tests/client/fakeService.h"
 
 namespace lctest {
