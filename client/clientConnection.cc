@@ -25,10 +25,11 @@ ClientStatus failure(ClientError error, int systemError = 0) {
     return ClientStatus{error, systemError};
 }
 
-// Rounded up, so a wait never ends just before its deadline.
+// Rounded up, so a wait never ends just before its deadline; at most
+// kLongestWait, which poll and the socket time-outs can take.
 int millisecondsUntil(Clock::time_point deadline) {
-    auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp(left, milliseconds(0), kLongestWait).count());
 }
 
 // Bounds a blocking connect or send: both fail with EAGAIN when it passes.
@@ -80,6 +81,9 @@ ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& ad
 
 ClientStatus connectToService(const sockaddr_un& address, milliseconds socketWait,
                               milliseconds timeout, int& fd, Clock::time_point& deadline) {
+    // Longer waits would overflow the clock's arithmetic and poll's int.
+    socketWait = std::min(socketWait, kLongestWait);
+    timeout = std::min(timeout, kLongestWait);
     const Clock::time_point waitEnd = Clock::now() + socketWait;
     for (;;) {
         int candidate = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
