@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diag/traceLog.h"
+#include "protocol/socketPath.h"
 #include "service/logoffCookieAPIServer.h"
 
 namespace {
@@ -63,18 +64,18 @@ void warnIfDirectoryOpenToOthers(const char* path) {
 }  // namespace
 
 bool composeSocketPath(char* path, size_t capacity, char* error, size_t errorCapacity) {
-    const char* installPath = std::getenv("WA_INSTALL_PATH");
-    if (installPath == nullptr || *installPath == '\0') {
+    const char* installPath = socketDirectory();
+    if (installPath == nullptr) {
         std::snprintf(error, errorCapacity,
                       "WA_INSTALL_PATH is not set; it must name the directory of the socket file.");
         return false;
     }
-    int length = std::snprintf(path, capacity, "%s/%s", installPath, kSocketFileName);
-    if (length < 0 || static_cast<size_t>(length) > kMaxSocketPathLength ||
-        static_cast<size_t>(length) >= capacity) {
-        std::snprintf(error, errorCapacity,
-                      "socket path under WA_INSTALL_PATH is too long (%d characters, at most %zu).",
-                      length, kMaxSocketPathLength);
+    size_t length = composeSocketPathIn(installPath, path, capacity);
+    if (length > kMaxSocketPathLength || length >= capacity) {
+        std::snprintf(
+            error, errorCapacity,
+            "socket path under WA_INSTALL_PATH is too long (%zu characters, at most %zu).", length,
+            kMaxSocketPathLength);
         return false;
     }
     return true;

@@ -3,9 +3,7 @@
 
 #include <cstddef>
 
-// Longest socket path the local address can hold (its path field has 108
-// bytes, one for the terminator).
-inline constexpr size_t kMaxSocketPathLength = 107;
+#include "protocol/socketPath.h"
 
 // Fills `path` (of `capacity` bytes) with "<WA_INSTALL_PATH>/logoffCookieSocket".
 // Returns false, with a one-line reason in `error`, when the variable is unset
