@@ -12,7 +12,7 @@
 #include <string>
 
 #include "tests/support/rawRequests.h"
-#include "tests/threads/waitUntil.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {

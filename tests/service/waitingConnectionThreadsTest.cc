@@ -16,7 +16,7 @@
 
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWThreadManagerImp.h"
-#include "tests/threads/waitUntil.h"
+#include "tests/support/waitUntil.h"
 
 namespace {
 
