@@ -133,30 +133,11 @@ TEST_F(CacheGrowthTest, CookiesOfOneTextKeepChainsShort) {
     ReadGuard guard(logoffCookieCacheLock);
     std::uint32_t longest = logoffCookieTable_longestChain();
     guard.release();
-    // About two cookies per bucket on average; a salted digest that fills
-    // one bucket with 20 of them is beyond any chance worth counting.
+    // Under two cookies per bucket on average; a salted digest that fills
+    // one bucket with 20 of them is beyond any chance worth counting. More
+    // cookies than buckets: some bucket holds two, whatever the salt.
     EXPECT_LE(longest, 20u);
     EXPECT_GE(longest, 2u);
-}
-
-TEST_F(CacheGrowthTest, LongestChainCountsTheFullestBucket) {
-    ReadGuard guard(logoffCookieCacheLock);
-    EXPECT_EQ(logoffCookieTable_longestChain(), 0u);
-    guard.release();
-
-    // The same record twice in the table shares its bucket with itself.
-    CookieFields fields("text", "bytes", kLongMinutes);
-    std::uint8_t salt[COOKIE_SALT_SIZE];
-    copyCookieSalt(salt);
-    LogoffCookie probe = fields.record(creation(), salt);
-    WriteGuard writer(logoffCookieCacheLock);
-    logoffCookieTable_insert(&probe);
-    logoffCookieTable_insert(&probe);
-    std::uint32_t longest = logoffCookieTable_longestChain();
-    logoffCookieTable_removeReference(&probe);
-    logoffCookieTable_removeReference(&probe);
-    writer.release();
-    EXPECT_EQ(longest, 2u);
 }
 
 }  // namespace

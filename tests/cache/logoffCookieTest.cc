@@ -125,26 +125,6 @@ TEST(LogoffCookieTest, HashIsTheFrontOfTheDigestLeastSignificantFirst) {
     EXPECT_NE(fields.record(1, kSalt.data()).hash(), fields.record(1, otherSalt.data()).hash());
 }
 
-TEST(LogoffCookieTest, AdoptedTimesReplaceEverythingButIdentity) {
-    LogoffCookie stored = CookieFields("text", "bytes", 60, 10).record(100, kSalt.data());
-    stored.setLastUseTime(150);
-    LogoffCookie newer = CookieFields("text", "bytes", 480, 30).record(100, kSalt.data());
-    newer.setLastUseTime(900);
-    newer.setTimeOffset(-3600);
-    newer.setCookieKind(2);
-
-    LogoffCookieDigest digest = stored.digest();
-    stored.adoptTimesOf(newer);
-    EXPECT_EQ(stored.digest(), digest);
-    EXPECT_EQ(stored.cookieText(), "text");
-    EXPECT_EQ(stored.creationTime(), 100);
-    EXPECT_EQ(stored.lastUseTime(), 900);
-    EXPECT_EQ(stored.timeOffset(), -3600);
-    EXPECT_EQ(stored.maxLifetimeMinutes(), 480u);
-    EXPECT_EQ(stored.idleTimeoutMinutes(), 30u);
-    EXPECT_EQ(stored.cookieKind(), 2);
-}
-
 TEST(LogoffCookieTest, CopyIsEqualAndKeepsItsTimes) {
     LogoffCookie original = CookieFields("text", "bytes", 60, 10).record(100, kSalt.data());
     original.setLastUseTime(90);
