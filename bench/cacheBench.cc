@@ -1,7 +1,8 @@
 // Costs of the logoff cookie cache through its own entry points: queries
 // (hit and miss) and inserts with 1,000, 100,000 and 1,000,000 cookies held,
 // the same with 50,000 cookies that all share one text, cleanup passes over
-// 1,000,000 cookies, and the memory one cached cookie takes. One cache per process, so the
+// 1,000,000 cookies, the memory one cached cookie takes, and the memory one
+// cookie added 200,000 times takes. One cache per process, so the
 // benchmarks share it: each brings it to the size it needs, and they run in an order that fills a
 // million once (BM_FillFromEmpty) and then uses that million before anything empties it.
 //
@@ -350,6 +351,22 @@ void BM_FillFromEmpty(benchmark::State& state) {
     }
 }
 
+// One cookie logged off again and again: every add after the first finds
+// it cached. Reports the heap it grew by over all the adds.
+void BM_AddOneCookieAgain(benchmark::State& state) {
+    holdCookies(0);
+    malloc_trim(0);
+    double heapBefore = heapBytesInUse();
+    for (auto _ : state) {
+        addCookie(0, longLived);
+    }
+    state.counters["heap_growth_bytes"] = heapBytesInUse() - heapBefore;
+    if (cachedCount() != 1) {
+        state.SkipWithError("one cookie was cached more than once");
+    }
+    heldCount = 1;
+}
+
 void cleanupThreadReturningAtOnce() {}
 
 // Passes over a million cookies take a fill each (but the first), which the
@@ -399,6 +416,7 @@ void registerBenchmarks() {
         RegisterBenchmark((std::string("BM_Insert") + suffix).c_str(), BM_Insert, sameText)
             ->Arg(kSameTextCookies);
     }
+    RegisterBenchmark("BM_AddOneCookieAgain", BM_AddOneCookieAgain)->Iterations(200'000);
     RegisterBenchmark("BM_MakeFields", BM_MakeFields);
 }
 
