@@ -50,6 +50,17 @@ struct Budget {
 Budget allocations;
 Budget threadCreations;
 
+std::atomic<long> runningThreads{0};
+
+// Counts a created thread while its start routine runs; a cancellation
+// unwinds through it too.
+struct RunningThread {
+    RunningThread() { runningThreads.fetch_add(1); }
+    ~RunningThread() { runningThreads.fetch_sub(1); }
+    RunningThread(const RunningThread&) = delete;
+    RunningThread& operator=(const RunningThread&) = delete;
+};
+
 struct ThreadStart {
     void* (*routine)(void*);
     void* argument;
@@ -59,6 +70,7 @@ void* startCreatedThread(void* raw) {
     ThreadStart start = *static_cast<ThreadStart*>(raw);
     std::free(raw);
     createdThread = true;
+    RunningThread running;
     return start.routine(start.argument);
 }
 
@@ -126,6 +138,10 @@ void failThreadCreationAfter(long granted) {
 void disarmFaults() {
     allocations.disarm();
     threadCreations.disarm();
+}
+
+long createdThreadsRunning() {
+    return runningThreads.load();
 }
 
 long injectedAllocationFailures() {

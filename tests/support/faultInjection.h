@@ -21,6 +21,10 @@ void failThreadCreationAfter(long granted);
 // No more injected failures; the counts below start again from zero.
 void disarmFaults();
 
+// Threads started by pthread_create in this process whose start routine has
+// not yet returned (or been cancelled).
+long createdThreadsRunning();
+
 // Failures injected since the last arming.
 long injectedAllocationFailures();
 long injectedThreadCreationFailures();
