@@ -165,11 +165,8 @@ class ConnectionFaults : public ::testing::Test {
 
 std::string* ConnectionFaults::directory_ = nullptr;
 
-TEST_F(ConnectionFaults, AllocationFailingAnywhereInAQueryEndsOnlyThatConnection) {
+TEST_F(ConnectionFaults, AllocationFailingAnywhereEndsOnlyThatConnection) {
     sweepAllocationFailures(queryPayload(laterCookie("query")), 0, false);
-}
-
-TEST_F(ConnectionFaults, AllocationFailingAnywhereInAnAddEndsOnlyThatConnection) {
     sweepAllocationFailures(addPayload(laterCookie("add")), -1, false);
 }
 
