@@ -133,7 +133,7 @@ void WaitingConnectionThreads::unlink(Waiter* waiter) {
     waiting.fetch_sub(1, std::memory_order_relaxed);
 }
 
-bool WaitingConnectionThreads::handOver(int fd_client) {
+bool WaitingConnectionThreads::handOver(ClientConnection& connection) {
     Waiter* waiter = nullptr;
     bool noneServing = false;
     {
@@ -146,19 +146,19 @@ bool WaitingConnectionThreads::handOver(int fd_client) {
         noneServing =
             live.load(std::memory_order_relaxed) <= waiting.load(std::memory_order_relaxed);
         unlink(waiter);
-        waiter->fd_client = fd_client;
+        waiter->connection = std::move(connection);
         waiter->handed = true;
     }
     if (noneServing) {
         moveToThisProcessor(waiter);
     }
     // Outside the lock: the woken thread does not run into it. The waiter
-    // stays alive until it has taken this release.
+    // stays alive until it has taken this wake-up.
     waiter->woken.post();
     return true;
 }
 
-bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)()) {
+bool WaitingConnectionThreads::awaitNext(ClientConnection& ended) {
     Waiter self;
     self.thread = pthread_self();
     const cpu_set_t& processors = ownProcessors();
@@ -174,7 +174,7 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
             joined = true;
         }
     }
-    connectionDone();
+    ended = ClientConnection();
     if (!joined) {
         return false;
     }
@@ -185,7 +185,7 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
             unlink(&self);
             return false;
         }
-        // Handed over just as the wait ran out: its release is on the way.
+        // Handed over just as the wait ran out: its wake-up is on the way.
         lock.unlock();
         self.woken.wait();
     }
@@ -195,12 +195,12 @@ bool WaitingConnectionThreads::awaitNext(int& fd_client, void (*connectionDone)(
     if (self.dismissed) {
         return false;
     }
-    fd_client = self.fd_client;
+    ended = std::move(self.connection);
     return true;
 }
 
-void WaitingConnectionThreads::serveUntilIdle(int fd_client, void (*serve)(int),
-                                              void (*connectionDone)()) {
+void WaitingConnectionThreads::serveUntilIdle(ClientConnection first,
+                                              void (*serve)(ClientConnection)) {
     struct LiveThread {
         explicit LiveThread(WaitingConnectionThreads& threads) : threads(threads) {
             threads.threadStarted();
@@ -208,19 +208,32 @@ void WaitingConnectionThreads::serveUntilIdle(int fd_client, void (*serve)(int),
         ~LiveThread() { threads.threadEnded(); }
         WaitingConnectionThreads& threads;
     } liveThread(*this);
+    ClientConnection current = std::move(first);
     do {
-        serve(fd_client);
-    } while (awaitNext(fd_client, connectionDone));
+        // The descriptor goes to the work, which closes it; `current` keeps
+        // only the slot, for awaitNext to give back once this thread waits.
+        ClientConnection descriptor(current.descriptor());
+        current.forget();
+        serve(std::move(descriptor));
+    } while (awaitNext(current));
 }
 
 int WaitingConnectionThreads::close(std::chrono::milliseconds bound) {
+    return dismiss(true, bound);
+}
+
+int WaitingConnectionThreads::dismissWaiting(std::chrono::milliseconds bound) {
+    return dismiss(false, bound);
+}
+
+int WaitingConnectionThreads::dismiss(bool closing, std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::vector<Waiter*> dismissed;
     std::vector<pthread_t> threads;
     {
         NoCancellation noCancellation;
         std::lock_guard<std::mutex> lock(mutex);
-        closed = true;
+        closed = closed || closing;
         dismissed.reserve(static_cast<size_t>(waiting.load(std::memory_order_relaxed)));
         while (newest != nullptr) {
             Waiter* waiter = newest;

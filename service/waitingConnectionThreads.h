@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "service/clientConnection.h"
+
 // How long a connection thread waits for its next connection before it ends.
 inline constexpr std::chrono::milliseconds kConnectionThreadIdleWait{10'000};
 
@@ -30,20 +32,21 @@ class WaitingConnectionThreads {
     WaitingConnectionThreads(const WaitingConnectionThreads&) = delete;
     WaitingConnectionThreads& operator=(const WaitingConnectionThreads&) = delete;
 
-    // On the client loop: gives fd_client to the thread that began waiting
-    // last (it is the likeliest to be still in the processor's caches). False
-    // when no thread waits, or after close(): the caller starts a new thread.
-    // When no other connection is being served, the thread is woken on the
-    // loop's processor (see moveToThisProcessor).
-    bool handOver(int fd_client);
+    // On the client loop: moves `connection` to the thread that began
+    // waiting last (it is the likeliest to be still in the processor's
+    // caches). False, with `connection` left where it was, when no thread
+    // waits, or after close(): the caller starts a new thread. When no other
+    // connection is being served, the thread is woken on the loop's processor
+    // (see moveToThisProcessor).
+    bool handOver(ClientConnection& connection);
 
     // On a connection thread whose connection has ended: joins the waiting
-    // threads, then calls connectionDone (which gives back the ended
-    // connection's slot: joining first means that a loop which takes that
-    // slot finds this thread waiting instead of starting another). True with
-    // the next descriptor in fd_client; false when the idle wait passed or
-    // close() dismissed it, and the thread is to end.
-    bool awaitNext(int& fd_client, void (*connectionDone)());
+    // threads, then lets `ended` go, which gives back its connection slot
+    // (joining first means that a loop which takes that slot finds this
+    // thread waiting instead of starting another). True with the next
+    // connection in `ended`; false when the idle wait passed or close()
+    // dismissed the thread, which is to end.
+    bool awaitNext(ClientConnection& ended);
 
     // Dismisses every waiting thread, turns later ones away at once, and
     // returns once the dismissed ones have left the registry of running
@@ -52,10 +55,16 @@ class WaitingConnectionThreads {
     // dismissed. Later calls dismiss none.
     int close(std::chrono::milliseconds bound);
 
-    // The whole life of a connection thread: serve(fd_client), then
-    // awaitNext(connectionDone) and serve each descriptor handed over, until
-    // the wait ends. The thread counts as live throughout, however it ends.
-    void serveUntilIdle(int fd_client, void (*serve)(int), void (*connectionDone)());
+    // As close(), but later threads may wait again: ends the threads waiting
+    // now, for a caller that needs every connection thread gone.
+    int dismissWaiting(std::chrono::milliseconds bound);
+
+    // The whole life of a connection thread: serve `first`, then each
+    // connection handed over, until the wait ends. `serve` gets the
+    // descriptor alone; the connection's slot stays with the thread until it
+    // waits again (see awaitNext). The thread counts as live throughout,
+    // however it ends.
+    void serveUntilIdle(ClientConnection first, void (*serve)(ClientConnection));
 
     // Kept by the connection threads themselves, from their first step to
     // their last (serveUntilIdle does it).
@@ -89,7 +98,7 @@ class WaitingConnectionThreads {
     // One waiting thread, on that thread's stack while it waits.
     struct Waiter {
         Wakeup woken;
-        int fd_client = -1;
+        ClientConnection connection;
         bool handed = false;     // taken off the stack by handOver or close
         bool dismissed = false;  // by close: no descriptor, end
         pthread_t thread{};
@@ -100,6 +109,7 @@ class WaitingConnectionThreads {
     };
 
     static void moveToThisProcessor(Waiter* waiter);
+    int dismiss(bool closing, std::chrono::milliseconds bound);
     void push(Waiter* waiter);
     void unlink(Waiter* waiter);
 

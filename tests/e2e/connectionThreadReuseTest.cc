@@ -1,5 +1,6 @@
 // Connection threads outlive their connection for a while and serve the next
 // ones; a stop does not wait for them.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,22 @@ constexpr int kBurst = 8;
 // cancel: a stop that had to wait for the waiting threads would take this
 // long for each of them.
 constexpr auto kRegistryCancelTimeOut = 5000ms;
+
+// The ids of a running process's threads.
+std::set<int> threadIds(pid_t pid) {
+    std::set<int> ids;
+    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+    if (dir == nullptr) {
+        return ids;
+    }
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            ids.insert(std::stoi(entry->d_name));
+        }
+    }
+    closedir(dir);
+    return ids;
+}
 
 int linesWith(const std::string& text, const std::string& wanted) {
     int count = 0;
@@ -82,6 +100,23 @@ class ConnectionThreadReuse : public ::testing::Test {
     pid_t worker_ = -1;
     int connections_ = 1;  // the one start() makes to see the service listening
 };
+
+TEST_F(ConnectionThreadReuse, ABurstAfterABurstIsServedByTheThreadsTheFirstLeftWaiting) {
+    answerBurst(openBurst());
+    std::set<int> afterFirst = threadIds(worker_);
+
+    // Held open, the second burst's connections each hold a thread.
+    std::vector<int> second = openBurst();
+    std::set<int> whileSecond = threadIds(worker_);
+    int started = 0;
+    for (int id : whileSecond) {
+        started += afterFirst.count(id) == 0;
+    }
+    // A thread per connection anew would make kBurst new threads; one that
+    // had not begun to wait yet when its successor came may make one more.
+    EXPECT_LT(started, kBurst / 2) << started << " threads started for " << kBurst;
+    answerBurst(second);
+}
 
 TEST_F(ConnectionThreadReuse, AStopDoesNotWaitForTheWaitingThreads) {
     answerBurst(openBurst());

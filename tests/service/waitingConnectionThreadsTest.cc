@@ -1,19 +1,22 @@
 // Connection threads waiting for their next connection: who gets a handed
-// descriptor, when a waiting thread ends, and how a stop dismisses them.
+// connection, when a waiting thread ends, what happens to connection slots,
+// and how a stop dismisses them.
 #include "service/waitingConnectionThreads.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <set>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "support/threads/RWSemaphore.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWThreadManagerImp.h"
 #include "tests/support/waitUntil.h"
@@ -26,95 +29,106 @@ using lctest::waitUntil;
 // Only reached when a test fails.
 constexpr std::chrono::milliseconds kNeverInATest = 60s;
 
-// What the connectionDone callbacks report to the test that runs them.
-WaitingConnectionThreads* observed = nullptr;
-std::atomic<int> connectionsDone{0};
-std::atomic<int> waitingWhenDone{-1};
+// A descriptor of our own to hand around (closing it harms nothing).
+int openDescriptor() {
+    return open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
 
-void noteConnectionDone() {
-    waitingWhenDone = observed != nullptr ? observed->counts().waiting : -1;
-    connectionsDone++;
+// Slots given back so far, taken back again by counting them.
+int slotsGivenBack(RWSemaphore& slots) {
+    int count = 0;
+    while (slots.acquire(0)) {
+        ++count;
+    }
+    return count;
 }
 
 struct Awaited {
     bool handed;
-    int fd_client;
+    int descriptor;
 };
 
-// One awaitNext on a thread of its own.
-std::future<Awaited> awaitOnAnotherThread(WaitingConnectionThreads& threads) {
-    return std::async(std::launch::async, [&threads] {
-        int fd_client = -1;
-        bool handed = threads.awaitNext(fd_client, noteConnectionDone);
-        return Awaited{handed, fd_client};
+// One awaitNext, on a thread of its own, after a connection that held one of
+// `slots`.
+std::future<Awaited> awaitOnAnotherThread(WaitingConnectionThreads& threads, RWSemaphore* slots) {
+    return std::async(std::launch::async, [&threads, slots] {
+        ClientConnection ended(-1, slots);
+        bool handed = threads.awaitNext(ended);
+        int descriptor = ended.descriptor();
+        ended.forget();
+        return Awaited{handed, descriptor};
     });
 }
 
-class WaitingConnectionThreadsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        connectionsDone = 0;
-        waitingWhenDone = -1;
-    }
-    void TearDown() override { observed = nullptr; }
+bool waitForWaiting(const WaitingConnectionThreads& threads, int count) {
+    return waitUntil([&] { return threads.counts().waiting == count; });
+}
 
-    bool waitForWaiting(const WaitingConnectionThreads& threads, int count) {
-        return waitUntil([&] { return threads.counts().waiting == count; });
-    }
-};
-
-TEST_F(WaitingConnectionThreadsTest, WithNoThreadWaitingTheLoopMustStartOne) {
+TEST(WaitingConnectionThreads, WithNoThreadWaitingTheLoopKeepsTheConnection) {
     WaitingConnectionThreads threads(kNeverInATest);
-    EXPECT_FALSE(threads.handOver(7));
+    ClientConnection connection(openDescriptor());
+    EXPECT_FALSE(threads.handOver(connection));
+    EXPECT_TRUE(connection.isOpen());
     EXPECT_EQ(threads.counts().waiting, 0);
     EXPECT_EQ(threads.counts().live, 0);
 }
 
-TEST_F(WaitingConnectionThreadsTest, AWaitingThreadServesTheNextDescriptor) {
+TEST(WaitingConnectionThreads, AWaitingThreadIsHandedTheNextConnection) {
     WaitingConnectionThreads threads(kNeverInATest);
-    observed = &threads;
-    auto awaited = awaitOnAnotherThread(threads);
-    ASSERT_TRUE(waitForWaiting(threads, 1));
-    // The ended connection's slot went back only once the thread was
+    RWSemaphore slots(0);
+    auto awaited = awaitOnAnotherThread(threads, &slots);
+    // The ended connection's slot comes back with the thread already
     // waiting, so a loop that takes that slot finds it.
-    EXPECT_EQ(connectionsDone, 1);
-    EXPECT_EQ(waitingWhenDone, 1);
+    ASSERT_TRUE(waitUntil([&] { return slots.acquire(0); }));
+    EXPECT_EQ(threads.counts().waiting, 1);
 
-    EXPECT_TRUE(threads.handOver(42));
+    int descriptor = openDescriptor();
+    ClientConnection connection(descriptor);
+    EXPECT_TRUE(threads.handOver(connection));
+    EXPECT_FALSE(connection.isOpen());
     Awaited result = awaited.get();
     EXPECT_TRUE(result.handed);
-    EXPECT_EQ(result.fd_client, 42);
+    EXPECT_EQ(result.descriptor, descriptor);
     EXPECT_EQ(threads.counts().waiting, 0);
+    close(descriptor);
 }
 
-TEST_F(WaitingConnectionThreadsTest, AFailedAcceptIsHandedOnLikeAnyDescriptor) {
+TEST(WaitingConnectionThreads, AFailedAcceptIsHandedOnLikeAnyConnection) {
     WaitingConnectionThreads threads(kNeverInATest);
-    auto awaited = awaitOnAnotherThread(threads);
+    auto awaited = awaitOnAnotherThread(threads, nullptr);
     ASSERT_TRUE(waitForWaiting(threads, 1));
-    EXPECT_TRUE(threads.handOver(-1));
+    ClientConnection failed(-1);
+    EXPECT_TRUE(threads.handOver(failed));
     Awaited result = awaited.get();
     EXPECT_TRUE(result.handed);
-    EXPECT_EQ(result.fd_client, -1);
+    EXPECT_EQ(result.descriptor, -1);
 }
 
-TEST_F(WaitingConnectionThreadsTest, TheThreadThatBeganWaitingLastIsHandedToFirst) {
+TEST(WaitingConnectionThreads, TheThreadThatBeganWaitingLastIsHandedToFirst) {
     WaitingConnectionThreads threads(kNeverInATest);
-    auto first = awaitOnAnotherThread(threads);
+    auto first = awaitOnAnotherThread(threads, nullptr);
     ASSERT_TRUE(waitForWaiting(threads, 1));
-    auto second = awaitOnAnotherThread(threads);
+    auto second = awaitOnAnotherThread(threads, nullptr);
     ASSERT_TRUE(waitForWaiting(threads, 2));
 
-    EXPECT_TRUE(threads.handOver(11));
-    EXPECT_EQ(second.get().fd_client, 11);
-    EXPECT_TRUE(threads.handOver(12));
-    EXPECT_EQ(first.get().fd_client, 12);
-    EXPECT_FALSE(threads.handOver(13));
+    int one = openDescriptor();
+    int two = openDescriptor();
+    ClientConnection toSecond(one);
+    ClientConnection toFirst(two);
+    EXPECT_TRUE(threads.handOver(toSecond));
+    EXPECT_EQ(second.get().descriptor, one);
+    EXPECT_TRUE(threads.handOver(toFirst));
+    EXPECT_EQ(first.get().descriptor, two);
+    ClientConnection third(-1);
+    EXPECT_FALSE(threads.handOver(third));
+    close(one);
+    close(two);
 }
 
 // Woken on the loop's processor when nothing else is served, the thread runs
-// wherever it may again once it has its descriptor: otherwise every connection
-// thread would end up tied to the loop's processor.
-TEST_F(WaitingConnectionThreadsTest, AHandedThreadKeepsAllOfItsProcessors) {
+// wherever it may again once it has its connection: otherwise every
+// connection thread would end up tied to the loop's processor.
+TEST(WaitingConnectionThreads, AHandedThreadKeepsAllOfItsProcessors) {
     cpu_set_t before;
     ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
     if (CPU_COUNT(&before) < 2) {
@@ -123,8 +137,8 @@ TEST_F(WaitingConnectionThreadsTest, AHandedThreadKeepsAllOfItsProcessors) {
     WaitingConnectionThreads threads(kNeverInATest);
     auto awaited = std::async(std::launch::async, [&threads] {
         threads.threadStarted();  // the only connection thread, and idle
-        int fd_client = -1;
-        threads.awaitNext(fd_client, [] {});
+        ClientConnection ended;
+        threads.awaitNext(ended);
         cpu_set_t after;
         CPU_ZERO(&after);
         sched_getaffinity(0, sizeof after, &after);
@@ -132,25 +146,29 @@ TEST_F(WaitingConnectionThreadsTest, AHandedThreadKeepsAllOfItsProcessors) {
         return after;
     });
     ASSERT_TRUE(waitForWaiting(threads, 1));
-    EXPECT_TRUE(threads.handOver(3));
+    ClientConnection failed(-1);
+    EXPECT_TRUE(threads.handOver(failed));
     cpu_set_t after = awaited.get();
     EXPECT_TRUE(CPU_EQUAL(&before, &after));
 }
 
-TEST_F(WaitingConnectionThreadsTest, AThreadNobodyNeedsEndsAfterItsWait) {
+TEST(WaitingConnectionThreads, AThreadNobodyNeedsEndsAfterItsWait) {
     WaitingConnectionThreads threads(20ms);
-    Awaited result = awaitOnAnotherThread(threads).get();
+    RWSemaphore slots(0);
+    Awaited result = awaitOnAnotherThread(threads, &slots).get();
     EXPECT_FALSE(result.handed);
-    EXPECT_EQ(connectionsDone, 1);
+    EXPECT_EQ(slotsGivenBack(slots), 1);
     EXPECT_EQ(threads.counts().waiting, 0);
     // The thread that gave up is gone from the stack: nothing is handed to it.
-    EXPECT_FALSE(threads.handOver(5));
+    ClientConnection failed(-1);
+    EXPECT_FALSE(threads.handOver(failed));
 }
 
-TEST_F(WaitingConnectionThreadsTest, CloseDismissesTheWaitingAndTurnsLaterOnesAway) {
+TEST(WaitingConnectionThreads, CloseDismissesTheWaitingAndTurnsLaterOnesAway) {
     WaitingConnectionThreads threads(kNeverInATest);
-    auto first = awaitOnAnotherThread(threads);
-    auto second = awaitOnAnotherThread(threads);
+    RWSemaphore slots(0);
+    auto first = awaitOnAnotherThread(threads, &slots);
+    auto second = awaitOnAnotherThread(threads, &slots);
     ASSERT_TRUE(waitForWaiting(threads, 2));
 
     EXPECT_EQ(threads.close(kNeverInATest), 2);
@@ -158,83 +176,100 @@ TEST_F(WaitingConnectionThreadsTest, CloseDismissesTheWaitingAndTurnsLaterOnesAw
     EXPECT_FALSE(second.get().handed);
     EXPECT_EQ(threads.counts().waiting, 0);
 
-    // A connection that ends after the stop gives its slot back and ends.
-    Awaited late = awaitOnAnotherThread(threads).get();
-    EXPECT_FALSE(late.handed);
-    EXPECT_EQ(connectionsDone, 3);
-    EXPECT_FALSE(threads.handOver(9));
+    // A connection that ends after the stop gives its slot back and the
+    // thread ends.
+    EXPECT_FALSE(awaitOnAnotherThread(threads, &slots).get().handed);
+    EXPECT_EQ(slotsGivenBack(slots), 3);
+    ClientConnection failed(-1);
+    EXPECT_FALSE(threads.handOver(failed));
     EXPECT_EQ(threads.close(kNeverInATest), 0);
 }
 
-// Handing over while the wait runs out, again and again: every descriptor is
-// either served by the thread or left to the loop, never both, never neither.
-TEST_F(WaitingConnectionThreadsTest, NoDescriptorIsLostWhenAHandOverMeetsTheEndOfAWait) {
-    constexpr int kDescriptors = 20000;
+// Handing over while the wait runs out, again and again: every connection is
+// either served by the thread or kept by the loop, never both, never neither,
+// and each gives its slot back exactly once.
+TEST(WaitingConnectionThreads, NoConnectionIsLostWhenAHandOverMeetsTheEndOfAWait) {
+    constexpr int kConnections = 20000;
     WaitingConnectionThreads threads(std::chrono::milliseconds(1));
+    RWSemaphore slots(0);
     std::atomic<bool> stop{false};
-    std::vector<int> served;
+    int served = 0;
     std::thread worker([&] {
+        ClientConnection current;
         while (!stop) {
-            int fd_client = -1;
-            if (threads.awaitNext(fd_client, noteConnectionDone)) {
-                served.push_back(fd_client);
-            }
+            served += threads.awaitNext(current);
         }
     });
-    std::vector<int> keptByLoop;
-    for (int fd = 0; fd < kDescriptors; ++fd) {
-        if (!threads.handOver(fd)) {
-            keptByLoop.push_back(fd);
-        }
+    int keptByLoop = 0;
+    for (int i = 0; i < kConnections; ++i) {
+        ClientConnection connection(-1, &slots);
+        keptByLoop += !threads.handOver(connection);
     }
     stop = true;
     threads.close(kNeverInATest);
     worker.join();
 
-    std::set<int> all(served.begin(), served.end());
-    all.insert(keptByLoop.begin(), keptByLoop.end());
-    EXPECT_EQ(served.size() + keptByLoop.size(), static_cast<size_t>(kDescriptors));
-    EXPECT_EQ(all.size(), static_cast<size_t>(kDescriptors));
+    EXPECT_EQ(served + keptByLoop, kConnections);
+    EXPECT_EQ(slotsGivenBack(slots), kConnections);
     EXPECT_EQ(threads.counts().waiting, 0);
 }
 
-// What serveUntilIdle's thread served, for the test that hands it work.
+// What serveUntilIdle's thread served, for the tests that hand it work.
 std::vector<int>* servedDescriptors = nullptr;
 WaitingConnectionThreads* serving = nullptr;
+RWSemaphore* servingSlots = nullptr;
 std::atomic<int> liveWhileServing{-1};
+std::atomic<int> slotsBackWhileServing{-1};
+std::atomic<int> servedCount{0};
 
-void recordServed(int fd_client) {
+void recordServed(ClientConnection connection) {
     liveWhileServing = serving->counts().live;
-    servedDescriptors->push_back(fd_client);
+    if (servedCount == 0) {
+        slotsBackWhileServing = slotsGivenBack(*servingSlots);
+    }
+    servedDescriptors->push_back(connection.descriptor());
+    servedCount++;
+    connection.forget();
 }
 
-TEST_F(WaitingConnectionThreadsTest, AThreadServesItsFirstConnectionThenEachHandedOne) {
+TEST(WaitingConnectionThreads, AThreadServesItsFirstConnectionThenEachHandedOne) {
     WaitingConnectionThreads threads(kNeverInATest);
+    RWSemaphore slots(0);
     std::vector<int> served;
+    servedCount = 0;
     servedDescriptors = &served;
     serving = &threads;
-    std::thread thread([&] { threads.serveUntilIdle(4, recordServed, noteConnectionDone); });
+    servingSlots = &slots;
+    std::thread thread([&] { threads.serveUntilIdle(ClientConnection(4, &slots), recordServed); });
     ASSERT_TRUE(waitForWaiting(threads, 1));
     EXPECT_EQ(liveWhileServing, 1);
-    EXPECT_TRUE(threads.handOver(5));
-    ASSERT_TRUE(waitUntil([&] { return connectionsDone == 2; }));
+    // The slot stays taken while the connection is served.
+    EXPECT_EQ(slotsBackWhileServing, 0);
+    ClientConnection next(5, &slots);
+    EXPECT_TRUE(threads.handOver(next));
+    ASSERT_TRUE(waitUntil([&] { return servedCount == 2; }));
     ASSERT_TRUE(waitForWaiting(threads, 1));
 
     threads.close(kNeverInATest);
     thread.join();
     EXPECT_EQ(served, (std::vector<int>{4, 5}));
+    EXPECT_EQ(slotsGivenBack(slots), 2);
     EXPECT_EQ(threads.counts().live, 0);
     servedDescriptors = nullptr;
     serving = nullptr;
+    servingSlots = nullptr;
 }
 
-void serveAndFail(int) {
+void serveAndFail(ClientConnection) {
     throw std::runtime_error("the connection's work failed");
 }
 
-TEST_F(WaitingConnectionThreadsTest, AThreadWhoseWorkFailsNoLongerCountsAsLive) {
+TEST(WaitingConnectionThreads, AThreadWhoseWorkFailsGivesItsSlotBackAndEnds) {
     WaitingConnectionThreads threads(kNeverInATest);
-    EXPECT_THROW(threads.serveUntilIdle(4, serveAndFail, noteConnectionDone), std::runtime_error);
+    RWSemaphore slots(0);
+    EXPECT_THROW(threads.serveUntilIdle(ClientConnection(-1, &slots), serveAndFail),
+                 std::runtime_error);
+    EXPECT_EQ(slotsGivenBack(slots), 1);
     EXPECT_EQ(threads.counts().live, 0);
     EXPECT_EQ(threads.counts().waiting, 0);
 }
@@ -246,14 +281,10 @@ std::atomic<pthread_t> registeredThread{};
 
 void waitAsAConnectionThread() {
     registeredThread = pthread_self();
-    registered->threadStarted();
-    int fd_client = -1;
-    while (registered->awaitNext(fd_client, [] {})) {
-    }
-    registered->threadEnded();
+    registered->serveUntilIdle(ClientConnection(-1), [](ClientConnection) {});
 }
 
-TEST_F(WaitingConnectionThreadsTest, DismissedThreadsHaveLeftTheRegistryWhenCloseReturns) {
+TEST(WaitingConnectionThreads, DismissedThreadsHaveLeftTheRegistryWhenCloseReturns) {
     WaitingConnectionThreads threads(kNeverInATest);
     registered = &threads;
     RWThreadFunction thread = RWThreadFunction::make(waitAsAConnectionThread);
