@@ -13,6 +13,7 @@
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
 #include "service/serviceSignals.h"
+#include "service/shareStart.h"
 #include "service/singleInstance.h"
 
 namespace {
@@ -132,6 +133,7 @@ void closeInheritedDescriptors(pid_t self) {
     std::signal(SIGPIPE, SIG_IGN);
 
     initLogoffCookieCache();
+    startConfiguredSharing();
     setHashKeySeed();
 
     int fd_socket = createListeningSocket(socketPath);
@@ -158,6 +160,7 @@ void logoffCookieAPI_ServerMain() {
 
     char socketPath[kPathBufferSize];
     requireSocketPath(socketPath);
+    requireShareConfig();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 

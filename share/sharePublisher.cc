@@ -1,0 +1,97 @@
+#include "share/sharePublisher.h"
+
+#include <ctime>
+
+#include "diag/traceLog.h"
+#include "share/shareCounters.h"
+#include "share/shareLink.h"
+
+extern RWThreadFunction sharePublisherHandle;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Second of the last trace of a full queue: one line a second at most.
+std::atomic<std::int64_t> lastFullQueueTrace{0};
+
+// Appends the whole batch in one round trip. False when the connection
+// failed: the batch is sent again after the reconnect, and an entry that had
+// already gone through is then in the stream twice, which receivers take as
+// the same logoff.
+bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::string& error) {
+    ShareState& state = shareState();
+    for (const FarmLogoff& logoff : batch) {
+        ShareEntryFields fields = encodeShareEntry(*state.key, logoff, state.run);
+        std::vector<std::string_view> args = {"XADD", state.streamKey,     "MAXLEN",
+                                              "~",    SHARE_STREAM_LENGTH, "*"};
+        for (const auto& [name, value] : fields) {
+            args.push_back(name);
+            args.push_back(value);
+        }
+        if (!link.append(args, error)) {
+            return false;
+        }
+    }
+    std::uint64_t refused = 0;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        RedisReply reply = link.nextReply(error);
+        if (!reply) {
+            return false;
+        }
+        if (reply->type == REDIS_REPLY_ERROR) {
+            // Retrying would be refused alike (a key of another type, a
+            // user without the right): the entry is dropped and said.
+            if (refused++ == 0) {
+                TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XADD refused: %.*s",
+                          static_cast<int>(reply->len), reply->str);
+            }
+        }
+    }
+    countShare(shareCounters().published, batch.size() - refused);
+    return true;
+}
+
+}  // namespace
+
+void shareQueueLogoff(const FarmLogoff& logoff) {
+    if (shareState().queue.push(logoff)) {
+        return;
+    }
+    countShare(shareCounters().droppedQueueFull);
+    auto now = static_cast<std::int64_t>(std::time(nullptr));
+    std::int64_t last = lastFullQueueTrace.load(std::memory_order_relaxed);
+    if (now != last && lastFullQueueTrace.compare_exchange_strong(last, now)) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieShare -- Publish queue full (%zu entries): logoffs dropped, %llu "
+                  "so far.",
+                  SHARE_QUEUE_CAPACITY,
+                  static_cast<unsigned long long>(
+                      shareCounters().droppedQueueFull.load(std::memory_order_relaxed)));
+    }
+}
+
+void sharePublisherThread() {
+    ShareConnector connector("publisher", 5s, sharePublisherHandle);
+    RedisLink link;
+    std::vector<FarmLogoff> batch;
+    batch.reserve(SHARE_PUBLISH_BATCH);
+    for (;;) {
+        sharePublisherHandle.serviceCancellation();
+        if (!connector.ensureConnected(link)) {
+            continue;
+        }
+        if (batch.empty()) {
+            shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
+            if (batch.empty()) {
+                continue;
+            }
+        }
+        std::string error;
+        if (publishBatch(link, batch, error)) {
+            batch.clear();
+        } else {
+            connector.lost(link, error);
+        }
+    }
+}

@@ -1,0 +1,16 @@
+// The publishing side: the hook the cache tells of each local add, and the
+// thread that appends what it queued to the stream.
+#pragma once
+
+#include "cache/farmLogoff.h"
+
+// At most this many entries go to Redis in one pipelined round trip.
+inline constexpr std::size_t SHARE_PUBLISH_BATCH = 1000;
+// XADD trims the stream to about this many entries.
+inline constexpr const char* SHARE_STREAM_LENGTH = "1000000";
+
+// The cache's add hook: queues the logoff, never waits.
+void shareQueueLogoff(const FarmLogoff& logoff);
+
+// The thread function; runs until the process ends.
+void sharePublisherThread();
