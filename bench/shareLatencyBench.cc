@@ -134,8 +134,8 @@ int main(int argc, char** argv) {
 
     std::printf("logoffs %d in %.2f s (%.0f/s), add failures %d, refused on B %zu\n", count,
                 sendSeconds, count / sendSeconds, addFailures, latencies.size());
-    std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n",
-                percentile(latencies, 0.50), percentile(latencies, 0.90),
-                percentile(latencies, 0.99), percentile(latencies, 1.0));
+    std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n", percentile(latencies, 0.50),
+                percentile(latencies, 0.90), percentile(latencies, 0.99),
+                percentile(latencies, 1.0));
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cache/farmLogoff.h"
 #include "cache/logoffCookieAPI.h"
@@ -65,9 +66,9 @@ void queryMisses(benchmark::State& state, bool sharing) {
     fillOnce();
     logoffCookieFarm_enable(sharing ? &farmKey : nullptr, sharing ? ignoreAdd : nullptr);
     std::int32_t created = getCacheStartTime() + 1000;
-    Fields probes[64] = {Fields(1'000'000), Fields(1'000'001), Fields(1'000'002)};
+    std::vector<Fields> probes;
     for (std::uint64_t i = 0; i < 64; ++i) {
-        probes[i] = Fields(1'000'000 + i);
+        probes.emplace_back(1'000'000 + i);
     }
     std::uint64_t n = 0;
     for (auto _ : state) {
@@ -78,8 +79,12 @@ void queryMisses(benchmark::State& state, bool sharing) {
     logoffCookieFarm_enable(nullptr, nullptr);
 }
 
-void BM_QueryMissSharingOff(benchmark::State& state) { queryMisses(state, false); }
-void BM_QueryMissSharingOn(benchmark::State& state) { queryMisses(state, true); }
+void BM_QueryMissSharingOff(benchmark::State& state) {
+    queryMisses(state, false);
+}
+void BM_QueryMissSharingOn(benchmark::State& state) {
+    queryMisses(state, true);
+}
 BENCHMARK(BM_QueryMissSharingOff);
 BENCHMARK(BM_QueryMissSharingOn);
 

@@ -1,6 +1,7 @@
 #include "share/sharePublisher.h"
 
 #include <ctime>
+#include <new>
 
 #include "diag/traceLog.h"
 #include "share/shareCounters.h"
@@ -55,7 +56,13 @@ bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::st
 }  // namespace
 
 void shareQueueLogoff(const FarmLogoff& logoff) {
-    if (shareState().queue.push(logoff)) {
+    bool queued = false;
+    try {
+        queued = shareState().queue.push(logoff);
+    } catch (const std::bad_alloc&) {
+        // The add is recorded here already; only its publishing is lost.
+    }
+    if (queued) {
         return;
     }
     countShare(shareCounters().droppedQueueFull);

@@ -18,7 +18,9 @@ const std::string kSecret(32, 'f');
 
 std::vector<FarmLogoff> toldAdds;  // the hook runs on the adding thread: this one
 
-void rememberAdd(const FarmLogoff& logoff) { toldAdds.push_back(logoff); }
+void rememberAdd(const FarmLogoff& logoff) {
+    toldAdds.push_back(logoff);
+}
 
 class FarmCache : public cachetest::CacheTest {
   protected:
@@ -88,8 +90,8 @@ TEST_F(FarmCache, EachLocalAddIsToldWithItsIdentityAndTimes) {
     EXPECT_EQ(told.times.cookieKind, 0);  // stored as the cache stores kinds
 
     logoffCookieFarm_enable(nullptr, nullptr);
-    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_, created_, 0,
-                               cookie.attributes, 0);
+    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_, created_, 0, cookie.attributes,
+                               0);
     EXPECT_EQ(toldAdds.size(), 1u);
 }
 
