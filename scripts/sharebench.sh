@@ -59,3 +59,20 @@ done
 echo "== latency A to B: $count logoffs at $rate per second"
 "$build/bin/share_latency_bench" --from "$work/a/logoffCookieSocket" \
     --to "$work/b/logoffCookieSocket" --rate "$rate" --count "$count"
+
+# Adds as fast as the service takes them, sharing on: every add must reach
+# the stream (the stream's length grows by the adds answered).
+echo "== adds on A as fast as it takes them, sharing on"
+before=$(redis-cli -s "$work/redis.sock" XLEN bench:latency)
+"$build/bin/logoffcookie" bench --socket "$work/a/logoffCookieSocket" --clients 16 \
+    --duration 5 --queries 0 --cookies 100000 --created now+2000
+# The queue empties within moments of the last add: wait until the stream
+# stops growing.
+last=-1
+while :; do
+    now=$(redis-cli -s "$work/redis.sock" XLEN bench:latency)
+    [ "$now" = "$last" ] && break
+    last=$now
+    sleep 0.5
+done
+echo "stream grew by $((last - before)) entries"

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <new>
+#include <thread>
 
 #include "diag/traceLog.h"
 #include "share/shareCounters.h"
@@ -92,6 +93,13 @@ void sharePublisherThread() {
             shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
             if (batch.empty()) {
                 continue;
+            }
+            // A moment for the adds that follow to join this round trip:
+            // under load a batch then carries many entries instead of one,
+            // and the thread, Redis and every receiver wake once for all.
+            if (batch.size() < SHARE_PUBLISH_BATCH) {
+                std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
+                shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH - batch.size(), 0ms);
             }
         }
         std::string error;
