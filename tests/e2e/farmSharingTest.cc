@@ -187,6 +187,16 @@ TEST_F(FarmSharing, RedisRestartedEmptyLosesNothingQueuedAndBothHostsCarryOn) {
     EXPECT_EQ(query(b_, before), 1);
 }
 
+TEST_F(FarmSharing, HostFindingTheStreamTrimmedPastItWarns) {
+    // Two entries kept to one: the stream has lost one, and its first entry
+    // is newer than where a host starting now begins to read.
+    for (const char* n : {"1", "2"}) {
+        ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "MAXLEN", "1", "*", "n", n}));
+    }
+    ASSERT_TRUE(b_.start(sharing()));
+    EXPECT_TRUE(b_.waitForTrace("logoffs of other hosts may have been missed", kPatience));
+}
+
 // Configuration is read by the launcher: these need no second host.
 class ShareConfiguration : public ::testing::Test {
   protected:
