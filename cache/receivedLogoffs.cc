@@ -49,4 +49,5 @@ void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
     WriteGuard guard(logoffCookieCacheLock);
     receivedLogoffs_insert(logoff);
     guard.release();
+    logoffCookieAPI_launchCleanupThreadOnce();
 }
