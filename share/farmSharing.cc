@@ -3,6 +3,7 @@
 #include <sys/random.h>
 
 #include "cache/farmLogoff.h"
+#include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
 #include "share/shareLink.h"
 #include "share/sharePublisher.h"
@@ -38,6 +39,9 @@ void startFarmSharing(ShareConfig& config) {
     state->endpoint = config.endpoint;
     state->streamKey = config.streamKey;
     state->key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
+    // From here the key's hash states stand for the secret.
+    secureZero(config.secret.data(), config.secret.size());
+    config.secret.clear();
     drawRunId(state->run);
     logoffCookieFarm_enable(state->key.get(), shareQueueLogoff);
 

@@ -30,7 +30,7 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
         return true;
     }
     if (retrySeconds_ > 0) {
-        waitBeforeRetry();
+        waitBeforeRetry(retrySeconds_);
     }
     ShareState& state = shareState();
     std::string error;
@@ -64,9 +64,16 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     retrySeconds_ = 0;
 }
 
-void ShareConnector::waitBeforeRetry() {
+void ShareConnector::refused() {
+    refusalSeconds_ = refusalSeconds_ == 0
+                          ? SHARE_FIRST_RETRY_SECONDS
+                          : std::min(2 * refusalSeconds_, SHARE_LAST_RETRY_SECONDS);
+    waitBeforeRetry(refusalSeconds_);
+}
+
+void ShareConnector::waitBeforeRetry(int seconds) {
     // In short steps, so that a stop at exit does not wait for the whole pause.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(retrySeconds_);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
         thread_.serviceCancellation();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -46,13 +46,20 @@ class ShareConnector {
     bool ensureConnected(RedisLink& link);
     // The link failed in use: close it and report.
     void lost(RedisLink& link, const std::string& error);
+    // Redis refused a command on a working link (a key of another type, a
+    // user without the right): waits before the next try, longer each time
+    // up to the last retry pause, so a lasting refusal is not hammered.
+    void refused();
+    // A command went through: the next refusal waits the first pause again.
+    void served() { refusalSeconds_ = 0; }
 
   private:
-    void waitBeforeRetry();
+    void waitBeforeRetry(int seconds);
 
     const char* name_;
     std::chrono::milliseconds ioTimeout_;
     const RWThreadFunction& thread_;
     int retrySeconds_ = 0;  // 0: the last try did not fail
+    int refusalSeconds_ = 0;
     bool everConnected_ = false;
 };

@@ -1,6 +1,7 @@
 #include "share/sharePublisher.h"
 
 #include <ctime>
+#include <exception>
 #include <new>
 #include <thread>
 
@@ -54,6 +55,32 @@ bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::st
     return true;
 }
 
+// Sends the batch, or the next one from the queue, when connected.
+void publishOnce(ShareConnector& connector, RedisLink& link, std::vector<FarmLogoff>& batch) {
+    if (!connector.ensureConnected(link)) {
+        return;
+    }
+    if (batch.empty()) {
+        shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
+        if (batch.empty()) {
+            return;
+        }
+        // A moment for the adds that follow to join this round trip:
+        // under load a batch then carries many entries instead of one,
+        // and the thread, Redis and every receiver wake once for all.
+        if (batch.size() < SHARE_PUBLISH_BATCH) {
+            std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
+            shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH - batch.size(), 0ms);
+        }
+    }
+    std::string error;
+    if (publishBatch(link, batch, error)) {
+        batch.clear();
+    } else {
+        connector.lost(link, error);
+    }
+}
+
 }  // namespace
 
 void shareQueueLogoff(const FarmLogoff& logoff) {
@@ -86,27 +113,11 @@ void sharePublisherThread() {
     batch.reserve(SHARE_PUBLISH_BATCH);
     for (;;) {
         sharePublisherHandle.serviceCancellation();
-        if (!connector.ensureConnected(link)) {
-            continue;
-        }
-        if (batch.empty()) {
-            shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
-            if (batch.empty()) {
-                continue;
-            }
-            // A moment for the adds that follow to join this round trip:
-            // under load a batch then carries many entries instead of one,
-            // and the thread, Redis and every receiver wake once for all.
-            if (batch.size() < SHARE_PUBLISH_BATCH) {
-                std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
-                shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH - batch.size(), 0ms);
-            }
-        }
-        std::string error;
-        if (publishBatch(link, batch, error)) {
-            batch.clear();
-        } else {
-            connector.lost(link, error);
+        try {
+            publishOnce(connector, link, batch);
+        } catch (const std::exception& failure) {
+            // Out of memory, most likely: the batch is tried again.
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- publisher: %s", failure.what());
         }
     }
 }

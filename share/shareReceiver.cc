@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <exception>
 
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
@@ -120,6 +121,51 @@ std::string shareStartPosition(std::int32_t cacheStartTime) {
     return std::to_string(seconds < 0 ? 0 : seconds * 1000) + "-0";
 }
 
+namespace {
+
+// One blocking read and what it brought. A failed connection is closed and
+// the next call reconnects.
+void receiveOnce(ShareConnector& connector, RedisLink& link, std::string& position) {
+    if (!link.connected()) {
+        if (!connector.ensureConnected(link)) {
+            return;
+        }
+        warnIfTrimmedPast(link, position);
+    }
+    std::string error;
+    RedisReply reply =
+        link.command({"XREAD", "COUNT", SHARE_READ_COUNT, "BLOCK", SHARE_READ_BLOCK_MS, "STREAMS",
+                      shareState().streamKey, position},
+                     error);
+    if (!reply) {
+        connector.lost(link, error);
+        return;
+    }
+    if (reply->type == REDIS_REPLY_ERROR) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XREAD refused: %.*s",
+                  static_cast<int>(reply->len), reply->str);
+        connector.refused();
+        return;
+    }
+    connector.served();
+    storeReadTime();
+    // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
+        return;
+    }
+    const redisReply* stream = reply->element[0];
+    if (stream->type != REDIS_REPLY_ARRAY || stream->elements != 2 ||
+        stream->element[1]->type != REDIS_REPLY_ARRAY) {
+        return;
+    }
+    const redisReply* entries = stream->element[1];
+    for (size_t i = 0; i < entries->elements; ++i) {
+        takeEntry(entries->element[i], position);
+    }
+}
+
+}  // namespace
+
 void shareReceiverThread() {
     // The socket waits longer than the blocking read, so a quiet stream is
     // not taken for a dead connection.
@@ -128,40 +174,12 @@ void shareReceiverThread() {
     std::string position = shareStartPosition(getCacheStartTime());
     for (;;) {
         shareReceiverHandle.serviceCancellation();
-        if (!link.connected()) {
-            if (!connector.ensureConnected(link)) {
-                continue;
-            }
-            warnIfTrimmedPast(link, position);
-        }
-        std::string error;
-        RedisReply reply =
-            link.command({"XREAD", "COUNT", SHARE_READ_COUNT, "BLOCK", SHARE_READ_BLOCK_MS,
-                          "STREAMS", shareState().streamKey, position},
-                         error);
-        if (!reply) {
-            connector.lost(link, error);
-            continue;
-        }
-        if (reply->type == REDIS_REPLY_ERROR) {
-            TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XREAD refused: %.*s",
-                      static_cast<int>(reply->len), reply->str);
-            connector.lost(link, "XREAD refused");
-            continue;
-        }
-        storeReadTime();
-        // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
-        if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
-            continue;
-        }
-        const redisReply* stream = reply->element[0];
-        if (stream->type != REDIS_REPLY_ARRAY || stream->elements != 2 ||
-            stream->element[1]->type != REDIS_REPLY_ARRAY) {
-            continue;
-        }
-        const redisReply* entries = stream->element[1];
-        for (size_t i = 0; i < entries->elements; ++i) {
-            takeEntry(entries->element[i], position);
+        try {
+            receiveOnce(connector, link, position);
+        } catch (const std::exception& failure) {
+            // Out of memory, most likely: the entries of this read that were
+            // not taken are lost for this host, the thread goes on.
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- receiver: %s", failure.what());
         }
     }
 }
