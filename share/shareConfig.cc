@@ -72,11 +72,26 @@ bool parseRedisEndpoint(const std::string& rest, ShareEndpoint& out, std::string
             out.hasPassword = true;
         }
     }
+    // An IPv6 address stands in brackets, so its colons are not the port's.
     std::string host = authority;
-    std::size_t colon = authority.rfind(':');
-    if (colon != std::string::npos && authority.find(']') == std::string::npos) {
+    std::string port;
+    if (!authority.empty() && authority[0] == '[') {
+        std::size_t close = authority.find(']');
+        if (close == std::string::npos ||
+            (close + 1 < authority.size() && authority[close + 1] != ':')) {
+            error = "unclosed bracket around the host";
+            return false;
+        }
+        host = authority.substr(1, close - 1);
+        if (close + 1 < authority.size()) {
+            port = authority.substr(close + 2);
+        }
+    } else if (std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
         host = authority.substr(0, colon);
-        if (!parseNumber(authority.substr(colon + 1), 1, 65535, out.port)) {
+        port = authority.substr(colon + 1);
+    }
+    if (!port.empty() || (!authority.empty() && authority.back() == ':')) {
+        if (!parseNumber(port, 1, 65535, out.port)) {
             error = "port must be a number from 1 to 65535";
             return false;
         }

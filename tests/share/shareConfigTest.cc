@@ -41,6 +41,10 @@ TEST(ShareEndpoint, RedisUrlDefaultsAndUnixSocket) {
     EXPECT_EQ(e.db, 0);
     EXPECT_FALSE(e.hasPassword);
 
+    ShareEndpoint v6 = parsed("redis://[::1]:6390");
+    EXPECT_EQ(v6.host, "::1");
+    EXPECT_EQ(v6.port, 6390);
+
     ShareEndpoint u = parsed("unix:/run/redis/redis.sock?db=2");
     EXPECT_TRUE(u.unixSocket);
     EXPECT_EQ(u.path, "/run/redis/redis.sock");
@@ -49,7 +53,8 @@ TEST(ShareEndpoint, RedisUrlDefaultsAndUnixSocket) {
 
 TEST(ShareEndpoint, MalformedEndpointsAreRefused) {
     for (const char* text : {"", "localhost:6379", "redis://", "redis://host:0", "redis://host:x",
-                             "redis://host:65536", "redis://host/db", "unix:", "unix:relative.sock",
+                             "redis://host:65536", "redis://host/db", "redis://host:",
+                             "redis://[::1", "redis://[::1]6379", "unix:", "unix:relative.sock",
                              "unix:/r.sock?database=1", "unix:/r.sock?db=-1"}) {
         EXPECT_FALSE(refusal(text).empty()) << text;
     }
