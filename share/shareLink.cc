@@ -47,6 +47,7 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
     }
     everConnected_ = true;
     retrySeconds_ = 0;
+    connectedAt_ = std::chrono::steady_clock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_,
               state.endpoint.describe().c_str());
     if (state.redisAway.exchange(false)) {
@@ -60,8 +61,16 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     link.close();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connection lost: %s", name_, error.c_str());
     reportAway(shareState(), error);
-    // The first retry follows at once: a restarted Redis is often back already.
-    retrySeconds_ = 0;
+    // A link that served a while is tried again at once: a restarted Redis
+    // is often back already. One lost as soon as made (a proxy without a
+    // server behind it) waits as a failed connect does, or the thread would
+    // spin.
+    bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
+                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
+    quickLosses_ = servedAWhile ? 0 : std::min(quickLosses_ + 1, 8);
+    retrySeconds_ = quickLosses_ == 0 ? 0
+                                      : std::min(SHARE_FIRST_RETRY_SECONDS << (quickLosses_ - 1),
+                                                 SHARE_LAST_RETRY_SECONDS);
 }
 
 void ShareConnector::refused() {

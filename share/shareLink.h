@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -61,5 +62,7 @@ class ShareConnector {
     const RWThreadFunction& thread_;
     int retrySeconds_ = 0;  // 0: the last try did not fail
     int refusalSeconds_ = 0;
+    int quickLosses_ = 0;  // links lost in a row within a second of being made
+    std::chrono::steady_clock::time_point connectedAt_;
     bool everConnected_ = false;
 };
