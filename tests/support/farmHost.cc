@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,48 @@ std::string readFile(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string namespaceOf(const std::string& pid) {
+    char target[256] = {};
+    std::string link = "/proc/" + pid + "/ns/pid";
+    ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
+// The PID namespace of the first child of `parent` (unshare's child is the
+// namespace's first process), or "" when there is none.
+std::string pidNamespaceOfChild(pid_t parent) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string stat = readFile("/proc/" + pid + "/stat");
+        std::size_t close = stat.rfind(')');
+        int parentPid = 0;
+        char state = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parentPid) == 2 &&
+            parentPid == parent) {
+            return namespaceOf(pid);
+        }
+    }
+    return "";
+}
+
+// Processes in the PID namespace `id` that have not yet ended (a zombie's
+// namespace can no longer be read).
+int processesInNamespace(const std::string& id) {
+    int count = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") == std::string::npos && namespaceOf(pid) == id) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 }  // namespace
@@ -133,23 +176,22 @@ bool FarmHost::start(const EnvChanges& env) {
 }
 
 void FarmHost::stop() {
-    if (holder_ > 0) {
-        // unshare ignores SIGTERM while it waits; its end takes the namespace.
-        kill(holder_, SIGKILL);
-        int status = 0;
-        waitpid(holder_, &status, 0);
-        holder_ = -1;
-        // The namespace's processes go with its first one; wait until the
-        // socket no longer answers, so the next start finds none of them.
-        auto deadline = Clock::now() + 10s;
-        while (Clock::now() < deadline) {
-            int fd = connectTo(socketPath());
-            if (fd < 0) {
-                break;
-            }
-            close(fd);
-            std::this_thread::sleep_for(5ms);
-        }
+    if (holder_ <= 0) {
+        return;
+    }
+    std::string namespaceId = pidNamespaceOfChild(holder_);
+    // unshare ignores SIGTERM while it waits; its end takes the namespace.
+    kill(holder_, SIGKILL);
+    int status = 0;
+    waitpid(holder_, &status, 0);
+    holder_ = -1;
+    // Every process of the namespace is killed with its first one, but not
+    // at once: wait until none is left, so the next start (here or in
+    // another test) finds no instance running.
+    auto deadline = Clock::now() + 10s;
+    while (!namespaceId.empty() && Clock::now() < deadline &&
+           processesInNamespace(namespaceId) > 0) {
+        std::this_thread::sleep_for(5ms);
     }
 }
 
