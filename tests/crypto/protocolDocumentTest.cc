@@ -167,10 +167,13 @@ TEST_P(ProtocolDocument, ExampleTextFollowsFromTheKeysAndOpens) {
     EXPECT_EQ(toHex(reinterpret_cast<const uint8_t*>(buffer.data()), payload.size()), v["payload"]);
 }
 
-INSTANTIATE_TEST_SUITE_P(WorkedExamples, ProtocolDocument,
-                         ::testing::Values("### First example: the version text fills the seed",
-                                           "### Second example: swap size and host name enter "
-                                           "the seed"));
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, ProtocolDocument,
+    ::testing::Values("### First example: the version text fills the seed",
+                      "### Second example: swap size and host name enter the seed"),
+    [](const ::testing::TestParamInfo<const char*>& info) {
+        return info.index == 0 ? "First" : "Second";
+    });
 
 template <int Rounds>
 std::string rc5Encrypt(const std::string& keyHex, const std::string& plainHex, bool decryptBack) {
