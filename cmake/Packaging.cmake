@@ -20,6 +20,7 @@ find_program(LC_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(LC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  # The service links hiredis for farm sharing.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14")
 endif()
 include(CPack)

@@ -13,6 +13,7 @@
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
 #include "service/serviceSignals.h"
+#include "service/shareStart.h"
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
 
@@ -138,6 +139,8 @@ void closeInheritedDescriptors(pid_t self) {
     if (fd_socket < 0) {
         std::exit(1);
     }
+    // Its threads too come after the socket, and before the first request.
+    startConfiguredSharing();
     startWorkerSignalThread();
     logoffCookieAPI_clientLoop(fd_socket);
 }
@@ -173,6 +176,7 @@ void logoffCookieAPI_ServerMain() {
 
     char socketPath[kPathBufferSize];
     requireSocketPath(socketPath);
+    requireShareConfig();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 
