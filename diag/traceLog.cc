@@ -1,12 +1,12 @@
 #include "diag/traceLog.h"
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
 
 namespace {
 
@@ -62,10 +62,10 @@ void traceLog(int mask, const char* file, int line, const char* format, ...) {
 
     char line_template[kTemplateSize];
     std::snprintf(line_template, sizeof line_template,
-                  "[%u] %2u:%02u:%02u.%03u File:%s Line:%d # %s\n",
-                  static_cast<unsigned>(getpid()), static_cast<unsigned>(local.tm_hour),
-                  static_cast<unsigned>(local.tm_min), static_cast<unsigned>(local.tm_sec),
-                  static_cast<unsigned>(now.tv_nsec / 1000000), baseName(file), line, format);
+                  "[%u] %2u:%02u:%02u.%03u File:%s Line:%d # %s\n", static_cast<unsigned>(getpid()),
+                  static_cast<unsigned>(local.tm_hour), static_cast<unsigned>(local.tm_min),
+                  static_cast<unsigned>(local.tm_sec), static_cast<unsigned>(now.tv_nsec / 1000000),
+                  baseName(file), line, format);
     dropDanglingPercent(line_template);
 
     va_list args;
