@@ -1,0 +1,103 @@
+#include "service/metricsWriter.h"
+
+#include <pthread.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "diag/metricsExposition.h"
+#include "diag/metricsFile.h"
+#include "diag/serviceMetrics.h"
+#include "diag/traceLog.h"
+#include "support/threads/RWThreadFunction.h"
+#include "support/threads/RWxmsg.h"
+
+namespace {
+
+constexpr std::chrono::seconds kWriteInterval{10};
+
+// Never destroyed: the last write runs from an exit handler, after which
+// static destructors run while other threads may still be alive.
+struct WriterState {
+    std::mutex lock;
+    std::condition_variable wake;
+    std::string path;       // empty until the writer is started
+    bool stopping = false;  // guarded by lock
+};
+
+WriterState& writerState() {
+    static WriterState* state = new WriterState;
+    return *state;
+}
+
+RWThreadFunction metricsWriterHandle;
+
+// Levels that are kept by other units are read here, just before the text is
+// made, rather than pushed on every change.
+void sampleStoredMetrics() {}
+
+// Called with state.lock held, so two writes never interleave.
+void writeLocked(const WriterState& state) {
+    // A cancellation in the middle would leave the temporary file behind.
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    sampleStoredMetrics();
+    std::string text = metrics_renderText();
+    char error[512];
+    if (metrics_replaceFile(state.path.c_str(), text.data(), text.size(), error, sizeof error) !=
+        1) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_metricsWriter() -- %s", error);
+    }
+    pthread_setcancelstate(previous, nullptr);
+}
+
+void runMetricsWriter() {
+    WriterState& state = writerState();
+    std::unique_lock<std::mutex> guard(state.lock);
+    while (!state.stopping) {
+        writeLocked(state);
+        state.wake.wait_for(guard, kWriteInterval, [&state] { return state.stopping; });
+    }
+}
+
+// Runs before the thread registry's shutdown (registered after the writer's
+// thread made the registry exist): the writer is told to end and the file
+// gets the counts of the whole run.
+void writeMetricsAtExit() {
+    WriterState& state = writerState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.stopping = true;
+    state.wake.notify_all();
+    writeLocked(state);
+}
+
+}  // namespace
+
+void logoffCookieAPI_startMetricsWriter() {
+    const char* path = std::getenv("VOKLOGOFFMETRICS");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    metrics_enable();
+    metrics_set(StoredMetric::ProcessStartTime, static_cast<std::int64_t>(std::time(nullptr)));
+    metrics_set(StoredMetric::ShareSecondsSinceLastRead, kMetricUnknown);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_startMetricsWriter() -- metrics file: %s", path);
+    {
+        std::lock_guard<std::mutex> guard(writerState().lock);
+        writerState().path = path;
+    }
+    try {
+        metricsWriterHandle = RWThreadFunction::make(runMetricsWriter);
+        metricsWriterHandle.start();
+    } catch (const RWxmsg& failure) {
+        // Without the thread the file is still written when the worker ends.
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_startMetricsWriter() -- Could not start the writer: %s",
+                  failure.message());
+    }
+    std::atexit(writeMetricsAtExit);
+}
