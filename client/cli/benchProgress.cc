@@ -9,8 +9,6 @@ namespace logoffcookie::cli {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Carriage return to redraw the line, and erase what a longer line left.
 constexpr const char kEraseLine[] = "\r\033[K";
 
@@ -48,6 +46,12 @@ BenchProgress::~BenchProgress() {
 }
 
 void BenchProgress::start(const std::atomic<int64_t>& done) {
+    started_ = Clock::now();
+    previousTime_ = started_;
+    previousDone_ = done.load(std::memory_order_relaxed);
+    // The first line at once, before any load: a run shorter than the
+    // interval still shows that it is running.
+    draw(started_, previousDone_, 0);
     thread_ = std::thread([this, &done] { run(done); });
 }
 
@@ -64,28 +68,24 @@ void BenchProgress::stop() {
     out_ << kEraseLine << std::flush;
 }
 
+void BenchProgress::draw(Clock::time_point now, int64_t done, double rate) {
+    out_ << kEraseLine
+         << formatBenchProgress(
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - started_), done, rate)
+         << std::flush;
+}
+
 void BenchProgress::run(const std::atomic<int64_t>& done) {
-    const Clock::time_point started = Clock::now();
-    Clock::time_point previousTime = started;
-    int64_t previousDone = done.load(std::memory_order_relaxed);
-    double rate = 0;
     std::unique_lock<std::mutex> guard(lock_);
-    while (!stopping_) {
+    while (!wake_.wait_for(guard, interval_, [this] { return stopping_; })) {
         Clock::time_point now = Clock::now();
         int64_t count = done.load(std::memory_order_relaxed);
-        double seconds = std::chrono::duration<double>(now - previousTime).count();
-        if (seconds > 0) {
-            // The rate over the last interval, not the whole run: a stall shows.
-            rate = static_cast<double>(count - previousDone) / seconds;
-        }
-        previousTime = now;
-        previousDone = count;
-        out_ << kEraseLine
-             << formatBenchProgress(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(now - started), count,
-                    rate)
-             << std::flush;
-        wake_.wait_for(guard, interval_, [this] { return stopping_; });
+        double seconds = std::chrono::duration<double>(now - previousTime_).count();
+        // The rate over the last interval, not the whole run: a stall shows.
+        double rate = seconds > 0 ? static_cast<double>(count - previousDone_) / seconds : 0;
+        previousTime_ = now;
+        previousDone_ = count;
+        draw(now, count, rate);
     }
 }
 

@@ -30,19 +30,26 @@ class BenchProgress {
     BenchProgress& operator=(const BenchProgress&) = delete;
 
     // Draws a first line at once and then one every interval, reading `done`
-    // each time, until stop().
+    // each time, until stop(). `done` must outlive stop().
     void start(const std::atomic<int64_t>& done);
     // Stops drawing and erases the line, so the report starts on a clean one.
     void stop();
 
   private:
+    using Clock = std::chrono::steady_clock;
+
     void run(const std::atomic<int64_t>& done);
+    void draw(Clock::time_point now, int64_t done, double rate);
 
     std::ostream& out_;
     const std::chrono::milliseconds interval_;
     std::mutex lock_;
     std::condition_variable wake_;
     bool stopping_ = false;  // guarded by lock_
+    // Written by start() before the thread exists, then only by the thread.
+    Clock::time_point started_;
+    Clock::time_point previousTime_;
+    int64_t previousDone_ = 0;
     std::thread thread_;
 };
 
