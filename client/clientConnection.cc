@@ -11,23 +11,25 @@
 #include <cstring>
 #include <thread>
 
+#include "protocol/socketPath.h"
+
 namespace logoffcookie {
 
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr char kSocketFileName[] = "logoffCookieSocket";
 constexpr milliseconds kSocketRetryPause{10};
 
 ClientStatus failure(ClientError error, int systemError = 0) {
     return ClientStatus{error, systemError};
 }
 
-// Rounded up, so a wait never ends just before its deadline.
+// Rounded up, so a wait never ends just before its deadline; at most
+// kLongestWait, which poll and the socket time-outs can take.
 int millisecondsUntil(Clock::time_point deadline) {
-    auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp(left, milliseconds(0), kLongestWait).count());
 }
 
 // Bounds a blocking connect or send: both fail with EAGAIN when it passes.
@@ -61,15 +63,16 @@ ClientError notThereError(int error) {
 ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& address) {
     std::string path = socketPath;
     if (path.empty()) {
-        const char* installPath = std::getenv("WA_INSTALL_PATH");
-        if (installPath == nullptr || *installPath == '\0') {
+        const char* installPath = socketDirectory();
+        if (installPath == nullptr) {
             return failure(LC_CLIENT_NO_INSTALL_PATH);
         }
-        path = std::string(installPath) + "/" + kSocketFileName;
+        path = socketPathIn(installPath);
     }
+    static_assert(kMaxSocketPathLength < sizeof address.sun_path);
     address = sockaddr_un{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path || path.find('\0') != std::string::npos) {
+    if (path.size() > kMaxSocketPathLength || path.find('\0') != std::string::npos) {
         return failure(LC_CLIENT_PATH_TOO_LONG);
     }
     std::memcpy(address.sun_path, path.data(), path.size());
@@ -78,6 +81,9 @@ ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& ad
 
 ClientStatus connectToService(const sockaddr_un& address, milliseconds socketWait,
                               milliseconds timeout, int& fd, Clock::time_point& deadline) {
+    // Longer waits would overflow the clock's arithmetic and poll's int.
+    socketWait = std::min(socketWait, kLongestWait);
+    timeout = std::min(timeout, kLongestWait);
     const Clock::time_point waitEnd = Clock::now() + socketWait;
     for (;;) {
         int candidate = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <string>
 
 #include "client/logoffCookieClient.hpp"
@@ -14,12 +15,17 @@ namespace logoffcookie {
 
 using Clock = std::chrono::steady_clock;
 
+// The longest socket wait and time-out: longer ones are shortened to this,
+// the most milliseconds an int holds (about 24.8 days).
+inline constexpr std::chrono::milliseconds kLongestWait{std::numeric_limits<int>::max()};
+
 // The socket address of `socketPath`, or of $WA_INSTALL_PATH/logoffCookieSocket
 // when it is empty.
 ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& address);
 
 // Connects to `address`. A missing socket file or a refusing socket is tried
 // again until `socketWait` has passed, for a service that is still starting.
+// Both waits are shortened to kLongestWait.
 // A service whose backlog is full is waited for up to `timeout`. On success
 // `fd` is the connected descriptor and `deadline` the connect attempt's start
 // plus `timeout`, which bounds the rest of the exchange.

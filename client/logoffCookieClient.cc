@@ -13,8 +13,8 @@
 
 #include "client/clientConnection.h"
 #include "client/requestBuilder.h"
-#include "service/requestLayout.h"
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "protocol/requestLayout.h"
 
 namespace logoffcookie {
 

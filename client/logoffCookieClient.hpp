@@ -32,6 +32,7 @@ struct Cookie {
     int32_t cookieKind = 0;
 };
 
+// Waits longer than 2^31 - 1 ms (about 24.8 days) are shortened to that.
 struct ClientOptions {
     std::string socketPath;  // empty: $WA_INSTALL_PATH/logoffCookieSocket
     std::chrono::milliseconds timeout{LC_CLIENT_DEFAULT_TIMEOUT_MS};

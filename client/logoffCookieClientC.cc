@@ -5,7 +5,7 @@
 
 #include "client/logoffCookieClient.h"
 #include "client/logoffCookieClient.hpp"
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
 
 namespace {
 

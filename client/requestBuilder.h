@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "client/logoffCookieClient.hpp"
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
 
 namespace logoffcookie {
 

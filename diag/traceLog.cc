@@ -1,4 +1,5 @@
 #include "diag/traceLog.h"
+#include "diag/traceLogClock.h"
 
 #include <unistd.h>
 #include <atomic>
@@ -14,7 +15,19 @@ namespace {
 // tracing costs one load per call. Only ever goes from set to clear.
 std::atomic<bool> traceEnabled{true};
 
+// Empty: the real clock. Read once per written line.
+std::atomic<TraceLogClock> traceClock{nullptr};
+
 constexpr size_t kTemplateSize = 1024;
+
+timespec lineTime() {
+    if (TraceLogClock clock = traceClock.load(std::memory_order_acquire)) {
+        return clock();
+    }
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
 
 const char* baseName(const char* path) {
     const char* slash = std::strrchr(path, '/');
@@ -36,6 +49,10 @@ void dropDanglingPercent(char* text) {
 
 }  // namespace
 
+void setTraceLogClock(TraceLogClock clock) {
+    traceClock.store(clock, std::memory_order_release);
+}
+
 void traceLog(int mask, const char* file, int line, const char* format, ...) {
     if (!traceEnabled.load(std::memory_order_relaxed)) {
         return;
@@ -55,8 +72,7 @@ void traceLog(int mask, const char* file, int line, const char* format, ...) {
     }
     FILE* out = file_out ? file_out : stderr;
 
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    timespec now = lineTime();
     tm local{};
     localtime_r(&now.tv_sec, &local);
 

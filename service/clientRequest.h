@@ -1,7 +1,7 @@
 // The per-connection records of the dispatcher.
 #pragma once
 
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
 
 inline constexpr int kReplyBufferSize = 1024;
 

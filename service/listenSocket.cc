@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "diag/traceLog.h"
+#include "protocol/socketPath.h"
 #include "service/logoffCookieAPIServer.h"
 
 namespace {
@@ -33,27 +34,55 @@ int failSetup(const char* call, int fd, bool removeFile, const char* path) {
     return -1;
 }
 
+// Whoever may write in the socket file's directory can remove the file and
+// put another in its place; the sticky bit limits that to the file's owner.
+// Only a warning: the installation decides who may write there.
+void warnIfDirectoryOpenToOthers(const char* path) {
+    char directory[512];
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        std::snprintf(directory, sizeof directory, ".");
+    } else {
+        int length = slash == path ? 1 : static_cast<int>(slash - path);
+        std::snprintf(directory, sizeof directory, "%.*s", length, path);
+    }
+    struct stat info {};
+    if (stat(directory, &info) != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+        (info.st_mode & S_ISVTX) != 0) {
+        return;
+    }
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_ServerMain() -- warning: %s may be written by group or others and "
+              "has no sticky bit; they could replace the socket file.",
+              directory);
+    std::fprintf(stderr,
+                 "logoffCookieAPI_ServerMain() -- warning: %s may be written by group or others "
+                 "and has no sticky bit; they could replace the socket file.\n",
+                 directory);
+}
+
 }  // namespace
 
 bool composeSocketPath(char* path, size_t capacity, char* error, size_t errorCapacity) {
-    const char* installPath = std::getenv("WA_INSTALL_PATH");
-    if (installPath == nullptr || *installPath == '\0') {
+    const char* installPath = socketDirectory();
+    if (installPath == nullptr) {
         std::snprintf(error, errorCapacity,
                       "WA_INSTALL_PATH is not set; it must name the directory of the socket file.");
         return false;
     }
-    int length = std::snprintf(path, capacity, "%s/%s", installPath, kSocketFileName);
-    if (length < 0 || static_cast<size_t>(length) > kMaxSocketPathLength ||
-        static_cast<size_t>(length) >= capacity) {
-        std::snprintf(error, errorCapacity,
-                      "socket path under WA_INSTALL_PATH is too long (%d characters, at most %zu).",
-                      length, kMaxSocketPathLength);
+    size_t length = composeSocketPathIn(installPath, path, capacity);
+    if (length > kMaxSocketPathLength || length >= capacity) {
+        std::snprintf(
+            error, errorCapacity,
+            "socket path under WA_INSTALL_PATH is too long (%zu characters, at most %zu).", length,
+            kMaxSocketPathLength);
         return false;
     }
     return true;
 }
 
 int createListeningSocket(const char* path) {
+    warnIfDirectoryOpenToOthers(path);
     unlink(path);
 
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -63,18 +92,19 @@ int createListeningSocket(const char* path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    // The file is born open to everybody: a mode changed by path after bind
+    // would follow whatever link another user put at that path meanwhile.
+    mode_t callerMask = umask(0);
+    int bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    umask(callerMask);
+    if (bound != 0) {
         return failSetup("bind", fd, false, path);
     }
 
+    // Operators know this step by its trace line; bind has given the mode.
     char chmodCommand[512];
     std::snprintf(chmodCommand, sizeof chmodCommand, "chmod 777 %s", path);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- chmod command: %s", chmodCommand);
-    // chmod(2) on the path itself: the path comes from the environment, and a
-    // shell would interpret it.
-    if (chmod(path, 0777) != 0) {
-        return failSetup("chmod", fd, true, path);
-    }
     if (listen(fd, kListenBacklog) != 0) {
         return failSetup("listen", fd, true, path);
     }

@@ -10,7 +10,6 @@ struct ClientReply;
 // The process name every instance runs under; the single-instance check
 // looks for it.
 inline constexpr const char kServiceProcessName[] = "VOKLogoffCookieService";
-inline constexpr const char kSocketFileName[] = "logoffCookieSocket";
 
 // The whole start-up; returns only through exit in one of the processes.
 [[noreturn]] void logoffCookieAPI_ServerMain();

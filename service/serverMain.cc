@@ -14,6 +14,7 @@
 #include "service/logoffCookieAPIServer.h"
 #include "service/serviceSignals.h"
 #include "service/singleInstance.h"
+#include "service/standardDescriptors.h"
 
 namespace {
 
@@ -127,23 +128,37 @@ void closeInheritedDescriptors(pid_t self) {
               "setup to go FORTH and DO",
               static_cast<int>(self));
     installStopHandlers();
-    startWorkerSignalThread();
-    // A client that goes away before its reply is written must not end the worker.
-    std::signal(SIGPIPE, SIG_IGN);
 
     initLogoffCookieCache();
     setHashKeySeed();
 
+    // Before any thread exists: the socket's creation clears the process-wide
+    // file-mode mask for a moment.
     int fd_socket = createListeningSocket(socketPath);
     if (fd_socket < 0) {
         std::exit(1);
     }
+    startWorkerSignalThread();
     logoffCookieAPI_clientLoop(fd_socket);
 }
 
 }  // namespace
 
 void logoffCookieAPI_ServerMain() {
+    if (!openClosedStandardDescriptors()) {
+        // Serving now could put start-up and trace lines into a connection.
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_ServerMain() -- cannot open /dev/null onto a closed standard "
+                  "descriptor: %s",
+                  std::strerror(errno));
+        std::exit(1);
+    }
+    // Inherited by monitor and worker. A caller that has gone away leaves
+    // standard output and error without a reader; a line written there is
+    // lost, but a stop signal must still kill and reap the worker, and a
+    // client that leaves before its reply must not end the worker.
+    std::signal(SIGPIPE, SIG_IGN);
+
     std::printf("logoffCookieAPI_ServerMain() -- Starting.\n");
     // Flushed now so that forked children do not carry the line again.
     std::fflush(stdout);

@@ -6,7 +6,8 @@
 #include <limits>
 #include <ostream>
 
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
+#include "protocol/socketPath.h"
 
 namespace logoffcookie::cli {
 
@@ -135,21 +136,24 @@ bool parseTime(std::string_view text, int32_t now, int32_t& value) {
         return parseInt32(text, value);
     }
     std::string_view change = text.substr(3);
-    int64_t seconds = 0;
-    if (!change.empty()) {
-        if ((change[0] != '+' && change[0] != '-') || !parseInt64(change.substr(1), seconds) ||
-            seconds < 0) {
-            return false;
-        }
-        if (change[0] == '-') {
-            seconds = -seconds;
-        }
+    if (change.empty()) {
+        value = now;
+        return true;
     }
-    int64_t when = static_cast<int64_t>(now) + seconds;
-    if (when < std::numeric_limits<int32_t>::min() || when > std::numeric_limits<int32_t>::max()) {
+    int64_t seconds = 0;
+    if ((change[0] != '+' && change[0] != '-') || !parseInt64(change.substr(1), seconds) ||
+        seconds < 0) {
         return false;
     }
-    value = static_cast<int32_t>(when);
+    // N is compared with the room on its side of now before anything is
+    // added: N itself may be near the 64-bit limit.
+    const bool later = change[0] == '+';
+    const int64_t room = later ? int64_t{std::numeric_limits<int32_t>::max()} - now
+                               : int64_t{now} - std::numeric_limits<int32_t>::min();
+    if (seconds > room) {
+        return false;
+    }
+    value = static_cast<int32_t>(later ? now + seconds : now - seconds);
     return true;
 }
 
@@ -229,10 +233,9 @@ int reportFailure(std::ostream& err, std::string_view commandName, const ClientS
                   const ClientOptions& options) {
     std::string socket = options.socketPath;
     if (socket.empty()) {
-        const char* installPath = std::getenv("WA_INSTALL_PATH");
-        socket = installPath != nullptr && *installPath != '\0'
-                     ? std::string(installPath) + "/logoffCookieSocket"
-                     : "$WA_INSTALL_PATH/logoffCookieSocket";
+        const char* installPath = socketDirectory();
+        socket = installPath != nullptr ? socketPathIn(installPath)
+                                        : socketPathIn(std::string("$") + kInstallPathVariable);
     }
     err << "logoffcookie " << commandName << ": " << status.message() << " ("
         << logoffCookieClient_errorName(status.error) << "); socket " << socket << "\n";

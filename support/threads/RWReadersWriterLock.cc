@@ -45,6 +45,9 @@ void RWReadersWriterLock::acquireWrite() {
         } catch (...) {
             // A writer counted after it left would keep every reader out.
             waitingWriters -= 1;
+            // Readers queued only behind this writer, or a release's wake-up
+            // that this writer took with it, would leave the others asleep.
+            wakeNextQuietly();
             rethrowAsInternalError("RWReadersWriterLock::acquireWrite - ");
         }
         waitingWriters -= 1;
@@ -77,13 +80,26 @@ void RWReadersWriterLock::release() {
         return;
     }
     try {
-        if (waitingWriters > 0) {
-            writersCondition.signal();
-        } else if (waitingReaders > 0) {
-            readersCondition.signalAll();
-        }
+        wakeNext();
     } catch (...) {
         rethrowAsInternalError("RWReadersWriterLock::release - ");
+    }
+}
+
+void RWReadersWriterLock::wakeNext() {
+    if (waitingWriters > 0) {
+        writersCondition.signal();
+    } else if (waitingReaders > 0) {
+        readersCondition.signalAll();
+    }
+}
+
+void RWReadersWriterLock::wakeNextQuietly() {
+    try {
+        wakeNext();
+    } catch (...) {
+        // The failed wait is the failure to report; a woken waiter re-tests
+        // its condition anyway, so a failed wake-up changes no state.
     }
 }
 

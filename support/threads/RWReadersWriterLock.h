@@ -34,6 +34,13 @@ class RWReadersWriterLock {
     Snapshot snapshot();
 
   private:
+    // With `mutex` held: one waiting writer if there is one, else every
+    // waiting reader.
+    void wakeNext();
+    // The same for a waiter that is leaving on a failure or a cancellation,
+    // where a failed wake-up must not replace what is unwinding.
+    void wakeNextQuietly();
+
     Hook hook;
     RWMutexLock mutex;  // guards everything below
     RWCondition readersCondition;

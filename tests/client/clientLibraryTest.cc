@@ -3,15 +3,19 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
 #include "client/logoffCookieClient.hpp"
-#include "service/requestLayout.h"
+#include "protocol/requestLayout.h"
 #include "tests/client/fakeService.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -214,6 +218,42 @@ TEST(ClientReply, SilentServiceTimesOut) {
     ClientOptions options = optionsFor(fake.socketPath());
     options.timeout = 200ms;
     EXPECT_EQ(queryWith(options).error, LC_CLIENT_TIMED_OUT);
+}
+
+// The scheduler's state of a thread of this process: 'S' while it sleeps in
+// a blocking call, 'R' while it runs.
+char threadState(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+    size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() ? text[nameEnd + 2] : '?';
+}
+
+TEST(ClientReply, TimeOutBeyondAnIntsMillisecondsIsALongWaitNotNone) {
+    for (std::chrono::milliseconds timeout :
+         {std::chrono::milliseconds(int64_t{1} << 31), std::chrono::milliseconds(int64_t{1} << 32),
+          std::chrono::milliseconds::max()}) {
+        std::atomic<pid_t> caller{0};
+        std::atomic<bool> callEnded{false};
+        // The answer comes only once the caller sleeps waiting for it, or has
+        // given up: a wait cut to nothing shows as a time-out.
+        FakeService fake([&](int fd) {
+            readOnce(fd);
+            waitUntil([&] { return callEnded || threadState(caller) == 'S'; });
+            writeAll(fd, encryptValue(1));
+        });
+        ClientOptions options = optionsFor(fake.socketPath());
+        options.timeout = timeout;
+        options.socketWait = std::chrono::milliseconds::max();
+        ClientStatus status;
+        std::thread call([&] {
+            caller = gettid();
+            status = queryWith(options);
+            callEnded = true;
+        });
+        call.join();
+        EXPECT_TRUE(status.ok()) << timeout.count() << " ms: " << status.message();
+    }
 }
 
 // ---- Connecting -----------------------------------------------------------

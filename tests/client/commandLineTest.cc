@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 
 #include "client/cli/cookieOptions.h"
@@ -69,6 +70,25 @@ TEST(CommandLineTime, RefusesMalformedAndOutOfRangeTimes) {
     for (const char* text : {"", "now+", "now-x", "now--5", "now*3", "12a", "1.5", " 12",
                              "2147483648", "-2147483649", "now+1000000000"}) {
         EXPECT_FALSE(parseTime(text, kNow, value)) << text;
+    }
+}
+
+// The sum of now and N is never formed when it would not fit: the sanitizer
+// build reports any overflow on the way.
+TEST(CommandLineTime, OffsetReachesTheEdgesOfTheTimeRangeAndNoFurther) {
+    constexpr int32_t kLatest = std::numeric_limits<int32_t>::max();
+    constexpr int32_t kEarliest = std::numeric_limits<int32_t>::min();
+    int32_t value = 0;
+    EXPECT_TRUE(parseTime("now+5", kLatest - 5, value));
+    EXPECT_EQ(value, kLatest);
+    EXPECT_FALSE(parseTime("now+6", kLatest - 5, value));
+    EXPECT_TRUE(parseTime("now-5", kEarliest + 5, value));
+    EXPECT_EQ(value, kEarliest);
+    EXPECT_FALSE(parseTime("now-6", kEarliest + 5, value));
+    for (int32_t now : {kEarliest, -1, 0, kNow, kLatest}) {
+        EXPECT_FALSE(parseTime("now+9223372036854775807", now, value)) << now;
+        EXPECT_FALSE(parseTime("now-9223372036854775807", now, value)) << now;
+        EXPECT_FALSE(parseTime("now+9223372036854775808", now, value)) << now;
     }
 }
 
@@ -182,6 +202,16 @@ TEST(CommandLineRun, UnknownCommandAndBadOptionsAreUsageErrors) {
     EXPECT_EQ(missing.status, kExitUsage);
     EXPECT_EQ(missing.err,
               "logoffcookie add: --text is required\nTry 'logoffcookie add --help'.\n");
+}
+
+TEST(CommandLineRun, CreationTimeBeyondTheTimeRangeIsAUsageError) {
+    for (const char* created : {"now+9223372036854775807", "now+4294967296"}) {
+        CliRun run = runCli({"query", "--text", "a", "--created", created});
+        EXPECT_EQ(run.status, kExitUsage) << created;
+        EXPECT_NE(run.err.find("bad value '" + std::string(created) + "' for --created"),
+                  std::string::npos)
+            << run.err;
+    }
 }
 
 TEST(CommandLineRun, QueryPrintsTheAnswerInWordsOrRaw) {

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "diag/traceLog.h"
+#include "diag/traceLogClock.h"
 
 namespace {
 
 class TraceLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/lc-trace-XXXXXX";
         dir_ = mkdtemp(pattern);
@@ -24,6 +25,7 @@ protected:
         setenv("VOKTRACELEVEL", "14", 1);
     }
     void TearDown() override {
+        setTraceLogClock(nullptr);
         std::remove(dest_.c_str());
         rmdir(dir_.c_str());
     }
@@ -60,20 +62,45 @@ TEST_F(TraceLogTest, LineCarriesPidTimeBaseNameLineAndExpandedMessage) {
     traceLog(TRACE_DETAIL, "/some/dir/crypto/unit.cc", line, "value %d and %s", 42, "text");
     std::vector<std::string> written = lines();
     ASSERT_EQ(written.size(), 1u);
-    std::regex layout(R"(\[(\d+)\] [ 12]\d:[0-5]\d:[0-5]\d\.\d{3} File:unit\.cc Line:(\d+) # value 42 and text)");
+    std::regex layout(
+        R"(\[(\d+)\] [ 12]\d:[0-5]\d:[0-5]\d\.\d{3} File:unit\.cc Line:(\d+) # value 42 and text)");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(written[0], match, layout)) << written[0];
     EXPECT_EQ(std::stoi(match[1]), getpid());
     EXPECT_EQ(std::stoi(match[2]), line);
 }
 
-TEST_F(TraceLogTest, HourBeforeTenIsPaddedWithABlank) {
+// A fixed time of day for the lines of a test: seconds into 2023-11-14 UTC.
+timespec fixedTime;
+timespec readFixedTime() {
+    return fixedTime;
+}
+constexpr time_t kMidnight = 1'699'920'000;
+
+// The time field of one line written at `secondsIntoDay` and `nanoseconds`,
+// in UTC.
+std::string timeWrittenAt(const std::string& dest, time_t secondsIntoDay, long nanoseconds) {
     setenv("TZ", "UTC", 1);
     tzset();
+    fixedTime = timespec{kMidnight + secondsIntoDay, nanoseconds};
+    setTraceLogClock(readFixedTime);
+    std::remove(dest.c_str());
     TRACE_LOG(TRACE_DETAIL, "x");
-    std::string written = lines().at(0);
-    std::regex layout(R"(\[\d+\] ( \d|1\d|2[0-3]):\d\d:\d\d\.\d\d\d File:traceLogTest\.cc Line:\d+ # x)");
-    EXPECT_TRUE(std::regex_match(written, layout)) << written;
+    std::ifstream in(dest);
+    std::string line;
+    std::getline(in, line);
+    size_t start = line.find("] ") + 2;
+    return line.substr(start, line.find(" File:") - start);
+}
+
+TEST_F(TraceLogTest, HourBeforeTenIsPaddedWithABlank) {
+    EXPECT_EQ(timeWrittenAt(dest_, 9 * 3600 + 5 * 60 + 7, 42'000'000), " 9:05:07.042");
+    EXPECT_EQ(timeWrittenAt(dest_, 0, 0), " 0:00:00.000");
+}
+
+TEST_F(TraceLogTest, LaterHoursTakeBothPlacesAndMillisecondsAreCutNotRounded) {
+    EXPECT_EQ(timeWrittenAt(dest_, 10 * 3600, 500'000'000), "10:00:00.500");
+    EXPECT_EQ(timeWrittenAt(dest_, 24 * 3600 - 1, 999'999'999), "23:59:59.999");
 }
 
 TEST_F(TraceLogTest, MaskSelectsLines) {

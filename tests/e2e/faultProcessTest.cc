@@ -80,6 +80,23 @@ TEST(FaultProcess, WorkerKilledOutrightLeavesAStaleSocketTheNextStartReplaces) {
     EXPECT_EQ(ask(service.socketPath(), queryPayload(laterCookie("after-kill"))), 0);
 }
 
+// A start script reads the pid and exits, closing the pipes that the monitor
+// writes its signal line into: the line is lost, the stop must not be.
+TEST(FaultProcess, StopSignalToTheMonitorAfterItsCallerLeftEndsBoth) {
+    ServiceProcess service;
+    LaunchOptions options;
+    options.callerLeavesAfterPid = true;
+    ASSERT_TRUE(service.startWith(options));
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+
+    ASSERT_EQ(kill(monitor, SIGTERM), 0);
+    std::optional<int> monitorStatus = service.waitForExit(monitor, 10s);
+    ASSERT_TRUE(monitorStatus.has_value());
+    EXPECT_TRUE(WIFEXITED(*monitorStatus) && WEXITSTATUS(*monitorStatus) == 0) << *monitorStatus;
+    EXPECT_TRUE(service.waitForExit(worker, 10s).has_value()) << "the worker serves on";
+}
+
 TEST(FaultProcess, StopSignalToTheMonitorUnderLoadEndsBothWithinTheRegistryBound) {
     constexpr int kClients = 16;
     constexpr int kMaxExchangesPerClient = 20000;

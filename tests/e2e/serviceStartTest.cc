@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
 
+#include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
 
 namespace lctest {
@@ -14,7 +17,8 @@ namespace {
 constexpr const char* kStartLine = "logoffCookieAPI_ServerMain() -- Starting.";
 
 bool endedWithStatusZero(std::optional<int> status) {
-    return status && (*status == kStatusUnknown || (WIFEXITED(*status) && WEXITSTATUS(*status) == 0));
+    return status &&
+           (*status == kStatusUnknown || (WIFEXITED(*status) && WEXITSTATUS(*status) == 0));
 }
 
 TEST(ServiceStart, PrintsStartLineAndMonitorPidThenServesOnSocketOpenToAll) {
@@ -46,6 +50,79 @@ TEST(ServiceStart, LauncherWritesExactlyTheStartLineAndOnePidLine) {
     ASSERT_TRUE(service.waitForSocket(10s));
     kill(monitor, SIGTERM);
     EXPECT_TRUE(service.waitForExit(monitor, 15s).has_value());
+}
+
+// Names of the files whose attributes (the mode among them) changed in the
+// watched directory, as far as the watch has queued them.
+std::vector<std::string> attributeChanges(int watch) {
+    std::vector<std::string> names;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t length;
+    while ((length = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* p = buffer; p < buffer + length;) {
+            auto* event = reinterpret_cast<inotify_event*>(p);
+            if ((event->mask & IN_ATTRIB) != 0 && event->len > 0) {
+                names.emplace_back(event->name);
+            }
+            p += sizeof(inotify_event) + event->len;
+        }
+    }
+    return names;
+}
+
+TEST(ServiceStart, SocketIsBornOpenToAllUnderARestrictiveMaskAndNoModeIsChangedByPath) {
+    ServiceProcess service;
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, service.installPath().c_str(), IN_ATTRIB), 0);
+    LaunchOptions options;
+    options.umask = 077;
+    ASSERT_TRUE(service.startWith(options));
+
+    struct stat info {};
+    ASSERT_EQ(stat(service.socketPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0777u);
+    // A mode set by path after bind would follow a link put there meanwhile.
+    // The socket listens, so every change made at its creation is queued.
+    EXPECT_EQ(attributeChanges(watch), std::vector<std::string>{});
+    close(watch);
+}
+
+TEST(ServiceStart, WarnsOfAnInstallDirectoryOthersMayWriteWithoutTheStickyBit) {
+    constexpr const char* kWarning = "has no sticky bit";
+    ServiceProcess service;
+    for (auto [mode, warns] : {std::pair{0777, true}, {01777, false}, {0755, false}}) {
+        std::ofstream(service.stderrPath(), std::ios::trunc).close();
+        std::ofstream(service.tracePath(), std::ios::trunc).close();
+        ASSERT_EQ(chmod(service.installPath().c_str(), static_cast<mode_t>(mode)), 0);
+        // The warning comes before the socket exists, and it starts anyway.
+        ASSERT_TRUE(service.start());
+        EXPECT_EQ(service.readStderr().find(kWarning) != std::string::npos, warns)
+            << std::oct << mode;
+        EXPECT_EQ(service.readTrace().find(kWarning) != std::string::npos, warns)
+            << std::oct << mode;
+        ASSERT_TRUE(service.stop());
+    }
+}
+
+// With 0 and 2 closed, the worker's socket and a client's connection would
+// take those numbers, and trace lines to standard error would reach a client.
+TEST(ServiceStart, ClosedStandardDescriptorsNeverCarryLinesIntoAConnection) {
+    ServiceProcess service;
+    LaunchOptions options;
+    options.env = {{"VOKTRACEDEST", std::nullopt}};  // tracing on, to standard error
+    options.closedDescriptors = {STDIN_FILENO, STDERR_FILENO};
+    ASSERT_TRUE(service.startWith(options));
+
+    // One after the other, so that a descriptor freed by one connection is
+    // the lowest free one when the next is accepted.
+    for (int i = 0; i < 3; ++i) {
+        std::optional<std::string> reply =
+            roundTrip(service.socketPath(), encryptRequest(queryPayload(CookieFields{})));
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->size(), 72u) << "exchange " << i;
+        EXPECT_EQ(decryptReply(*reply), 1) << "exchange " << i;
+    }
 }
 
 TEST(ServiceStart, StaleSocketFileIsReplaced) {
@@ -113,8 +190,8 @@ TEST(ServiceSignals, TermToWorkerEndsWorkerThenMonitor) {
 TEST(ServiceEnvironment, MissingInstallPathExitsOneWithoutPidLine) {
     ServiceProcess service;
     for (const char* value : std::initializer_list<const char*>{"", nullptr}) {
-        EnvChanges env = {{"WA_INSTALL_PATH",
-                           value ? std::optional<std::string>(value) : std::nullopt}};
+        EnvChanges env = {
+            {"WA_INSTALL_PATH", value ? std::optional<std::string>(value) : std::nullopt}};
         LaunchResult result = service.launch(env);
         EXPECT_TRUE(result.exitedWith(1));
         ASSERT_EQ(result.stdoutLines.size(), 1u);

@@ -37,7 +37,8 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-std::vector<std::string> buildEnvironment(const std::string& installPath, const EnvChanges& changes) {
+std::vector<std::string> buildEnvironment(const std::string& installPath,
+                                          const EnvChanges& changes) {
     EnvChanges all = {{"WA_INSTALL_PATH", installPath},
                       {"VOKTRACELEVEL", "14"},
                       {"VOKTRACEDEST", installPath + "/trace.log"}};
@@ -174,8 +175,14 @@ ServiceProcess::~ServiceProcess() {
 }
 
 LaunchResult ServiceProcess::launch(const EnvChanges& env) {
+    LaunchOptions options;
+    options.env = env;
+    return launchWith(options);
+}
+
+LaunchResult ServiceProcess::launchWith(const LaunchOptions& options) {
     LaunchResult result;
-    std::vector<std::string> environment = buildEnvironment(installPath_, env);
+    std::vector<std::string> environment = buildEnvironment(installPath_, options.env);
     std::vector<char*> envp;
     for (auto& entry : environment) {
         envp.push_back(entry.data());
@@ -187,13 +194,28 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return result;
     }
-    int err = open(stderrPath().c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0644);
+    int errPipe[2] = {-1, -1};
+    if (options.callerLeavesAfterPid && pipe2(errPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+    }
+    int err = options.callerLeavesAfterPid
+                  ? errPipe[1]
+                  : open(stderrPath().c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0644);
     pid_t launcher = fork();
     if (launcher == 0) {
         dup2(out[1], STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         int devnull = open("/dev/null", O_RDONLY);
         dup2(devnull, STDIN_FILENO);
+        if (devnull > STDERR_FILENO) {
+            close(devnull);
+        }
+        if (options.umask) {
+            umask(*options.umask);
+        }
+        for (int fd : options.closedDescriptors) {
+            close(fd);
+        }
         char* argv[] = {const_cast<char*>(LC_SERVICE_BINARY), nullptr};
         execve(LC_SERVICE_BINARY, argv, envp.data());
         _exit(127);
@@ -202,6 +224,9 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
     close(err);
     result.stdoutLines = readLines(out[0], 2, 10s);
     close(out[0]);
+    if (errPipe[0] >= 0) {
+        close(errPipe[0]);
+    }
     if (launcher > 0) {
         waitpid(launcher, &result.waitStatus, 0);
     }
@@ -216,7 +241,13 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
 }
 
 bool ServiceProcess::start(const EnvChanges& env) {
-    LaunchResult result = launch(env);
+    LaunchOptions options;
+    options.env = env;
+    return startWith(options);
+}
+
+bool ServiceProcess::startWith(const LaunchOptions& options) {
+    LaunchResult result = launchWith(options);
     EXPECT_TRUE(result.exitedWith(0)) << "launcher status " << result.waitStatus;
     EXPECT_EQ(result.stdoutLines.size(), 2u);
     if (monitor_ <= 0 || monitor_ != result.printedPid()) {
@@ -279,7 +310,8 @@ std::optional<int> ServiceProcess::waitForExit(pid_t pid, std::chrono::milliseco
     }
 }
 
-std::optional<pid_t> ServiceProcess::findChild(pid_t parent, std::chrono::milliseconds timeout) const {
+std::optional<pid_t> ServiceProcess::findChild(pid_t parent,
+                                               std::chrono::milliseconds timeout) const {
     auto deadline = Clock::now() + timeout;
     do {
         for (pid_t pid : allPids()) {
@@ -308,7 +340,8 @@ bool ServiceProcess::waitForSocket(std::chrono::milliseconds timeout) const {
     return false;
 }
 
-bool ServiceProcess::waitForStderr(const std::string& text, std::chrono::milliseconds timeout) const {
+bool ServiceProcess::waitForStderr(const std::string& text,
+                                   std::chrono::milliseconds timeout) const {
     auto deadline = Clock::now() + timeout;
     do {
         if (readStderr().find(text) != std::string::npos) {
@@ -319,15 +352,20 @@ bool ServiceProcess::waitForStderr(const std::string& text, std::chrono::millise
     return false;
 }
 
-std::string ServiceProcess::readStderr() const { return readFile(stderrPath()); }
-std::string ServiceProcess::readTrace() const { return readFile(tracePath()); }
+std::string ServiceProcess::readStderr() const {
+    return readFile(stderrPath());
+}
+std::string ServiceProcess::readTrace() const {
+    return readFile(tracePath());
+}
 
 std::vector<pid_t> ServiceProcess::runningInstances() {
     std::vector<pid_t> found;
     for (pid_t pid : allPids()) {
         std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
         std::string first = cmdline.substr(0, cmdline.find('\0'));
-        std::string base = first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
+        std::string base =
+            first.substr(first.rfind('/') == std::string::npos ? 0 : first.rfind('/') + 1);
         if (base == "VOKLogoffCookieService" && isAlive(pid)) {
             found.push_back(pid);
         }

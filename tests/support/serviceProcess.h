@@ -2,6 +2,7 @@
 // WA_INSTALL_PATH, standard output through a pipe, processes stopped by pid.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -18,6 +19,19 @@ using namespace std::chrono_literals;
 // removes it.
 using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+// How a launch departs from the plain one.
+struct LaunchOptions {
+    EnvChanges env;
+    // Standard error goes to a pipe whose reading end, like standard
+    // output's, is closed once the pid line is read: the caller went away, as
+    // a start script that exits does. Otherwise it goes to stderrPath().
+    bool callerLeavesAfterPid = false;
+    // Standard descriptors (0, 1, 2) the program starts with closed.
+    std::vector<int> closedDescriptors;
+    // The file-mode mask the program starts with; the test's own otherwise.
+    std::optional<mode_t> umask;
+};
+
 struct LaunchResult {
     int waitStatus = -1;  // the launcher's status as waitpid gives it
     std::vector<std::string> stdoutLines;
@@ -31,7 +45,7 @@ struct LaunchResult {
 inline constexpr int kStatusUnknown = -1;
 
 class ServiceProcess {
-public:
+  public:
     // Takes the host-wide test lock (only one instance may run per host),
     // makes a fresh install directory and adopts orphaned service processes.
     ServiceProcess();
@@ -48,10 +62,12 @@ public:
     // goes to tracePath() at level 14 unless `env` says otherwise. A monitor
     // the launch started is remembered and stopped by the destructor.
     LaunchResult launch(const EnvChanges& env = {});
+    LaunchResult launchWith(const LaunchOptions& options);
 
     // launch(), then the pids of monitor and worker and the socket ready.
     // Fails the current test (and returns false) when any of it does not happen.
     bool start(const EnvChanges& env = {});
+    bool startWith(const LaunchOptions& options);
 
     pid_t monitorPid() const { return monitor_; }
     pid_t workerPid() const { return worker_; }
@@ -71,7 +87,7 @@ public:
     // The pids of running processes called VOKLogoffCookieService.
     static std::vector<pid_t> runningInstances();
 
-private:
+  private:
     std::optional<pid_t> findChild(pid_t parent, std::chrono::milliseconds timeout) const;
     void killRemaining();
 

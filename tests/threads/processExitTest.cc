@@ -10,7 +10,7 @@
 
 #include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWThreadFunction.h"
-#include "tests/threads/waitUntil.h"
+#include "tests/support/waitUntil.h"
 
 namespace {
 

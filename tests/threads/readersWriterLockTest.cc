@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <mutex>
@@ -9,7 +10,7 @@
 
 #include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWSemaphore.h"
-#include "tests/threads/waitUntil.h"
+#include "tests/support/waitUntil.h"
 
 namespace {
 
@@ -100,6 +101,28 @@ TEST(ReadersWriterLock, LastReaderWakesTheWriterAndTheWriterWakesAllReaders) {
         reader.join();
     }
     EXPECT_TRUE(sameCounters(lock, 0, 0, 0));
+}
+
+TEST(ReadersWriterLock, ReaderQueuedBehindACancelledWriterIsLetIn) {
+    RWReadersWriterLock lock;
+    lock.acquireRead();
+    std::thread writer([&] {
+        lock.acquireWrite();
+        lock.release();  // not reached: cancelled while waiting
+    });
+    ASSERT_TRUE(waitUntil([&] { return sameCounters(lock, 1, 0, 1); }));
+    std::thread reader([&] { lock.acquireRead(); });  // holds on, to be seen
+    ASSERT_TRUE(waitUntil([&] { return sameCounters(lock, 1, 1, 1); }));
+
+    pthread_cancel(writer.native_handle());
+    writer.join();
+    // Only readers hold and no writer waits: the queued reader must not
+    // sleep until the last holder happens to release.
+    bool readerGotIn = waitUntil([&] { return sameCounters(lock, 2, 0, 0); });
+    lock.release();
+    reader.join();
+    EXPECT_TRUE(readerGotIn);
+    EXPECT_TRUE(sameCounters(lock, 1, 0, 0));
 }
 
 TEST(ReadersWriterLock, ReleaseOfAFreeLockChangesNothing) {

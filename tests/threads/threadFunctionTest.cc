@@ -12,7 +12,7 @@
 #include "support/threads/RWSemaphore.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWThreadManagerImp.h"
-#include "tests/threads/waitUntil.h"
+#include "tests/support/waitUntil.h"
 
 namespace {
 
