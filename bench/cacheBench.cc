@@ -1,9 +1,10 @@
 // Costs of the logoff cookie cache through its own entry points: queries
 // (hit and miss) and inserts with 1,000, 100,000 and 1,000,000 cookies held,
-// cleanup passes over 1,000,000 cookies, and the memory one cached cookie
-// takes. One cache per process, so the benchmarks share it: each brings it to
-// the size it needs, and they run in an order that fills a million once
-// (BM_FillFromEmpty) and then uses that million before anything empties it.
+// the same with 50,000 cookies that all share one text, cleanup passes over
+// 1,000,000 cookies, the memory one cached cookie takes, and the memory one
+// cookie added 200,000 times takes. One cache per process, so the
+// benchmarks share it: each brings it to the size it needs, and they run in an order that fills a
+// million once (BM_FillFromEmpty) and then uses that million before anything empties it.
 //
 // The cleanup thread's 240-second loop never runs here: the first insert
 // launches a thread that returns at once, and the passes are driven by hand
@@ -30,6 +31,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMillion = 1'000'000;
+constexpr std::uint32_t kSameTextCookies = 50'000;
 constexpr std::uint32_t kLongLifetimeMinutes = 365 * 24 * 60;
 constexpr std::uint32_t kShortLifetimeMinutes = 1;
 
@@ -51,6 +53,21 @@ std::uint64_t splitMix64(std::uint64_t x) {
 struct CookieFields {
     char text[COOKIE_TEXT_SIZE];
     char bytes[COOKIE_TEXT_SIZE];
+
+    // Cookies of one session text told apart only by their second field:
+    // what a client sends that logs off one text again and again.
+    // The text is that of serial 0.
+    void make(std::uint64_t serial, bool sameText) {
+        make(serial);
+        if (sameText) {
+            static const CookieFields first = [] {
+                CookieFields fields;
+                fields.make(0);
+                return fields;
+            }();
+            std::memcpy(text, first.text, sizeof text);
+        }
+    }
 
     void make(std::uint64_t serial) {
         static constexpr char kAlphabet[] =
@@ -82,16 +99,19 @@ std::int32_t creationTime() {
     return getCacheStartTime() + 1000;
 }
 
+// Which cookies the held serials stand for: distinct texts, or one text.
+bool heldSameText = false;
+
 void addCookie(std::uint64_t serial, const Attributes& attributes) {
     CookieFields fields;
-    fields.make(serial);
+    fields.make(serial, heldSameText);
     std::int32_t created = creationTime();
     logoffCookieAPI_addToCache(fields.text, fields.bytes, created, created, 0, attributes.bytes, 0);
 }
 
 int queryCookie(std::uint64_t serial) {
     CookieFields fields;
-    fields.make(serial);
+    fields.make(serial, heldSameText);
     return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creationTime(), 0,
                                           longLived.bytes);
 }
@@ -143,11 +163,13 @@ void emptyCache() {
     heldCount = 0;
 }
 
-// Brings the cache to serials 0 to `count` - 1; returns the longest single
-// insert on the way, in seconds (a growth of the table shows there).
-double holdCookies(std::uint32_t count) {
-    if (heldCount > count) {
+// Brings the cache to serials 0 to `count` - 1, of distinct texts or of one
+// text; returns the longest single insert on the way, in seconds (a growth
+// of the table shows there).
+double holdCookies(std::uint32_t count, bool sameText = false) {
+    if (heldCount > count || heldSameText != sameText) {
         emptyCache();
+        heldSameText = sameText;
     }
     double longest = 0;
     for (; heldCount < count; ++heldCount) {
@@ -186,9 +208,9 @@ void BM_MakeFields(benchmark::State& state) {
     }
 }
 
-void BM_QueryHit(benchmark::State& state) {
+void BM_QueryHit(benchmark::State& state, bool sameText) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    holdCookies(count);
+    holdCookies(count, sameText);
     ScatteredSerials serials{count};
     int wrong = 0;
     for (auto _ : state) {
@@ -200,9 +222,9 @@ void BM_QueryHit(benchmark::State& state) {
     state.counters["buckets"] = logoffCookieTable_buckets();
 }
 
-void BM_QueryMiss(benchmark::State& state) {
+void BM_QueryMiss(benchmark::State& state, bool sameText) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    holdCookies(count);
+    holdCookies(count, sameText);
     std::uint64_t serial = kMissSerials;
     int wrong = 0;
     for (auto _ : state) {
@@ -215,9 +237,9 @@ void BM_QueryMiss(benchmark::State& state) {
 
 // New cookies on top of the held ones, removed every 1% of growth by a pass
 // that only they expire in (not timed), so the size stays within 1%.
-void BM_Insert(benchmark::State& state) {
+void BM_Insert(benchmark::State& state, bool sameText) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    holdCookies(count);
+    holdCookies(count, sameText);
     const std::uint32_t batch = std::max(count / 100, 10u);
     std::uint64_t serial = kExtraSerials;
     std::uint32_t added = 0;
@@ -329,6 +351,22 @@ void BM_FillFromEmpty(benchmark::State& state) {
     }
 }
 
+// One cookie logged off again and again: every add after the first finds
+// it cached. Reports the heap it grew by over all the adds.
+void BM_AddOneCookieAgain(benchmark::State& state) {
+    holdCookies(0);
+    malloc_trim(0);
+    double heapBefore = heapBytesInUse();
+    for (auto _ : state) {
+        addCookie(0, longLived);
+    }
+    state.counters["heap_growth_bytes"] = heapBytesInUse() - heapBefore;
+    if (cachedCount() != 1) {
+        state.SkipWithError("one cookie was cached more than once");
+    }
+    heldCount = 1;
+}
+
 void cleanupThreadReturningAtOnce() {}
 
 // Passes over a million cookies take a fill each (but the first), which the
@@ -347,9 +385,9 @@ void registerBenchmarks() {
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     for (std::uint32_t count : {kMillion, 100'000u, 1'000u}) {
-        RegisterBenchmark("BM_QueryHit", BM_QueryHit)->Arg(count);
-        RegisterBenchmark("BM_QueryMiss", BM_QueryMiss)->Arg(count);
-        RegisterBenchmark("BM_Insert", BM_Insert)->Arg(count);
+        RegisterBenchmark("BM_QueryHit", BM_QueryHit, false)->Arg(count);
+        RegisterBenchmark("BM_QueryMiss", BM_QueryMiss, false)->Arg(count);
+        RegisterBenchmark("BM_Insert", BM_Insert, false)->Arg(count);
         if (count != kMillion) {
             continue;
         }
@@ -367,6 +405,18 @@ void registerBenchmarks() {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
+    // One text or many, the same costs: placed by digest, cookies of one
+    // text do not share a chain. Distinct first, then the same count of one text.
+    for (bool sameText : {false, true}) {
+        const char* suffix = sameText ? "SameText" : "Distinct";
+        RegisterBenchmark((std::string("BM_QueryHit") + suffix).c_str(), BM_QueryHit, sameText)
+            ->Arg(kSameTextCookies);
+        RegisterBenchmark((std::string("BM_QueryMiss") + suffix).c_str(), BM_QueryMiss, sameText)
+            ->Arg(kSameTextCookies);
+        RegisterBenchmark((std::string("BM_Insert") + suffix).c_str(), BM_Insert, sameText)
+            ->Arg(kSameTextCookies);
+    }
+    RegisterBenchmark("BM_AddOneCookieAgain", BM_AddOneCookieAgain)->Iterations(200'000);
     RegisterBenchmark("BM_MakeFields", BM_MakeFields);
 }
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "crypto/byteOrder.h"
 #include "crypto/secureMemory.h"
 #include "crypto/sha1.h"
 #include "support/collections/RWFactory.h"
-#include "support/collections/RWStringHash.h"
 
 namespace {
 
@@ -114,8 +114,17 @@ const RWCollectable* LogoffCookie::selfAsCollectable() const {
     return this;
 }
 
+void LogoffCookie::adoptTimesOf(const LogoffCookie& newer) {
+    lastUseTime_ = newer.lastUseTime_;
+    creationTime_ = newer.creationTime_;
+    timeOffset_ = newer.timeOffset_;
+    idleTimeoutMinutes_ = newer.idleTimeoutMinutes_;
+    maxLifetimeMinutes_ = newer.maxLifetimeMinutes_;
+    cookieKind_ = newer.cookieKind_;
+}
+
 std::uint32_t LogoffCookie::hash() const {
-    return rwStringHash(cookieText_);
+    return load32_le(digest_.data());
 }
 
 bool LogoffCookie::isEqual(const RWCollectable* other) const {

@@ -1,7 +1,7 @@
 // One entry of the logoff cookie cache: the record of a cookie that a client
 // reported as logged off. Its identity is a salted SHA-1 digest of the
-// cookie's fields; the hashed set places it by a hash of its text and finds
-// it again by comparing digests.
+// cookie's fields; the hashed set places it by the front of that digest and
+// finds it again by comparing digests.
 #pragma once
 
 #include <array>
@@ -56,7 +56,9 @@ class LogoffCookie : public RWCollectable {
     RWCollectable* selfAsCollectable() override;
     const RWCollectable* selfAsCollectable() const override;
 
-    // The string hash of the text: every record of one text shares a bucket.
+    // The digest's first four bytes, least significant first. Salted, so
+    // cookies spread evenly over any bucket count, those of one text too, and
+    // a sender who does not know the salt cannot pick cookies that collide.
     std::uint32_t hash() const override;
     // Equal digests, byte for byte. The cache holds nothing but cookies, so
     // `other` is taken to be one.
@@ -65,6 +67,9 @@ class LogoffCookie : public RWCollectable {
     void setLastUseTime(std::int32_t time) { lastUseTime_ = time; }
     void setCookieKind(std::int32_t kind) { cookieKind_ = kind; }
     void setTimeOffset(std::int32_t offset) { timeOffset_ = offset; }
+    // Takes the times, offset, timeouts and kind of an equal cookie recorded
+    // later; digest and text stay. Allocates nothing.
+    void adoptTimesOf(const LogoffCookie& newer);
 
     const LogoffCookieDigest& digest() const { return digest_; }
     const std::string& cookieText() const { return cookieText_; }

@@ -1,5 +1,6 @@
 #include "cache/logoffCookieAPI.h"
 
+#include <exception>
 #include <memory>
 
 #include "cache/LogoffCookie.h"
@@ -14,9 +15,16 @@ std::int32_t storedCookieKind(std::int32_t cookieKind) {
     return cookieKind == 1 || cookieKind == 2 ? cookieKind : 0;
 }
 
+void traceLaunchFailure(const char* reason) {
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_addToCache() -- Could not start the cleanup thread: %s", reason);
+}
+
 // The test and the launch are one step: with several first inserts at once,
 // exactly one launches the thread. The flag is set only after a successful
-// start, so an insert after a failed launch tries again.
+// start, so an insert after a failed launch tries again. A failed launch
+// does not fail the insert: its cookie is recorded already, and the client
+// is owed its reply.
 void launchCleanupThreadOnce() {
     if (cleanupThreadStarted.load(std::memory_order_acquire) == 1) {
         return;
@@ -25,8 +33,15 @@ void launchCleanupThreadOnce() {
     if (cleanupThreadStarted.load(std::memory_order_relaxed) == 1) {
         return;
     }
-    cleanupThreadHandle = RWThreadFunction::make(cleanupThreadFunction);
-    cleanupThreadHandle.start();
+    try {
+        cleanupThreadLauncher();
+    } catch (const RWxmsg& failure) {
+        traceLaunchFailure(failure.message());
+        return;
+    } catch (const std::exception& failure) {
+        traceLaunchFailure(failure.what());
+        return;
+    }
     cleanupThreadStarted.store(1, std::memory_order_release);
     TRACE_LOG(TRACE_DETAIL, "Logoff Cookie cleanup thread started");
 }
@@ -76,7 +91,9 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
 
     std::uint8_t salt[COOKIE_SALT_SIZE];
     copyCookieSalt(salt);
-    // Owned by the cache from here; only the cleanup thread frees it.
+    // Built before the lock is taken. Owned by the cache once queued, and
+    // then freed by the cleanup thread alone; freed here when an equal cookie
+    // is cached already and takes its values instead.
     auto cookie = std::make_unique<LogoffCookie>(cookieText, cookieBytes, creationTime, salt,
                                                  cookieAttributes);
     cookie->setLastUseTime(lastUseTime);
@@ -91,22 +108,23 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_addToCache() -- Adding a logoffCookie which already exists in "
                   "the cache.  First, remove the current.");
-    }
-    // The queue takes the cookie first: from then on the cleanup frees it, so
-    // an insert into the set that runs out of memory leaks nothing and leaves
-    // no freed cookie in the set. The replaced cookie leaves the set only once
-    // the new one is in, so such a failure keeps the logoff recorded.
-    logoffCookieQueue.append(cookie.get());
-    LogoffCookie* added = cookie.release();
-    logoffCookieTable_insert(added);
-    if (existing != nullptr) {
-        // It stays in logoffCookieQueue until the cleanup frees it.
-        logoffCookieTable_removeReference(existing);
+        // One record per digest: the cached one, which is in the queue too,
+        // takes the newer values, and the cleanup judges it by them. A cookie
+        // logged off again and again costs no memory, and the update
+        // allocates nothing, so it cannot fail halfway.
+        existing->adoptTimesOf(*cookie);
+    } else {
+        // The queue takes the cookie first: from then on the cleanup frees
+        // it, so an insert into the set that runs out of memory leaks nothing
+        // and leaves no freed cookie in the set.
+        logoffCookieQueue.append(cookie.get());
+        logoffCookieTable_insert(cookie.release());
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
     guard.release();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
+    cookie.reset();
 
     launchCleanupThreadOnce();
 }

@@ -1,5 +1,6 @@
 #include "cache/logoffCookieCacheState.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,7 @@ RWThreadFunction cleanupThreadHandle;
 std::atomic<int> cleanupThreadStarted{0};
 RWMutexLock cleanupThreadLaunchLock;
 void (*cleanupThreadFunction)() = logoffCookie_CleanupThread;
+void (*cleanupThreadLauncher)() = launchCleanupThread;
 
 // Written once by initLogoffCookieCache, zero until then.
 static std::int32_t cacheStartTime = 0;
@@ -43,6 +45,11 @@ void initLogoffCookieCache() {
     saltGuard.release();
 }
 
+void launchCleanupThread() {
+    cleanupThreadHandle = RWThreadFunction::make(cleanupThreadFunction);
+    cleanupThreadHandle.start();
+}
+
 std::int32_t getCacheStartTime() {
     ReadGuard guard(cacheStartTimeLock);
     std::int32_t start = cacheStartTime;
@@ -59,10 +66,9 @@ void copyCookieSalt(std::uint8_t* destination) {
 namespace {
 
 // The bucket counts the set moves through: DEFAULT_CAPACITY, then about
-// doubling at each step. Primes away from powers of two, because the text
-// hash rotates and xors whole words of the text, so its low bits follow a
-// few characters; a power-of-two count would crowd texts that differ only
-// in a counter into a few buckets.
+// doubling at each step. The cookies' hash is digest bytes, even at any
+// count; primes away from powers of two keep the index from resting on the
+// low bits alone all the same.
 // clang-format off
 constexpr std::uint32_t kBucketCounts[] = {
     DEFAULT_CAPACITY, 97, 193, 389, 769, 1543, 3079, 6151, 12289, 24593, 49157,
@@ -130,4 +136,30 @@ std::uint32_t logoffCookieTable_entries() {
 
 std::uint32_t logoffCookieTable_buckets() {
     return logoffCookieHashTable.buckets();
+}
+
+namespace {
+
+// Cookies come bucket by bucket from apply: a chain is a run of one index.
+struct ChainRun {
+    std::uint32_t buckets;
+    std::uint32_t index = 0;
+    std::uint32_t length = 0;
+    std::uint32_t longest = 0;
+};
+
+void countChainRun(RWCollectable* cookie, void* data) {
+    auto* run = static_cast<ChainRun*>(data);
+    std::uint32_t index = cookie->hash() % run->buckets;
+    run->length = run->length != 0 && index == run->index ? run->length + 1 : 1;
+    run->index = index;
+    run->longest = std::max(run->longest, run->length);
+}
+
+}  // namespace
+
+std::uint32_t logoffCookieTable_longestChain() {
+    ChainRun run{logoffCookieHashTable.buckets()};
+    logoffCookieHashTable.apply(countChainRun, &run);
+    return run.longest;
 }

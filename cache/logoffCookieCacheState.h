@@ -16,8 +16,9 @@
 extern RWReadersWriterLock logoffCookieCacheLock;
 extern RWReadersWriterLock cacheStartTimeLock;
 extern RWReadersWriterLock cookieSaltLock;
-// Every inserted cookie in order of insertion, including those an equal newer
-// cookie replaced in the set; the cleanup thread frees them from here.
+// Every cookie the cache owns, in order of first insertion: the cached ones,
+// one record per digest, and any whose insert into the set ran out of
+// memory. The cleanup thread frees them from here.
 extern RWSlistCollectablesQueue logoffCookieQueue;
 extern RWThreadFunction cleanupThreadHandle;
 
@@ -29,6 +30,14 @@ extern RWMutexLock cleanupThreadLaunchLock;
 // What the cleanup thread runs: logoffCookie_CleanupThread. Tests put a
 // function that returns at once in its place.
 extern void (*cleanupThreadFunction)();
+
+// Makes a thread over cleanupThreadFunction in cleanupThreadHandle and starts
+// it; throws what the thread support throws (RWTHRxmsg, std::bad_alloc) when
+// it cannot. No thread runs after a throw, so the launch may be tried again.
+void launchCleanupThread();
+// What the first insert calls to launch: launchCleanupThread. Tests put a
+// launcher that fails in its place.
+extern void (*cleanupThreadLauncher)();
 
 // The service's clock when the cache was initialised, read under
 // cacheStartTimeLock.
@@ -56,3 +65,5 @@ void logoffCookieTable_fitToEntries();
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie);
 std::uint32_t logoffCookieTable_entries();
 std::uint32_t logoffCookieTable_buckets();
+// The number of cookies in the fullest bucket: what the slowest find walks.
+std::uint32_t logoffCookieTable_longestChain();

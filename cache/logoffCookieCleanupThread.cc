@@ -51,8 +51,8 @@ void logoffCookie_CleanupPass(ServiceClock clock) {
                 copyLogoffCookieQueue.moveFirstTo(logoffCookieQueue);
                 continue;
             }
-            // An equal cookie inserted later may stand in the set in this
-            // one's place; it stays logged off until its own expiry.
+            // A queued cookie that never reached the set may have an equal
+            // one there, added later: that one stays until its own expiry.
             logoffCookieTable_removeReference(cookie);
             TRACE_LOG(TRACE_DETAIL, "Logoff cookie time has expired.  Will remove it.");
             RWCollectable* expired = copyLogoffCookieQueue.get();

@@ -24,8 +24,10 @@ bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow)
 
 // One pass under the cache's write hold, reading `clock` once per cookie:
 // frees every expired cookie and keeps the rest in logoffCookieQueue in their
-// order. An expired cookie leaves the set only if the set holds that very
-// record; an equal newer one that replaced it stays until its own expiry.
+// order. A cookie added again was updated in place, so its latest values
+// decide. An expired cookie leaves the set only if the set holds that very
+// record: one whose insert into the set ran out of memory is in the queue
+// alone, and an equal one added after it must stay.
 void logoffCookie_CleanupPass(ServiceClock clock);
 
 // The thread function: a pass, a pause of CLEANUP_INTERVAL_SECONDS, forever.

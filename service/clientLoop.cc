@@ -6,13 +6,18 @@
 
 #include <cerrno>
 #include <ctime>
+#include <exception>
 #include <mutex>
+#include <utility>
 
 #include "diag/traceLog.h"
+#include "service/clientConnection.h"
 #include "service/connectionSlots.h"
 #include "service/logoffCookieAPIServer.h"
+#include "support/threads/RWFunctor0.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWxmsg.h"
+#include "support/threads/forcedUnwind.h"
 
 namespace {
 
@@ -40,29 +45,63 @@ void limitReceiveWait(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 }
 
-void serveConnection(int fd_client) {
+void serveConnection(ClientConnection connection) {
     // On the connection's thread, not in the loop: the loop starts every
     // connection one after the other, so what it leaves out runs in parallel.
-    if (fd_client >= 0) {
-        limitReceiveWait(fd_client);
+    if (connection.isOpen()) {
+        limitReceiveWait(connection.descriptor());
     }
-    logoffCookieAPI_serviceDispatcher(fd_client);
-    connectionSlots().release();
+    logoffCookieAPI_serviceDispatcher(std::move(connection));
 }
 
-void launchConnectionThread(int fd_client) {
+// The work of one connection's thread, holding the connection until the
+// thread runs. A thread that never gets to run it (not started, not
+// registered) still ends the connection: it goes with the thread object.
+class ConnectionWork : public RWFunctor0Imp {
+  public:
+    explicit ConnectionWork(ClientConnection connection) : connection(std::move(connection)) {}
+
+    // The one run takes the connection over; run() is const in the functor
+    // interface, hence the mutable member.
+    void run() const override { serveConnection(std::move(connection)); }
+
+  private:
+    mutable ClientConnection connection;
+};
+
+// Inside a catch block: what the exception being handled says.
+const char* caughtMessage() {
     try {
-        connectionThreadHandle = RWThreadFunction::make(serveConnection, fd_client);
-        connectionThreadHandle.start();
+        throw;
     } catch (const RWxmsg& failure) {
-        // The system refused another thread: drop this client, keep serving.
+        return failure.message();
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "Unrecognized exception";
+    }
+}
+
+// Whatever goes wrong here ends this one connection, never the loop: the
+// system refusing a thread, memory running out for the thread object, the
+// new thread failing to register.
+RW_CATCHES_FORCED_UNWIND
+void launchConnectionThread(ClientConnection connection) {
+    const int fd_client = connection.descriptor();
+    try {
+        connectionThreadHandle =
+            RWThreadFunction::make(RWFunctor0(new ConnectionWork(std::move(connection))));
+        connectionThreadHandle.start();
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_ServerMain() -- Could not start a thread for fd_client %d: %s",
-                  fd_client, failure.message());
-        if (fd_client >= 0) {
-            close(fd_client);
-        }
-        connectionSlots().release();
+                  fd_client, caughtMessage());
+        // The thread object holds the connection if it got that far: letting
+        // it go closes the connection and gives the slot back. Otherwise the
+        // connection is still here and goes at the return.
+        connectionThreadHandle = RWThreadFunction();
     }
 }
 
@@ -84,20 +123,19 @@ bool acceptingStopped = false;  // guarded by launchMutex()
 
 void acceptOneConnection(int fd_socket) {
     connectionSlots().acquire();
-    int fd_client = accept(fd_socket, nullptr, nullptr);
+    ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
     std::unique_lock<std::mutex> lock(launchMutex());
     if (acceptingStopped) {
-        if (fd_client >= 0) {
-            close(fd_client);
-        }
+        connection.close();
         lock.unlock();
         parkForever();
     }
     // A failed accept still gets its thread: its read fails on the invalid
     // descriptor and the socket check traces why.
-    launchConnectionThread(fd_client);
+    const bool accepted = connection.isOpen();
+    launchConnectionThread(std::move(connection));
     lock.unlock();
-    if (fd_client < 0) {
+    if (!accepted) {
         // Out of descriptors, for example: do not spin while it lasts.
         timespec pause{0, kAcceptRetryPauseNanos};
         nanosleep(&pause, nullptr);

@@ -9,6 +9,6 @@
 // stops accepting and clients wait in the listen backlog.
 inline constexpr int32_t kMaxConnectionThreads = 4096;
 
-// Taken by the client loop before each accept, given back when the
-// connection's thread has finished with it.
+// Taken by the client loop before each accept and handed to the connection's
+// owner (ClientConnection), which gives it back when the connection ends.
 RWSemaphore& connectionSlots();

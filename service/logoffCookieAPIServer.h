@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include "service/clientConnection.h"
+
 struct ClientRequest;
 struct ClientReply;
 
@@ -23,20 +25,22 @@ inline constexpr const char kServiceProcessName[] = "VOKLogoffCookieService";
 // under way.
 void logoffCookieAPI_stopAccepting();
 
-// Body of a connection's thread: one request read, answered and closed.
-void logoffCookieAPI_serviceDispatcher(int fd_client);
+// Body of a connection's thread: one request read, answered and closed. The
+// connection is closed when this returns, whether normally or by an exception.
+void logoffCookieAPI_serviceDispatcher(ClientConnection connection);
 
 void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply);
 void perform_addToCache(const ClientRequest* request, ClientReply* reply);
 
-// 1 with the decrypted payload in request->data; 0 with the descriptor closed.
+// 1 with the decrypted payload in request->data; 0 with the connection closed.
 int logoffCookieAPI_SERVER_reader(ClientRequest* request);
 
-// 1 when the encrypted reply was written; 0 with the descriptor closed.
+// 1 when the encrypted reply was written; 0 with the connection closed.
 int logoffCookieAPI_SERVER_writer(ClientReply* reply);
 
-// Traces errno by name and closes the descriptor unless it was never open.
-void logoffCookieAPI_socketCheck(int descriptor);
+// Traces errno by name and closes the connection, or, when the descriptor was
+// never open (EBADF), lets it go without a close.
+void logoffCookieAPI_socketCheck(ClientConnection* connection);
 
 // The name the socket check writes for an errno value.
 const char* errnoName(int error);

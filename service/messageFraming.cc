@@ -6,6 +6,7 @@
 
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "diag/traceLog.h"
+#include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
 
@@ -43,20 +44,22 @@ const char* errnoName(int error) {
     }
 }
 
-void logoffCookieAPI_socketCheck(int descriptor) {
+void logoffCookieAPI_socketCheck(ClientConnection* connection) {
     int error = errno;
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_socketCheck() -- socket broken with errno %s, val %d -- closing...",
               errnoName(error), error);
-    if (error != EBADF) {
-        close(descriptor);
+    if (error == EBADF) {
+        connection->forget();
+    } else {
+        connection->close();
     }
 }
 
 int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");
     // One read is the whole request: the protocol has no length prefix.
-    ssize_t received = read(request->descriptor, request->data, kRequestCapacity);
+    ssize_t received = read(request->connection->descriptor(), request->data, kRequestCapacity);
     if (received > 0) {
         request->count = static_cast<int>(received);
         int result =
@@ -71,15 +74,15 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
         }
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_reader -- decryptPipeData FAILED with error: %d", result);
-        close(request->descriptor);
+        request->connection->close();
         return 0;
     }
     if (received == 0) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_SERVER_reader() -- Unexpected end of data");
-        close(request->descriptor);
+        request->connection->close();
         return 0;
     }
-    logoffCookieAPI_socketCheck(request->descriptor);
+    logoffCookieAPI_socketCheck(request->connection);
     return 0;
 }
 
@@ -94,14 +97,15 @@ int logoffCookieAPI_SERVER_writer(ClientReply* reply) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_writer -- encryptPipeData FAILED with error: %d", result);
         std::free(text);
-        close(reply->descriptor);
+        reply->connection->close();
         return 0;
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_SERVER_writer -- encryptPipeData SUCCESS -- num encrypted bytes: %d",
               textLength);
     // MSG_NOSIGNAL: a client that has gone away must not raise SIGPIPE.
-    ssize_t written = send(reply->descriptor, text, static_cast<size_t>(textLength), MSG_NOSIGNAL);
+    ssize_t written =
+        send(reply->connection->descriptor(), text, static_cast<size_t>(textLength), MSG_NOSIGNAL);
     if (written > 0) {
         std::free(text);
         TRACE_LOG(TRACE_EXIT, "logoffCookieAPI_SERVER_writer() -- EXIT");
@@ -110,11 +114,11 @@ int logoffCookieAPI_SERVER_writer(ClientReply* reply) {
     if (written == 0) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_writer() -- Unexpected failure to write any data");
-        close(reply->descriptor);
+        reply->connection->close();
         std::free(text);
         return 0;
     }
-    logoffCookieAPI_socketCheck(reply->descriptor);
+    logoffCookieAPI_socketCheck(reply->connection);
     std::free(text);
     return 0;
 }

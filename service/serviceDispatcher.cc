@@ -1,10 +1,9 @@
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 
 #include "cache/logoffCookieAPI.h"
 #include "diag/traceLog.h"
+#include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
 
@@ -44,7 +43,6 @@ void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
     char buffer[kReplyBufferSize];
     fillReply(reply, buffer, answer != 0 ? 1 : 0);
     if (!logoffCookieAPI_SERVER_writer(reply)) {
-        reply->descriptor = -1;
         TRACE_LOG(TRACE_DETAIL, "perform_cookieIsCached() -- Socket was BROKEN");
     }
 }
@@ -68,19 +66,18 @@ void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
     char buffer[kReplyBufferSize];
     fillReply(reply, buffer, kAddReplyValue);
     if (!logoffCookieAPI_SERVER_writer(reply)) {
-        reply->descriptor = -1;
         TRACE_LOG(TRACE_DETAIL, "perform_addToCache() -- Socket was BROKEN");
     }
 }
 
-void logoffCookieAPI_serviceDispatcher(int fd_client) {
+void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
-              fd_client);
+              connection.descriptor());
     ClientRequest request;
     ClientReply reply{};
-    request.descriptor = fd_client;
+    request.connection = &connection;
     request.count = 0;
-    reply.descriptor = fd_client;
+    reply.connection = &connection;
 
     if (!logoffCookieAPI_SERVER_reader(&request)) {
         TRACE_LOG(TRACE_DETAIL,
@@ -101,7 +98,7 @@ void logoffCookieAPI_serviceDispatcher(int fd_client) {
                           func);
         }
     }
-    if (reply.descriptor != -1) {
-        close(fd_client);
-    }
+    // Still open unless the reply could not be written; the owner closes it
+    // on the way out in any case, an exception from the handlers included.
+    connection.close();
 }

@@ -1,7 +1,6 @@
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/forcedUnwind.h"
 
-#include <algorithm>
 #include <exception>
 #include <string>
 
@@ -14,7 +13,25 @@ struct RWRunnableImp::StateWaiter {
     int32_t mask;
     RWSemaphore semaphore{0};
     int32_t wokenBy = 0;
+    StateWaiter* next = nullptr;
 };
+
+namespace {
+
+// Unlinks `waiter` from the list at `head`; false when it is not there.
+template <class Waiter>
+bool unlink(Waiter*& head, Waiter* waiter) {
+    for (Waiter** link = &head; *link != nullptr; link = &(*link)->next) {
+        if (*link == waiter) {
+            *link = waiter->next;
+            waiter->next = nullptr;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 RWCancellation::RWCancellation(RWRunnableImp& runnable) : target(&runnable), live(true) {}
 
@@ -37,7 +54,9 @@ RWRunnableImp::RWRunnableImp()
       threadId(),
       threadIdValid(false),
       completion(kPending),
-      cancelRequested(false) {}
+      cancelRequested(false),
+      waiters(nullptr),
+      wakeups(nullptr) {}
 
 RWRunnableImp::~RWRunnableImp() = default;
 
@@ -64,6 +83,15 @@ int32_t RWRunnableImp::start() {
             setExecutionState(kInitial);
         }
         throw;
+    }
+    if (completion == kFailed) {
+        // The monitor was held since the launch, so the run cannot have
+        // reached its end: the thread failed before its function began, and
+        // the caller must learn that the work will not be done.
+        if (failure) {
+            failure->rethrow();
+        }
+        throw RWTHRInternalError("RWRunnableImp::start - Unrecognized exception");
     }
     return completion;
 }
@@ -157,26 +185,33 @@ RWRunnableImp::MonitorGuard::~MonitorGuard() {
 }
 
 void RWRunnableImp::releaseMonitor() {
-    std::vector<StateWaiter*> woken;
-    woken.swap(wakeups);
+    StateWaiter* woken = wakeups;
+    wakeups = nullptr;
     monitor().release();
     // A waiter taken out of the list here stays until its semaphore is
-    // released: waitStateLocked() waits for that before it returns.
-    for (StateWaiter* waiter : woken) {
-        waiter->semaphore.release();
+    // released: waitStateLocked() waits for that before it returns. So its
+    // link is read before the release, never after.
+    while (woken != nullptr) {
+        StateWaiter* next = woken->next;
+        woken->semaphore.release();
+        woken = next;
     }
 }
 
 void RWRunnableImp::setExecutionState(int32_t newState) {
     previousState = state;
     state = newState;
-    auto woken = std::stable_partition(waiters.begin(), waiters.end(),
-                                       [&](StateWaiter* w) { return (w->mask & newState) == 0; });
-    for (auto waiter = woken; waiter != waiters.end(); ++waiter) {
-        (*waiter)->wokenBy = newState;
-        wakeups.push_back(*waiter);
+    for (StateWaiter** link = &waiters; *link != nullptr;) {
+        StateWaiter* waiter = *link;
+        if ((waiter->mask & newState) == 0) {
+            link = &waiter->next;
+            continue;
+        }
+        *link = waiter->next;
+        waiter->wokenBy = newState;
+        waiter->next = wakeups;
+        wakeups = waiter;
     }
-    waiters.erase(woken, waiters.end());
 }
 
 int32_t RWRunnableImp::waitStateLocked(int32_t mask) {
@@ -195,16 +230,15 @@ int32_t RWRunnableImp::waitStateLocked(int32_t mask, unsigned long milliseconds)
     }
     StateWaiter waiter;
     waiter.mask = mask;
-    waiters.push_back(&waiter);
+    waiter.next = waiters;
+    waiters = &waiter;
     // With the monitor held, after the semaphore wait failed or timed out:
     // true when no state change had released the waiter yet.
     auto forget = [&] {
-        if (auto it = std::find(waiters.begin(), waiters.end(), &waiter); it != waiters.end()) {
-            waiters.erase(it);
+        if (unlink(waiters, &waiter)) {
             return true;
         }
-        if (auto it = std::find(wakeups.begin(), wakeups.end(), &waiter); it != wakeups.end()) {
-            wakeups.erase(it);
+        if (unlink(wakeups, &waiter)) {
             return false;
         }
         // Another thread is releasing the semaphore right now; it must not

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "support/threads/RWHandleBase.h"
 #include "support/threads/RWxmsg.h"
@@ -53,7 +52,9 @@ class RWRunnableImp : public RWBodyBase {
 
     ~RWRunnableImp() override;
 
-    // Launches the run; returns the completion state (0 once launched).
+    // Launches the run; returns the completion state (0 once launched). Throws
+    // when the thread cannot be made or ends before its function could run
+    // (its registration failed): the function then never runs.
     int32_t start();
 
     // Asks the run to end and waits up to `timeOut` ms: 1 the run has ended
@@ -132,6 +133,9 @@ class RWRunnableImp : public RWBodyBase {
     int32_t completion;
     std::unique_ptr<RWTHRxmsg> failure;
     bool cancelRequested;
-    std::vector<StateWaiter*> waiters;
-    std::vector<StateWaiter*> wakeups;  // released, to be woken by releaseMonitor()
+    // Lists linked through the waiters themselves, which live on the waiting
+    // threads' stacks: waiting and waking allocate nothing, so running out of
+    // memory cannot strand a thread in the start handshake.
+    StateWaiter* waiters;
+    StateWaiter* wakeups;  // released, to be woken by releaseMonitor()
 };

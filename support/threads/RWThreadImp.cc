@@ -92,6 +92,10 @@ RWThreadImp::RWThreadImp()
 RWThreadImp::~RWThreadImp() = default;
 
 void RWThreadImp::exec() {
+    // The exit has begun: a thread started now would escape its shutdown.
+    if (!manager.body()->acceptsThreads()) {
+        throwThreadCreationFailure("pthread_create() - ", EAGAIN);
+    }
     activeAttribute = requestedAttribute;
     pthread_attr_t attributes;
     prepareAttributes(&attributes, activeAttribute);
@@ -230,25 +234,33 @@ void RWThreadImp::runOnThisThread() {
 }
 
 // Inside a catch block: the completion state of what was caught, and the
-// failure to record for it.
+// failure to record for it. Never throws: when memory is too short even for
+// the record, the outcome stands without one, for a classification that
+// escaped would leave the run unfinished and its starter waiting for ever.
 int32_t RWThreadImp::classifyCaught(std::unique_ptr<RWTHRxmsg>& failure) {
+    int32_t outcome = kFailed;
     try {
-        throw;
-    } catch (RWCancellation& cancellation) {
-        if (cancellation.isFor(this)) {
-            cancellation.markDelivered();
-            failure = std::make_unique<RWTHROperationCanceled>("Runnable cancelled");
-            return kCanceled;
+        try {
+            throw;
+        } catch (RWCancellation& cancellation) {
+            if (cancellation.isFor(this)) {
+                cancellation.markDelivered();
+                outcome = kCanceled;
+                failure = std::make_unique<RWTHROperationCanceled>("Runnable cancelled");
+            } else {
+                failure = std::make_unique<RWTHRxmsg>("Unrecognized exception");
+            }
+        } catch (const RWTHRxmsg& caught) {
+            failure.reset(caught.copy());
+        } catch (const RWxmsg& caught) {
+            failure = std::make_unique<RWTHRxmsg>(caught.message());
+        } catch (...) {
+            failure = std::make_unique<RWTHRxmsg>("Unrecognized exception");
         }
-        failure = std::make_unique<RWTHRxmsg>("Unrecognized exception");
-    } catch (const RWTHRxmsg& caught) {
-        failure.reset(caught.copy());
-    } catch (const RWxmsg& caught) {
-        failure = std::make_unique<RWTHRxmsg>(caught.message());
-    } catch (...) {
-        failure = std::make_unique<RWTHRxmsg>("Unrecognized exception");
+    } catch (const std::exception&) {
+        failure.reset();
     }
-    return kFailed;
+    return outcome;
 }
 
 bool RWThreadImp::terminate() {

@@ -1,12 +1,13 @@
 #include "support/threads/RWThreadManagerImp.h"
-#include "support/threads/forcedUnwind.h"
 
-
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <vector>
 
 #include "support/threads/RWCondition.h"
+#include "support/threads/forcedUnwind.h"
+#include "support/threads/posixFailure.h"
 
 namespace {
 
@@ -34,10 +35,18 @@ RWThreadManagerImp& RWThreadManagerImp::instance() {
 }
 
 RWThreadManagerImp::RWThreadManagerImp()
-    : cancelTimeOut(5000), shuttingDown(false), registryLock(), registry(64) {}
+    : cancelTimeOut(5000),
+      shuttingDown(false),
+      registrationClosed(false),
+      registryLock(),
+      registry(64) {}
 
 void RWThreadManagerImp::registerThread(pthread_t thread, RWTHandle<RWThreadImp> body) {
     WriteGuard guard(registryLock);
+    if (registrationClosed.load(std::memory_order_relaxed)) {
+        guard.release();
+        throwThreadCreationFailure("pthread_create() - ", EAGAIN);
+    }
     // An entry left by a thread that was terminated goes out after the lock.
     auto stale = registry.extract(thread);
     registry.emplace(thread, std::move(body));
@@ -71,7 +80,8 @@ void RWThreadManagerImp::shutdown() {
 
     std::vector<RWTHandle<RWThreadImp>> threads;
     {
-        ReadGuard guard(registryLock);
+        WriteGuard guard(registryLock);
+        registrationClosed.store(true, std::memory_order_release);
         threads.reserve(registry.size());
         for (const auto& entry : registry) {
             threads.push_back(entry.second);

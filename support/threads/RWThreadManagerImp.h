@@ -5,6 +5,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <unordered_map>
 
@@ -20,12 +21,19 @@ class RWThreadManagerImp : public RWBodyBase {
     // of static objects that were built before any thread was made.
     static RWThreadManagerImp& instance();
 
+    // Once shutdown() has begun, registration is refused with the exception
+    // of a thread the system cannot make (RWTHRResourceLimit).
     void registerThread(pthread_t thread, RWTHandle<RWThreadImp> body);
     void deregisterThread(pthread_t thread);
     bool isRegistered(pthread_t thread);
+    // False once shutdown() has begun: a thread started from then on would
+    // not be among those it stops.
+    bool acceptsThreads() const { return !registrationClosed.load(std::memory_order_acquire); }
 
     // Cancels and terminates every registered thread except the calling one,
-    // one after the other. Runs once; later calls return at once.
+    // one after the other. Runs once; later calls return at once. Closes the
+    // registry in the same step as it lists the threads, so that no thread
+    // can run on unseen.
     void shutdown();
 
   private:
@@ -33,6 +41,9 @@ class RWThreadManagerImp : public RWBodyBase {
 
     int32_t cancelTimeOut;  // milliseconds
     bool shuttingDown;      // guarded by monitor()
+    // Written under registryLock; read without it only for the early refusal
+    // in a thread's launch.
+    std::atomic<bool> registrationClosed;
     RWReadersWriterLock registryLock;
     // Never drop a handle under registryLock: that takes a body's monitor,
     // and a starting thread holds its monitor before it registers.

@@ -2,13 +2,16 @@
 
 #include <cstdint>
 #include <latch>
+#include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "support/threads/RWRunnableImp.h"
+#include "support/threads/RWxmsg.h"
 #include "tests/cache/cacheTestSupport.h"
 
 namespace {
@@ -109,7 +112,7 @@ TEST_F(CacheEntryPointsTest, InsertTakesLastUseFirstAndCreationTimeSecond) {
     EXPECT_EQ(queued[0]->cookieKind(), 2);
 }
 
-TEST_F(CacheEntryPointsTest, EqualCookieAddedTwiceReplacesTheStoredOne) {
+TEST_F(CacheEntryPointsTest, EqualCookieAddedTwiceUpdatesTheStoredOne) {
     CookieFields fields("session", "bytes");
     std::int32_t creation = fresh();
     add(fields, creation + 10, creation);
@@ -117,15 +120,38 @@ TEST_F(CacheEntryPointsTest, EqualCookieAddedTwiceReplacesTheStoredOne) {
 
     EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
     auto queued = cachetest::queuedCookies();
-    ASSERT_EQ(queued.size(), 2u);
-    EXPECT_EQ(cachetest::findCached(*queued[1]), queued[1]);
-    EXPECT_EQ(queued[1]->lastUseTime(), creation + 20);
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(cachetest::findCached(*queued[0]), queued[0]);
+    EXPECT_EQ(queued[0]->lastUseTime(), creation + 20);
     EXPECT_EQ(trace.count("logoffCookieAPI_addToCache() -- Adding a logoffCookie which already "
                           "exists in the cache.  First, remove the current."),
               1);
     EXPECT_EQ(trace.count("logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and "
                           "queue."),
               2);
+}
+
+TEST_F(CacheEntryPointsTest, CookieAddedManyTimesKeepsOneRecordWithTheLatestValues) {
+    constexpr int kAdds = 10'000;
+    std::int32_t creation = fresh();
+    {
+        cachetest::QuietTrace quiet;
+        for (int i = 0; i < kAdds; ++i) {
+            CookieFields fields("session", "bytes", 60 + i, 10 + i);
+            add(fields, creation + i, creation, -i, i % 3);
+        }
+    }
+
+    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    auto queued = cachetest::queuedCookies();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(cachetest::findCached(*queued[0]), queued[0]);
+    constexpr int kLast = kAdds - 1;
+    EXPECT_EQ(queued[0]->lastUseTime(), creation + kLast);
+    EXPECT_EQ(queued[0]->timeOffset(), -kLast);
+    EXPECT_EQ(queued[0]->maxLifetimeMinutes(), 60u + kLast);
+    EXPECT_EQ(queued[0]->idleTimeoutMinutes(), 10u + kLast);
+    EXPECT_EQ(queued[0]->cookieKind(), kLast % 3);
 }
 
 TEST_F(CacheEntryPointsTest, OnlyKindsOneAndTwoAreKept) {
@@ -144,33 +170,71 @@ TEST_F(CacheEntryPointsTest, OnlyKindsOneAndTwoAreKept) {
 TEST_F(CacheEntryPointsTest, ConcurrentFirstInsertsLaunchExactlyOneCleanupThread) {
     // Without tracing an insert is short beside a thread launch, which
     // widens the window in which a second launch could slip in.
-    setenv("VOKTRACELEVEL", "0", 1);
-    constexpr int kRounds = 20;
-    constexpr int kInserters = 8;
-    for (int round = 0; round < kRounds; ++round) {
-        cachetest::resetCache();
-        std::latch ready(kInserters);
-        std::vector<std::thread> inserters;
-        for (int i = 0; i < kInserters; ++i) {
-            inserters.emplace_back([&, i] {
-                CookieFields fields("racer" + std::to_string(i), "bytes");
-                ready.arrive_and_wait();
-                add(fields, fresh(), fresh());
-            });
+    {
+        cachetest::QuietTrace quiet;
+        constexpr int kRounds = 20;
+        constexpr int kInserters = 8;
+        for (int round = 0; round < kRounds; ++round) {
+            cachetest::resetCache();
+            std::latch ready(kInserters);
+            std::vector<std::thread> inserters;
+            for (int i = 0; i < kInserters; ++i) {
+                inserters.emplace_back([&, i] {
+                    CookieFields fields("racer" + std::to_string(i), "bytes");
+                    ready.arrive_and_wait();
+                    add(fields, fresh(), fresh());
+                });
+            }
+            for (std::thread& inserter : inserters) {
+                inserter.join();
+            }
+            cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+            ASSERT_EQ(cachetest::cleanupThreadRuns.load(), 1) << "round " << round;
+            ASSERT_EQ(cachetest::cachedCookieCount(), static_cast<std::uint32_t>(kInserters));
         }
-        for (std::thread& inserter : inserters) {
-            inserter.join();
-        }
-        cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
-        ASSERT_EQ(cachetest::cleanupThreadRuns.load(), 1) << "round " << round;
-        ASSERT_EQ(cachetest::cachedCookieCount(), static_cast<std::uint32_t>(kInserters));
     }
-    setenv("VOKTRACELEVEL", "8", 1);
 
     // Once launched, later inserts launch nothing.
     add(CookieFields("later", "bytes"), fresh(), fresh());
     EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 0);
     EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1);
+}
+
+// Stand-ins for a launch the system refuses: one of each kind of failure.
+void launchRefusedByTheSystem() {
+    throw RWTHRResourceLimit("pthread_create() - Return Value: Resource temporarily unavailable");
+}
+void launchOutOfMemory() {
+    throw std::bad_alloc();
+}
+
+TEST_F(CacheEntryPointsTest, FailedCleanupLaunchStillRecordsTheCookieAndIsTriedAgain) {
+    const std::pair<void (*)(), std::string> failures[] = {
+        {launchRefusedByTheSystem,
+         "pthread_create() - Return Value: Resource temporarily unavailable"},
+        {launchOutOfMemory, std::bad_alloc().what()},
+    };
+    for (const auto& [launcher, reason] : failures) {
+        cachetest::resetCache();
+        trace.clear();
+        cleanupThreadLauncher = launcher;
+        CookieFields first("first", "bytes");
+        EXPECT_NO_THROW(add(first, fresh(), fresh())) << reason;
+        EXPECT_EQ(isCached(first, fresh()), 1) << reason;
+        EXPECT_EQ(trace.count("logoffCookieAPI_addToCache() -- Could not start the cleanup "
+                              "thread: " +
+                              reason),
+                  1);
+        EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 0) << reason;
+
+        // The next insert launches it.
+        cleanupThreadLauncher = launchCleanupThread;
+        add(CookieFields("second", "bytes"), fresh(), fresh());
+        EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 1) << reason;
+        cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+        EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1) << reason;
+        EXPECT_EQ(cachetest::cachedCookieCount(), 2u) << reason;
+    }
 }
 
 }  // namespace

@@ -85,6 +85,17 @@ class TraceCapture {
     std::string path_;
 };
 
+// Tracing off for the life of the object, back at TRACE_DETAIL after it:
+// for loops of thousands of inserts, and for allocation counts that the
+// trace log's own must not disturb.
+class QuietTrace {
+  public:
+    QuietTrace() { setenv("VOKTRACELEVEL", "0", 1); }
+    ~QuietTrace() { setenv("VOKTRACELEVEL", "8", 1); }
+    QuietTrace(const QuietTrace&) = delete;
+    QuietTrace& operator=(const QuietTrace&) = delete;
+};
+
 // The cookies of logoffCookieQueue, front first.
 inline std::vector<LogoffCookie*> queuedCookies() {
     std::vector<LogoffCookie*> cookies;
@@ -133,6 +144,7 @@ inline void resetCache() {
     guard.release();
     ASSERT_EQ(logoffCookieTable_entries(), 0u) << "a cached cookie was missing from the queue";
     cleanupThreadFunction = countingCleanupThread;
+    cleanupThreadLauncher = launchCleanupThread;
     cleanupThreadStarted.store(0);
     cleanupThreadRuns.store(0);
 }

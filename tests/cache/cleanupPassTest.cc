@@ -174,7 +174,7 @@ TEST_F(CleanupPassTest, ReAddedCookieStaysLoggedOffUntilItsOwnExpiry) {
     // older one in the set, and only its own idle timeout may end it.
     std::int32_t creation = add("session", 60, 0, 10);
     add("session", 60, 20 * 60, 10);
-    ASSERT_EQ(cachetest::queuedCookies().size(), 2u);
+    ASSERT_EQ(cachetest::queuedCookies().size(), 1u);
 
     fakeNow = serviceTimeReaching(creation + 10 * 60);
     logoffCookie_CleanupPass(fakeClock);
@@ -187,6 +187,18 @@ TEST_F(CleanupPassTest, ReAddedCookieStaysLoggedOffUntilItsOwnExpiry) {
     logoffCookie_CleanupPass(fakeClock);
     EXPECT_EQ(isCached("session"), 0);
     EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_TRUE(cachetest::queuedCookies().empty());
+}
+
+TEST_F(CleanupPassTest, ReAddedCookieWithShorterLifetimeExpiresByTheNewerOne) {
+    std::int32_t creation = add("session", 60);
+    add("session", 1);
+
+    fakeNow = serviceTimeReaching(creation + 60);
+    logoffCookie_CleanupPass(fakeClock);
+    EXPECT_EQ(isCached("session"), 0);
+    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    // Nothing of the first add is left behind for a later pass.
     EXPECT_TRUE(cachetest::queuedCookies().empty());
 }
 

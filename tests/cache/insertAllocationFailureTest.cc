@@ -17,10 +17,12 @@ namespace {
 
 // The number of allocations still granted before one fails; -1: no limit.
 std::atomic<long> allocationsLeft{-1};
+std::atomic<long> allocationsMade{0};
 
 }  // namespace
 
 void* operator new(std::size_t size) {
+    allocationsMade.fetch_add(1);
     long left = allocationsLeft.load();
     while (left >= 0) {
         if (left == 0) {
@@ -98,6 +100,28 @@ TEST_F(InsertAllocationFailureTest, FailedInsertLeavesTheCacheSound) {
         EXPECT_EQ(cachetest::cachedCookieCount(), 0u) << granted;
         EXPECT_TRUE(cachetest::queuedCookies().empty()) << granted;
     }
+}
+
+TEST_F(InsertAllocationFailureTest, ReAddAllocatesOnlyTheRecordItBuildsBeforeTheLock) {
+    // A text short enough for the string's own buffer: the record is one
+    // allocation. Tracing off, so only the cache allocates.
+    cachetest::QuietTrace quiet;
+    CookieFields fields("short", "bytes", 60, 0);
+    std::int32_t creation = getCacheStartTime() + 100;
+    auto allocationsOfAdd = [&](std::int32_t lastUse) {
+        long before = allocationsMade.load();
+        logoffCookieAPI_addToCache(fields.text, fields.bytes, lastUse, creation, 0,
+                                   fields.attributes, 0);
+        return allocationsMade.load() - before;
+    };
+    cleanupThreadStarted.store(1);  // this test is about the cache, not thread launch
+
+    // The first add also links the cookie into the queue and the set.
+    EXPECT_GT(allocationsOfAdd(creation), 1);
+    for (int i = 1; i <= 100; ++i) {
+        ASSERT_EQ(allocationsOfAdd(creation + i), 1) << i;
+    }
+    EXPECT_EQ(cachetest::queuedCookies().size(), 1u);
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ const auto kSalt = saltOf(1);
 TEST(LogoffCookieTest, DefaultRecordHasUnknownTextZeroDigestAndZeros) {
     LogoffCookie cookie;
     EXPECT_EQ(cookie.cookieText(), "unknown");
-    EXPECT_EQ(cookie.hash(), 0xCD02A5C3u);
     EXPECT_EQ(cookie.digest(), LogoffCookieDigest{});
+    EXPECT_EQ(cookie.hash(), 0u);
     EXPECT_EQ(cookie.lastUseTime(), 0);
     EXPECT_EQ(cookie.creationTime(), 0);
     EXPECT_EQ(cookie.timeOffset(), 0);
@@ -79,12 +79,15 @@ TEST(LogoffCookieTest, FieldWithoutNulEndsAfterItsSixtyFourBytes) {
     EXPECT_TRUE(one.isEqual(&other));
 }
 
-TEST(LogoffCookieTest, SameTextWithOtherBytesSharesBucketButIsNotEqual) {
+TEST(LogoffCookieTest, SameTextWithOtherBytesOrTimeIsNotEqualAndHashesApart) {
     LogoffCookie one = CookieFields("shared", "first").record(100, kSalt.data());
-    LogoffCookie other = CookieFields("shared", "second").record(100, kSalt.data());
-    EXPECT_EQ(one.hash(), other.hash());
-    EXPECT_FALSE(one.isEqual(&other));
-    EXPECT_FALSE(other.isEqual(&one));
+    LogoffCookie otherBytes = CookieFields("shared", "second").record(100, kSalt.data());
+    LogoffCookie otherTime = CookieFields("shared", "first").record(101, kSalt.data());
+    for (const LogoffCookie* other : {&otherBytes, &otherTime}) {
+        EXPECT_NE(one.hash(), other->hash());
+        EXPECT_FALSE(one.isEqual(other));
+        EXPECT_FALSE(other->isEqual(&one));
+    }
 }
 
 TEST(LogoffCookieTest, EqualityIgnoresTimesKindAndTimeouts) {
@@ -108,11 +111,18 @@ TEST(LogoffCookieTest, AnotherSaltGivesAnotherDigest) {
     EXPECT_FALSE(one.isEqual(&other));
 }
 
-TEST(LogoffCookieTest, HashIsTheStringHashOfTheText) {
-    EXPECT_EQ(CookieFields("", "x").record(1, kSalt.data()).hash(), 0u);
-    EXPECT_EQ(CookieFields("abc", "x").record(1, kSalt.data()).hash(), 0x00616203u);
-    // A high byte in the tail is sign-extended into the upper bits.
-    EXPECT_EQ(CookieFields("\xE9", "x").record(1, kSalt.data()).hash(), 0xFFFFFFC9u);
+TEST(LogoffCookieTest, HashIsTheFrontOfTheDigestLeastSignificantFirst) {
+    for (const char* text : {"", "abc", "\xE9"}) {
+        LogoffCookie cookie = CookieFields(text, "x").record(1, kSalt.data());
+        const LogoffCookieDigest& digest = cookie.digest();
+        std::uint32_t front = digest[0] | digest[1] << 8 | digest[2] << 16 |
+                              static_cast<std::uint32_t>(digest[3]) << 24;
+        EXPECT_EQ(cookie.hash(), front) << text;
+    }
+    // Placement follows the salt: without it, nobody can pick colliding cookies.
+    auto otherSalt = saltOf(2);
+    CookieFields fields("abc", "x");
+    EXPECT_NE(fields.record(1, kSalt.data()).hash(), fields.record(1, otherSalt.data()).hash());
 }
 
 TEST(LogoffCookieTest, CopyIsEqualAndKeepsItsTimes) {

@@ -8,7 +8,6 @@
 
 #include <random>
 #include <string>
-#include <thread>
 
 #include "tests/e2e/abuseSupport.h"
 
@@ -46,29 +45,38 @@ class AbuseMalformed : public ::testing::Test {
 
     static std::string socket() { return service_->socketPath(); }
 
-    // Sends `parts` with a pause between them, then reads until the service
-    // closes: the reply, empty when none came.
+    // Sends `parts` one after the other, each only once the service has
+    // ended the connection after what came before: the service reads once,
+    // so a later part can never join an earlier one. Then reads until the
+    // service closes. Returns every reply, empty when none came.
     static std::string sendInParts(const std::vector<std::string>& parts) {
         int fd = connectTo(socket());
         EXPECT_GE(fd, 0);
+        // Only reached when the service waits for more than its one read.
         timeval timeout{15, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+        std::string reply;
         for (size_t i = 0; i < parts.size(); ++i) {
             if (i > 0) {
-                std::this_thread::sleep_for(100ms);
+                reply += readUntilClosed(fd);
             }
             // The service may have closed already: a failed send is expected.
             ssize_t sent = send(fd, parts[i].data(), parts[i].size(), MSG_NOSIGNAL);
             (void)sent;
         }
+        reply += readUntilClosed(fd);
+        close(fd);
+        return reply;
+    }
+
+    static std::string readUntilClosed(int fd) {
         std::string reply;
         char buffer[256];
         ssize_t n;
         while ((n = read(fd, buffer, sizeof buffer)) > 0) {
             reply.append(buffer, static_cast<size_t>(n));
         }
-        close(fd);
         return reply;
     }
 

@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::free(text);
 
-    logoffCookieAPI_serviceDispatcher(ends[1]);
+    logoffCookieAPI_serviceDispatcher(ClientConnection(ends[1]));
     std::string reply = readUntilClosed(ends[0]);
     close(ends[0]);
 

@@ -7,9 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <thread>
 
 #include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWThreadFunction.h"
+#include "support/threads/RWThreadManagerImp.h"
 #include "tests/support/waitUntil.h"
 
 namespace {
@@ -36,6 +39,57 @@ void waitForTheReadLock() {
 
 void exitTheProcess() {
     std::exit(0);
+}
+
+// What a child tells its parent about threads started late, one letter each:
+// 'S' a start succeeded, 'R' a start was refused as a resource limit,
+// 'L' the late thread's function ran.
+int report[2];
+
+void tell(char letter) {
+    ssize_t ignored = write(report[1], &letter, 1);
+    (void)ignored;
+}
+
+void tellLateRun() {
+    tell('L');
+}
+
+void startAndTell() {
+    try {
+        RWThreadFunction late = RWThreadFunction::make(tellLateRun);
+        late.start();
+        tell('S');
+    } catch (const RWTHRResourceLimit&) {
+        tell('R');
+    }
+}
+
+// Runs until the exit's shutdown asks it to cancel, which happens after the
+// shutdown has listed the threads to stop; then starts one thread more.
+RWThreadFunction lateStarter;
+void startAnotherWhenAskedToCancel() {
+    for (;;) {
+        try {
+            lateStarter.serviceCancellation();
+        } catch (RWCancellation&) {
+            startAndTell();
+            throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Everything the child told, once it has ended.
+std::string toldByChild() {
+    close(report[1]);
+    std::string told;
+    char letter;
+    while (read(report[0], &letter, 1) == 1) {
+        told += letter;
+    }
+    close(report[0]);
+    return told;
 }
 
 struct ChildOutcome {
@@ -89,6 +143,43 @@ TEST(ProcessExit, TheExitingThreadDoesNotWaitForItself) {
     ASSERT_TRUE(WIFEXITED(outcome.status)) << "status " << outcome.status;
     EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
     EXPECT_LT(outcome.seconds, 4.0);
+}
+
+// A thread started during the exit (by a thread the exit is stopping, say a
+// first cache insert launching its cleanup thread) would run on unseen while
+// static objects are destroyed: its start is refused instead.
+TEST(ProcessExit, AThreadStartedAfterTheShutdownListedTheThreadsIsRefused) {
+    ASSERT_EQ(pipe(report), 0);
+    ChildOutcome outcome = runInChild([] {
+        lateStarter = RWThreadFunction::make(startAnotherWhenAskedToCancel);
+        lateStarter.start();
+        std::exit(0);
+    });
+    EXPECT_EQ(toldByChild(), "R");
+    ASSERT_TRUE(WIFEXITED(outcome.status)) << "status " << outcome.status;
+    EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
+}
+
+TEST(ProcessExit, OnceTheShutdownHasBegunNoThreadStartsOrRegisters) {
+    ASSERT_EQ(pipe(report), 0);
+    ChildOutcome outcome = runInChild([] {
+        RWThreadManagerImp& manager = RWThreadManagerImp::instance();
+        manager.shutdown();
+        startAndTell();
+        // A thread made before the shutdown whose registration comes after
+        // it: refused too, and so its start fails.
+        RWThreadFunction thread = RWThreadFunction::make(tellLateRun);
+        try {
+            manager.registerThread(pthread_self(), RWTHandle<RWThreadImp>(thread.body()));
+            tell('S');
+        } catch (const RWTHRResourceLimit& refusal) {
+            tell(std::string(refusal.message()).rfind("pthread_create() - ", 0) == 0 ? 'R' : '?');
+        }
+        std::exit(manager.isRegistered(pthread_self()) ? 1 : 0);
+    });
+    EXPECT_EQ(toldByChild(), "RR");
+    ASSERT_TRUE(WIFEXITED(outcome.status)) << "status " << outcome.status;
+    EXPECT_EQ(WEXITSTATUS(outcome.status), 0);
 }
 
 }  // namespace

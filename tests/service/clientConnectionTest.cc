@@ -1,0 +1,105 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "service/clientConnection.h"
+#include "support/threads/RWSemaphore.h"
+
+namespace {
+
+bool isOpen(int fd) {
+    return fcntl(fd, F_GETFD) != -1;
+}
+
+// Slots given back so far; leaves the count as it found it.
+int slotsBack(RWSemaphore& slots) {
+    int count = 0;
+    while (slots.acquire(0)) {
+        ++count;
+    }
+    for (int i = 0; i < count; ++i) {
+        slots.release();
+    }
+    return count;
+}
+
+class ClientConnectionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0); }
+    void TearDown() override {
+        close(peer());
+        if (isOpen(service())) {
+            close(service());
+        }
+    }
+    int service() const { return ends[0]; }
+    int peer() const { return ends[1]; }
+    // What the client sees: true when the service's end has been closed.
+    bool peerSeesEnd() const {
+        char byte;
+        return recv(peer(), &byte, 1, MSG_DONTWAIT) == 0;
+    }
+
+    int ends[2];
+    RWSemaphore slots{0};
+};
+
+TEST_F(ClientConnectionTest, OwnerClosesTheDescriptorAndGivesTheSlotBackWhenItGoes) {
+    {
+        ClientConnection connection(service(), &slots);
+        EXPECT_EQ(connection.descriptor(), service());
+        EXPECT_TRUE(connection.isOpen());
+    }
+    EXPECT_TRUE(peerSeesEnd());
+    EXPECT_EQ(slotsBack(slots), 1);
+}
+
+// The number of a closed descriptor is soon given to another file; a second
+// close would take that file from whoever opened it.
+TEST_F(ClientConnectionTest, CloseHappensOnceAndTheSlotWaitsForTheOwner) {
+    {
+        ClientConnection connection(service(), &slots);
+        connection.close();
+        EXPECT_FALSE(connection.isOpen());
+        EXPECT_EQ(connection.descriptor(), -1);
+        EXPECT_TRUE(peerSeesEnd());
+        EXPECT_EQ(slotsBack(slots), 0);
+
+        int reused = dup(peer());
+        ASSERT_EQ(reused, service()) << "the lowest free number is the closed one";
+        connection.close();
+        EXPECT_TRUE(isOpen(reused));
+    }
+    EXPECT_TRUE(isOpen(service())) << "the owner closed a descriptor it no longer had";
+    EXPECT_EQ(slotsBack(slots), 1);
+}
+
+TEST_F(ClientConnectionTest, ForgottenDescriptorIsNotClosed) {
+    {
+        ClientConnection connection(service(), &slots);
+        connection.forget();
+        EXPECT_EQ(connection.descriptor(), -1);
+    }
+    EXPECT_TRUE(isOpen(service()));
+    EXPECT_EQ(slotsBack(slots), 1);
+}
+
+TEST_F(ClientConnectionTest, MovingHandsTheConnectionOverWithoutEndingIt) {
+    ClientConnection first(service(), &slots);
+    ClientConnection second(std::move(first));
+    EXPECT_EQ(first.descriptor(), -1);
+    ClientConnection third;
+    third = std::move(second);
+    first = ClientConnection();
+    EXPECT_TRUE(isOpen(service()));
+    EXPECT_EQ(slotsBack(slots), 0);
+
+    third = ClientConnection();  // assigning over a connection ends it
+    EXPECT_TRUE(peerSeesEnd());
+    EXPECT_EQ(slotsBack(slots), 1);
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// Faults on the serving side of real connections. The client loop and the
+// dispatcher run in this process on a socket of their own, and allocations
+// or thread creations made by their threads fail on purpose. Whatever fails,
+// the client sees the end of its connection (with the right reply or none),
+// the connection's slot comes back, no thread is left behind, and the next
+// client is served.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+#include "crypto/logoffCookiePipe_crypt.h"
+#include "service/connectionSlots.h"
+#include "service/listenSocket.h"
+#include "service/logoffCookieAPIServer.h"
+#include "tests/e2e/abuseSupport.h"
+#include "tests/support/faultInjection.h"
+
+// The cache owns the cookies these tests record and frees them only as they
+// expire, which none does before the process ends: not leaks.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:logoffCookieAPI_addToCache\n";
+}
+
+namespace lctest {
+namespace {
+
+constexpr auto kLongEnough = std::chrono::seconds(20);  // only reached when a test fails
+
+// What a client saw of one request.
+struct Seen {
+    bool end = false;  // the service closed the connection
+    std::string reply;
+};
+
+class ConnectionFaults : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        char pattern[] = "/tmp/lc-connection-faults-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = new std::string(pattern);
+        // Before the first trace line: the trace log stays off once it has
+        // found no level.
+        setenv("VOKTRACELEVEL", "8", 1);
+        setenv("VOKTRACEDEST", tracePath().c_str(), 1);
+        initLogoffCookieCache();
+        setHashKeySeed();
+        // The cleanup thread's work is not under test; a thread that ends at
+        // once keeps its launch under test without holding up the exit.
+        cleanupThreadFunction = [] {};
+
+        int fd_socket = createListeningSocket(socketPath().c_str());
+        ASSERT_GE(fd_socket, 0);
+        std::thread([fd_socket] { logoffCookieAPI_clientLoop(fd_socket); }).detach();
+        ASSERT_EQ(ask(socketPath(), codePayload(1, 4)), 1);
+        ASSERT_TRUE(settled());
+    }
+
+    static void TearDownTestSuite() {
+        // The loop parks at its next connection instead of starting a thread;
+        // once it has closed that connection it writes no more trace lines.
+        logoffCookieAPI_stopAccepting();
+        EXPECT_EQ(roundTrip(socketPath(), ""), "");
+        std::filesystem::remove_all(*directory_);
+        delete directory_;
+        directory_ = nullptr;
+    }
+
+    void TearDown() override { disarmFaults(); }
+
+    static std::string socketPath() { return *directory_ + "/logoffCookieSocket"; }
+    static std::string tracePath() { return *directory_ + "/trace.log"; }
+    static std::string trace() {
+        std::ifstream in(tracePath());
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // Sends one request in one write and reads until the service ends the
+    // connection, or gives up after a time that only a fault reaches.
+    static Seen exchange(const std::string& payload) {
+        Seen seen;
+        int fd = connectTo(socketPath());
+        EXPECT_GE(fd, 0);
+        timeval timeout{20, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        std::string text = encryptRequest(payload);
+        ssize_t sent = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        (void)sent;  // the service may have closed already
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+            seen.reply.append(buffer, static_cast<size_t>(n));
+        }
+        seen.end = n == 0 || errno == ECONNRESET;
+        close(fd);
+        return seen;
+    }
+
+    // Every slot back and every thread but the client loop's gone.
+    static bool settled() {
+        return eventually(
+            [] { return freeSlots() == kMaxConnectionThreads && createdThreadsRunning() == 1; },
+            kLongEnough);
+    }
+    static int freeSlots() {
+        int count = 0;
+        while (connectionSlots().acquire(0)) {
+            ++count;
+        }
+        for (int i = 0; i < count; ++i) {
+            connectionSlots().release();
+        }
+        return count;
+    }
+
+    // Asks for a cookie created after the cache started, which only the cache
+    // can answer.
+    static bool nextClientServed() {
+        return ask(socketPath(), queryPayload(laterCookie("next-client"))) == 0;
+    }
+
+    // Fails the allocation after `granted` on the service's threads (and,
+    // when `persistent`, every later one) for granted = 0, 1, ... until the
+    // request goes through without reaching the failure.
+    static void sweepAllocationFailures(const std::string& payload, int32_t answer,
+                                        bool persistent) {
+        for (long granted = 0;; ++granted) {
+            ASSERT_LT(granted, 500) << "the request never went through";
+            failAllocationAfter(granted, persistent);
+            Seen seen = exchange(payload);
+            ASSERT_TRUE(settled()) << "after allocation " << granted;
+            long injected = injectedAllocationFailures();
+            disarmFaults();
+
+            EXPECT_TRUE(seen.end) << "the client never saw the end: " << granted;
+            if (!seen.reply.empty()) {
+                EXPECT_EQ(decryptReply(seen.reply), answer) << granted;
+            }
+            EXPECT_TRUE(nextClientServed()) << granted;
+            ASSERT_TRUE(settled());
+            if (injected == 0) {
+                EXPECT_EQ(decryptReply(seen.reply), answer);
+                return;
+            }
+        }
+    }
+
+    static std::string* directory_;
+};
+
+std::string* ConnectionFaults::directory_ = nullptr;
+
+TEST_F(ConnectionFaults, AllocationFailingAnywhereEndsOnlyThatConnection) {
+    sweepAllocationFailures(queryPayload(laterCookie("query")), 0, false);
+    sweepAllocationFailures(addPayload(laterCookie("add")), -1, false);
+}
+
+TEST_F(ConnectionFaults, MemoryRunningOutForGoodEndsOnlyThatConnection) {
+    sweepAllocationFailures(queryPayload(laterCookie("query-out")), 0, true);
+    sweepAllocationFailures(addPayload(laterCookie("add-out")), -1, true);
+}
+
+TEST_F(ConnectionFaults, RefusedConnectionThreadIsTracedAndItsConnectionEnded) {
+    failThreadCreationAfter(0);
+    Seen seen = exchange(queryPayload(laterCookie("refused")));
+    EXPECT_EQ(injectedThreadCreationFailures(), 1);
+    EXPECT_TRUE(seen.end);
+    EXPECT_EQ(seen.reply, "");
+    EXPECT_TRUE(settled());
+    EXPECT_NE(
+        trace().find("logoffCookieAPI_ServerMain() -- Could not start a thread for fd_client "),
+        std::string::npos);
+    EXPECT_NE(trace().find(": pthread_create() - "), std::string::npos);
+    disarmFaults();
+    EXPECT_TRUE(nextClientServed());
+}
+
+TEST_F(ConnectionFaults, FirstAddWhoseCleanupThreadIsRefusedEndsItsConnection) {
+    cleanupThreadStarted.store(0);
+    failThreadCreationAfter(1);  // the connection's thread, then the cleanup thread
+    CookieFields cookie = laterCookie("first-add");
+    Seen seen = exchange(addPayload(cookie));
+    EXPECT_EQ(injectedThreadCreationFailures(), 1);
+    EXPECT_TRUE(seen.end);
+    if (!seen.reply.empty()) {
+        EXPECT_EQ(decryptReply(seen.reply), -1);
+    }
+    EXPECT_TRUE(settled());
+    disarmFaults();
+    EXPECT_TRUE(nextClientServed());
+}
+
+}  // namespace
+}  // namespace lctest
