@@ -6,6 +6,7 @@
 #include "cache/LogoffCookie.h"
 #include "cache/cookieTime.h"
 #include "cache/logoffCookieCacheState.h"
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 
 namespace {
@@ -62,6 +63,7 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
         // so a cookie from before then cannot be cleared and is refused.
         TRACE_LOG(TRACE_DETAIL,
                   "This cookie is older than the logoffCookie Cache process.  Invalidate it!");
+        metrics_count(CountedMetric::RequestsBeforeStart);
         return 1;
     }
 
@@ -80,6 +82,8 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
     if (found != nullptr) {
         result = 1;
     }
+    metrics_count(result == 1 ? CountedMetric::RequestsLoggedOff
+                              : CountedMetric::RequestsNotLoggedOff);
     return result;
 }
 
@@ -122,7 +126,9 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
+    logoffCookieCache_recordSizes();
     guard.release();
+    metrics_count(CountedMetric::RequestsAdded);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
     cookie.reset();
 

@@ -9,6 +9,7 @@
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
+#include "diag/serviceMetrics.h"
 #include "support/collections/RWHashTable.h"
 
 // Defined together, in this order, so that they are built in it. The set
@@ -132,6 +133,11 @@ LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
 
 std::uint32_t logoffCookieTable_entries() {
     return logoffCookieHashTable.entries();
+}
+
+void logoffCookieCache_recordSizes() {
+    metrics_set(StoredMetric::CookiesCached, logoffCookieHashTable.entries());
+    metrics_set(StoredMetric::CookiesQueued, logoffCookieQueue.entries());
 }
 
 std::uint32_t logoffCookieTable_buckets() {

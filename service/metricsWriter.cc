@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -25,7 +26,7 @@ constexpr std::chrono::seconds kWriteInterval{10};
 struct WriterState {
     std::mutex lock;
     std::condition_variable wake;
-    std::string path;       // empty until the writer is started
+    std::string path;       // empty while metrics are off
     bool stopping = false;  // guarded by lock
 };
 
@@ -40,27 +41,33 @@ RWThreadFunction metricsWriterHandle;
 // made, rather than pushed on every change.
 void sampleStoredMetrics() {}
 
-// Called with state.lock held, so two writes never interleave.
-void writeLocked(const WriterState& state) {
+// Called with state.lock held, so two writes never interleave. Returns 1
+// when the file was written, 0 with the reason in `error`.
+int writeLocked(const WriterState& state, char* error, size_t errorSize) {
     // A cancellation in the middle would leave the temporary file behind.
     int previous = 0;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
     sampleStoredMetrics();
     std::string text = metrics_renderText();
-    char error[512];
-    if (metrics_replaceFile(state.path.c_str(), text.data(), text.size(), error, sizeof error) !=
-        1) {
+    int written =
+        metrics_replaceFile(state.path.c_str(), text.data(), text.size(), error, errorSize);
+    if (written != 1) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_metricsWriter() -- %s", error);
     }
     pthread_setcancelstate(previous, nullptr);
+    return written;
+}
+
+void writeLocked(const WriterState& state) {
+    char error[512];
+    writeLocked(state, error, sizeof error);
 }
 
 void runMetricsWriter() {
     WriterState& state = writerState();
     std::unique_lock<std::mutex> guard(state.lock);
-    while (!state.stopping) {
+    while (!state.wake.wait_for(guard, kWriteInterval, [&state] { return state.stopping; })) {
         writeLocked(state);
-        state.wake.wait_for(guard, kWriteInterval, [&state] { return state.stopping; });
     }
 }
 
@@ -77,7 +84,7 @@ void writeMetricsAtExit() {
 
 }  // namespace
 
-void logoffCookieAPI_startMetricsWriter() {
+void logoffCookieAPI_initMetrics() {
     const char* path = std::getenv("VOKLOGOFFMETRICS");
     if (path == nullptr || *path == '\0') {
         return;
@@ -85,10 +92,21 @@ void logoffCookieAPI_startMetricsWriter() {
     metrics_enable();
     metrics_set(StoredMetric::ProcessStartTime, static_cast<std::int64_t>(std::time(nullptr)));
     metrics_set(StoredMetric::ShareSecondsSinceLastRead, kMetricUnknown);
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_startMetricsWriter() -- metrics file: %s", path);
-    {
-        std::lock_guard<std::mutex> guard(writerState().lock);
-        writerState().path = path;
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_initMetrics() -- metrics file: %s", path);
+    WriterState& state = writerState();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.path = path;
+    char error[512];
+    if (writeLocked(state, error, sizeof error) != 1) {
+        // Said once, where the operator starting the service sees it; the
+        // writer tries again every time.
+        std::fprintf(stderr, "logoffCookieAPI_initMetrics() -- %s\n", error);
+    }
+}
+
+void logoffCookieAPI_startMetricsWriter() {
+    if (!metrics_enabled()) {
+        return;
     }
     try {
         metricsWriterHandle = RWThreadFunction::make(runMetricsWriter);

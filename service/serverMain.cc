@@ -12,6 +12,7 @@
 #include "diag/traceLog.h"
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
+#include "service/metricsWriter.h"
 #include "service/serviceSignals.h"
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
@@ -129,6 +130,7 @@ void closeInheritedDescriptors(pid_t self) {
               static_cast<int>(self));
     installStopHandlers();
 
+    logoffCookieAPI_initMetrics();
     initLogoffCookieCache();
     setHashKeySeed();
 
@@ -139,6 +141,9 @@ void closeInheritedDescriptors(pid_t self) {
         std::exit(1);
     }
     startWorkerSignalThread();
+    // After the stop signals are blocked: a thread made earlier would take a
+    // stop signal itself and end the worker without its exit handlers.
+    logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,9 +60,7 @@ class MetricsServiceTest : public ::testing::Test {
   protected:
     std::string metricsPath() const { return service_.installPath() + "/voklogoffcookie.prom"; }
 
-    bool startWithMetrics() {
-        return service_.start({{"VOKLOGOFFMETRICS", metricsPath()}});
-    }
+    bool startWithMetrics() { return service_.start({{"VOKLOGOFFMETRICS", metricsPath()}}); }
 
     // Parses the file until `ready` holds for what it says: the worker
     // rewrites it every 10 s.
@@ -128,7 +127,9 @@ TEST_F(MetricsServiceTest, CountsMatchTheRequestsSentWhileRunningAndAfterTheStop
     EXPECT_EQ(roundTrip(socket, encryptRequestWithForeignKey(queryPayload(freshCookie("x")))),
               std::optional<std::string>(""));
     ASSERT_TRUE(addWhileGoingAway(socket, freshCookie("h")));
-    const double connections = 1 + 3 + 2 + 4 + 1 + 1 + 1 + 1 + 1;
+    // The start's probe of the socket, a connection that sends nothing, and
+    // one connection for each request above.
+    const double connections = 1 + 1 + 3 + 2 + 4 + 1 + 1 + 1 + 1 + 1;
 
     auto expectCounts = [&](const ParsedMetrics& parsed) {
         EXPECT_EQ(parsed.value(outcome("added")), 4.0);
