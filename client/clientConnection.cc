@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -49,6 +50,13 @@ bool isTimeOut(int error) {
 // The errors of a service that is not there yet: worth another try.
 bool isNotThereYet(int error) {
     return error == ENOENT || error == ECONNREFUSED || error == EINTR;
+}
+
+// Connecting to a path that is not a socket (a directory, a regular file) is
+// refused like a socket without a listener; no service start changes that.
+bool isSomethingElseThanASocket(const sockaddr_un& address) {
+    struct stat status;
+    return stat(address.sun_path, &status) == 0 && !S_ISSOCK(status.st_mode);
 }
 
 ClientError notThereError(int error) {
@@ -104,6 +112,9 @@ ClientStatus connectToService(const sockaddr_un& address, milliseconds socketWai
         }
         if (!isNotThereYet(error)) {
             return failure(LC_CLIENT_CONNECT_FAILED, error);
+        }
+        if (error == ECONNREFUSED && isSomethingElseThanASocket(address)) {
+            return failure(LC_CLIENT_CONNECT_FAILED, ENOTSOCK);
         }
         Clock::time_point now = Clock::now();
         if (now >= waitEnd) {

@@ -33,7 +33,8 @@ typedef enum logoffCookieClient_error {
     /* The socket file is there but no service listens on it (a stopped
      * service leaves its socket file behind). */
     LC_CLIENT_REFUSED = 5,
-    /* Connecting failed otherwise, for example for lack of permission. */
+    /* Connecting failed otherwise: no permission, a path through a file, or
+     * a path that is not a socket (ENOTSOCK, reported without a wait). */
     LC_CLIENT_CONNECT_FAILED = 6,
     /* The request could not be encrypted. */
     LC_CLIENT_ENCRYPT_FAILED = 7,
@@ -77,7 +78,9 @@ typedef struct logoffCookieClient_cookie {
     int32_t creationTime;
     int32_t lastUseTime;
     int32_t timeOffset;
-    uint32_t maxLifetimeMinutes; /* counted from creationTime; 0 expires at once */
+    /* Counted from creationTime. 0 keeps the cookie only until the service's
+     * next cleanup pass (at most 240 s), not "expires at once". */
+    uint32_t maxLifetimeMinutes;
     uint32_t idleTimeoutMinutes; /* counted from lastUseTime; 0 means none */
     int32_t cookieKind;          /* 1, 2, or 0 for any other kind */
 } logoffCookieClient_cookie;
@@ -88,7 +91,9 @@ typedef struct logoffCookieClient_options {
     /* Longest wait for the service to accept, take the request and answer. */
     int timeoutMs;
     /* How long a missing socket file or a refusing socket is retried, for a
-     * service that is still starting; 0 tries once. */
+     * service that is still starting; 0 tries once. On a web server's request
+     * path use 0: the default makes every request wait that long while the
+     * service is down. */
     int socketWaitMs;
 } logoffCookieClient_options;
 
@@ -114,6 +119,14 @@ int logoffCookieClient_addToCache(const logoffCookieClient_options* options,
  * ("LC_CLIENT_NO_SOCKET"); both texts for values outside the list too. */
 const char* logoffCookieClient_errorText(int error);
 const char* logoffCookieClient_errorName(int error);
+
+/* 1 when `error` means that the service is absent, starting, stopped, slow
+ * or went away, or that this process was short of a resource: the same call
+ * may succeed later unchanged. 0 for LC_CLIENT_OK, for a wrong call or
+ * setting, and for a reply that cannot be trusted (an undecryptable or
+ * unexpected reply). A module on a web server's request path typically lets
+ * a cookie through on the first kind and refuses it on the others. */
+int logoffCookieClient_errorIsTransient(int error);
 
 #ifdef __cplusplus
 }

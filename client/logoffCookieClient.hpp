@@ -45,6 +45,8 @@ struct ClientStatus {
     int systemError = 0;  // an errno value, or 0
 
     bool ok() const { return error == LC_CLIENT_OK; }
+    // The service was absent or slow (logoffCookieClient_errorIsTransient).
+    bool transient() const;
     // The error's sentence, followed by the system's reason when there is one.
     std::string message() const;
 };

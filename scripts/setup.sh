@@ -10,6 +10,7 @@ lc_install_missing() {
     command -v cmake >/dev/null 2>&1 || missing+=(cmake)
     command -v g++ >/dev/null 2>&1 || missing+=(g++)
     command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+    command -v pkg-config >/dev/null 2>&1 || missing+=(pkg-config)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
     [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)

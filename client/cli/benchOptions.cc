@@ -93,6 +93,14 @@ const BenchOptionSpec kBenchOptions[] = {
          o.connection.timeout = std::chrono::milliseconds(milliseconds);
          return ok;
      }},
+    {"--socket-wait", "MS",
+     "how long a missing or refusing socket is retried, per request (default: 1000)",
+     [](std::string_view v, BenchOptions& o) {
+         int32_t milliseconds = 0;
+         bool ok = parseIntInRange(v, 0, INT32_MAX, milliseconds);
+         o.connection.socketWait = std::chrono::milliseconds(milliseconds);
+         return ok;
+     }},
 };
 
 const BenchOptionSpec* findBenchOption(std::string_view name) {

@@ -43,6 +43,12 @@ bool fitsTextField(std::string_view text) {
     return text.size() <= kCookieTextSize;
 }
 
+// The library would refuse a longer path only when the request is sent, as a
+// failed request; here it is what it is, a wrong command line.
+bool fitsSocketAddress(std::string_view path) {
+    return !path.empty() && path.size() <= kMaxSocketPathLength;
+}
+
 struct OptionSpec {
     std::string_view name;
     std::string_view valueName;  // empty for a flag
@@ -53,21 +59,21 @@ struct OptionSpec {
 };
 
 const OptionSpec kOptions[] = {
-    {"--text", "TEXT", false, "the cookie text, at most 64 bytes (required)",
+    {"--text", "TEXT", false, "the cookie text, 1 to 64 bytes (required)",
      [](std::string_view v, int32_t, CookieCommand& c) {
          c.cookie.text = v;
-         return fitsTextField(v);
+         return !v.empty() && fitsTextField(v);
      }},
     {"--bytes", "TEXT", false, "the second cookie text, at most 64 bytes (default: empty)",
      [](std::string_view v, int32_t, CookieCommand& c) {
          c.cookie.bytes = v;
          return fitsTextField(v);
      }},
-    {"--created", "TIME", false, "the cookie's creation time (default: now)",
+    {"--created", "TIME", false, "the cookie's creation time, TIME below (default: now)",
      [](std::string_view v, int32_t now, CookieCommand& c) {
          return parseTime(v, now, c.cookie.creationTime);
      }},
-    {"--last-use", "TIME", true, "the cookie's last use (default: now)",
+    {"--last-use", "TIME", true, "the cookie's last use, TIME below (default: now)",
      [](std::string_view v, int32_t now, CookieCommand& c) {
          return parseTime(v, now, c.cookie.lastUseTime);
      }},
@@ -87,10 +93,11 @@ const OptionSpec kOptions[] = {
      [](std::string_view v, int32_t, CookieCommand& c) {
          return parseInt32(v, c.cookie.cookieKind);
      }},
-    {"--socket", "PATH", false, "the service socket (default: $WA_INSTALL_PATH/logoffCookieSocket)",
+    {"--socket", "PATH", false,
+     "the service socket, at most 107 bytes (default: $WA_INSTALL_PATH/logoffCookieSocket)",
      [](std::string_view v, int32_t, CookieCommand& c) {
          c.options.socketPath = std::string(v);
-         return !v.empty();
+         return fitsSocketAddress(v);
      }},
     {"--timeout", "MS", false, "longest wait for the answer, in milliseconds (default: 5000)",
      [](std::string_view v, int32_t, CookieCommand& c) {
@@ -101,12 +108,15 @@ const OptionSpec kOptions[] = {
      [](std::string_view v, int32_t, CookieCommand& c) {
          return parseMilliseconds(v, true, c.options.socketWait);
      }},
-    {"--raw", "", false, "print the reply's value (1, 0 or -1) instead of words",
+    {"--raw", "", false,
+     "print the reply's value instead of words: 1 cached, 0 not cached, -1 added",
      [](std::string_view, int32_t, CookieCommand& c) {
          c.raw = true;
          return true;
      }},
 };
+
+constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
 const OptionSpec* findOption(std::string_view name, RequestKind kind) {
     for (const OptionSpec& option : kOptions) {
@@ -162,7 +172,9 @@ bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
     command = CookieCommand{};
     command.cookie.creationTime = now;
     command.cookie.lastUseTime = now;
-    bool textGiven = false;
+    // An option given twice is refused rather than the last one winning: a
+    // script that says --created twice has said two different things.
+    bool given[kOptionCount] = {};
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -185,6 +197,12 @@ bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
                         : "unknown argument " + quoted(arg);
             return false;
         }
+        bool& seen = given[static_cast<size_t>(option - kOptions)];
+        if (seen) {
+            error = quoted(name) + " is given more than once";
+            return false;
+        }
+        seen = true;
         if (option->valueName.empty()) {
             if (inlineValue) {
                 error = quoted(name) + " takes no value";
@@ -202,9 +220,8 @@ bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
                     std::string(option->valueName) + ", " + std::string(option->help);
             return false;
         }
-        textGiven = textGiven || option->name == "--text";
     }
-    if (!textGiven) {
+    if (!given[static_cast<size_t>(findOption("--text", kind) - kOptions)]) {
         error = "--text is required";
         return false;
     }
@@ -225,8 +242,10 @@ void printCookieOptions(std::ostream& out, RequestKind kind) {
     }
     out << "  " << std::left << std::setw(24) << "--help"
         << "this text\n"
-        << "\nTIME is seconds since 1970-01-01 00:00 UTC, 'now', or 'now+N' / 'now-N'\n"
-           "with N in seconds. Options also take the form --name=value.\n";
+        << "\nTIME is seconds since 1970-01-01 00:00 UTC (a decimal integer, may be\n"
+           "negative), 'now', or 'now+N' / 'now-N' with N in seconds. Every time must\n"
+           "fit 32 bits: the protocol carries none after 2038-01-19 03:14:07 UTC.\n"
+           "Options also take the form --name=value; each may be given once.\n";
 }
 
 int reportFailure(std::ostream& err, std::string_view commandName, const ClientStatus& status,

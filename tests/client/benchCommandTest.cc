@@ -48,11 +48,22 @@ TEST(BenchOptions, DefaultsAndEveryOptionInBothForms) {
     EXPECT_EQ(options.requests, 0);
     EXPECT_EQ(options.creationTime, 0);
 
-    std::vector<std::string> words = {"--clients=16", "--queries",       "90",
-                                      "--cookies=50", "--duration",      "0.25",
-                                      "--prefill",    "--expect-raw",    "--encrypt-each",
-                                      "--tsv",        "--socket=/tmp/s", "--timeout",
-                                      "250",          "--created",       "1700000000"};
+    std::vector<std::string> words = {"--clients=16",
+                                      "--queries",
+                                      "90",
+                                      "--cookies=50",
+                                      "--duration",
+                                      "0.25",
+                                      "--prefill",
+                                      "--expect-raw",
+                                      "--encrypt-each",
+                                      "--tsv",
+                                      "--socket=/tmp/s",
+                                      "--timeout",
+                                      "250",
+                                      "--created",
+                                      "1700000000",
+                                      "--socket-wait=0"};
     Arguments args(words.begin(), words.end());
     ASSERT_TRUE(parseBenchCommand(args, options, error)) << error;
     EXPECT_EQ(options.clients, 16);
@@ -63,6 +74,7 @@ TEST(BenchOptions, DefaultsAndEveryOptionInBothForms) {
     EXPECT_EQ(options.connection.socketPath, "/tmp/s");
     EXPECT_EQ(options.connection.timeout.count(), 250);
     EXPECT_EQ(options.creationTime, 1700000000);
+    EXPECT_EQ(options.connection.socketWait.count(), 0);
 }
 
 TEST(BenchOptions, OutOfRangeAndMalformedValuesAreNamed) {
@@ -70,7 +82,7 @@ TEST(BenchOptions, OutOfRangeAndMalformedValuesAreNamed) {
         {"--clients", "0"},    {"--clients", "1025"},    {"--queries", "101"}, {"--queries", "-1"},
         {"--cookies", "0"},    {"--cookies", "100001"},  {"--duration", "0"},  {"--duration", "-2"},
         {"--duration", "1s"},  {"--duration", "0.0001"}, {"--requests", "0"},  {"--timeout", "0"},
-        {"--created", "soon"},
+        {"--created", "soon"}, {"--socket-wait", "-1"},
     };
     for (const auto& words : bad) {
         EXPECT_NE(parseError(words).find("bad value '" + words[1] + "' for " + words[0]),

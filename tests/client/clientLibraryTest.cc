@@ -278,6 +278,20 @@ TEST(ClientConnect, SocketWithoutListenerIsRefused) {
     close(fd);
 }
 
+TEST(ClientConnect, PathThatIsNotASocketFailsAtOnceWithoutWaiting) {
+    TempDir dir;
+    std::string file = dir.path() + "/regular";
+    std::ofstream(file) << "not a socket";
+    for (const std::string& path : {dir.path(), file}) {
+        ClientOptions options = optionsFor(path);
+        // Retried for this long, it would end as LC_CLIENT_REFUSED.
+        options.socketWait = 60s;
+        ClientStatus status = queryWith(options);
+        EXPECT_EQ(status.error, LC_CLIENT_CONNECT_FAILED) << path;
+        EXPECT_EQ(status.systemError, ENOTSOCK) << path;
+    }
+}
+
 TEST(ClientConnect, SocketThatAppearsWithinTheWaitIsUsed) {
     TempDir dir;
     std::string path = dir.path() + "/logoffCookieSocket";
@@ -382,6 +396,25 @@ TEST(ClientErrors, EachErrorHasItsOwnNameAndSentence) {
     EXPECT_STREQ(logoffCookieClient_errorName(LC_CLIENT_SYSTEM_ERROR + 1),
                  "LC_CLIENT_UNKNOWN_ERROR");
     EXPECT_STREQ(logoffCookieClient_errorName(-1), "LC_CLIENT_UNKNOWN_ERROR");
+}
+
+// The two kinds a module on a web server tells apart: the service absent or
+// slow (let the cookie through) against a wrong setting or an answer that
+// cannot be trusted (refuse it).
+TEST(ClientErrors, OnlyAnAbsentOrSlowServiceIsTransient) {
+    const std::set<int> transient = {LC_CLIENT_NO_SOCKET,      LC_CLIENT_REFUSED,
+                                     LC_CLIENT_ENCRYPT_FAILED, LC_CLIENT_SEND_FAILED,
+                                     LC_CLIENT_TIMED_OUT,      LC_CLIENT_RECEIVE_FAILED,
+                                     LC_CLIENT_NO_REPLY,       LC_CLIENT_SYSTEM_ERROR};
+    for (int error = -1; error <= LC_CLIENT_SYSTEM_ERROR + 1; ++error) {
+        bool expected = transient.count(error) != 0;
+        EXPECT_EQ(logoffCookieClient_errorIsTransient(error), expected ? 1 : 0)
+            << logoffCookieClient_errorName(error);
+        if (error >= LC_CLIENT_OK && error <= LC_CLIENT_SYSTEM_ERROR) {
+            ClientStatus status{static_cast<logoffcookie::ClientError>(error), 0};
+            EXPECT_EQ(status.transient(), expected);
+        }
+    }
 }
 
 TEST(ClientErrors, MessageAddsTheSystemsReason) {

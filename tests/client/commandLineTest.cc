@@ -166,6 +166,23 @@ TEST(CommandLineCookie, WrongArgumentsAreNamedInTheError) {
               std::string::npos);
 }
 
+TEST(CommandLineCookie, EmptyTextRepeatedOptionsAndOverlongSocketAreRefused) {
+    EXPECT_NE(parseError({"--text", ""}, RequestKind::Query).find("bad value '' for --text"),
+              std::string::npos);
+    EXPECT_EQ(parseError({"--text", "a", "--created", "1", "--created=2"}, RequestKind::Query),
+              "'--created' is given more than once");
+    EXPECT_EQ(parseError({"--raw", "--text", "a", "--raw"}, RequestKind::Add),
+              "'--raw' is given more than once");
+    EXPECT_NE(parseError({"--text", "a", "--socket", "/" + std::string(107, 's')}, RequestKind::Add)
+                  .find("--socket"),
+              std::string::npos);
+    CookieCommand command;
+    std::string error;
+    EXPECT_TRUE(parses({"--text", "a", "--socket", "/" + std::string(106, 's')}, RequestKind::Add,
+                       command, error))
+        << error;
+}
+
 TEST(CommandLineCookie, HelpNeedsNothingElse) {
     CookieCommand command;
     std::string error;
@@ -198,6 +215,8 @@ TEST(CommandLineRun, UnknownCommandAndBadOptionsAreUsageErrors) {
     CliRun unknown = runCli({"remove", "--text", "a"});
     EXPECT_EQ(unknown.status, kExitUsage);
     EXPECT_NE(unknown.err.find("unknown command 'remove'"), std::string::npos);
+    CliRun overlong = runCli({"query", "--text", "a", "--socket", "/" + std::string(200, 's')});
+    EXPECT_EQ(overlong.status, kExitUsage);
     CliRun missing = runCli({"add"});
     EXPECT_EQ(missing.status, kExitUsage);
     EXPECT_EQ(missing.err,

@@ -133,6 +133,16 @@ TEST(HostPipeKey, MatchesTheDocumentedExample) {
     EXPECT_EQ(lctest::toHex(key, sizeof key), "8f690efb83f463bba70ceb76947c8ba6");
 }
 
+TEST(HostPipeKey, MatchesTheSecondDocumentedExample) {
+    // The swap size is sysinfo's figure in its own units (bytes here), not
+    // the kB of /proc/meminfo.
+    FakeHostFacts facts("i686", "#1 SMP PREEMPT", "1073737728", "web01");
+    InjectedHostFacts injected(&facts);
+    uint8_t key[PIPE_KEY_SIZE];
+    getHostPipeKey(key);
+    EXPECT_EQ(lctest::toHex(key, sizeof key), "145cf76c81c30ca6a227fe2e457acf45");
+}
+
 TEST(HostPipeKey, TracesNothing) {
     TraceCapture trace;
     uint8_t key[PIPE_KEY_SIZE];

@@ -182,6 +182,24 @@ TEST_F(Kae5Packet, DocumentedExamplePacket) {
     KAE5_free_context(context);
 }
 
+// The second example reaches the swap size and host name; its pipe key is
+// checked against the host facts in the host facts test.
+TEST_F(Kae5Packet, SecondDocumentedExamplePacket) {
+    const Bytes pipeKey = fromHex("145cf76c81c30ca6a227fe2e457acf45");
+    Bytes plain = fromHex(
+        "f0e1d2c3b4a59687"
+        "ffffffff"
+        "04040404");
+    Bytes packet = referencePacket(pipeKey, plain);
+    EXPECT_EQ(toHex(packet),
+              "0200000000000022ed93b40e34eb600a202ccbf871519655fb1ccb22a4b468e88169");
+    KAE5_context* context = makeContext(pipeKey);
+    uint32_t length = 0;
+    ASSERT_EQ(open(packet, &length, context), KAE5_OK);
+    EXPECT_EQ(toHex(packet.data(), length), "ffffffff");
+    KAE5_free_context(context);
+}
+
 TEST_F(Kae5Packet, TwoEncryptionsDifferAndBothDecrypt) {
     Bytes payload = payloadOf(40);
     Bytes first = seal(payload);
