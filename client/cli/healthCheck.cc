@@ -75,9 +75,9 @@ int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream
         return reportFailure(err, "health", ClientStatus{LC_CLIENT_TIMED_OUT, 0}, connection);
     }
     if (cached) {
-        err << "logoffcookie health: a fresh cookie was answered 1 (logged off), not 0\n";
-        return reportFailure(err, "health", ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0},
-                             connection);
+        // The library takes 1 as an answer; for this cookie it is a wrong one.
+        return reportFailure(err, "health (a fresh cookie was answered 1, not 0)",
+                             ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0}, connection);
     }
     if (!options.metricsPath.empty()) {
         std::string problem = metricsFileProblem(

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Every subcommand the command lists in its help, and every option each
-# subcommand lists in its own, must be described in the manual page.
+# Every subcommand the command lists in its help must have a section
+# "OPTIONS OF ..." naming it in the manual page, and that section must
+# describe exactly the options the subcommand's own help lists.
 #   $1 the logoffcookie executable   $2 its manual page
 set -u
 cli=$1
@@ -13,16 +14,33 @@ if [ -z "$commands" ]; then
     exit 1
 fi
 for command in $commands; do
-    if ! printf '%s\n' "$text" | grep -q "logoffcookie $command"; then
-        echo "the page has no 'logoffcookie $command'"
+    upper=$(printf '%s' "$command" | tr '[:lower:]' '[:upper:]')
+    # The section's text: from its heading to the next heading.
+    section=$(printf '%s\n' "$text" | awk -v name="$upper" '
+        /^[A-Z]/ { on = ($0 ~ /^OPTIONS OF / && index($0, name) > 0) ; next }
+        on { print }')
+    if [ -z "$section" ]; then
+        echo "the page has no section OPTIONS OF ... $upper"
         status=1
+        continue
     fi
-    options=$("$cli" "$command" --help | grep -oE '^  --[a-z-]+' | tr -d ' ')
-    for option in $options; do
-        if ! printf '%s\n' "$text" | grep -qe "$option"; then
-            echo "the page does not describe '$command $option'"
-            status=1
-        fi
+    accepted=$("$cli" "$command" --help | grep -oE '^  --[a-z-]+' | tr -d ' ' | grep -vx -- '--help' | sort -u)
+    described=$(printf '%s\n' "$section" | grep -oE '^ {7}--[a-z-]+' | tr -d ' ' | sort -u)
+    for option in $accepted; do
+        printf '%s\n' "$described" | grep -qx -- "$option" ||
+            { echo "the page does not describe '$command $option'"; status=1; }
+    done
+    # A section shared by several commands (QUERY AND ADD) may describe an
+    # option that only one of them takes.
+    title=$(printf '%s\n' "$text" | grep -E "^OPTIONS OF .*$upper")
+    sharers=$(printf '%s\n' "$title" | sed 's/^OPTIONS OF //; s/ AND / /g' | tr '[:upper:]' '[:lower:]')
+    for option in $described; do
+        taken=no
+        for sharer in $sharers; do
+            "$cli" "$sharer" --help | grep -qE "^  $option( |\$)" && taken=yes
+        done
+        [ $taken = yes ] ||
+            { echo "the page describes '$command $option', which no command of its section takes"; status=1; }
     done
 done
 exit $status
