@@ -21,10 +21,11 @@ message(STATUS "Installing: ${unitDir}/voklogoffcookie.service")
 file(MAKE_DIRECTORY "${unitDir}")
 file(WRITE "${unitDir}/voklogoffcookie.service" "${unit}")
 
-set(defaultDir "$ENV{DESTDIR}${sysconfdir}/default")
+# file(INSTALL) puts DESTDIR in front of the destination itself.
+set(defaultDir "${sysconfdir}/default")
 # An environment file an operator has edited is never overwritten.
-if(EXISTS "${defaultDir}/voklogoffcookie")
-  message(STATUS "Up-to-date: ${defaultDir}/voklogoffcookie (kept as edited)")
+if(EXISTS "$ENV{DESTDIR}${defaultDir}/voklogoffcookie")
+  message(STATUS "Up-to-date: $ENV{DESTDIR}${defaultDir}/voklogoffcookie (kept as edited)")
 else()
   file(INSTALL "${LC_PACKAGING_DIR}/default/voklogoffcookie" DESTINATION "${defaultDir}"
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
