@@ -9,9 +9,11 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include "client/cli/subcommand.h"
 #include "tests/support/metricsReader.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
@@ -168,6 +170,21 @@ TEST_F(MetricsServiceTest, CountsMatchTheRequestsSentWhileRunningAndAfterTheStop
     ASSERT_TRUE(stopped.parsed) << stopped.parserOutput;
     EXPECT_EQ(stopped.value(outcome("not_logged_off")), 5.0);
     EXPECT_EQ(stopped.value("voklogoffcookie_connections_accepted_total{}"), connections + 1);
+}
+
+// The systemd unit's ExecStartPost: the check runs the moment the launcher
+// has ended, before the socket may exist, within the cache's first second.
+TEST_F(MetricsServiceTest, HealthCheckRightAfterTheLaunchPassesWithTheMetricsFile) {
+    LaunchResult launched = service_.launch({{"VOKLOGOFFMETRICS", metricsPath()}});
+    ASSERT_TRUE(launched.exitedWith(0));
+    std::vector<std::string> words = {"health",    "--socket",    service_.socketPath(),
+                                      "--metrics", metricsPath(), "--timeout",
+                                      "5000"};
+    logoffcookie::cli::Arguments args(words.begin(), words.end());
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(logoffcookie::cli::runCommandLine(args, out, err), 0) << err.str();
+    EXPECT_EQ(out.str().rfind("ok: answered in ", 0), 0u) << out.str();
 }
 
 TEST_F(MetricsServiceTest, WithoutTheVariableNothingIsWrittenOrStarted) {
