@@ -6,6 +6,7 @@
 #include "cache/LogoffCookie.h"
 #include "cache/cookieTime.h"
 #include "cache/logoffCookieCacheState.h"
+#include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 
@@ -21,12 +22,14 @@ void traceLaunchFailure(const char* reason) {
               "logoffCookieAPI_addToCache() -- Could not start the cleanup thread: %s", reason);
 }
 
+}  // namespace
+
 // The test and the launch are one step: with several first inserts at once,
 // exactly one launches the thread. The flag is set only after a successful
 // start, so an insert after a failed launch tries again. A failed launch
 // does not fail the insert: its cookie is recorded already, and the client
 // is owed its reply.
-void launchCleanupThreadOnce() {
+void logoffCookieAPI_launchCleanupThreadOnce() {
     if (cleanupThreadStarted.load(std::memory_order_acquire) == 1) {
         return;
     }
@@ -46,8 +49,6 @@ void launchCleanupThreadOnce() {
     cleanupThreadStarted.store(1, std::memory_order_release);
     TRACE_LOG(TRACE_DETAIL, "Logoff Cookie cleanup thread started");
 }
-
-}  // namespace
 
 int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieBytes,
                                    int32_t creationTime, int32_t timeOffset,
@@ -71,15 +72,25 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
     copyCookieSalt(salt);
     // The digest takes the creation time as the cookie carries it.
     LogoffCookie lookup(cookieText, cookieBytes, creationTime, salt, cookieAttributes);
+    // With sharing on, the farm identity is made before the lock like the
+    // digest: most queries are for cookies no host logged off, and those
+    // need both lookups.
+    const FarmKey* farmKey = logoffCookieFarm_key();
+    FarmIdentity identity;
+    if (farmKey != nullptr) {
+        computeFarmIdentity(*farmKey, cookieText, cookieBytes, creationTime, identity);
+    }
 
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock attempt.");
     ReadGuard guard(logoffCookieCacheLock);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock acquired.");
     const LogoffCookie* found = logoffCookieTable_find(lookup);
+    bool loggedOffElsewhere =
+        found == nullptr && farmKey != nullptr && receivedLogoffs_contains(identity);
     guard.release();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock released.");
 
-    if (found != nullptr) {
+    if (found != nullptr || loggedOffElsewhere) {
         result = 1;
     }
     metrics_count(result == 1 ? CountedMetric::RequestsLoggedOff
@@ -103,6 +114,9 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     cookie->setLastUseTime(lastUseTime);
     cookie->setCookieKind(kind);
     cookie->setTimeOffset(timeOffset);
+    // Read now: once the lock is released the cleanup may free the cookie.
+    std::uint32_t idleTimeoutMinutes = cookie->idleTimeoutMinutes();
+    std::uint32_t maxLifetimeMinutes = cookie->maxLifetimeMinutes();
 
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
     WriteGuard guard(logoffCookieCacheLock);
@@ -132,5 +146,14 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
     cookie.reset();
 
-    launchCleanupThreadOnce();
+    logoffCookieAPI_launchCleanupThreadOnce();
+
+    // Told once the logoff is recorded here: the reply never waits for the farm.
+    if (const FarmKey* farmKey = logoffCookieFarm_key()) {
+        FarmLogoff logoff;
+        computeFarmIdentity(*farmKey, cookieText, cookieBytes, creationTime, logoff.identity);
+        logoff.times = {creationTime,       lastUseTime,        timeOffset,
+                        idleTimeoutMinutes, maxLifetimeMinutes, kind};
+        logoffCookieFarm_hook()(logoff);
+    }
 }

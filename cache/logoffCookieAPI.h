@@ -19,3 +19,7 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
 void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
                                 int32_t lastUseTime, int32_t creationTime, int32_t timeOffset,
                                 const char* cookieAttributes, int32_t cookieKind);
+
+// Launches the cleanup thread unless it was launched: the first insert does,
+// whether a local add or a logoff received from another host of the farm.
+void logoffCookieAPI_launchCleanupThreadOnce();

@@ -9,6 +9,7 @@
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
+#include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
 #include "support/collections/RWHashTable.h"
 
@@ -138,6 +139,7 @@ std::uint32_t logoffCookieTable_entries() {
 void logoffCookieCache_recordSizes() {
     metrics_set(StoredMetric::CookiesCached, logoffCookieHashTable.entries());
     metrics_set(StoredMetric::CookiesQueued, logoffCookieQueue.entries());
+    metrics_set(StoredMetric::FarmEntries, receivedLogoffs_entries());
 }
 
 std::uint32_t logoffCookieTable_buckets() {

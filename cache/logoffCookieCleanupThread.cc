@@ -5,8 +5,9 @@
 #include <chrono>
 #include <ctime>
 
-#include "cache/cookieTime.h"
+#include "cache/cookieExpiry.h"
 #include "cache/logoffCookieCacheState.h"
+#include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 
@@ -26,10 +27,6 @@ void recordPassTimes(std::chrono::steady_clock::time_point attempted,
                 duration_cast<microseconds>(released - acquired).count());
 }
 
-bool judgedByLifetimeAlone(std::int32_t cookieKind) {
-    return cookieKind == 1 || cookieKind == 2;
-}
-
 }  // namespace
 
 std::int32_t serviceClockNow() {
@@ -37,16 +34,10 @@ std::int32_t serviceClockNow() {
 }
 
 bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow) {
-    std::int32_t now =
-        wrappingAdd(wrappingAdd(serviceNow, cookie.timeOffset()), EXPIRY_GRACE_SECONDS);
-    std::uint32_t lifetime = cookie.maxLifetimeMinutes();
-    std::uint32_t idle =
-        judgedByLifetimeAlone(cookie.cookieKind()) ? lifetime : cookie.idleTimeoutMinutes();
-
-    bool idleOver = idle != 0 && idle < lifetime &&
-                    wrappingAdd(cookie.lastUseTime(), minutesAsSeconds(idle)) <= now;
-    bool lifetimeOver = wrappingAdd(cookie.creationTime(), minutesAsSeconds(lifetime)) <= now;
-    return idleOver || lifetimeOver;
+    CookieTimes times{cookie.creationTime(),       cookie.lastUseTime(),
+                      cookie.timeOffset(),         cookie.idleTimeoutMinutes(),
+                      cookie.maxLifetimeMinutes(), cookie.cookieKind()};
+    return cookieTimesHaveExpired(times, serviceNow);
 }
 
 void logoffCookie_CleanupPass(ServiceClock clock) {
@@ -82,6 +73,13 @@ void logoffCookie_CleanupPass(ServiceClock clock) {
                 delete expired;
             }
         }
+    }
+    // Logoffs received from other hosts of the farm go by the same rule.
+    if (std::uint32_t forgotten = receivedLogoffs_expire(clock()); forgotten != 0) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookie_CleanupThread() received logoffs forgotten: %u, still held: %u",
+                  static_cast<unsigned>(forgotten),
+                  static_cast<unsigned>(receivedLogoffs_entries()));
     }
     logoffCookieTable_fitToEntries();
     logoffCookieCache_recordSizes();

@@ -24,7 +24,8 @@ if(LC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, procps")
+  # The service links hiredis for farm sharing.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14, procps")
 endif()
 # The state directory is made on installation; /etc/default/voklogoffcookie
 # is the operator's to edit and survives upgrades.

@@ -19,6 +19,9 @@ lc_install_missing() {
     /usr/bin/python3 -c 'import prometheus_client' >/dev/null 2>&1 ||
         missing+=(python3-prometheus-client)
     command -v groff >/dev/null 2>&1 || missing+=(groff-base)
+    # Farm sharing: the client library to build, the server its tests run.
+    [ -f /usr/include/hiredis/hiredis.h ] || missing+=(libhiredis-dev)
+    command -v redis-server >/dev/null 2>&1 || missing+=(redis-server)
     if [ "${#missing[@]}" -gt 0 ]; then
         echo "installing: ${missing[*]}"
         local sudo=""

@@ -14,6 +14,7 @@
 #include "diag/metricsFile.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "share/shareCounters.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWxmsg.h"
 
@@ -37,9 +38,24 @@ WriterState& writerState() {
 
 RWThreadFunction metricsWriterHandle;
 
-// Levels that are kept by other units are read here, just before the text is
-// made, rather than pushed on every change.
-void sampleStoredMetrics() {}
+// Numbers that other units keep are read here, just before the text is made,
+// rather than pushed on every change. Only atomics: this also runs from the
+// exit handler, when a thread may have died holding a lock.
+void sampleStoredMetrics() {
+    ShareCounterSnapshot share = readShareCounters();
+    metrics_set(StoredMetric::SharePublished, static_cast<std::int64_t>(share.published));
+    metrics_set(StoredMetric::ShareReceived, static_cast<std::int64_t>(share.received));
+    metrics_set(StoredMetric::ShareDroppedQueueFull,
+                static_cast<std::int64_t>(share.droppedQueueFull));
+    metrics_set(StoredMetric::ShareDroppedBadHmac, static_cast<std::int64_t>(share.droppedBadMac));
+    metrics_set(StoredMetric::ShareReconnects, static_cast<std::int64_t>(share.reconnects));
+    metrics_set(StoredMetric::ShareMissedLogoffWarnings,
+                static_cast<std::int64_t>(share.missedLogoffWarnings));
+    metrics_set(StoredMetric::ShareSecondsSinceLastRead,
+                share.lastReadTime == 0
+                    ? kMetricUnknown
+                    : static_cast<std::int64_t>(std::time(nullptr)) - share.lastReadTime);
+}
 
 // Called with state.lock held, so two writes never interleave. Returns 1
 // when the file was written, 0 with the reason in `error`.
@@ -91,7 +107,6 @@ void logoffCookieAPI_initMetrics() {
     }
     metrics_enable();
     metrics_set(StoredMetric::ProcessStartTime, static_cast<std::int64_t>(std::time(nullptr)));
-    metrics_set(StoredMetric::ShareSecondsSinceLastRead, kMetricUnknown);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_initMetrics() -- metrics file: %s", path);
     WriterState& state = writerState();
     std::lock_guard<std::mutex> guard(state.lock);

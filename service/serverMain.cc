@@ -14,6 +14,7 @@
 #include "service/logoffCookieAPIServer.h"
 #include "service/metricsWriter.h"
 #include "service/serviceSignals.h"
+#include "service/shareStart.h"
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
 
@@ -140,6 +141,8 @@ void closeInheritedDescriptors(pid_t self) {
     if (fd_socket < 0) {
         std::exit(1);
     }
+    // Its threads too come after the socket, and before the first request.
+    startConfiguredSharing();
     startWorkerSignalThread();
     // After the stop signals are blocked: a thread made earlier would take a
     // stop signal itself and end the worker without its exit handlers.
@@ -178,6 +181,7 @@ void logoffCookieAPI_ServerMain() {
 
     char socketPath[kPathBufferSize];
     requireSocketPath(socketPath);
+    requireShareConfig();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 

@@ -1,0 +1,40 @@
+// HMAC-SHA-1 under the farm secret: the key every host of a farm shares. The
+// pads are absorbed once, so each MAC costs only the blocks of its message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/sha1.h"
+
+// Shorter secrets are refused when sharing is configured.
+inline constexpr std::size_t FARM_SECRET_MIN_SIZE = 32;
+
+class FarmKey {
+  public:
+    FarmKey(const std::uint8_t* secret, std::size_t length);
+    // Wipes both hash states: they are as good as the secret.
+    ~FarmKey();
+    FarmKey(const FarmKey&) = delete;
+    FarmKey& operator=(const FarmKey&) = delete;
+
+    // One MAC computed piece by piece.
+    class Mac {
+      public:
+        explicit Mac(const FarmKey& key);
+        ~Mac();
+        Mac(const Mac&) = delete;
+        Mac& operator=(const Mac&) = delete;
+
+        void update(const void* data, std::size_t length);
+        void finish(std::uint8_t out[SHA1_DIGEST_SIZE]);
+
+      private:
+        const FarmKey& key_;
+        SHA1_context inner_;
+    };
+
+  private:
+    SHA1_context innerStart_;  // after the inner pad
+    SHA1_context outerStart_;  // after the outer pad
+};

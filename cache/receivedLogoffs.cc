@@ -1,0 +1,54 @@
+#include "cache/receivedLogoffs.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+#include "diag/traceLog.h"
+
+namespace {
+
+// The identity is an HMAC, so any eight of its bytes are as good a hash as
+// any hash of all twenty.
+struct FarmIdentityHash {
+    std::size_t operator()(const FarmIdentity& identity) const noexcept {
+        std::uint64_t value;
+        std::memcpy(&value, identity.data(), sizeof value);
+        return static_cast<std::size_t>(value);
+    }
+};
+
+// A node holds the identity, the times and one link: about 72 bytes with its
+// bucket, well under the 200 a received logoff may cost.
+// guarded by logoffCookieCacheLock
+std::unordered_map<FarmIdentity, CookieTimes, FarmIdentityHash> receivedLogoffs;
+
+}  // namespace
+
+bool receivedLogoffs_contains(const FarmIdentity& identity) {
+    return receivedLogoffs.find(identity) != receivedLogoffs.end();
+}
+
+void receivedLogoffs_insert(const FarmLogoff& logoff) {
+    receivedLogoffs.insert_or_assign(logoff.identity, logoff.times);
+}
+
+std::uint32_t receivedLogoffs_expire(std::int32_t serviceNow) {
+    std::uint32_t removed = std::erase_if(receivedLogoffs, [serviceNow](const auto& entry) {
+        return cookieTimesHaveExpired(entry.second, serviceNow);
+    });
+    return removed;
+}
+
+std::uint32_t receivedLogoffs_entries() {
+    return static_cast<std::uint32_t>(receivedLogoffs.size());
+}
+
+void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
+    WriteGuard guard(logoffCookieCacheLock);
+    receivedLogoffs_insert(logoff);
+    logoffCookieCache_recordSizes();
+    guard.release();
+    logoffCookieAPI_launchCleanupThreadOnce();
+}

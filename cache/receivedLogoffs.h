@@ -1,0 +1,23 @@
+// The logoffs other hosts of the farm recorded, keyed by farm identity. They
+// live beside the local cookies and under the same lock,
+// logoffCookieCacheLock: lookups with either hold, changes with the write
+// hold. The cleanup pass forgets them by the rule that forgets local ones.
+#pragma once
+
+#include <cstdint>
+
+#include "cache/farmLogoff.h"
+
+// Each of these requires logoffCookieCacheLock as said above.
+bool receivedLogoffs_contains(const FarmIdentity& identity);
+// A logoff already held takes the newer times: a later add of the same
+// cookie carries its later use.
+void receivedLogoffs_insert(const FarmLogoff& logoff);
+// Forgets those expired at `serviceNow`; returns how many.
+std::uint32_t receivedLogoffs_expire(std::int32_t serviceNow);
+std::uint32_t receivedLogoffs_entries();
+
+// Records a logoff received from another host: takes the write hold for the
+// insert and makes sure the cleanup thread runs, since a host that only
+// receives never adds.
+void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff);

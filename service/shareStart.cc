@@ -1,0 +1,37 @@
+#include "service/shareStart.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diag/traceLog.h"
+#include "share/farmSharing.h"
+#include "share/shareConfig.h"
+
+namespace {
+
+// Read in the launcher, used in the worker: the forks carry it across.
+ShareConfig shareConfig;
+bool sharingConfigured = false;
+
+}  // namespace
+
+void requireShareConfig() {
+    std::string error;
+    switch (readShareConfig(shareConfig, error)) {
+        case ShareConfigResult::Off:
+            return;
+        case ShareConfigResult::On:
+            sharingConfigured = true;
+            return;
+        case ShareConfigResult::Refused:
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
+            std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
+            std::exit(1);
+    }
+}
+
+void startConfiguredSharing() {
+    if (sharingConfigured) {
+        startFarmSharing(shareConfig);
+    }
+}

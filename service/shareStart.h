@@ -1,0 +1,12 @@
+// Farm sharing as the service process sees it: the configuration is read by
+// the launcher, so a bad one is refused before anything is forked, and
+// sharing starts in the worker.
+#pragma once
+
+// Reads the sharing variables; on a bad configuration writes one line to the
+// trace and standard error and exits with 1.
+void requireShareConfig();
+
+// Starts sharing when it is configured; does nothing at all when not. Called
+// by the worker after the cache is initialised.
+void startConfiguredSharing();

@@ -1,0 +1,52 @@
+// Farm sharing's configuration, read from the environment at start:
+//   VOKLOGOFFSHARE        redis://[user[:password]@]host[:port][/db]
+//                         or unix:/path/to/redis.sock[?db=N]
+//   VOKLOGOFFSHAREKEY     path of the farm secret
+//   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
+// With VOKLOGOFFSHARE unset sharing is off and nothing of it runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr const char* SHARE_DEFAULT_STREAM = "voklogoff:logoffs";
+
+struct ShareEndpoint {
+    bool unixSocket = false;
+    std::string path;  // of the Unix socket
+    std::string host;
+    int port = 6379;
+    std::string user;  // empty: AUTH with the password alone, if any
+    std::string password;
+    int db = 0;
+    bool hasPassword = false;
+
+    // The endpoint without its password, for messages.
+    std::string describe() const;
+};
+
+struct ShareConfig {
+    ShareEndpoint endpoint;
+    std::string streamKey = SHARE_DEFAULT_STREAM;
+    std::vector<std::uint8_t> secret;
+
+    ShareConfig() = default;
+    // Wipes the secret.
+    ~ShareConfig();
+    ShareConfig(const ShareConfig&) = delete;
+    ShareConfig& operator=(const ShareConfig&) = delete;
+};
+
+enum class ShareConfigResult { Off, On, Refused };
+
+// Parses `text` into `out`; false with the reason in `error`.
+bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string& error);
+
+// Reads the farm secret at `path`: a regular file owned by the effective user,
+// neither readable nor writable by group or others, at least
+// FARM_SECRET_MIN_SIZE bytes. Its bytes are the secret as they stand.
+bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
+
+// Reads the three variables. Refused carries one line in `error`.
+ShareConfigResult readShareConfig(ShareConfig& out, std::string& error);

@@ -1,0 +1,123 @@
+#include "share/sharePublisher.h"
+
+#include <ctime>
+#include <exception>
+#include <new>
+#include <thread>
+
+#include "diag/traceLog.h"
+#include "share/shareCounters.h"
+#include "share/shareLink.h"
+
+extern RWThreadFunction sharePublisherHandle;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Second of the last trace of a full queue: one line a second at most.
+std::atomic<std::int64_t> lastFullQueueTrace{0};
+
+// Appends the whole batch in one round trip. False when the connection
+// failed: the batch is sent again after the reconnect, and an entry that had
+// already gone through is then in the stream twice, which receivers take as
+// the same logoff.
+bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::string& error) {
+    ShareState& state = shareState();
+    for (const FarmLogoff& logoff : batch) {
+        ShareEntryFields fields = encodeShareEntry(*state.key, logoff, state.run);
+        std::vector<std::string_view> args = {"XADD", state.streamKey,     "MAXLEN",
+                                              "~",    SHARE_STREAM_LENGTH, "*"};
+        for (const auto& [name, value] : fields) {
+            args.push_back(name);
+            args.push_back(value);
+        }
+        if (!link.append(args, error)) {
+            return false;
+        }
+    }
+    std::uint64_t refused = 0;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        RedisReply reply = link.nextReply(error);
+        if (!reply) {
+            return false;
+        }
+        if (reply->type == REDIS_REPLY_ERROR) {
+            // Retrying would be refused alike (a key of another type, a
+            // user without the right): the entry is dropped and said.
+            if (refused++ == 0) {
+                TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XADD refused: %.*s",
+                          static_cast<int>(reply->len), reply->str);
+            }
+        }
+    }
+    countShare(shareCounters().published, batch.size() - refused);
+    return true;
+}
+
+// Sends the batch, or the next one from the queue, when connected.
+void publishOnce(ShareConnector& connector, RedisLink& link, std::vector<FarmLogoff>& batch) {
+    if (!connector.ensureConnected(link)) {
+        return;
+    }
+    if (batch.empty()) {
+        shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
+        if (batch.empty()) {
+            return;
+        }
+        // A moment for the adds that follow to join this round trip:
+        // under load a batch then carries many entries instead of one,
+        // and the thread, Redis and every receiver wake once for all.
+        if (batch.size() < SHARE_PUBLISH_BATCH) {
+            std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
+            shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH - batch.size(), 0ms);
+        }
+    }
+    std::string error;
+    if (publishBatch(link, batch, error)) {
+        batch.clear();
+    } else {
+        connector.lost(link, error);
+    }
+}
+
+}  // namespace
+
+void shareQueueLogoff(const FarmLogoff& logoff) {
+    bool queued = false;
+    try {
+        queued = shareState().queue.push(logoff);
+    } catch (const std::bad_alloc&) {
+        // The add is recorded here already; only its publishing is lost.
+    }
+    if (queued) {
+        return;
+    }
+    countShare(shareCounters().droppedQueueFull);
+    auto now = static_cast<std::int64_t>(std::time(nullptr));
+    std::int64_t last = lastFullQueueTrace.load(std::memory_order_relaxed);
+    if (now != last && lastFullQueueTrace.compare_exchange_strong(last, now)) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieShare -- Publish queue full (%zu entries): logoffs dropped, %llu "
+                  "so far.",
+                  SHARE_QUEUE_CAPACITY,
+                  static_cast<unsigned long long>(
+                      shareCounters().droppedQueueFull.load(std::memory_order_relaxed)));
+    }
+}
+
+void sharePublisherThread() {
+    ShareConnector connector("publisher", 5s, sharePublisherHandle);
+    RedisLink link;
+    std::vector<FarmLogoff> batch;
+    batch.reserve(SHARE_PUBLISH_BATCH);
+    for (;;) {
+        sharePublisherHandle.serviceCancellation();
+        try {
+            publishOnce(connector, link, batch);
+        } catch (const std::exception& failure) {
+            // Out of memory, most likely: the batch is tried again.
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- publisher: %s", failure.what());
+        }
+    }
+}

@@ -1,0 +1,21 @@
+// The publishing side: the hook the cache tells of each local add, and the
+// thread that appends what it queued to the stream.
+#pragma once
+
+#include <chrono>
+
+#include "cache/farmLogoff.h"
+
+// At most this many entries go to Redis in one pipelined round trip.
+inline constexpr std::size_t SHARE_PUBLISH_BATCH = 1000;
+// How long a batch waits for more logoffs after its first: a bound on the
+// latency it adds, small against the time a logoff takes to matter.
+inline constexpr std::chrono::milliseconds SHARE_PUBLISH_LINGER{1};
+// XADD trims the stream to about this many entries.
+inline constexpr const char* SHARE_STREAM_LENGTH = "1000000";
+
+// The cache's add hook: queues the logoff, never waits.
+void shareQueueLogoff(const FarmLogoff& logoff);
+
+// The thread function; runs until the process ends.
+void sharePublisherThread();

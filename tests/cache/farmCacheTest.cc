@@ -1,0 +1,125 @@
+// The farm side of the cache: the hook told of each local add, the received
+// logoffs consulted by queries, and their expiry by the rule of local ones.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <vector>
+
+#include "cache/farmLogoff.h"
+#include "cache/logoffCookieCleanupThread.h"
+#include "cache/receivedLogoffs.h"
+#include "tests/cache/cacheTestSupport.h"
+
+namespace {
+
+using cachetest::CookieFields;
+
+const std::string kSecret(32, 'f');
+
+std::vector<FarmLogoff> toldAdds;  // the hook runs on the adding thread: this one
+
+void rememberAdd(const FarmLogoff& logoff) {
+    toldAdds.push_back(logoff);
+}
+
+class FarmCache : public cachetest::CacheTest {
+  protected:
+    void SetUp() override {
+        CacheTest::SetUp();
+        toldAdds.clear();
+        logoffCookieFarm_enable(&key_, rememberAdd);
+    }
+    void TearDown() override {
+        logoffCookieFarm_enable(nullptr, nullptr);
+        WriteGuard guard(logoffCookieCacheLock);
+        receivedLogoffs_expire(INT32_MAX - 100'000);  // everything
+        guard.release();
+        CacheTest::TearDown();
+    }
+
+    FarmLogoff received(const CookieFields& fields, std::int32_t created,
+                        std::uint32_t lifetime = 60) const {
+        FarmLogoff logoff;
+        computeFarmIdentity(key_, fields.text, fields.bytes, created, logoff.identity);
+        logoff.times.creationTime = created;
+        logoff.times.lastUseTime = created;
+        logoff.times.maxLifetimeMinutes = lifetime;
+        return logoff;
+    }
+    static int query(const CookieFields& fields, std::int32_t created) {
+        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, created, 0,
+                                              fields.attributes);
+    }
+    static bool held(const FarmLogoff& logoff) {
+        ReadGuard guard(logoffCookieCacheLock);
+        bool found = receivedLogoffs_contains(logoff.identity);
+        guard.release();
+        return found;
+    }
+
+    FarmKey key_{reinterpret_cast<const std::uint8_t*>(kSecret.data()), kSecret.size()};
+    std::int32_t created_ = getCacheStartTime() + 1000;
+};
+
+TEST_F(FarmCache, LogoffReceivedFromAnotherHostIsRefused) {
+    CookieFields cookie("farm-text", "farm-bytes");
+    CookieFields sameText("farm-text", "other-bytes");
+    ASSERT_EQ(query(cookie, created_), 0);
+
+    logoffCookieAPI_addReceivedLogoff(received(cookie, created_));
+    EXPECT_EQ(query(cookie, created_), 1);
+    EXPECT_EQ(query(sameText, created_), 0);
+    EXPECT_EQ(query(cookie, created_ + 1), 0);
+    // Off, the received logoffs are not consulted.
+    logoffCookieFarm_enable(nullptr, nullptr);
+    EXPECT_EQ(query(cookie, created_), 0);
+}
+
+TEST_F(FarmCache, EachLocalAddIsToldWithItsIdentityAndTimes) {
+    CookieFields cookie("told-text", "told-bytes", 120, 30);
+    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_ + 5, created_, -60,
+                               cookie.attributes, 7);
+    ASSERT_EQ(toldAdds.size(), 1u);
+    const FarmLogoff& told = toldAdds[0];
+    EXPECT_EQ(told.identity, received(cookie, created_).identity);
+    EXPECT_EQ(told.times.creationTime, created_);
+    EXPECT_EQ(told.times.lastUseTime, created_ + 5);
+    EXPECT_EQ(told.times.timeOffset, -60);
+    EXPECT_EQ(told.times.maxLifetimeMinutes, 120u);
+    EXPECT_EQ(told.times.idleTimeoutMinutes, 30u);
+    EXPECT_EQ(told.times.cookieKind, 0);  // stored as the cache stores kinds
+
+    logoffCookieFarm_enable(nullptr, nullptr);
+    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_, created_, 0, cookie.attributes,
+                               0);
+    EXPECT_EQ(toldAdds.size(), 1u);
+}
+
+TEST_F(FarmCache, CleanupPassForgetsReceivedLogoffsByTheRuleOfLocalOnes) {
+    CookieFields shortLived("short", "lived");
+    CookieFields longLived("long", "lived");
+    FarmLogoff soon = received(shortLived, created_, 1);
+    FarmLogoff late = received(longLived, created_, 60);
+    logoffCookieAPI_addReceivedLogoff(soon);
+    logoffCookieAPI_addReceivedLogoff(late);
+
+    // The service clock at which the short one's lifetime has run out.
+    static std::int32_t now;
+    now = created_ + 60 - EXPIRY_GRACE_SECONDS;
+    logoffCookie_CleanupPass([] { return now; });
+    EXPECT_FALSE(held(soon));
+    EXPECT_TRUE(held(late));
+    EXPECT_TRUE(cookieTimesHaveExpired(soon.times, now));
+    EXPECT_FALSE(cookieTimesHaveExpired(soon.times, now - 1));
+}
+
+TEST_F(FarmCache, FirstReceivedLogoffLaunchesTheCleanupThread) {
+    // A host that only receives never adds, and its received logoffs must
+    // still be forgotten.
+    logoffCookieAPI_addReceivedLogoff(received(CookieFields("r", "r"), created_));
+    ASSERT_TRUE(cleanupThreadHandle.isValid());
+    cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+    EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1);
+}
+
+}  // namespace

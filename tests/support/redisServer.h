@@ -1,0 +1,48 @@
+// A real redis-server for a test: on a Unix socket in a directory of its own,
+// nothing persisted, stopped by pid. Stopping and starting it again gives an
+// empty Redis on the same socket, as a restart without persistence does.
+#pragma once
+
+#include <hiredis/hiredis.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lctest {
+
+struct ReplyFree {
+    void operator()(redisReply* reply) const { freeReplyObject(reply); }
+};
+using Reply = std::unique_ptr<redisReply, ReplyFree>;
+
+class RedisServer {
+  public:
+    RedisServer();  // makes the directory; start() runs the server
+    ~RedisServer();
+    RedisServer(const RedisServer&) = delete;
+    RedisServer& operator=(const RedisServer&) = delete;
+
+    // Starts the server and returns once it answers PING; false (with a test
+    // failure) when it does not.
+    bool start();
+    // SIGTERM by pid and waits for the end.
+    void stop();
+
+    std::string socketPath() const { return directory_ + "/redis.sock"; }
+    // The value of VOKLOGOFFSHARE that reaches it.
+    std::string endpoint() const { return "unix:" + socketPath(); }
+    const std::string& directory() const { return directory_; }
+
+    // One command on the test's own connection (made on first use, and made
+    // again after a restart); nullptr when the server is not there.
+    Reply command(const std::vector<std::string>& args);
+
+  private:
+    std::string directory_;
+    pid_t pid_ = -1;
+    redisContext* connection_ = nullptr;
+};
+
+}  // namespace lctest
