@@ -69,6 +69,7 @@ std::uint32_t logoffCookieTable_buckets();
 std::uint32_t logoffCookieTable_longestChain();
 
 // Publishes the number of cookies in the set and in the queue, and of
-// logoffs received from the farm, to the service's metrics. Requires the write hold of logoffCookieCacheLock, so the
-// two numbers belong to the same moment.
+// logoffs received from the farm, to the service's metrics. Requires the
+// write hold of logoffCookieCacheLock, so the numbers belong to the same
+// moment.
 void logoffCookieCache_recordSizes();
