@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <iostream>
 #include <sstream>
 
 #include "client/cli/benchProgress.h"
@@ -33,14 +32,6 @@ TEST(BenchProgress, DrawsAtOnceAndErasesItsLineWhenStopped) {
     // The report that follows starts on a clean line.
     ASSERT_GE(text.size(), 4u);
     EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
-}
-
-TEST(BenchProgress, NotWantedWhenQuietOrWrittenAnywhereButStandardError) {
-    std::ostringstream captured;
-    EXPECT_FALSE(benchProgressWanted(false, captured));
-    EXPECT_FALSE(benchProgressWanted(true, captured));
-    EXPECT_FALSE(benchProgressWanted(true, std::cerr));
-    EXPECT_FALSE(benchProgressWanted(false, std::cout));
 }
 
 }  // namespace

@@ -220,13 +220,6 @@ TEST_F(MetricsTest, FailedRenameLeavesTargetAndNoTemporaryFile) {
     rmdir(occupied.c_str());
 }
 
-TEST_F(MetricsTest, MissingDirectoryIsReportedWithTheCallAndReason) {
-    std::string nowhere = dir_ + "/absent/voklogoffcookie.prom";
-    EXPECT_FALSE(replace(nowhere, "x 1\n"));
-    EXPECT_NE(std::string(error_).find("mkstemp"), std::string::npos) << error_;
-    EXPECT_NE(std::string(error_).find("No such file or directory"), std::string::npos) << error_;
-}
-
 TEST_F(MetricsTest, ReaderSeesOneWholeTextOrTheOtherNeverAPart) {
     // Long texts, so a write that is not atomic would be seen half done.
     const std::string first(64 * 1024, 'a');
