@@ -1,17 +1,24 @@
 // logoffcookie-floor: the least a server of this design can do per request,
 // to measure the service against. The same listening socket file as the
-// service, the same select and accept loop, one detached thread per
-// connection; the thread reads once and writes one fixed 72-character reply.
-// Nothing is decrypted and nothing is looked up. The reply is a real envelope
-// of the value 1, made once at start, so a client can treat it like the
-// service's.
+// service and the same select and accept loop; each connection is read once
+// and answered with one fixed 72-character reply. Nothing is decrypted and
+// nothing is looked up. The reply is a real envelope of the value 1, made
+// once at start, so a client can treat it like the service's.
 //
-// Threads start as the service's do: on the accepting thread's processor,
-// then free to run anywhere (see RWThreadImp::exec). --start-anywhere leaves
-// the placement to the system, where on a busy machine a new thread often
-// waits for the other processor's next scheduler tick.
+// Three ways to serve a connection:
+//   (default)  one detached thread per connection with the system's default
+//              attributes: no start hand-shake, no registry, no placement.
+//              This is what a plain thread-per-connection server does.
+//   --bound    the same thread, started on the accepting thread's processor
+//              and then freed to run anywhere. This helps a loop that waits
+//              for each new thread; a loop that does not wait is slowed by
+//              it, since the new thread competes with the loop for one
+//              processor.
+//   --inline   no thread: the accepting thread reads and answers itself. A
+//              silent client holds up every other one; as a floor it shows
+//              what the work costs without any thread at all.
 //
-//     WA_INSTALL_PATH=/tmp/x logoffcookie-floor [--start-anywhere]
+//     WA_INSTALL_PATH=/tmp/x logoffcookie-floor [--bound | --inline]
 //     # serves until SIGTERM
 #include <pthread.h>
 #include <sched.h>
@@ -23,7 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <string_view>
 
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/listenSocket.h"
@@ -32,6 +39,8 @@ namespace {
 
 constexpr size_t kReplyTextLength = 72;
 constexpr int kRequestCapacity = 4096;
+
+enum class ServingMode { kThread, kBoundThread, kInline };
 
 char fixedReply[kReplyTextLength];
 
@@ -49,19 +58,22 @@ bool makeFixedReply() {
     return made;
 }
 
-bool startOnThisProcessor = true;
-cpu_set_t loopAffinity;  // what a thread started on this processor returns to
-
-void* serveConnection(void* argument) {
-    if (startOnThisProcessor) {
-        pthread_setaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity);
-    }
-    int fd = static_cast<int>(reinterpret_cast<intptr_t>(argument));
+void answerConnection(int fd) {
     char request[kRequestCapacity];
     if (read(fd, request, sizeof request) > 0) {
         send(fd, fixedReply, sizeof fixedReply, MSG_NOSIGNAL);
     }
     close(fd);
+}
+
+bool startBound = false;
+cpu_set_t loopAffinity;  // what a thread started bound returns to
+
+void* serveConnection(void* argument) {
+    if (startBound) {
+        pthread_setaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity);
+    }
+    answerConnection(static_cast<int>(reinterpret_cast<intptr_t>(argument)));
     return nullptr;
 }
 
@@ -69,7 +81,7 @@ void launchConnectionThread(int fd) {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (startOnThisProcessor) {
+    if (startBound) {
         cpu_set_t here;
         CPU_ZERO(&here);
         CPU_SET(sched_getcpu(), &here);
@@ -83,7 +95,7 @@ void launchConnectionThread(int fd) {
     pthread_attr_destroy(&attributes);
 }
 
-[[noreturn]] void serve(int fd_socket) {
+[[noreturn]] void serve(int fd_socket, ServingMode mode) {
     fd_set master_set;
     FD_ZERO(&master_set);
     FD_SET(fd_socket, &master_set);
@@ -94,23 +106,60 @@ void launchConnectionThread(int fd) {
             continue;
         }
         int fd = accept(fd_socket, nullptr, nullptr);
-        if (fd >= 0) {
+        if (fd < 0) {
+            continue;
+        }
+        if (mode == ServingMode::kInline) {
+            answerConnection(fd);
+        } else {
             launchConnectionThread(fd);
         }
     }
 }
 
+bool parseMode(int argc, char** argv, ServingMode& mode) {
+    mode = ServingMode::kThread;
+    if (argc == 1) {
+        return true;
+    }
+    if (argc != 2) {
+        return false;
+    }
+    std::string_view option = argv[1];
+    if (option == "--bound") {
+        mode = ServingMode::kBoundThread;
+    } else if (option == "--inline") {
+        mode = ServingMode::kInline;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char* modeName(ServingMode mode) {
+    switch (mode) {
+        case ServingMode::kBoundThread:
+            return "a bound thread per connection";
+        case ServingMode::kInline:
+            return "inline";
+        case ServingMode::kThread:
+            break;
+    }
+    return "a thread per connection";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2 || (argc == 2 && std::strcmp(argv[1], "--start-anywhere") != 0)) {
-        std::fprintf(stderr, "usage: logoffcookie-floor [--start-anywhere]\n");
+    ServingMode mode;
+    if (!parseMode(argc, argv, mode)) {
+        std::fprintf(stderr, "usage: logoffcookie-floor [--bound | --inline]\n");
         return 2;
     }
-    startOnThisProcessor =
-        argc == 1 &&
-        pthread_getaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity) == 0 &&
-        CPU_COUNT(&loopAffinity) > 1;
+    // Bound placement means nothing with a single processor to choose from.
+    startBound = mode == ServingMode::kBoundThread &&
+                 pthread_getaffinity_np(pthread_self(), sizeof loopAffinity, &loopAffinity) == 0 &&
+                 CPU_COUNT(&loopAffinity) > 1;
     char path[kMaxSocketPathLength + 1];
     char error[256];
     if (!composeSocketPath(path, sizeof path, error, sizeof error)) {
@@ -125,7 +174,7 @@ int main(int argc, char** argv) {
     if (fd_socket < 0) {
         return 1;
     }
-    std::printf("logoffcookie-floor: listening on %s\n", path);
+    std::printf("logoffcookie-floor: listening on %s (%s)\n", path, modeName(mode));
     std::fflush(stdout);
-    serve(fd_socket);
+    serve(fd_socket, mode);
 }

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Load benchmark: the service against the floor server (logoffcookie-floor),
-# back to back at each client count, one connection per request. Prints one
-# table per run, with the service's throughput and p99 latency as ratios to
-# the floor's of the same run, and with several runs a table of medians.
+# Load benchmark: the service against two floors, one connection per request.
+# The thread floor (logoffcookie-floor) starts a plain detached thread per
+# connection; the inline floor (logoffcookie-floor --inline) answers on its
+# accepting thread. At each client count the three servers are measured one
+# after the other, in an order that turns by one place from run to run, so that
+# no server always runs first or last. Prints one table per run with the
+# service's throughput and p99 latency as ratios to each floor's of the same
+# run, and with several runs a table of medians, figure by figure.
 #
 #   scripts/loadbench.sh [--runs N] [--duration SECONDS] [--clients "1 4 16 64"]
 #                        [--queries PERCENT] [--cookies N] [--raw-dir DIR]
-#                        [--floor-start-anywhere]
+#                        [--floor-bound]
 #
 # Uses the executables in ${LC_BUILD_DIR:-build}/bin; build first
 # (cmake --build build -j2). The service runs with a fresh WA_INSTALL_PATH and
 # tracing off, and is stopped by its pid. Every cookie is added once before the
-# first measurement, so queries find what they look for. The floor starts its
-# threads as the service does; --floor-start-anywhere leaves that to the system.
+# first measurement, so queries find what they look for. --floor-bound starts
+# the thread floor's threads on the accepting thread's processor.
+# The cpu columns give each server process's user and system time per answered
+# request, in microseconds (clock ticks of 10 ms: read them over long runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,7 +29,7 @@ clients="1 4 16 64"
 queries=100
 cookies=1000
 raw_dir=""
-floor_options=()
+thread_floor_options=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
@@ -32,8 +38,8 @@ while [ $# -gt 0 ]; do
         --queries) queries="$2"; shift 2 ;;
         --cookies) cookies="$2"; shift 2 ;;
         --raw-dir) raw_dir="$2"; shift 2 ;;
-        --floor-start-anywhere) floor_options=(--start-anywhere); shift ;;
-        -h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        --floor-bound) thread_floor_options=(--bound); shift ;;
+        -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "loadbench: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -49,7 +55,8 @@ exec 9>/tmp/VOKLogoffCookieService.tests.lock
 flock 9
 
 work="$(mktemp -d /tmp/loadbench.XXXXXX)"
-floor_pid=""
+thread_floor_pid=""
+inline_floor_pid=""
 monitor_pid=""
 worker_pid=""
 
@@ -62,11 +69,16 @@ wait_gone() {
     ! kill -0 "$pid" 2>/dev/null
 }
 
-cleanup() {
-    if [ -n "$floor_pid" ]; then
-        kill -TERM "$floor_pid" 2>/dev/null || true
-        wait "$floor_pid" 2>/dev/null || true
+stop_floor() {
+    if [ -n "$1" ]; then
+        kill -TERM "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
     fi
+}
+
+cleanup() {
+    stop_floor "$thread_floor_pid"
+    stop_floor "$inline_floor_pid"
     if [ -n "$monitor_pid" ]; then
         kill -TERM "$monitor_pid" 2>/dev/null || true
         # The worker gives its threads up to 5 s each to end.
@@ -86,85 +98,128 @@ wait_for_socket() {
     [ -S "$1" ]
 }
 
-mkdir "$work/floor" "$work/service"
-floor_socket="$work/floor/logoffCookieSocket"
-service_socket="$work/service/logoffCookieSocket"
+# User plus system clock ticks of a process so far, its ended threads included.
+cpu_ticks() {
+    local stat
+    stat="$(cat "/proc/$1/stat")"
+    stat="${stat##*) }"
+    # shellcheck disable=SC2086
+    set -- $stat
+    echo $((${12} + ${13}))
+}
+ticks_per_second="$(getconf CLK_TCK)"
 
-WA_INSTALL_PATH="$work/floor" "$bin/logoffcookie-floor" "${floor_options[@]}" \
-    >"$work/floor/out" 2>&1 9>&- &
-floor_pid=$!
-wait_for_socket "$floor_socket" || { echo "loadbench: the floor server did not start" >&2; exit 1; }
+mkdir "$work/thread" "$work/inline" "$work/service"
+declare -A socket_of pid_of
+for floor in thread inline; do
+    socket_of[$floor]="$work/$floor/logoffCookieSocket"
+done
+socket_of[service]="$work/service/logoffCookieSocket"
+
+WA_INSTALL_PATH="$work/thread" "$bin/logoffcookie-floor" "${thread_floor_options[@]}" \
+    >"$work/thread/out" 2>&1 9>&- &
+thread_floor_pid=$!
+WA_INSTALL_PATH="$work/inline" "$bin/logoffcookie-floor" --inline \
+    >"$work/inline/out" 2>&1 9>&- &
+inline_floor_pid=$!
+for floor in thread inline; do
+    wait_for_socket "${socket_of[$floor]}" ||
+        { echo "loadbench: the $floor floor did not start" >&2; exit 1; }
+done
 
 env -u VOKTRACELEVEL -u VOKTRACEDEST WA_INSTALL_PATH="$work/service" \
     "$bin/VOKLogoffCookieService" >"$work/service/stdout" 2>"$work/service/stderr" 9>&-
 monitor_pid="$(sed -n 2p "$work/service/stdout")"
-if ! wait_for_socket "$service_socket"; then
+if ! wait_for_socket "${socket_of[service]}"; then
     # The pid printed may be that of another instance, which is not ours to stop.
     monitor_pid=""
     echo "loadbench: the service did not start on $work/service (another instance running?)" >&2
     exit 1
 fi
 worker_pid="$(pgrep -P "$monitor_pid" | head -n 1 || true)"
+pid_of[thread]="$thread_floor_pid"
+pid_of[inline]="$inline_floor_pid"
+pid_of[service]="$worker_pid"
 
 # After the service's start, so that no query is answered by the age rule alone.
 created=$(($(date +%s) + 1))
 common=(--queries "$queries" --cookies "$cookies" --created "$created" --tsv)
-"$bin/logoffcookie" bench --socket "$service_socket" "${common[@]}" --prefill --requests 1 \
-    >/dev/null
+"$bin/logoffcookie" bench --socket "${socket_of[service]}" "${common[@]}" --prefill \
+    --requests 1 >/dev/null
 
+load_at_start="$(uptime)"
+servers=(thread inline service)
 results="$work/results"
 : >"$results"
 for run in $(seq 1 "$runs"); do
     for c in $clients; do
-        for server in floor service; do
+        for i in 0 1 2; do
+            server="${servers[$(((i + run - 1) % 3))]}"
             extra=()
-            socket="$service_socket"
-            if [ "$server" = floor ]; then
+            if [ "$server" != service ]; then
                 extra=(--expect-raw)
-                socket="$floor_socket"
             fi
-            line="$("$bin/logoffcookie" bench --socket "$socket" --clients "$c" \
+            before="$(cpu_ticks "${pid_of[$server]}")"
+            line="$("$bin/logoffcookie" bench --socket "${socket_of[$server]}" --clients "$c" \
                 --duration "$duration" "${common[@]}" "${extra[@]}" || true)"
+            after="$(cpu_ticks "${pid_of[$server]}")"
             if [ -z "$line" ]; then
-                echo "loadbench: no figures for $server at C=$c" >&2
+                echo "loadbench: no figures for the $server server at C=$c" >&2
                 exit 1
             fi
-            printf '%s\t%s\t%s\n' "$run" "$server" "$line" >>"$results"
+            printf '%s\t%s\t%s\t%s\n' "$run" "$server" "$line" "$((after - before))" >>"$results"
         done
     done
 done
+idle_threads="$(awk '/^Threads:/ { print $2 }' "/proc/$worker_pid/status")"
 if [ -n "$raw_dir" ]; then
     mkdir -p "$raw_dir"
     cp "$results" "$raw_dir/loadbench-$(date +%Y%m%d-%H%M%S).tsv"
 fi
 
-# results: run, server, clients, seconds, right, errors, req/s, p50, p90, p99, max (us)
+# results: run, server, clients, seconds, right, errors, req/s, p50, p90, p99, max (us), cpu ticks
 print_table() {
-    sort -t "$(printf '\t')" -k3,3n | awk -F'\t' '
-        function ms(us) { return sprintf("%7.2f", us / 1000) }
+    sort -t "$(printf '\t')" -k3,3n | awk -F'\t' -v hz="$ticks_per_second" '
+        function ms(us) { return sprintf("%6.2f", us / 1000) }
+        function ratio(a, b) { return sprintf("%5.2f", b > 0 ? a / b : 0) }
+        function cpu(line,    f) {
+            split(line, f, "\t")
+            return sprintf("%4.0f", f[5] > 0 ? f[12] * 1e6 / hz / f[5] : 0)
+        }
         {
             key = $3
-            if ($2 == "floor") { f[key] = $0 } else { s[key] = $0 }
+            row[$2, key] = $0
             if (!(key in known)) { known[key] = 1; keys[++n] = key }
         }
         END {
-            printf "%4s | %9s %7s %7s %7s %7s | %9s %7s %7s %7s %7s | %6s %6s | %s\n",
-                "C", "floor/s", "p50", "p90", "p99", "max", "service/s", "p50", "p90", "p99", "max",
-                "thr", "p99", "errors"
-            printf "%4s | %9s %31s | %9s %31s | %6s %6s | %s\n", "", "", "(ms)", "", "(ms)",
-                "ratio", "ratio", "floor/service"
+            printf "%4s | %8s %6s %6s | %8s %6s %6s | %9s %6s %6s %6s %6s | %4s %4s %4s |" \
+                   " %5s %5s %5s %5s | %s\n",
+                "C", "thread/s", "p50", "p99", "inline/s", "p50", "p99",
+                "service/s", "p50", "p90", "p99", "max", "cpu", "", "",
+                "thr/t", "thr/i", "p99/t", "p99/i", "errors"
+            printf "%4s | %8s %13s | %8s %13s | %9s %27s | %14s | %23s | %s\n",
+                "", "", "(ms)", "", "(ms)", "", "(ms)", "us/req t i s",
+                "service/floor ratios", "t/i/s"
             for (i = 1; i <= n; i++) {
-                k = keys[i]; split(f[k], a, "\t"); split(s[k], b, "\t")
-                printf "%4d | %9.0f %s %s %s %s | %9.0f %s %s %s %s | %6.2f %6.2f | %d/%d\n",
-                    k, a[7], ms(a[8]), ms(a[9]), ms(a[10]), ms(a[11]),
-                    b[7], ms(b[8]), ms(b[9]), ms(b[10]), ms(b[11]),
-                    (a[7] > 0 ? b[7] / a[7] : 0), (a[10] > 0 ? b[10] / a[10] : 0), a[6], b[6]
+                k = keys[i]
+                split(row["thread", k], t, "\t")
+                split(row["inline", k], l, "\t")
+                split(row["service", k], s, "\t")
+                printf "%4d | %8.0f %s %s | %8.0f %s %s | %9.0f %s %s %s %s | %s %s %s |" \
+                       " %s %s %s %s | %d/%d/%d\n",
+                    k, t[7], ms(t[8]), ms(t[10]), l[7], ms(l[8]), ms(l[10]),
+                    s[7], ms(s[8]), ms(s[9]), ms(s[10]), ms(s[11]),
+                    cpu(row["thread", k]), cpu(row["inline", k]), cpu(row["service", k]),
+                    ratio(s[7], t[7]), ratio(s[7], l[7]), ratio(s[10], t[10]), ratio(s[10], l[10]),
+                    t[6], l[6], s[6]
             }
         }'
 }
 
 echo "load benchmark: $duration s per point, $queries% queries over $cookies cookies," \
-    "one connection per request; $(nproc) cores${floor_options[*]:+; floor ${floor_options[*]}}"
+    "one connection per request; $(nproc) cores;" \
+    "thread floor${thread_floor_options[*]:+ ${thread_floor_options[*]}}"
+echo "at the start:$load_at_start"
 for run in $(seq 1 "$runs"); do
     echo
     echo "run $run of $runs"
@@ -184,14 +239,17 @@ if [ "$runs" -gt 1 ]; then
             }
             return n % 2 ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
         }
-        { for (col = 6; col <= 11; col++) values[$2, $3, col] = values[$2, $3, col] " " $col
+        { for (col = 4; col <= 12; col++) values[$2, $3, col] = values[$2, $3, col] " " $col
           seen[$2, $3] = 1 }
         END {
             for (key in seen) {
                 split(key, part, SUBSEP)
-                line = "m" OFS part[1] OFS part[2] OFS 0 OFS 0
-                for (col = 6; col <= 11; col++) line = line OFS median(values[part[1], part[2], col])
+                line = "m" OFS part[1] OFS part[2]
+                for (col = 4; col <= 12; col++) line = line OFS median(values[part[1], part[2], col])
                 print line
             }
         }' "$results" | print_table
 fi
+echo
+echo "service worker threads right after the last point: $idle_threads"
+echo "at the end:  $(uptime)"

@@ -15,6 +15,7 @@
 #include "service/clientConnection.h"
 #include "service/connectionSlots.h"
 #include "service/logoffCookieAPIServer.h"
+#include "service/waitingConnectionThreads.h"
 #include "support/threads/RWFunctor0.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWxmsg.h"
@@ -55,6 +56,12 @@ void serveConnection(ClientConnection connection) {
     logoffCookieAPI_serviceDispatcher(std::move(connection));
 }
 
+// A connection thread serves its first connection and then, while it waits
+// briefly for one, each connection the loop hands to it.
+void serveConnections(ClientConnection first) {
+    waitingConnectionThreads().serveUntilIdle(std::move(first), serveConnection);
+}
+
 // The work of one connection's thread, holding the connection until the
 // thread runs. A thread that never gets to run it (not started, not
 // registered) still ends the connection: it goes with the thread object.
@@ -64,7 +71,7 @@ class ConnectionWork : public RWFunctor0Imp {
 
     // The one run takes the connection over; run() is const in the functor
     // interface, hence the mutable member.
-    void run() const override { serveConnection(std::move(connection)); }
+    void run() const override { serveConnections(std::move(connection)); }
 
   private:
     mutable ClientConnection connection;
@@ -83,12 +90,16 @@ const char* caughtMessage() {
     }
 }
 
-// Whatever goes wrong here ends this one connection, never the loop: the
-// system refusing a thread, memory running out for the thread object, the
-// new thread failing to register.
+// A thread waiting for its next connection takes it; only when none waits is
+// a thread made. Whatever goes wrong here ends this one connection, never the
+// loop: the system refusing a thread, memory running out for the thread
+// object, the new thread failing to register.
 RW_CATCHES_FORCED_UNWIND
 void launchConnectionThread(ClientConnection connection) {
     const int fd_client = connection.descriptor();
+    if (waitingConnectionThreads().handOver(connection)) {
+        return;
+    }
     try {
         connectionThreadHandle =
             RWThreadFunction::make(RWFunctor0(new ConnectionWork(std::move(connection))));

@@ -14,6 +14,7 @@
 #include "diag/metricsFile.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "service/waitingConnectionThreads.h"
 #include "share/shareCounters.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWxmsg.h"
@@ -42,6 +43,9 @@ RWThreadFunction metricsWriterHandle;
 // rather than pushed on every change. Only atomics: this also runs from the
 // exit handler, when a thread may have died holding a lock.
 void sampleStoredMetrics() {
+    ConnectionThreadCounts threads = connectionThreadCounts();
+    metrics_set(StoredMetric::ConnectionThreadsLive, threads.live);
+    metrics_set(StoredMetric::ConnectionThreadsWaiting, threads.waiting);
     ShareCounterSnapshot share = readShareCounters();
     metrics_set(StoredMetric::SharePublished, static_cast<std::int64_t>(share.published));
     metrics_set(StoredMetric::ShareReceived, static_cast<std::int64_t>(share.received));

@@ -149,7 +149,9 @@ TEST_F(MetricsServiceTest, CountsMatchTheRequestsSentWhileRunningAndAfterTheStop
         EXPECT_EQ(parsed.value("voklogoffcookie_cookies_queued{}"), 4.0);
         // The first add started the cleanup thread, which runs a pass at once.
         EXPECT_EQ(parsed.value("voklogoffcookie_cleanup_passes_total{}"), 1.0);
-        EXPECT_EQ(parsed.value("voklogoffcookie_connection_threads{}"), 0.0);
+        // Every thread still alive waits for a next connection.
+        EXPECT_EQ(parsed.value("voklogoffcookie_connection_threads{}"),
+                  parsed.value("voklogoffcookie_connection_threads_waiting{}"));
     };
 
     // The periodic rewrite brings them while the service runs.
@@ -157,7 +159,8 @@ TEST_F(MetricsServiceTest, CountsMatchTheRequestsSentWhileRunningAndAfterTheStop
         return parsed.value("voklogoffcookie_connections_timed_out_total{}") == 1.0 &&
                parsed.value("voklogoffcookie_cleanup_passes_total{}") == 1.0 &&
                parsed.value(outcome("client_gone")) == 1.0 &&
-               parsed.value("voklogoffcookie_connection_threads{}") == 0.0;
+               parsed.value("voklogoffcookie_connection_threads{}") ==
+                   parsed.value("voklogoffcookie_connection_threads_waiting{}");
     });
     ASSERT_TRUE(running.parsed) << running.parserOutput;
     expectCounts(running);

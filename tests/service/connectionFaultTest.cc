@@ -24,6 +24,7 @@
 #include "service/connectionSlots.h"
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
+#include "service/waitingConnectionThreads.h"
 #include "tests/e2e/abuseSupport.h"
 #include "tests/support/faultInjection.h"
 
@@ -109,10 +110,14 @@ class ConnectionFaults : public ::testing::Test {
         return seen;
     }
 
-    // Every slot back and every thread but the client loop's gone.
+    // Every slot back and every thread but the client loop's gone, threads
+    // waiting for a next connection dismissed first.
     static bool settled() {
         return eventually(
-            [] { return freeSlots() == kMaxConnectionThreads && createdThreadsRunning() == 1; },
+            [] {
+                waitingConnectionThreads().dismissWaiting(kLongEnough);
+                return freeSlots() == kMaxConnectionThreads && createdThreadsRunning() == 1;
+            },
             kLongEnough);
     }
     static int freeSlots() {
@@ -174,6 +179,7 @@ TEST_F(ConnectionFaults, MemoryRunningOutForGoodEndsOnlyThatConnection) {
 }
 
 TEST_F(ConnectionFaults, RefusedConnectionThreadIsTracedAndItsConnectionEnded) {
+    ASSERT_TRUE(settled());  // no thread waits to take the connection
     failThreadCreationAfter(0);
     Seen seen = exchange(queryPayload(laterCookie("refused")));
     EXPECT_EQ(injectedThreadCreationFailures(), 1);
@@ -189,6 +195,7 @@ TEST_F(ConnectionFaults, RefusedConnectionThreadIsTracedAndItsConnectionEnded) {
 }
 
 TEST_F(ConnectionFaults, FirstAddWhoseCleanupThreadIsRefusedEndsItsConnection) {
+    ASSERT_TRUE(settled());  // no thread waits to take the connection
     cleanupThreadStarted.store(0);
     failThreadCreationAfter(1);  // the connection's thread, then the cleanup thread
     CookieFields cookie = laterCookie("first-add");
