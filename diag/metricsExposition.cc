@@ -32,7 +32,8 @@ constexpr unsigned at(StoredMetric metric) {
 }
 
 constexpr const char kRequests[] = "voklogoffcookie_requests_total";
-constexpr const char kRequestsHelp[] = "Requests read, by how they ended.";
+constexpr const char kRequestsHelp[] =
+    "Requests read, by answer or failure; client_gone: the answer was not delivered.";
 constexpr const char kDropped[] = "voklogoffcookie_share_dropped_total";
 constexpr const char kDroppedHelp[] = "Farm entries dropped, by reason.";
 
