@@ -7,6 +7,7 @@
 #include "cache/cookieTime.h"
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 
 namespace {
@@ -63,6 +64,7 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
         // so a cookie from before then cannot be cleared and is refused.
         TRACE_LOG(TRACE_DETAIL,
                   "This cookie is older than the logoffCookie Cache process.  Invalidate it!");
+        metrics_count(CountedMetric::RequestsBeforeStart);
         return 1;
     }
 
@@ -91,6 +93,8 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
     if (found != nullptr || loggedOffElsewhere) {
         result = 1;
     }
+    metrics_count(result == 1 ? CountedMetric::RequestsLoggedOff
+                              : CountedMetric::RequestsNotLoggedOff);
     return result;
 }
 
@@ -136,7 +140,9 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
+    logoffCookieCache_recordSizes();
     guard.release();
+    metrics_count(CountedMetric::RequestsAdded);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
     cookie.reset();
 

@@ -9,6 +9,8 @@
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
+#include "cache/receivedLogoffs.h"
+#include "diag/serviceMetrics.h"
 #include "support/collections/RWHashTable.h"
 
 // Defined together, in this order, so that they are built in it. The set
@@ -132,6 +134,12 @@ LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
 
 std::uint32_t logoffCookieTable_entries() {
     return logoffCookieHashTable.entries();
+}
+
+void logoffCookieCache_recordSizes() {
+    metrics_set(StoredMetric::CookiesCached, logoffCookieHashTable.entries());
+    metrics_set(StoredMetric::CookiesQueued, logoffCookieQueue.entries());
+    metrics_set(StoredMetric::FarmEntries, receivedLogoffs_entries());
 }
 
 std::uint32_t logoffCookieTable_buckets() {

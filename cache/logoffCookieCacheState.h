@@ -67,3 +67,9 @@ std::uint32_t logoffCookieTable_entries();
 std::uint32_t logoffCookieTable_buckets();
 // The number of cookies in the fullest bucket: what the slowest find walks.
 std::uint32_t logoffCookieTable_longestChain();
+
+// Publishes the number of cookies in the set and in the queue, and of
+// logoffs received from the farm, to the service's metrics. Requires the
+// write hold of logoffCookieCacheLock, so the numbers belong to the same
+// moment.
+void logoffCookieCache_recordSizes();

@@ -2,12 +2,32 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 
 #include "cache/cookieExpiry.h"
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+
+namespace {
+
+// The pass counts from its wait for the lock; queries wait as long as it
+// holds the lock.
+void recordPassTimes(std::chrono::steady_clock::time_point attempted,
+                     std::chrono::steady_clock::time_point acquired,
+                     std::chrono::steady_clock::time_point released) {
+    using std::chrono::duration_cast;
+    using std::chrono::microseconds;
+    metrics_count(CountedMetric::CleanupPasses);
+    metrics_set(StoredMetric::CleanupLastPassMicros,
+                duration_cast<microseconds>(released - attempted).count());
+    metrics_set(StoredMetric::CleanupLastLockMicros,
+                duration_cast<microseconds>(released - acquired).count());
+}
+
+}  // namespace
 
 std::int32_t serviceClockNow() {
     return static_cast<std::int32_t>(std::time(nullptr));
@@ -21,8 +41,10 @@ bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow)
 }
 
 void logoffCookie_CleanupPass(ServiceClock clock) {
+    const auto attempted = std::chrono::steady_clock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock attempt.");
     WriteGuard guard(logoffCookieCacheLock);
+    const auto acquired = std::chrono::steady_clock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock acquired.");
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() logoffCookieHashTable Entries %d",
               static_cast<int>(logoffCookieTable_entries()));
@@ -60,7 +82,9 @@ void logoffCookie_CleanupPass(ServiceClock clock) {
                   static_cast<unsigned>(receivedLogoffs_entries()));
     }
     logoffCookieTable_fitToEntries();
+    logoffCookieCache_recordSizes();
     guard.release();
+    recordPassTimes(attempted, acquired, std::chrono::steady_clock::now());
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock released.");
 }
 

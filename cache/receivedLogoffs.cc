@@ -48,6 +48,7 @@ std::uint32_t receivedLogoffs_entries() {
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
     WriteGuard guard(logoffCookieCacheLock);
     receivedLogoffs_insert(logoff);
+    logoffCookieCache_recordSizes();
     guard.release();
     logoffCookieAPI_launchCleanupThreadOnce();
 }

@@ -1,6 +1,7 @@
 # The Debian package of everything `cmake --install` puts in place: the
-# service, the logoffcookie command, the client library with its headers and
-# pkg-config file. Made by `cpack -G DEB` in the build directory.
+# service with its systemd unit, environment file and manual pages, the
+# logoffcookie command, the client library with its headers and pkg-config
+# file. Made by `cpack -G DEB` in the build directory.
 set(CPACK_PACKAGE_NAME "voklogoffcookieservice")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -17,10 +18,18 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "net")
 # Registers the library's shlibs and runs ldconfig on installation.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 find_program(LC_DPKG_SHLIBDEPS dpkg-shlibdeps)
+# The unit stops the worker with pkill (procps); the rest is found by
+# dpkg-shlibdeps when it is there.
 if(LC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
 else()
   # The service links hiredis for farm sharing.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14, procps")
 endif()
+# The state directory is made on installation; /etc/default/voklogoffcookie
+# is the operator's to edit and survives upgrades.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/packaging/debian/postinst;${PROJECT_SOURCE_DIR}/packaging/debian/prerm;${PROJECT_SOURCE_DIR}/packaging/debian/postrm;${PROJECT_SOURCE_DIR}/packaging/debian/conffiles")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -14,6 +14,11 @@ lc_install_missing() {
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
     [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+    # The metrics tests read the file with the format's reference parser, the
+    # manual page tests render the pages.
+    /usr/bin/python3 -c 'import prometheus_client' >/dev/null 2>&1 ||
+        missing+=(python3-prometheus-client)
+    command -v groff >/dev/null 2>&1 || missing+=(groff-base)
     # Farm sharing: the client library to build, the server its tests run.
     [ -f /usr/include/hiredis/hiredis.h ] || missing+=(libhiredis-dev)
     command -v redis-server >/dev/null 2>&1 || missing+=(redis-server)

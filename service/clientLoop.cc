@@ -10,6 +10,7 @@
 #include <mutex>
 #include <utility>
 
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/connectionSlots.h"
@@ -109,6 +110,7 @@ void launchConnectionThread(ClientConnection connection) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_ServerMain() -- Could not start a thread for fd_client %d: %s",
                   fd_client, caughtMessage());
+        metrics_count(CountedMetric::ConnectionsRefused);
         // The thread object holds the connection if it got that far: letting
         // it go closes the connection and gives the slot back. Otherwise the
         // connection is still here and goes at the return.
@@ -144,6 +146,9 @@ void acceptOneConnection(int fd_socket) {
     // A failed accept still gets its thread: its read fails on the invalid
     // descriptor and the socket check traces why.
     const bool accepted = connection.isOpen();
+    if (accepted) {
+        metrics_count(CountedMetric::ConnectionsAccepted);
+    }
     launchConnectionThread(std::move(connection));
     lock.unlock();
     if (!accepted) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
@@ -14,6 +15,14 @@ namespace {
 
 // The service always encrypts; the plain mode exists for the envelope's callers.
 const int pipeEncryptionType = ENCRYPTION_KAE5;
+
+// The receive time-out ends a silent connection with EAGAIN. A client that
+// leaves before sending anything made no request and is not counted as one.
+void countFailedRead(int error) {
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        metrics_count(CountedMetric::ConnectionsTimedOut);
+    }
+}
 
 }  // namespace
 
@@ -74,6 +83,7 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
         }
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_reader -- decryptPipeData FAILED with error: %d", result);
+        metrics_count(CountedMetric::RequestsUndecryptable);
         request->connection->close();
         return 0;
     }
@@ -82,7 +92,9 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
         request->connection->close();
         return 0;
     }
+    const int error = errno;
     logoffCookieAPI_socketCheck(request->connection);
+    countFailedRead(error);
     return 0;
 }
 
@@ -115,10 +127,11 @@ int logoffCookieAPI_SERVER_writer(ClientReply* reply) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_writer() -- Unexpected failure to write any data");
         reply->connection->close();
-        std::free(text);
-        return 0;
+    } else {
+        logoffCookieAPI_socketCheck(reply->connection);
     }
-    logoffCookieAPI_socketCheck(reply->connection);
+    // Counted after the socket check, which reads errno.
+    metrics_count(CountedMetric::RequestsClientGone);
     std::free(text);
     return 0;
 }

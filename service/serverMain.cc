@@ -12,6 +12,7 @@
 #include "diag/traceLog.h"
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
+#include "service/metricsWriter.h"
 #include "service/serviceSignals.h"
 #include "service/shareStart.h"
 #include "service/singleInstance.h"
@@ -130,6 +131,7 @@ void closeInheritedDescriptors(pid_t self) {
               static_cast<int>(self));
     installStopHandlers();
 
+    logoffCookieAPI_initMetrics();
     initLogoffCookieCache();
     setHashKeySeed();
 
@@ -142,6 +144,9 @@ void closeInheritedDescriptors(pid_t self) {
     // Its threads too come after the socket, and before the first request.
     startConfiguredSharing();
     startWorkerSignalThread();
+    // After the stop signals are blocked: a thread made earlier would take a
+    // stop signal itself and end the worker without its exit handlers.
+    logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }
 

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "cache/logoffCookieAPI.h"
+#include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
@@ -27,7 +28,9 @@ void fillReply(ClientReply* reply, char* buffer, int32_t value) {
 
 void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
     int answer = 1;
-    if (request->count >= kMinQueryCount) {
+    if (request->count < kMinQueryCount) {
+        metrics_count(CountedMetric::RequestsTooShort);
+    } else {
         const char* payload = request->data;
         char cookieText[kCookieTextSize];
         char cookieBytes[kCookieBytesSize];
@@ -48,7 +51,9 @@ void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
 }
 
 void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
-    if (request->count >= kMinAddCount) {
+    if (request->count < kMinAddCount) {
+        metrics_count(CountedMetric::RequestsTooShort);
+    } else {
         const char* payload = request->data;
         char cookieText[kCookieTextSize];
         char cookieBytes[kCookieBytesSize];
@@ -96,7 +101,10 @@ void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
             default:
                 TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Invalid func: %d",
                           func);
+                metrics_count(CountedMetric::RequestsInvalidFunction);
         }
+    } else {
+        metrics_count(CountedMetric::RequestsTooShort);
     }
     // Still open unless the reply could not be written; the owner closes it
     // on the way out in any case, an exception from the handlers included.

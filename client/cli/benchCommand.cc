@@ -3,6 +3,7 @@
 
 #include "client/cli/benchLoad.h"
 #include "client/cli/benchOptions.h"
+#include "client/cli/benchProgress.h"
 #include "client/cli/cookieOptions.h"
 #include "client/cli/subcommand.h"
 
@@ -39,7 +40,8 @@ int runBenchCommand(const Arguments& args, std::ostream& out, std::ostream& err)
     }
     BenchTally tally;
     double seconds = 0;
-    ClientStatus status = runBenchLoad(options, err, tally, seconds);
+    ClientStatus status =
+        runBenchLoad(options, err, benchProgressWanted(options.quiet, err), tally, seconds);
     if (!status.ok()) {
         return reportFailure(err, "bench", status, options.connection);
     }

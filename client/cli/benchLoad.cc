@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "client/cli/benchProgress.h"
 #include "client/clientConnection.h"
 #include "client/requestBuilder.h"
 #include "crypto/logoffCookiePipe_crypt.h"
@@ -20,6 +21,7 @@ namespace logoffcookie::cli {
 namespace {
 
 constexpr size_t kReplyCapacity = 512;
+constexpr std::chrono::milliseconds kProgressInterval{500};
 
 // The host's pipe key, read once: deriving it from the host facts for every
 // message would make the clients, not the service, the cost being measured.
@@ -65,7 +67,7 @@ class LoadGenerator {
     ClientStatus prepare();
     // Adds every cookie once, spread over the clients; returns the failures.
     int64_t prefill();
-    BenchTally run(double& seconds);
+    BenchTally run(double& seconds, std::ostream& err, bool showProgress);
 
   private:
     struct CookieRequests {
@@ -86,6 +88,7 @@ class LoadGenerator {
     std::vector<std::string> cookieTexts;
     std::vector<CookieRequests> encrypted;  // empty when every request is encrypted anew
     std::atomic<int64_t> claimed{0};
+    std::atomic<int64_t> completed{0};  // requests done, for the progress line
     Clock::time_point end;
 };
 
@@ -198,6 +201,7 @@ void LoadGenerator::runClient(int32_t index, BenchTally& tally) {
         tally.record(
             outcome,
             std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - started).count());
+        completed.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
@@ -228,7 +232,7 @@ int64_t LoadGenerator::prefill() {
     return failures.load();
 }
 
-BenchTally LoadGenerator::run(double& seconds) {
+BenchTally LoadGenerator::run(double& seconds, std::ostream& err, bool showProgress) {
     const size_t count = static_cast<size_t>(options.clients);
     std::vector<BenchTally> tallies(count);
     std::vector<std::thread> clients;
@@ -240,12 +244,17 @@ BenchTally LoadGenerator::run(double& seconds) {
             runClient(static_cast<int32_t>(i), tallies[i]);
         });
     }
+    BenchProgress progress(err, kProgressInterval);
+    if (showProgress) {
+        progress.start(completed);
+    }
     Clock::time_point start = Clock::now();
     end = start + options.duration;
     go.count_down();
     for (std::thread& client : clients) {
         client.join();
     }
+    progress.stop();
     seconds = std::chrono::duration<double>(Clock::now() - start).count();
     BenchTally total;
     for (BenchTally& tally : tallies) {
@@ -256,8 +265,8 @@ BenchTally LoadGenerator::run(double& seconds) {
 
 }  // namespace
 
-ClientStatus runBenchLoad(const BenchOptions& options, std::ostream& err, BenchTally& tally,
-                          double& seconds) {
+ClientStatus runBenchLoad(const BenchOptions& options, std::ostream& err, bool showProgress,
+                          BenchTally& tally, double& seconds) {
     sockaddr_un address;
     ClientStatus status = resolveSocketAddress(options.connection.socketPath, address);
     if (!status.ok()) {
@@ -274,7 +283,7 @@ ClientStatus runBenchLoad(const BenchOptions& options, std::ostream& err, BenchT
                 << " prefill adds failed\n";
         }
     }
-    tally = load.run(seconds);
+    tally = load.run(seconds, err, showProgress);
     return {};
 }
 

@@ -19,8 +19,9 @@ inline constexpr size_t kReplyTextLength = 72;
 // Runs the load that `options` describe and fills `tally` and `seconds` (from
 // the moment every client may start to the moment the last one ended). A
 // status other than success means the load could not be set up; a failed
-// prefill is reported to `err` and the run goes on.
-ClientStatus runBenchLoad(const BenchOptions& options, std::ostream& err, BenchTally& tally,
-                          double& seconds);
+// prefill is reported to `err` and the run goes on. With `showProgress`, the
+// run's progress is drawn on `err` while it lasts.
+ClientStatus runBenchLoad(const BenchOptions& options, std::ostream& err, bool showProgress,
+                          BenchTally& tally, double& seconds);
 
 }  // namespace logoffcookie::cli

@@ -81,6 +81,8 @@ const BenchOptionSpec kBenchOptions[] = {
      [](std::string_view, BenchOptions& o) { return o.encryptEach = true; }},
     {"--tsv", "", "print one tab-separated line of figures instead of the report",
      [](std::string_view, BenchOptions& o) { return o.tsv = true; }},
+    {"--quiet", "", "show no progress (it is shown only when standard error is a terminal)",
+     [](std::string_view, BenchOptions& o) { return o.quiet = true; }},
     {"--socket", "PATH", "the service socket (default: $WA_INSTALL_PATH/logoffCookieSocket)",
      [](std::string_view v, BenchOptions& o) {
          o.connection.socketPath = std::string(v);

@@ -29,6 +29,7 @@ struct BenchOptions {
     bool expectRaw = false;    // any 72-character reply counts as right (the floor server)
     bool encryptEach = false;  // encrypt every request anew instead of once per cookie
     bool tsv = false;          // one tab-separated line instead of the report
+    bool quiet = false;        // no progress, even on a terminal
     ClientOptions connection;
     bool help = false;  // --help was asked for: nothing else was checked
 };

@@ -33,5 +33,6 @@ int runCommandLine(const Arguments& args, std::ostream& out, std::ostream& err);
 int runQueryCommand(const Arguments& args, std::ostream& out, std::ostream& err);
 int runAddCommand(const Arguments& args, std::ostream& out, std::ostream& err);
 int runBenchCommand(const Arguments& args, std::ostream& out, std::ostream& err);
+int runHealthCommand(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace logoffcookie::cli

@@ -11,6 +11,7 @@ constexpr Subcommand kSubcommands[] = {
     {"query", "ask whether a cookie counts as logged off", runQueryCommand},
     {"add", "record a cookie as logged off", runAddCommand},
     {"bench", "load the service with many clients and report its speed", runBenchCommand},
+    {"health", "check that the service answers, right and in time", runHealthCommand},
 };
 
 void printUsage(std::ostream& out) {

@@ -1,0 +1,68 @@
+// logoffcookie health: is the service answering, right and in time?
+#include <ostream>
+
+#include "client/cli/cookieOptions.h"
+#include "client/cli/healthCheck.h"
+#include "client/cli/optionTable.h"
+#include "client/cli/subcommand.h"
+#include "protocol/socketPath.h"
+
+namespace logoffcookie::cli {
+
+namespace {
+
+const CommandOption<HealthOptions> kHealthOptions[] = {
+    {"--timeout", "MS",
+     "longest wait for the socket and the answer together, in milliseconds (default: 2000)",
+     [](std::string_view v, HealthOptions& o) {
+         int32_t milliseconds = 0;
+         if (!parseInt32(v, milliseconds) || milliseconds <= 0) {
+             return false;
+         }
+         o.timeout = std::chrono::milliseconds(milliseconds);
+         return true;
+     }},
+    {"--metrics", "FILE", "also fail when this metrics file is older than 30 s",
+     [](std::string_view v, HealthOptions& o) {
+         o.metricsPath = std::string(v);
+         return !v.empty();
+     }},
+    {"--socket", "PATH",
+     "the service socket, at most 107 bytes (default: $WA_INSTALL_PATH/logoffCookieSocket)",
+     [](std::string_view v, HealthOptions& o) {
+         o.socketPath = std::string(v);
+         return !v.empty() && v.size() <= kMaxSocketPathLength;
+     }},
+};
+
+void printHealthHelp(std::ostream& out) {
+    out << "Usage: logoffcookie health [options]\n\n"
+           "Asks the service about a fresh random cookie, which it must answer as\n"
+           "not logged off, and prints 'ok' with the time the answer took. A socket\n"
+           "that is not there yet is waited for within the time-out, so the check\n"
+           "can follow a start at once.\n\n";
+    printCommandOptions<HealthOptions>(out, kHealthOptions, 18);
+    out << "\nOptions also take the form --name=value; each may be given once.\n"
+           "Exit status 0 when the service answered right in time (and the metrics\n"
+           "file is fresh), 1 otherwise, 2 for a wrong command line.\n";
+}
+
+}  // namespace
+
+int runHealthCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
+    HealthOptions options;
+    std::string error;
+    switch (parseCommandOptions<HealthOptions>(args, kHealthOptions, options, error)) {
+        case OptionsParsed::Help:
+            printHealthHelp(out);
+            return kExitSuccess;
+        case OptionsParsed::Error:
+            err << "logoffcookie health: " << error << "\nTry 'logoffcookie health --help'.\n";
+            return kExitUsage;
+        case OptionsParsed::Ok:
+            break;
+    }
+    return runHealthCheck(options, out, err);
+}
+
+}  // namespace logoffcookie::cli
