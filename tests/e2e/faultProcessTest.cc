@@ -195,12 +195,7 @@ constexpr bool kLoadRecords = true;
 TEST(FaultProcess, StopSignalToTheWorkerUnderLoadEndsItWithStatusZero) {
     constexpr int kClients = 16;
     ServiceProcess service;
-    // The cache never frees the cookies it holds when the process ends; a
-    // leak checker in the worker would report each one.
-    std::string suppressions = service.installPath() + "/leaks.supp";
-    std::ofstream(suppressions) << "leak:logoffCookieAPI_addToCache\n";
-    ASSERT_TRUE(service.start(
-        {{"LSAN_OPTIONS", "suppressions=" + suppressions + ":print_suppressions=0"}}));
+    ASSERT_TRUE(service.start());
     pid_t monitor = service.monitorPid();
     pid_t worker = service.workerPid();
     if (kLoadRecords) {
