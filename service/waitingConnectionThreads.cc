@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/threads/RWThreadManagerImp.h"
+#include "support/threads/semaphoreSanitizer.h"
 
 namespace {
 
@@ -104,6 +105,7 @@ bool WaitingConnectionThreads::Wakeup::waitFor(std::chrono::milliseconds millise
             return false;
         }
     }
+    markSemaphoreAcquired(&semaphore);
     return true;
 }
 

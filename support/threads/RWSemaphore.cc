@@ -6,10 +6,7 @@
 #include <cerrno>
 
 #include "support/threads/posixFailure.h"
-
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* address);
-#endif
+#include "support/threads/semaphoreSanitizer.h"
 
 namespace {
 
@@ -32,15 +29,6 @@ timespec monotonicDeadline(unsigned long milliseconds) {
 // both the sleep and the wake-up (a system call and, across processors, an
 // interrupt) for most of them.
 constexpr int kYieldsBeforeSleeping = 4;
-
-// ThreadSanitizer sees sem_post as a release on the semaphore but has no
-// interceptor for sem_clockwait: without this, everything the releasing thread
-// wrote before its post would look unordered with what the waiter does next.
-void markAcquired([[maybe_unused]] sem_t* semaphore) {
-#if defined(__SANITIZE_THREAD__)
-    __tsan_acquire(semaphore);
-#endif
-}
 
 // True when a release came while this thread let others run a few times.
 bool acquiredAfterYielding(sem_t* semaphore) {
@@ -96,7 +84,7 @@ bool RWSemaphore::acquire(unsigned long milliseconds) {
             throwPosixFailure("RWSemaphore::acquire - ", "sem_clockwait() - ", errno);
         }
     }
-    markAcquired(&semaphore);
+    markSemaphoreAcquired(&semaphore);
     return true;
 }
 
