@@ -4,6 +4,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "service/addLimits.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
@@ -51,6 +52,10 @@ void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
 }
 
 void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
+    // Refused like a malformed request: no reply, and the dispatcher closes.
+    if (!logoffCookieAPI_peerMayAdd(*request->connection)) {
+        return;
+    }
     if (request->count < kMinAddCount) {
         metrics_count(CountedMetric::RequestsTooShort);
     } else {
