@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
+#include <memory>
 
 #include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
@@ -75,7 +75,7 @@ void BM_FlushHeldRecords(benchmark::State& state) {
         }
         logoffCookieCache_setCeiling(records);
 
-        std::optional<TakenCacheRecords> flushed;
+        std::unique_ptr<TakenCacheRecords> flushed;
         WriteGuard guard(logoffCookieCacheLock);
         const auto acquired = Clock::now();
         std::uint64_t held = logoffCookieCache_flushIfFull(flushed);

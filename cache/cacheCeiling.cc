@@ -13,6 +13,8 @@ namespace {
 
 std::atomic<std::uint32_t> maxRecords{DEFAULT_MAX_COOKIES};
 
+thread_local std::unique_ptr<TakenCacheRecords> keptFlushedRecords;
+
 }  // namespace
 
 void logoffCookieCache_setCeiling(std::uint32_t records) {
@@ -23,7 +25,7 @@ std::uint32_t logoffCookieCache_ceiling() {
     return maxRecords.load(std::memory_order_relaxed);
 }
 
-std::uint64_t logoffCookieCache_flushIfFull(std::optional<TakenCacheRecords>& flushed) {
+std::uint64_t logoffCookieCache_flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed) {
     // The queue holds every local cookie the cache owns, one whose insert
     // into the set failed included.
     std::uint64_t held = std::uint64_t{logoffCookieQueue.entries()} + receivedLogoffs_entries();
@@ -33,7 +35,7 @@ std::uint64_t logoffCookieCache_flushIfFull(std::optional<TakenCacheRecords>& fl
     // Allocates first: should that fail, nothing has changed. The start time
     // moves before anything is forgotten, so a failure between leaves the
     // cache refusing more, never less.
-    flushed.emplace();
+    flushed = std::make_unique<TakenCacheRecords>();
     moveCacheStartTime(static_cast<std::int32_t>(std::time(nullptr)));
     logoffCookieCache_takeAll(*flushed);
     // A query that read the start time before and misses now learns of it.
@@ -51,4 +53,12 @@ void logoffCookieCache_reportFlush(const char* function, std::uint64_t held) {
                   function, held, static_cast<unsigned>(logoffCookieCache_ceiling()));
     TRACE_LOG(TRACE_DETAIL, "%s", line);
     std::fprintf(stderr, "%s\n", line);
+}
+
+void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed) {
+    keptFlushedRecords = std::move(flushed);
+}
+
+void logoffCookieAPI_freeFlushedRecords() {
+    keptFlushedRecords.reset();
 }

@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 
 #include "cache/logoffCookieCacheState.h"
 
@@ -21,8 +21,17 @@ std::uint32_t logoffCookieCache_ceiling();
 // more. When that record would pass the ceiling: moves the start time to
 // now, takes every record into `flushed` and returns how many were held.
 // Returns 0 and leaves `flushed` empty otherwise.
-std::uint64_t logoffCookieCache_flushIfFull(std::optional<TakenCacheRecords>& flushed);
+std::uint64_t logoffCookieCache_flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed);
 
 // Once the lock is released: says on standard error and in the trace that
 // `function` forgot `held` records, and counts it.
 void logoffCookieCache_reportFlush(const char* function, std::uint64_t held);
+
+// Keeps what a flush took with the calling thread until
+// logoffCookieAPI_freeFlushedRecords, or the thread's end: freeing millions
+// of records takes seconds, which the reply to the add that flushed need not
+// wait for.
+void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed);
+// Frees what a flush on this thread left; called by the request handler once
+// its reply is written.
+void logoffCookieAPI_freeFlushedRecords();

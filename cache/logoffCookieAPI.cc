@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <memory>
-#include <optional>
 
 #include "cache/LogoffCookie.h"
 #include "cache/cacheCeiling.h"
@@ -128,9 +127,9 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     std::uint32_t idleTimeoutMinutes = cookie->idleTimeoutMinutes();
     std::uint32_t maxLifetimeMinutes = cookie->maxLifetimeMinutes();
 
-    // Declared before the guard, so that what a flush took is freed only
-    // once the lock is released.
-    std::optional<TakenCacheRecords> flushed;
+    // Declared before the guard, so that what a flush took is never freed
+    // under the lock, not even on the way out of an exception.
+    std::unique_ptr<TakenCacheRecords> flushed;
     std::uint64_t flushedCount = 0;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
     WriteGuard guard(logoffCookieCacheLock);
@@ -161,8 +160,8 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
     cookie.reset();
     if (flushed) {
-        flushed.reset();
         logoffCookieCache_reportFlush("logoffCookieAPI_addToCache", flushedCount);
+        logoffCookieCache_keepFlushedRecords(std::move(flushed));
     }
 
     logoffCookieAPI_launchCleanupThreadOnce();

@@ -1,7 +1,6 @@
 #include "cache/receivedLogoffs.h"
 
 #include <cstring>
-#include <optional>
 #include <unordered_map>
 
 #include "cache/cacheCeiling.h"
@@ -57,7 +56,7 @@ std::shared_ptr<void> receivedLogoffs_takeAll() {
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
     // Declared before the guard, so that it frees what a flush took only
     // once the lock is released.
-    std::optional<TakenCacheRecords> flushed;
+    std::unique_ptr<TakenCacheRecords> flushed;
     WriteGuard guard(logoffCookieCacheLock);
     std::uint64_t flushedCount = 0;
     if (!receivedLogoffs_contains(logoff.identity)) {

@@ -1,6 +1,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
@@ -78,6 +79,9 @@ void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
     if (!logoffCookieAPI_SERVER_writer(reply)) {
         TRACE_LOG(TRACE_DETAIL, "perform_addToCache() -- Socket was BROKEN");
     }
+    // What the ceiling's flush took, if this add passed it: freed only now,
+    // so that the reply did not wait for it.
+    logoffCookieAPI_freeFlushedRecords();
 }
 
 void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
