@@ -20,7 +20,8 @@ extern RWReadersWriterLock cacheStartTimeLock;
 extern RWReadersWriterLock cookieSaltLock;
 // Every cookie the cache owns, in order of first insertion: the cached ones,
 // one record per digest, and any whose insert into the set ran out of
-// memory. The cleanup thread frees them from here.
+// memory. The cleanup thread frees them from here, one by one; a flush at
+// the ceiling (cache/cacheCeiling.h) takes them all at once.
 extern RWSlistCollectablesQueue logoffCookieQueue;
 extern RWThreadFunction cleanupThreadHandle;
 
