@@ -25,12 +25,6 @@ std::string refusal(const char* value) {
     return error;
 }
 
-TEST(AddAllowList, UnsetLetsEveryoneAdd) {
-    AddAllowList list = parsed(nullptr);
-    EXPECT_TRUE(list.everyone);
-    EXPECT_TRUE(addAllowList_permits(list, 4321, 4321, [](Groups&) { return false; }));
-}
-
 TEST(AddAllowList, TakesNamesIdsAndGroupsBetweenBlanks) {
     AddAllowList list = parsed(" daemon , 1234,@adm , @50,nobody");
     EXPECT_FALSE(list.everyone);
@@ -50,36 +44,25 @@ TEST(AddAllowList, WhatDoesNotResolveIsRefusedByName) {
     EXPECT_NE(refusal("@").find("no group named"), std::string::npos);
 }
 
-TEST(AddAllowList, PermitsRootAndWhatIsListedAlone) {
+TEST(AddAllowList, PermitsEveryoneWhenUnsetElseRootAndWhatIsListedAlone) {
     AddAllowList list = parsed("daemon,@adm");
+    Groups supplementary = {20, 4};
     int asked = 0;
-    auto groups = [&asked](Groups& out) {
+    auto groups = [&](Groups& out) {
         ++asked;
-        out = {20, 4};
+        out = supplementary;
         return true;
     };
-    EXPECT_TRUE(addAllowList_permits(list, 0, 0, [](Groups&) { return false; }));
-    EXPECT_TRUE(addAllowList_permits(list, 1, 65534, [](Groups&) { return false; }));
-    EXPECT_TRUE(addAllowList_permits(list, 65534, 4, [](Groups&) { return false; }));
-    EXPECT_EQ(asked, 0);
-    // A member of the group through its supplementary groups.
+    EXPECT_TRUE(addAllowList_permits(parsed(nullptr), 4321, 4321, groups));
+    EXPECT_TRUE(addAllowList_permits(list, 0, 0, groups));
+    EXPECT_TRUE(addAllowList_permits(list, 1, 65534, groups));
+    EXPECT_TRUE(addAllowList_permits(list, 65534, 4, groups));
+    EXPECT_EQ(asked, 0) << "the supplementary groups are asked for only when needed";
     EXPECT_TRUE(addAllowList_permits(list, 65534, 65534, groups));
-    EXPECT_FALSE(addAllowList_permits(list, 65534, 65534, [](Groups& out) {
-        out = {20, 65534};
-        return true;
-    }));
+    supplementary = {20, 65534};
+    EXPECT_FALSE(addAllowList_permits(list, 65534, 65534, groups));
     // Groups that cannot be had allow nothing.
     EXPECT_FALSE(addAllowList_permits(list, 65534, 65534, [](Groups&) { return false; }));
-}
-
-TEST(AddAllowList, SupplementaryGroupsAreNotAskedWhenNoGroupIsListed) {
-    AddAllowList list = parsed("daemon");
-    int asked = 0;
-    EXPECT_FALSE(addAllowList_permits(list, 65534, 65534, [&asked](Groups&) {
-        ++asked;
-        return true;
-    }));
-    EXPECT_EQ(asked, 0);
 }
 
 TEST(MaxCookies, DefaultsToFourMillionAndTakesOnlyAPositive32BitCount) {
