@@ -2,6 +2,9 @@
 
 #include <sys/random.h>
 
+#include <cstdio>
+#include <string>
+
 #include "cache/farmLogoff.h"
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
@@ -47,6 +50,10 @@ void startFarmSharing(ShareConfig& config) {
 
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Sharing logoffs through %s, stream %s.",
               state->endpoint.describe().c_str(), state->streamKey.c_str());
+    // So that the hosts receiving a flood, which name its run, name a host.
+    std::string run = toHex(state->run.data(), state->run.size());
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- This host publishes as run %s.", run.c_str());
+    std::fprintf(stderr, "logoffCookieShare -- This host publishes as run %s.\n", run.c_str());
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);

@@ -1,13 +1,17 @@
 #include "share/shareReceiver.h"
 
 #include <charconv>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <exception>
 
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
+#include "diag/oncePerInterval.h"
 #include "diag/traceLog.h"
+#include "share/receivedRunTally.h"
 #include "share/shareCounters.h"
 #include "share/shareLink.h"
 
@@ -63,6 +67,26 @@ void warnIfTrimmedPast(RedisLink& link, const std::string& position) {
     }
 }
 
+// A flood of adds on one host reaches this one: say which run sends it,
+// at most once a minute.
+void noteFastGrowth(const ShareRunId& sender) {
+    // The receiving thread's alone.
+    static ReceivedRunTally tally(fastReceivedPerMinute());
+    std::optional<ReceivedRunTally::Flood> flood =
+        tally.count(sender, OncePerInterval::monotonicNow());
+    if (!flood) {
+        return;
+    }
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "logoffCookieShare -- Received logoffs grow fast: %" PRIu64
+                  " in the last %lld s, %" PRIu64 " of them from run %s.",
+                  flood->received, static_cast<long long>(flood->seconds), flood->fromTopRun,
+                  toHex(flood->topRun.data(), flood->topRun.size()).c_str());
+    TRACE_LOG(TRACE_DETAIL, "%s", line);
+    std::fprintf(stderr, "%s\n", line);
+}
+
 void takeEntry(const redisReply* entry, std::string& position) {
     if (entry->type != REDIS_REPLY_ARRAY || entry->elements != 2) {
         return;
@@ -81,10 +105,12 @@ void takeEntry(const redisReply* entry, std::string& position) {
     }
     ShareState& state = shareState();
     FarmLogoff logoff;
-    switch (decodeShareEntry(*state.key, fields, state.run, logoff)) {
+    ShareRunId sender;
+    switch (decodeShareEntry(*state.key, fields, state.run, logoff, &sender)) {
         case ShareEntryCheck::Accepted:
             logoffCookieAPI_addReceivedLogoff(logoff);
             countShare(shareCounters().received);
+            noteFastGrowth(sender);
             break;
         case ShareEntryCheck::OwnRun:
             break;
