@@ -53,7 +53,8 @@ void exitIfAnotherInstanceRuns(pid_t self) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- checkserver: %s.", checkserver);
     std::fprintf(stderr, "%s\n", checkserver);
 
-    pid_t running = findRunningInstance("/proc", kServiceProcessName, self);
+    pid_t running =
+        findRunningInstance("/proc", kServiceProcessName, self, ownInstanceOwner("/proc"));
     if (running == kProcUnreadable) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- popen failed on checkserver.");
         std::fprintf(stderr, "pipe failed\n");
