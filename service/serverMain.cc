@@ -41,7 +41,8 @@ void unblockStopSignals() {
 // it the worker could only fail later, after the caller was told all is well.
 void requireSocketPath(char* socketPath) {
     char error[256];
-    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error)) {
+    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error) ||
+        !checkSocketDirectory(error, sizeof error)) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error);
         std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error);
         std::exit(1);
