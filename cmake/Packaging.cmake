@@ -1,7 +1,8 @@
 # The Debian package of everything `cmake --install` puts in place: the
 # service with its systemd unit, environment file and manual pages, the
 # logoffcookie command, the client library with its headers and pkg-config
-# file. Made by `cpack -G DEB` in the build directory.
+# file, the logrotate file and the documents. Made by scripts/package.sh,
+# which builds what ships alone under /usr and runs `cpack -G DEB`.
 set(CPACK_PACKAGE_NAME "voklogoffcookieservice")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY

@@ -32,6 +32,9 @@ for binary in usr/sbin/VOKLogoffCookieService usr/bin/logoffcookie "usr/lib/$mul
     file -L "$work/root/$binary" | grep -q ', stripped' || fail "not stripped: /$binary"
 done
 grep -qx /etc/logrotate.d/voklogoffcookie "$work/control/conffiles" || fail "logrotate file is no conffile"
+version=$(dpkg-deb -f "$deb" Version)
+zcat "$work/root/$docs/changelog.gz" | head -n 1 | grep -qF "voklogoffcookieservice ($version)" ||
+    fail "the changelog's latest entry is not $version: packaging/debian/changelog needs one"
 for command in $(grep -E '^Exec[A-Za-z]*=/' "$unit" | sed 's/^[^=]*=//; s/ .*//'); do
     case "$command" in
     /usr/*) [ -x "$work/root$command" ] || fail "the unit runs $command, which the package lacks" ;;
