@@ -97,8 +97,11 @@ constexpr SampleLine kSampleLines[] = {
     {"voklogoffcookie_share_seconds_since_last_read", "gauge",
      "Seconds since the last successful read from the farm; NaN before the first.", nullptr,
      Source::Stored, at(StoredMetric::ShareSecondsSinceLastRead)},
-    {"process_start_time_seconds", "gauge", "Start time of the process since the epoch.", nullptr,
-     Source::Stored, at(StoredMetric::ProcessStartTime)},
+    // Not the conventional process_start_time_seconds: the node exporter
+    // exports that family for itself and refuses a textfile that carries it too.
+    {"voklogoffcookie_start_time_seconds", "gauge",
+     "Start time of the service's worker, in seconds since the epoch.", nullptr, Source::Stored,
+     at(StoredMetric::ProcessStartTime)},
 };
 
 void appendValue(std::string& out, const SampleLine& line) {

@@ -30,3 +30,12 @@ else()
   file(INSTALL "${LC_PACKAGING_DIR}/default/voklogoffcookie" DESTINATION "${defaultDir}"
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()
+
+# The trace log's rotation; edited rules are kept likewise.
+set(logrotateDir "${sysconfdir}/logrotate.d")
+if(EXISTS "$ENV{DESTDIR}${logrotateDir}/voklogoffcookie")
+  message(STATUS "Up-to-date: $ENV{DESTDIR}${logrotateDir}/voklogoffcookie (kept as edited)")
+else()
+  file(INSTALL "${LC_PACKAGING_DIR}/logrotate/voklogoffcookie" DESTINATION "${logrotateDir}"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endif()

@@ -41,7 +41,8 @@ void unblockStopSignals() {
 // it the worker could only fail later, after the caller was told all is well.
 void requireSocketPath(char* socketPath) {
     char error[256];
-    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error)) {
+    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error) ||
+        !checkSocketDirectory(error, sizeof error)) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error);
         std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error);
         std::exit(1);
@@ -53,7 +54,8 @@ void exitIfAnotherInstanceRuns(pid_t self) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- checkserver: %s.", checkserver);
     std::fprintf(stderr, "%s\n", checkserver);
 
-    pid_t running = findRunningInstance("/proc", kServiceProcessName, self);
+    pid_t running =
+        findRunningInstance("/proc", kServiceProcessName, self, ownInstanceOwner("/proc"));
     if (running == kProcUnreadable) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- popen failed on checkserver.");
         std::fprintf(stderr, "pipe failed\n");

@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <random>
+#include <sstream>
 
 #include "client/cli/cookieOptions.h"
+#include "client/cli/metricsText.h"
 #include "client/cli/subcommand.h"
 
 namespace logoffcookie::cli {
@@ -48,6 +51,17 @@ std::string metricsFileProblem(const std::string& path, std::chrono::system_cloc
     return {};
 }
 
+std::string metricsContentProblem(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        return "metrics file " + path + ": cannot be read";
+    }
+    std::string problem = metricsTextProblem(text.str(), kServiceMetricFamilies);
+    return problem.empty() ? problem : "metrics file " + path + ": " + problem;
+}
+
 int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream& err) {
     std::string text = freshCookieText();
     Cookie cookie(text);
@@ -82,6 +96,9 @@ int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream
     if (!options.metricsPath.empty()) {
         std::string problem = metricsFileProblem(
             options.metricsPath, std::chrono::system_clock::now(), kMetricsFileMaxAge);
+        if (problem.empty()) {
+            problem = metricsContentProblem(options.metricsPath);
+        }
         if (!problem.empty()) {
             return fail(err, problem);
         }

@@ -22,7 +22,8 @@ const CommandOption<HealthOptions> kHealthOptions[] = {
          o.timeout = std::chrono::milliseconds(milliseconds);
          return true;
      }},
-    {"--metrics", "FILE", "also fail when this metrics file is older than 30 s",
+    {"--metrics", "FILE",
+     "also fail when this metrics file is older than 30 s or not the service's",
      [](std::string_view v, HealthOptions& o) {
          o.metricsPath = std::string(v);
          return !v.empty();
@@ -44,7 +45,7 @@ void printHealthHelp(std::ostream& out) {
     printCommandOptions<HealthOptions>(out, kHealthOptions, 18);
     out << "\nOptions also take the form --name=value; each may be given once.\n"
            "Exit status 0 when the service answered right in time (and the metrics\n"
-           "file is fresh), 1 otherwise, 2 for a wrong command line.\n";
+           "file is fresh and the service's), 1 otherwise, 2 for a wrong command line.\n";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "client/cli/healthCheck.h"
 #include "client/cli/subcommand.h"
+#include "diag/metricsExposition.h"
 #include "protocol/requestLayout.h"
 #include "tests/client/fakeService.h"
 
@@ -91,7 +92,7 @@ TEST(HealthCommand, NoServiceFailsWithTheLibrarysText) {
 TEST(HealthCommand, MetricsFileMustBeThereAndAtMostThirtySecondsOld) {
     FakeService service(answerWith(0));
     const std::string metrics = service.directory() + "/voklogoffcookie.prom";
-    std::ofstream(metrics) << "up 1\n";
+    std::ofstream(metrics) << metrics_renderText();
     EXPECT_EQ(runHealth({"--socket", service.socketPath(), "--metrics", metrics}).status,
               kExitSuccess);
 
@@ -105,6 +106,31 @@ TEST(HealthCommand, MetricsFileMustBeThereAndAtMostThirtySecondsOld) {
         runHealth({"--socket", service.socketPath(), "--metrics", metrics + ".absent"});
     EXPECT_EQ(missing.status, kExitFailure);
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+}
+
+TEST(HealthCommand, FreshMetricsFileMustBeTheServicesInTheTextFormat) {
+    FakeService service(answerWith(0));
+    const std::string metrics = service.directory() + "/voklogoffcookie.prom";
+    struct Case {
+        std::string text;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"up 1\n", "no sample of voklogoffcookie_requests_total"},
+        {metrics_renderText() + "voklogoffcookie_requests_total{outcome=\"added\"} 1\n",
+         "are not together"},
+        // Cut short after a whole line, as a full disk may leave it.
+        {metrics_renderText().substr(0, metrics_renderText().find('\n', 200) + 1), "no sample of"},
+        {metrics_renderText().substr(0, 200), "the last line has no newline"},
+        {"", "the file is empty"},
+    };
+    for (const Case& each : cases) {
+        std::ofstream(metrics, std::ios::trunc) << each.text;
+        CliRun run = runHealth({"--socket", service.socketPath(), "--metrics", metrics});
+        EXPECT_EQ(run.status, kExitFailure) << each.text;
+        EXPECT_NE(run.err.find("metrics file " + metrics + ": "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(each.reason), std::string::npos) << run.err;
+    }
 }
 
 TEST(HealthCommand, AgeLimitIsInclusiveAndAFileFromTheFutureIsFresh) {
