@@ -6,7 +6,8 @@
 // connect to the end of its connection. Cleanup passes over N cookies (all of
 // them expiring, or none) run on this thread while that goes on. The longest
 // probe in flight during a pass is what the pass cost the loop; the longest
-// probe between passes is the same figure without one.
+// probe between passes is the same figure without one; the longest query
+// during the pass is what it cost the clients.
 //
 //   loop_stall_bench [--cookies N] [--clients C] [--passes P] [--expire all|none]
 #include <stdlib.h>
@@ -55,7 +56,8 @@ struct Probe {
 std::atomic<bool> stopping{false};
 std::atomic<long> queriesAnswered{0};
 std::mutex probesMutex;
-std::vector<Probe> probes;  // guarded by probesMutex
+std::vector<Probe> probes;   // guarded by probesMutex
+std::vector<Probe> queries;  // guarded by probesMutex
 
 // Connects, writes `text` in one write and reads until the service closes.
 bool exchange(const std::string& socket, const std::string& text) {
@@ -99,18 +101,19 @@ double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-// The longest time a probe in flight at some moment in [from, to] took,
-// counted from `from` on for one that began before it; and how many ended in
-// the window.
-std::pair<double, int> longestProbe(Clock::time_point from, Clock::time_point to) {
+// Of the exchanges in `timed` in flight at some moment in [from, to]: the
+// longest time one took within the window, and how many ended in it.
+std::pair<double, int> longestIn(const std::vector<Probe>& timed, Clock::time_point from,
+                                 Clock::time_point to) {
     std::lock_guard<std::mutex> lock(probesMutex);
     double longest = 0;
     int ended = 0;
-    for (const Probe& probe : probes) {
+    for (const Probe& probe : timed) {
         if (probe.end < from || probe.start > to) {
             continue;
         }
-        longest = std::max(longest, millisecondsBetween(std::max(probe.start, from), probe.end));
+        longest = std::max(
+            longest, millisecondsBetween(std::max(probe.start, from), std::min(probe.end, to)));
         ended += probe.end <= to ? 1 : 0;
     }
     return {longest, ended};
@@ -168,9 +171,13 @@ int main(int argc, char** argv) {
     for (int i = 0; i < options.clients; ++i) {
         threads.emplace_back([&] {
             while (!stopping.load()) {
+                Probe timed{Clock::now(), {}};
                 if (exchange(socket, query)) {
                     ++queriesAnswered;
                 }
+                timed.end = Clock::now();
+                std::lock_guard<std::mutex> lock(probesMutex);
+                queries.push_back(timed);
             }
         });
     }
@@ -201,13 +208,15 @@ int main(int argc, char** argv) {
         const Clock::time_point passEnd = Clock::now();
         const long queriesDuring = queriesAnswered.load() - queriesBefore;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        auto [quietLongest, quietProbes] = longestProbe(quietFrom, passStart);
-        auto [passLongest, passProbes] = longestProbe(passStart, passEnd);
+        auto [quietLongest, quietProbes] = longestIn(probes, quietFrom, passStart);
+        auto [passLongest, passProbes] = longestIn(probes, passStart, passEnd);
+        const double queryLongest = longestIn(queries, passStart, passEnd).first;
         std::printf(
-            "pass %d: write hold %.1f ms; probes in flight during it: longest %.1f ms, %d ended, "
-            "queries answered %ld; before it (%.0f ms): longest probe %.1f ms, %d probes\n",
-            pass, millisecondsBetween(passStart, passEnd), passLongest, passProbes, queriesDuring,
-            millisecondsBetween(quietFrom, passStart), quietLongest, quietProbes);
+            "pass %d: write hold %.1f ms; during it: longest probe %.1f ms, %d probes ended, "
+            "longest query %.1f ms, %ld queries answered; in the %.0f ms before it: longest probe "
+            "%.1f ms, %d probes\n",
+            pass, millisecondsBetween(passStart, passEnd), passLongest, passProbes, queryLongest,
+            queriesDuring, millisecondsBetween(quietFrom, passStart), quietLongest, quietProbes);
         std::fflush(stdout);
     }
     stopping.store(true);
