@@ -53,7 +53,7 @@ while [ $# -gt 0 ]; do
         --floor-bound) thread_floor_options=(--bound); shift ;;
         --no-redis) with_redis=0; shift ;;
         --service) service_specs+=("$2"); shift 2 ;;
-        -h|--help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "loadbench: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -186,6 +186,7 @@ pid_of[inline]="$inline_floor_pid"
 for name in "${service_names[@]}"; do
     mkdir "$work/$name"
     socket_of[$name]="$work/$name/logoffCookieSocket"
+    # shellcheck disable=SC2016  # "$0" is for the inner shell
     env -u VOKTRACELEVEL -u VOKTRACEDEST WA_INSTALL_PATH="$work/$name" \
         unshare --pid --fork --mount-proc --kill-child \
         /bin/sh -c '"$0" || exit $?; exec sleep infinity' "${binary_of[$name]}" \
@@ -245,9 +246,9 @@ fi
 measure() {
     local server="$1" c="$2"
     if [ "$server" = redis ]; then
-        local start end rps p50 p95 p99 max
+        local start end rps p50 p99 max
         start="$(date +%s.%N)"
-        read -r rps p50 p95 p99 max <<<"$(redis_line "$c" "${redis_requests[$c]}")"
+        read -r rps p50 _ p99 max <<<"$(redis_line "$c" "${redis_requests[$c]}")"
         end="$(date +%s.%N)"
         [ -n "$rps" ] || return 0
         # No p90 in its report: that column stays empty for Redis.
