@@ -141,11 +141,11 @@ void closeInheritedDescriptors(pid_t self) {
     if (fd_socket < 0) {
         std::exit(1);
     }
-    // Its threads too come after the socket, and before the first request.
-    startConfiguredSharing();
     startWorkerSignalThread();
-    // After the stop signals are blocked: a thread made earlier would take a
-    // stop signal itself and end the worker without its exit handlers.
+    // Every other thread after the stop signals are blocked: a thread made
+    // earlier would take a stop signal itself and end the worker without its
+    // exit handlers. Sharing's threads start before the first request.
+    startConfiguredSharing();
     logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }

@@ -6,6 +6,7 @@
 #include "diag/traceLog.h"
 #include "share/farmSharing.h"
 #include "share/shareConfig.h"
+#include "share/sharePublisher.h"
 
 namespace {
 
@@ -33,5 +34,11 @@ void requireShareConfig() {
 void startConfiguredSharing() {
     if (sharingConfigured) {
         startFarmSharing(shareConfig);
+    }
+}
+
+void flushConfiguredSharing() {
+    if (sharingConfigured) {
+        shareFlushPublisher(SHARE_STOP_FLUSH);
     }
 }

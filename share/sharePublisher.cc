@@ -55,27 +55,28 @@ bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::st
     return true;
 }
 
-// Sends the batch, or the next one from the queue, when connected.
+// Sends the logoffs at the front of the queue when connected; they leave the
+// queue once Redis has taken them.
 void publishOnce(ShareConnector& connector, RedisLink& link, std::vector<FarmLogoff>& batch) {
     if (!connector.ensureConnected(link)) {
         return;
     }
-    if (batch.empty()) {
-        shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH, 1s);
-        if (batch.empty()) {
-            return;
-        }
-        // A moment for the adds that follow to join this round trip:
-        // under load a batch then carries many entries instead of one,
-        // and the thread, Redis and every receiver wake once for all.
-        if (batch.size() < SHARE_PUBLISH_BATCH) {
-            std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
-            shareState().queue.popBatch(batch, SHARE_PUBLISH_BATCH - batch.size(), 0ms);
-        }
+    ShareQueue& queue = shareState().queue;
+    batch.clear();
+    if (queue.peekBatch(batch, SHARE_PUBLISH_BATCH, 1s) == 0) {
+        return;
+    }
+    // A moment for the adds that follow to join this round trip: under load
+    // a batch then carries many entries instead of one, and the thread,
+    // Redis and every receiver wake once for all.
+    if (batch.size() < SHARE_PUBLISH_BATCH) {
+        std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
+        batch.clear();
+        queue.peekBatch(batch, SHARE_PUBLISH_BATCH, 0ms);
     }
     std::string error;
     if (publishBatch(link, batch, error)) {
-        batch.clear();
+        queue.dropFront(batch.size());
     } else {
         connector.lost(link, error);
     }
@@ -120,4 +121,20 @@ void sharePublisherThread() {
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- publisher: %s", failure.what());
         }
     }
+}
+
+bool shareFlushPublisher(std::chrono::milliseconds most) {
+    ShareState& state = shareState();
+    auto deadline = std::chrono::steady_clock::now() + most;
+    std::size_t left = state.queue.size();
+    while (left != 0 && !state.redisAway.load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        left = state.queue.size();
+    }
+    if (left != 0) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieShare -- Stopping with %zu logoffs not yet published to the farm.",
+                  left);
+    }
+    return left == 0;
 }
