@@ -25,8 +25,8 @@ struct ArgVector {
 
 }  // namespace
 
-bool RedisLink::connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
-                        std::string& error) {
+RedisLink::Outcome RedisLink::connect(const ShareEndpoint& endpoint,
+                                      std::chrono::milliseconds ioTimeout, std::string& error) {
     close();
     timeval tv = asTimeval(ioTimeout);
     context_ = endpoint.unixSocket
@@ -34,13 +34,15 @@ bool RedisLink::connect(const ShareEndpoint& endpoint, std::chrono::milliseconds
                    : redisConnectWithTimeout(endpoint.host.c_str(), endpoint.port, tv);
     if (context_ == nullptr) {
         error = "connect: out of memory";
-        return false;
+        return Outcome::Unreachable;
     }
     if (context_->err != 0) {
-        return failed("connect", error);
+        failed("connect", error);
+        return Outcome::Unreachable;
     }
     if (redisSetTimeout(context_, tv) != REDIS_OK) {
-        return failed("redisSetTimeout", error);
+        failed("redisSetTimeout", error);
+        return Outcome::Unreachable;
     }
     if (!endpoint.unixSocket) {
         redisEnableKeepAlive(context_);
@@ -61,15 +63,15 @@ bool RedisLink::connect(const ShareEndpoint& endpoint, std::chrono::milliseconds
         }
         RedisReply reply = command(args, error);
         if (!reply) {
-            return false;
+            return Outcome::Unreachable;
         }
         if (reply->type == REDIS_REPLY_ERROR) {
-            error = std::string(args[0]) + ": " + std::string(reply->str, reply->len);
+            error.assign(reply->str, reply->len);
             close();
-            return false;
+            return Outcome::Refused;
         }
     }
-    return true;
+    return Outcome::Connected;
 }
 
 void RedisLink::close() {

@@ -24,10 +24,12 @@ class RedisLink {
     RedisLink(const RedisLink&) = delete;
     RedisLink& operator=(const RedisLink&) = delete;
 
+    enum class Outcome { Connected, Unreachable, Refused };
     // Connects, authenticates and selects the database; every read and write
-    // afterwards gives up after `ioTimeout`. False with the reason in `error`.
-    bool connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
-                 std::string& error);
+    // afterwards gives up after `ioTimeout`. Unreachable with the reason in
+    // `error`, or Refused with Redis's error reply to AUTH or SELECT there.
+    Outcome connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
+                    std::string& error);
     bool connected() const { return context_ != nullptr; }
     void close();
 

@@ -18,11 +18,19 @@ using namespace std::chrono_literals;
 // Second of the last trace of a full queue: one line a second at most.
 std::atomic<std::int64_t> lastFullQueueTrace{0};
 
-// Appends the whole batch in one round trip. False when the connection
-// failed: the batch is sent again after the reconnect, and an entry that had
-// already gone through is then in the stream twice, which receivers take as
-// the same logoff.
-bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::string& error) {
+// What one round trip of XADDs came to.
+struct PublishOutcome {
+    std::size_t accepted = 0;  // the batch's first entries, in the stream now
+    bool linkFailed = false;   // with the reason in `error`
+    std::string error;         // else: the first error reply, if any
+};
+
+// Appends the whole batch in one round trip. Entries from the first refused
+// one on stay queued and are sent again; so are all after a failed link.
+// An entry that had gone through is then in the stream twice, which
+// receivers take as the same logoff.
+PublishOutcome publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch) {
+    PublishOutcome outcome;
     ShareState& state = shareState();
     for (const FarmLogoff& logoff : batch) {
         ShareEntryFields fields = encodeShareEntry(*state.key, logoff, state.run);
@@ -32,27 +40,28 @@ bool publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch, std::st
             args.push_back(name);
             args.push_back(value);
         }
-        if (!link.append(args, error)) {
-            return false;
+        if (!link.append(args, outcome.error)) {
+            outcome.linkFailed = true;
+            return outcome;
         }
     }
-    std::uint64_t refused = 0;
+    bool refused = false;
     for (std::size_t i = 0; i < batch.size(); ++i) {
-        RedisReply reply = link.nextReply(error);
+        RedisReply reply = link.nextReply(outcome.error);
         if (!reply) {
-            return false;
+            outcome.linkFailed = true;
+            return outcome;
         }
         if (reply->type == REDIS_REPLY_ERROR) {
-            // Retrying would be refused alike (a key of another type, a
-            // user without the right): the entry is dropped and said.
-            if (refused++ == 0) {
-                TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XADD refused: %.*s",
-                          static_cast<int>(reply->len), reply->str);
+            if (!refused) {
+                outcome.error.assign(reply->str, reply->len);
             }
+            refused = true;
+        } else if (!refused) {
+            ++outcome.accepted;
         }
     }
-    countShare(shareCounters().published, batch.size() - refused);
-    return true;
+    return outcome;
 }
 
 // Sends the logoffs at the front of the queue when connected; they leave the
@@ -74,11 +83,17 @@ void publishOnce(ShareConnector& connector, RedisLink& link, std::vector<FarmLog
         batch.clear();
         queue.peekBatch(batch, SHARE_PUBLISH_BATCH, 0ms);
     }
-    std::string error;
-    if (publishBatch(link, batch, error)) {
-        queue.dropFront(batch.size());
+    PublishOutcome outcome = publishBatch(link, batch);
+    queue.dropFront(outcome.accepted);
+    countShare(shareCounters().published, outcome.accepted);
+    if (outcome.linkFailed) {
+        connector.lost(link, outcome.error);
+    } else if (outcome.accepted < batch.size()) {
+        shareCounters().publishingRefused.store(true, std::memory_order_relaxed);
+        connector.refused("publishing", outcome.error);
     } else {
-        connector.lost(link, error);
+        shareCounters().publishingRefused.store(false, std::memory_order_relaxed);
+        connector.served();
     }
 }
 
@@ -127,7 +142,9 @@ bool shareFlushPublisher(std::chrono::milliseconds most) {
     ShareState& state = shareState();
     auto deadline = std::chrono::steady_clock::now() + most;
     std::size_t left = state.queue.size();
-    while (left != 0 && !state.redisAway.load() && std::chrono::steady_clock::now() < deadline) {
+    while (left != 0 && !state.redisAway.load() &&
+           !shareCounters().publishingRefused.load(std::memory_order_relaxed) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
         left = state.queue.size();
     }

@@ -142,9 +142,7 @@ void receiveOnce(ShareConnector& connector, RedisLink& link, std::string& positi
         return;
     }
     if (reply->type == REDIS_REPLY_ERROR) {
-        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XREAD refused: %.*s",
-                  static_cast<int>(reply->len), reply->str);
-        connector.refused();
+        connector.refused("reading", std::string_view(reply->str, reply->len));
         return;
     }
     connector.served();
