@@ -92,6 +92,10 @@ void ShareConnector::failedRead(RedisLink& link, const std::string& error) {
 }
 
 void ShareConnector::refused(const char* what, std::string_view reply) {
+    waitBeforeRetry(pauseFor(what, reply));
+}
+
+int ShareConnector::pauseFor(const char* what, std::string_view reply) {
     ShareState& state = shareState();
     RedisRefusal refusal = classifyRedisError(reply, state.streamKey);
     std::string where = "logoffCookieShare -- Redis at " + state.endpoint.describe() + " refuses " +
@@ -112,7 +116,7 @@ void ShareConnector::refused(const char* what, std::string_view reply) {
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s refused: %s", name_, what,
               refusal.text.c_str());
-    waitBeforeRetry(seconds);
+    return seconds;
 }
 
 void ShareConnector::waitBeforeRetry(int seconds) {

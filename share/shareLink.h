@@ -48,18 +48,28 @@ class ShareConnector {
     // close it, and the next connection waits the backoff, so a read that
     // keeps failing never spins.
     void failedRead(RedisLink& link, const std::string& error);
+    // A reply given up after the reader learnt what to step over: the link
+    // is closed and the next one made at once, since the reading moves on.
+    void steppedOver() { pauseSeconds_ = 0; }
     // Redis refused `what` ("publishing", "reading") on a working link with
     // the error reply `reply`: counted, said as RedisRefusal tells, and
     // waited for: a passing refusal with the backoff, one an operator must
     // mend for the last retry pause.
     void refused(const char* what, std::string_view reply);
-    // A command went through: the next refusal waits the first pause again.
-    void served() { refusals_.succeeded(); }
+    // The same, counted and said, but not waited for.
+    void noteRefusal(const char* what, std::string_view reply) { pauseFor(what, reply); }
+    // A command went through: the next failure waits the first pause again.
+    void served() {
+        refusals_.succeeded();
+        connects_.succeeded();
+    }
 
   private:
     // The one step that makes a connection, and says what came of it.
     bool connect(RedisLink& link);
     void waitBeforeRetry(int seconds);
+    // Counts and says a refusal; returns the pause it calls for.
+    int pauseFor(const char* what, std::string_view reply);
 
     const char* name_;
     std::chrono::milliseconds ioTimeout_;
