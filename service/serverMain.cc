@@ -91,6 +91,7 @@ void closeInheritedDescriptors(pid_t self) {
 }
 
 [[noreturn]] void runMonitor(pid_t self) {
+    forgetShareSecrets();
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- After fork for signal setup.  I'm, %d, forked child "
               "is, %d",

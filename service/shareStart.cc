@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
 #include "share/farmSharing.h"
 #include "share/shareConfig.h"
@@ -40,5 +41,16 @@ void startConfiguredSharing() {
 void flushConfiguredSharing() {
     if (sharingConfigured) {
         shareFlushPublisher(SHARE_STOP_FLUSH);
+    }
+}
+
+void forgetShareSecrets() {
+    if (!shareConfig.secret.empty()) {
+        secureZero(shareConfig.secret.data(), shareConfig.secret.size());
+        shareConfig.secret.clear();
+    }
+    if (!shareConfig.endpoint.password.empty()) {
+        secureZero(shareConfig.endpoint.password.data(), shareConfig.endpoint.password.size());
+        shareConfig.endpoint.password.clear();
     }
 }

@@ -15,3 +15,7 @@ void startConfiguredSharing();
 // publisher up to SHARE_STOP_FLUSH to hand what is still queued to Redis,
 // when Redis is reachable and takes it. Does nothing without sharing.
 void flushConfiguredSharing();
+
+// In the monitor, right after the fork: the farm secret and the Redis
+// password are the worker's alone, and the monitor lives as long.
+void forgetShareSecrets();
