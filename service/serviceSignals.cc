@@ -74,6 +74,8 @@ void* waitForStopSignal(void*) {
     // queued for the farm get their last chance; then the exit handlers.
     logoffCookieAPI_stopAccepting();
     flushConfiguredSharing();
+    // Whatever is saved for the next start belongs here: nothing is served
+    // and nothing more is published.
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.
     std::exit(0);

@@ -8,6 +8,7 @@
 #include "diag/traceLog.h"
 #include "share/shareCounters.h"
 #include "share/shareLink.h"
+#include "share/shareNotice.h"
 
 extern RWThreadFunction sharePublisherHandle;
 
@@ -119,6 +120,9 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
                   SHARE_QUEUE_CAPACITY,
                   static_cast<unsigned long long>(
                       shareCounters().droppedQueueFull.load(std::memory_order_relaxed)));
+        shareSayAtMostEvery("queue-full", SHARE_NOTICE_PERIOD,
+                            "logoffCookieShare -- Publish queue full: logoffs of this host are "
+                            "dropped from publishing until Redis takes the queued ones.");
     }
 }
 

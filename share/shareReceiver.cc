@@ -87,6 +87,9 @@ class StreamReader {
     bool lookForTrim_ = true;
     bool aheadSaid_ = false;
     bool versionSaid_ = false;
+    // A user without +time or +xinfo: the checks are not asked for again
+    // until then.
+    std::chrono::steady_clock::time_point factsRefusedUntil_;
     OncePerSecond malformedTrace_;
     OncePerSecond badMacTrace_;
 };
@@ -131,6 +134,9 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
 // position might be ahead of the stream (or the stream may have been
 // trimmed), its figures.
 void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
+    if (std::chrono::steady_clock::now() < factsRefusedUntil_) {
+        return;
+    }
     ShareState& state = shareState();
     StreamFacts facts;
     std::string error;
@@ -144,6 +150,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
             // Reading goes on without these checks (a user without +time):
             // said, but not waited for.
             connector.noteRefusal("TIME", error);
+            factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
             return;
     }
     bool mayBeAhead = position_.ms >= facts.serverMs;
@@ -156,6 +163,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
                 return;
             case FactsOutcome::Refused:
                 connector.noteRefusal("XINFO", error);
+                factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
                 return;
         }
         if (facts.exists && facts.added < 0 && !versionSaid_) {
@@ -184,8 +192,9 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
                            " lies ahead of the stream (last id " +
                            (facts.exists ? facts.last.text() : std::string("none")) +
                            ") and of Redis's clock: reading on from " + check.position.text() + ".";
-        TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
-        shareSayAtMostEvery("position-reset", SHARE_NOTICE_PERIOD, line);
+        if (!shareSayAtMostEvery("position-reset", SHARE_NOTICE_PERIOD, line)) {
+            TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
+        }
         position_ = check.position;
         aheadSaid_ = false;
     } else if (!aheadSaid_) {
