@@ -23,12 +23,14 @@ file(WRITE "${unitDir}/voklogoffcookie.service" "${unit}")
 
 # file(INSTALL) puts DESTDIR in front of the destination itself.
 set(defaultDir "${sysconfdir}/default")
-# An environment file an operator has edited is never overwritten.
+# An environment file an operator has edited is never overwritten. It holds
+# the Redis URL with its password: readable by root alone (systemd reads it
+# as root).
 if(EXISTS "$ENV{DESTDIR}${defaultDir}/voklogoffcookie")
   message(STATUS "Up-to-date: $ENV{DESTDIR}${defaultDir}/voklogoffcookie (kept as edited)")
 else()
   file(INSTALL "${LC_PACKAGING_DIR}/default/voklogoffcookie" DESTINATION "${defaultDir}"
-       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
 endif()
 
 # The trace log's rotation; edited rules are kept likewise.

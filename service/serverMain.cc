@@ -93,6 +93,7 @@ void closeInheritedDescriptors(pid_t self) {
 }
 
 [[noreturn]] void runMonitor(pid_t self) {
+    forgetShareSecrets();
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- After fork for signal setup.  I'm, %d, forked child "
               "is, %d",
@@ -143,11 +144,11 @@ void closeInheritedDescriptors(pid_t self) {
     if (fd_socket < 0) {
         std::exit(1);
     }
-    // Its threads too come after the socket, and before the first request.
-    startConfiguredSharing();
     startWorkerSignalThread();
-    // After the stop signals are blocked: a thread made earlier would take a
-    // stop signal itself and end the worker without its exit handlers.
+    // Every other thread after the stop signals are blocked: a thread made
+    // earlier would take a stop signal itself and end the worker without its
+    // exit handlers. Sharing's threads start before the first request.
+    startConfiguredSharing();
     logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }

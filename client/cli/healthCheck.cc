@@ -12,6 +12,7 @@
 
 #include "client/cli/cookieOptions.h"
 #include "client/cli/metricsText.h"
+#include "client/cli/shareHealth.h"
 #include "client/cli/subcommand.h"
 
 namespace logoffcookie::cli {
@@ -26,6 +27,13 @@ std::string freshCookieText() {
     char text[40];
     std::snprintf(text, sizeof text, "health-%08x%08x%08x", source(), source(), source());
     return text;
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 int fail(std::ostream& err, const std::string& reason) {
@@ -98,6 +106,9 @@ int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream
             options.metricsPath, std::chrono::system_clock::now(), kMetricsFileMaxAge);
         if (problem.empty()) {
             problem = metricsContentProblem(options.metricsPath);
+        }
+        if (problem.empty()) {
+            problem = shareHealthProblem(readWholeFile(options.metricsPath));
         }
         if (!problem.empty()) {
             return fail(err, problem);

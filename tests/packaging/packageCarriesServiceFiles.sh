@@ -41,5 +41,8 @@ for command in $(grep -E '^Exec[A-Za-z]*=/' "$unit" | sed 's/^[^=]*=//; s/ .*//'
     esac
 done
 grep -qx /etc/default/voklogoffcookie "$work/control/conffiles" || fail "no conffile"
+# It may hold the Redis password.
+dpkg-deb -c "$deb" | grep -qE '^-rw------- root/root .* \./etc/default/voklogoffcookie$' ||
+    fail "/etc/default/voklogoffcookie is not installed 0600"
 grep -q "install -d -m 0755 /var/lib/voklogoffcookie" "$work/control/postinst" || fail "postinst makes no state directory"
 dpkg-deb -f "$deb" Depends | grep -q procps || fail "no dependency on procps (pkill)"
