@@ -2,13 +2,14 @@
 
 #include <sys/random.h>
 
-#include <cstdio>
-#include <string>
+#include <ctime>
 
 #include "cache/farmLogoff.h"
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
+#include "share/shareCounters.h"
 #include "share/shareLink.h"
+#include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
 
@@ -48,12 +49,12 @@ void startFarmSharing(ShareConfig& config) {
     drawRunId(state->run);
     logoffCookieFarm_enable(state->key.get(), shareQueueLogoff);
 
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Sharing logoffs through %s, stream %s.",
-              state->endpoint.describe().c_str(), state->streamKey.c_str());
+    shareCounters().startTime.store(static_cast<std::int64_t>(std::time(nullptr)));
+    shareSay("logoffCookieShare -- Sharing logoffs through " + state->endpoint.describe() +
+             ", stream " + state->streamKey + ".");
     // So that the hosts receiving a flood, which name its run, name a host.
-    std::string run = toHex(state->run.data(), state->run.size());
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- This host publishes as run %s.", run.c_str());
-    std::fprintf(stderr, "logoffCookieShare -- This host publishes as run %s.\n", run.c_str());
+    shareSay("logoffCookieShare -- This host publishes as run " +
+             toHex(state->run.data(), state->run.size()) + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);
