@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -16,8 +17,12 @@
 namespace lctest {
 namespace {
 
-// Whether `needle` stands anywhere in the readable memory of `pid`.
+// Whether `needle` stands anywhere in the readable memory of `pid`, read in
+// pieces; regions larger than any the service fills (a sanitizer's shadow)
+// are left out.
 bool memoryHolds(pid_t pid, const std::string& needle) {
+    constexpr unsigned long kLargestRegion = 1UL << 30;
+    constexpr std::size_t kPiece = 1 << 20;
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
     int mem = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
     if (mem < 0) {
@@ -25,21 +30,26 @@ bool memoryHolds(pid_t pid, const std::string& needle) {
         return false;
     }
     bool found = false;
+    std::string piece(kPiece + needle.size(), '\0');
     std::string line;
     while (!found && std::getline(maps, line)) {
         unsigned long start = 0;
         unsigned long end = 0;
         char permissions[5] = {};
         if (std::sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, permissions) != 3 ||
-            permissions[0] != 'r' || line.find("[vvar]") != std::string::npos ||
+            permissions[0] != 'r' || end - start > kLargestRegion ||
+            line.find("[vvar]") != std::string::npos ||
             line.find("[vsyscall]") != std::string::npos) {
             continue;
         }
-        std::string bytes(end - start, '\0');
-        ssize_t got = pread(mem, bytes.data(), bytes.size(), static_cast<off_t>(start));
-        found =
-            got > 0 && std::string_view(bytes.data(), static_cast<std::size_t>(got)).find(needle) !=
-                           std::string_view::npos;
+        // Pieces overlap by the needle's length, so none is cut in two.
+        for (unsigned long at = start; !found && at < end; at += kPiece) {
+            std::size_t length = std::min<unsigned long>(piece.size(), end - at);
+            ssize_t got = pread(mem, piece.data(), length, static_cast<off_t>(at));
+            found = got > 0 &&
+                    std::string_view(piece.data(), static_cast<std::size_t>(got)).find(needle) !=
+                        std::string_view::npos;
+        }
     }
     close(mem);
     return found;
