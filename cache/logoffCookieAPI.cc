@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cache/LogoffCookie.h"
+#include "cache/cacheCeiling.h"
 #include "cache/cookieTime.h"
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
@@ -55,6 +56,7 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
                                    const char* cookieAttributes) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- Entry.");
     int result = 0;
+    const std::uint32_t flushesSeen = cacheFlushes.load(std::memory_order_acquire);
     std::int32_t start = getCacheStartTime();
 
     std::int32_t adjusted = wrappingSubtract(creationTime, timeOffset);
@@ -87,11 +89,18 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
     const LogoffCookie* found = logoffCookieTable_find(lookup);
     bool loggedOffElsewhere =
         found == nullptr && farmKey != nullptr && receivedLogoffs_contains(identity);
+    // The cache may have forgotten everything since the start time was read.
+    bool flushedMeanwhile = cacheFlushes.load(std::memory_order_acquire) != flushesSeen;
     guard.release();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock released.");
 
     if (found != nullptr || loggedOffElsewhere) {
         result = 1;
+    } else if (flushedMeanwhile && adjusted <= getCacheStartTime()) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "This cookie is older than the logoffCookie Cache process.  Invalidate it!");
+        metrics_count(CountedMetric::RequestsBeforeStart);
+        return 1;
     }
     metrics_count(result == 1 ? CountedMetric::RequestsLoggedOff
                               : CountedMetric::RequestsNotLoggedOff);
@@ -118,6 +127,10 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     std::uint32_t idleTimeoutMinutes = cookie->idleTimeoutMinutes();
     std::uint32_t maxLifetimeMinutes = cookie->maxLifetimeMinutes();
 
+    // Declared before the guard, so that what a flush took is never freed
+    // under the lock, not even on the way out of an exception.
+    std::unique_ptr<TakenCacheRecords> flushed;
+    std::uint64_t flushedCount = 0;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
     WriteGuard guard(logoffCookieCacheLock);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
@@ -132,6 +145,7 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
         // allocates nothing, so it cannot fail halfway.
         existing->adoptTimesOf(*cookie);
     } else {
+        flushedCount = logoffCookieCache_flushIfFull(flushed);
         // The queue takes the cookie first: from then on the cleanup frees
         // it, so an insert into the set that runs out of memory leaks nothing
         // and leaves no freed cookie in the set.
@@ -145,6 +159,10 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
     metrics_count(CountedMetric::RequestsAdded);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
     cookie.reset();
+    if (flushed) {
+        logoffCookieCache_reportFlush("logoffCookieAPI_addToCache", flushedCount);
+        logoffCookieCache_keepFlushedRecords(std::move(flushed));
+    }
 
     logoffCookieAPI_launchCleanupThreadOnce();
 

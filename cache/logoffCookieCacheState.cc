@@ -83,6 +83,14 @@ void launchCleanupThread() {
     cleanupThreadHandle.start();
 }
 
+void moveCacheStartTime(std::int32_t now) {
+    WriteGuard guard(cacheStartTimeLock);
+    cacheStartTime = std::max(cacheStartTime, now);
+    guard.release();
+}
+
+std::atomic<std::uint32_t> cacheFlushes{0};
+
 std::int32_t getCacheStartTime() {
     ReadGuard guard(cacheStartTimeLock);
     std::int32_t start = cacheStartTime;
@@ -165,6 +173,21 @@ LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
 
 std::uint32_t logoffCookieTable_entries() {
     return logoffCookieHashTable.entries();
+}
+
+// The new set's buckets are allocated here, before the lock is taken.
+TakenCacheRecords::TakenCacheRecords() : set(DEFAULT_CAPACITY) {}
+
+TakenCacheRecords::~TakenCacheRecords() {
+    while (RWCollectable* cookie = cookies.get()) {
+        delete cookie;
+    }
+}
+
+void logoffCookieCache_takeAll(TakenCacheRecords& taken) {
+    taken.received = receivedLogoffs_takeAll();
+    logoffCookieHashTable.swap(taken.set);
+    taken.cookies.appendAllFrom(logoffCookieQueue);
 }
 
 void logoffCookieCache_recordSizes() {

@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "cache/LogoffCookie.h"
+#include "support/collections/RWHashTable.h"
 #include "support/collections/RWSlistCollectablesQueue.h"
 #include "support/threads/RWMutexLock.h"
 #include "support/threads/RWReadersWriterLock.h"
@@ -18,7 +20,8 @@ extern RWReadersWriterLock cacheStartTimeLock;
 extern RWReadersWriterLock cookieSaltLock;
 // Every cookie the cache owns, in order of first insertion: the cached ones,
 // one record per digest, and any whose insert into the set ran out of
-// memory. The cleanup thread frees them from here.
+// memory. The cleanup thread frees them from here, one by one; a flush at
+// the ceiling (cache/cacheCeiling.h) takes them all at once.
 extern RWSlistCollectablesQueue logoffCookieQueue;
 extern RWThreadFunction cleanupThreadHandle;
 
@@ -42,6 +45,13 @@ extern void (*cleanupThreadLauncher)();
 // The service's clock when the cache was initialised, read under
 // cacheStartTimeLock.
 std::int32_t getCacheStartTime();
+// Moves the start time forward to `now` (never back) under
+// cacheStartTimeLock: every cookie created until then counts as logged off.
+void moveCacheStartTime(std::int32_t now);
+// Counts the times the cache forgot everything; changed only with the write
+// hold of logoffCookieCacheLock, after the start time has moved. A query that
+// read the start time before a flush and then misses learns of it here.
+extern std::atomic<std::uint32_t> cacheFlushes;
 // Copies the COOKIE_SALT_SIZE salt bytes under cookieSaltLock.
 void copyCookieSalt(std::uint8_t* destination);
 
@@ -73,3 +83,22 @@ std::uint32_t logoffCookieTable_longestChain();
 // write hold of logoffCookieCacheLock, so the numbers belong to the same
 // moment.
 void logoffCookieCache_recordSizes();
+
+// Every record the cache held, taken out at once by logoffCookieCache_takeAll.
+// Going out of scope frees them: let it go after releasing the lock, which is
+// then held only for exchanging a few pointers, however many records there are.
+struct TakenCacheRecords {
+    TakenCacheRecords();
+    ~TakenCacheRecords();
+    TakenCacheRecords(const TakenCacheRecords&) = delete;
+    TakenCacheRecords& operator=(const TakenCacheRecords&) = delete;
+
+    RWHashTable set;                   // the links of the set
+    RWSlistCollectablesQueue cookies;  // the cookies, owned
+    std::shared_ptr<void> received;    // the logoffs received from the farm
+};
+
+// Requires the write hold of logoffCookieCacheLock. Leaves the set, the
+// queue and the received logoffs empty, with everything they held in
+// `taken`. Throws std::bad_alloc before anything has moved.
+void logoffCookieCache_takeAll(TakenCacheRecords& taken);

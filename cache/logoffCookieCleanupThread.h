@@ -1,6 +1,7 @@
 // The cache's one background thread: every 240 seconds it walks all cookies in
 // insertion order and frees those whose lifetime or idle timeout has passed.
-// It is the only place where cookies are freed.
+// It is the only place where cookies are freed one by one; a flush at the
+// ceiling (cache/cacheCeiling.h) frees them all.
 #pragma once
 
 #include <cstdint>

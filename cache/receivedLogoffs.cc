@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "diag/traceLog.h"
@@ -75,10 +76,28 @@ std::uint32_t receivedLogoffs_entries() {
     return static_cast<std::uint32_t>(receivedLogoffs.size());
 }
 
+std::shared_ptr<void> receivedLogoffs_takeAll() {
+    using Set = decltype(receivedLogoffs);
+    auto taken = std::make_shared<Set>();
+    taken->swap(receivedLogoffs);
+    return taken;
+}
+
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
+    // Declared before the guard, so that it frees what a flush took only
+    // once the lock is released.
+    std::unique_ptr<TakenCacheRecords> flushed;
     WriteGuard guard(logoffCookieCacheLock);
+    std::uint64_t flushedCount = 0;
+    if (!receivedLogoffs_contains(logoff.identity)) {
+        flushedCount = logoffCookieCache_flushIfFull(flushed);
+    }
     receivedLogoffs_insert(logoff);
     logoffCookieCache_recordSizes();
     guard.release();
+    if (flushed) {
+        flushed.reset();
+        logoffCookieCache_reportFlush("logoffCookieAPI_addReceivedLogoff", flushedCount);
+    }
     logoffCookieAPI_launchCleanupThreadOnce();
 }

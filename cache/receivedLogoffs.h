@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "cache/farmLogoff.h"
 
@@ -16,6 +17,9 @@ void receivedLogoffs_insert(const FarmLogoff& logoff);
 // Forgets those expired at `serviceNow`; returns how many.
 std::uint32_t receivedLogoffs_expire(std::int32_t serviceNow);
 std::uint32_t receivedLogoffs_entries();
+// Leaves the set empty and hands what it held to the returned owner, which
+// frees it when it goes. Throws std::bad_alloc with the set unchanged.
+std::shared_ptr<void> receivedLogoffs_takeAll();
 
 // Two entries for one identity (so of one creation time) in whichever order
 // they arrive: the later last use and the longer expiry of the two. A

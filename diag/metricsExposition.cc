@@ -45,6 +45,11 @@ constexpr const char kRefusalsHelp[] =
     "retried with the backoff) or needs_operator (password, permission, key type; said on "
     "standard error and retried slowly).";
 
+constexpr const char kRefused[] = "voklogoffcookie_requests_refused_total";
+constexpr const char kRefusedHelp[] =
+    "Adds closed unanswered, by reason: the peer is not allowed to add, or its credentials "
+    "could not be read.";
+
 constexpr SampleLine kSampleLines[] = {
     {kRequests, "counter", kRequestsHelp, "outcome=\"logged_off\"", Source::Counted,
      at(CountedMetric::RequestsLoggedOff)},
@@ -62,6 +67,10 @@ constexpr SampleLine kSampleLines[] = {
      at(CountedMetric::RequestsUndecryptable)},
     {kRequests, "counter", kRequestsHelp, "outcome=\"client_gone\"", Source::Counted,
      at(CountedMetric::RequestsClientGone)},
+    {kRefused, "counter", kRefusedHelp, "reason=\"not_allowed\"", Source::Counted,
+     at(CountedMetric::AddsRefusedNotListed)},
+    {kRefused, "counter", kRefusedHelp, "reason=\"no_credentials\"", Source::Counted,
+     at(CountedMetric::AddsRefusedNoCredentials)},
     {"voklogoffcookie_connections_accepted_total", "counter", "Connections accepted.", nullptr,
      Source::Counted, at(CountedMetric::ConnectionsAccepted)},
     {"voklogoffcookie_connections_timed_out_total", "counter",
@@ -82,6 +91,10 @@ constexpr SampleLine kSampleLines[] = {
      at(StoredMetric::CookiesQueued)},
     {"voklogoffcookie_farm_entries", "gauge", "Logoffs received from the farm and still held.",
      nullptr, Source::Stored, at(StoredMetric::FarmEntries)},
+    {"voklogoffcookie_cache_flushes_total", "counter",
+     "Times the records held reached the ceiling and the cache forgot them all, as a restart "
+     "does.",
+     nullptr, Source::Counted, at(CountedMetric::CacheFlushes)},
     {"voklogoffcookie_cleanup_passes_total", "counter", "Cleanup passes run.", nullptr,
      Source::Counted, at(CountedMetric::CleanupPasses)},
     {"voklogoffcookie_cleanup_last_pass_seconds", "gauge", "Duration of the last cleanup pass.",

@@ -22,6 +22,9 @@ enum class CountedMetric : unsigned {
     ConnectionsTimedOut,  // dropped by the receive time-out
     ConnectionsRefused,   // no thread could be had for it
     CleanupPasses,
+    AddsRefusedNotListed,      // the peer is not allowed to add (VOKLOGOFFADDUSERS)
+    AddsRefusedNoCredentials,  // the peer's credentials could not be read
+    CacheFlushes,              // the ceiling was passed and every record forgotten
     Count
 };
 

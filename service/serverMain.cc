@@ -10,6 +10,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "diag/traceLog.h"
+#include "service/addLimits.h"
 #include "service/listenSocket.h"
 #include "service/logoffCookieAPIServer.h"
 #include "service/metricsWriter.h"
@@ -185,6 +186,7 @@ void logoffCookieAPI_ServerMain() {
     char socketPath[kPathBufferSize];
     requireSocketPath(socketPath);
     requireShareConfig();
+    requireAddLimits();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 

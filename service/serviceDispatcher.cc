@@ -1,9 +1,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "service/addLimits.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
@@ -51,6 +53,10 @@ void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
 }
 
 void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
+    // Refused like a malformed request: no reply, and the dispatcher closes.
+    if (!logoffCookieAPI_peerMayAdd(*request->connection)) {
+        return;
+    }
     if (request->count < kMinAddCount) {
         metrics_count(CountedMetric::RequestsTooShort);
     } else {
@@ -73,6 +79,9 @@ void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
     if (!logoffCookieAPI_SERVER_writer(reply)) {
         TRACE_LOG(TRACE_DETAIL, "perform_addToCache() -- Socket was BROKEN");
     }
+    // What the ceiling's flush took, if this add passed it: freed only now,
+    // so that the reply did not wait for it.
+    logoffCookieAPI_freeFlushedRecords();
 }
 
 void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {

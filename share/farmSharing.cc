@@ -52,6 +52,9 @@ void startFarmSharing(ShareConfig& config) {
     shareCounters().startTime.store(static_cast<std::int64_t>(std::time(nullptr)));
     shareSay("logoffCookieShare -- Sharing logoffs through " + state->endpoint.describe() +
              ", stream " + state->streamKey + ".");
+    // So that the hosts receiving a flood, which name its run, name a host.
+    shareSay("logoffCookieShare -- This host publishes as run " +
+             toHex(state->run.data(), state->run.size()) + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);

@@ -116,7 +116,7 @@ ShareEntryFields encodeShareEntry(const FarmKey& key, const FarmLogoff& logoff,
 
 ShareEntryCheck decodeShareEntry(
     const FarmKey& key, const std::vector<std::pair<std::string_view, std::string_view>>& fields,
-    const ShareRunId& ownRun, FarmLogoff& out) {
+    const ShareRunId& ownRun, FarmLogoff& out, ShareRunId* sender) {
     std::string_view found[SHARE_ENTRY_FIELDS];
     bool seen[SHARE_ENTRY_FIELDS] = {};
     for (const auto& [name, value] : fields) {
@@ -166,5 +166,8 @@ ShareEntryCheck decodeShareEntry(
         return ShareEntryCheck::OwnRun;
     }
     out = logoff;
+    if (sender != nullptr) {
+        *sender = run;
+    }
     return ShareEntryCheck::Accepted;
 }

@@ -34,9 +34,10 @@ enum class ShareEntryCheck {
     BadMac,     // well formed, but not written by a holder of the farm secret
 };
 
-// Reads the fields of one entry, in any order. Accepted fills `out`.
+// Reads the fields of one entry, in any order. Accepted fills `out`, and
+// `sender` with the sending run when one is given.
 ShareEntryCheck decodeShareEntry(
     const FarmKey& key, const std::vector<std::pair<std::string_view, std::string_view>>& fields,
-    const ShareRunId& ownRun, FarmLogoff& out);
+    const ShareRunId& ownRun, FarmLogoff& out, ShareRunId* sender = nullptr);
 
 std::string toHex(const std::uint8_t* bytes, std::size_t length);

@@ -9,7 +9,9 @@
 
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
+#include "diag/oncePerInterval.h"
 #include "diag/traceLog.h"
+#include "share/receivedRunTally.h"
 #include "share/redisRefusal.h"
 #include "share/shareCounters.h"
 #include "share/shareLink.h"
@@ -306,6 +308,21 @@ void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
             "): something that is no host of this farm writes to the stream.");
 }
 
+// A flood of adds on one host reaches this one: say which run sends it, at
+// most once a minute. The receiving thread's alone.
+void noteFastGrowth(const ShareRunId& sender) {
+    static ReceivedRunTally tally(fastReceivedPerMinute());
+    std::optional<ReceivedRunTally::Flood> flood =
+        tally.count(sender, OncePerInterval::monotonicNow());
+    if (!flood) {
+        return;
+    }
+    shareSay("logoffCookieShare -- Received logoffs grow fast: " + std::to_string(flood->received) +
+             " in the last " + std::to_string(flood->seconds) + " s, " +
+             std::to_string(flood->fromTopRun) + " of them from run " +
+             toHex(flood->topRun.data(), flood->topRun.size()) + ".");
+}
+
 void StreamReader::takeEntry(const redisReply* entry) {
     if (entry->type != REDIS_REPLY_ARRAY || entry->elements != 2) {
         return;
@@ -327,11 +344,13 @@ void StreamReader::takeEntry(const redisReply* entry) {
     }
     ShareState& state = shareState();
     FarmLogoff logoff;
-    switch (decodeShareEntry(*state.key, fields, state.run, logoff)) {
+    ShareRunId sender;
+    switch (decodeShareEntry(*state.key, fields, state.run, logoff, &sender)) {
         case ShareEntryCheck::Accepted:
             logoffCookieAPI_addReceivedLogoff(logoff);
             countShare(shareCounters().received);
             shareCounters().judged.count(now(), false);
+            noteFastGrowth(sender);
             break;
         case ShareEntryCheck::OwnRun:
             break;

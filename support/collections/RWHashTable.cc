@@ -52,6 +52,12 @@ void RWHashTable::clear() {
     entries_ = 0;
 }
 
+void RWHashTable::swap(RWHashTable& other) noexcept {
+    std::swap(bucketCount_, other.bucketCount_);
+    std::swap(buckets_, other.buckets_);
+    std::swap(entries_, other.entries_);
+}
+
 // The bucket lists are called non-virtually: they are never anything but
 // RWSlistCollectables, and this is the lookup path of every query.
 RWCollectable* RWHashTable::find(const RWCollectable* probe) const {

@@ -47,6 +47,9 @@ class RWHashTable : public RWCollection {
 
     std::uint32_t buckets() const { return bucketCount_; }
 
+    // Exchanges the buckets and elements of two tables; allocates nothing.
+    void swap(RWHashTable& other) noexcept;
+
     // Removes this very pointer, not merely an element equal to it; returns
     // it, or nullptr when it is not held.
     RWCollectable* removeReference(const RWCollectable* element);

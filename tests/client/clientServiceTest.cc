@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/logoffCookieClient.hpp"
+#include "tests/support/commandRun.h"
 #include "tests/support/serviceProcess.h"
 
 namespace lctest {
@@ -32,26 +33,8 @@ Cookie freshCookie(std::string_view text) {
     return cookie;
 }
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
-
-CommandRun runCommand(const std::string& arguments) {
-    CommandRun run;
-    std::string line = std::string(LC_CLIENT_COMMAND) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[256];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+CommandRun runClient(const std::string& arguments) {
+    return lctest::runCommand(std::string(LC_CLIENT_COMMAND) + " " + arguments);
 }
 
 TEST(ClientWithService, QueryOfAFreshCookieIsAnsweredNotCached) {
@@ -132,17 +115,17 @@ TEST(ClientWithService, CommandAnswersQueryAndAdd) {
     ServiceProcess service;
     ASSERT_TRUE(service.start());
     std::string socket = " --socket " + service.socketPath();
-    CommandRun query = runCommand("query --text cli-cookie --created now+60" + socket);
+    CommandRun query = runClient("query --text cli-cookie --created now+60" + socket);
     EXPECT_EQ(query.status, 0) << query.out;
     EXPECT_EQ(query.out, "not cached\n");
-    CommandRun add = runCommand("add --text cli-cookie --bytes second --kind 1" + socket);
+    CommandRun add = runClient("add --text cli-cookie --bytes second --kind 1" + socket);
     EXPECT_EQ(add.status, 0) << add.out;
     EXPECT_EQ(add.out, "added\n");
 }
 
 TEST(ClientWithService, CommandFailsClearlyWithoutService) {
     ServiceProcess service;  // an install directory with no service in it
-    CommandRun run = runCommand("query --text x --socket-wait 0 --socket " + service.socketPath());
+    CommandRun run = runClient("query --text x --socket-wait 0 --socket " + service.socketPath());
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("(LC_CLIENT_NO_SOCKET)"), std::string::npos) << run.out;
 }

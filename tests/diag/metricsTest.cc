@@ -136,6 +136,11 @@ TEST_F(MetricsTest, FileCarriesEveryCountAndLevelAsMade) {
         {CountedMetric::ConnectionsTimedOut, "voklogoffcookie_connections_timed_out_total{}", 31},
         {CountedMetric::ConnectionsRefused, "voklogoffcookie_connections_refused_total{}", 37},
         {CountedMetric::CleanupPasses, "voklogoffcookie_cleanup_passes_total{}", 41},
+        {CountedMetric::AddsRefusedNotListed,
+         "voklogoffcookie_requests_refused_total{reason=\"not_allowed\"}", 43},
+        {CountedMetric::AddsRefusedNoCredentials,
+         "voklogoffcookie_requests_refused_total{reason=\"no_credentials\"}", 47},
+        {CountedMetric::CacheFlushes, "voklogoffcookie_cache_flushes_total{}", 53},
     };
     std::vector<std::uint64_t> before;
     for (const Expected& each : counted) {

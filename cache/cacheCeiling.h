@@ -1,0 +1,37 @@
+// The most records the cache holds, local cookies and logoffs received from
+// the farm together. A record that would pass it makes the cache do what a
+// restart does: forget everything and count every cookie created before now
+// as logged off. Nothing is ever dropped alone, since a dropped logoff would
+// make a logged-off cookie valid again.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "cache/logoffCookieCacheState.h"
+
+// About 1.1 GB of cookies.
+inline constexpr std::uint32_t DEFAULT_MAX_COOKIES = 4'000'000;
+
+// Set once at start, before any request; tests change it between cases.
+void logoffCookieCache_setCeiling(std::uint32_t maxRecords);
+std::uint32_t logoffCookieCache_ceiling();
+
+// Requires the write hold of logoffCookieCacheLock, taken to store one record
+// more. When that record would pass the ceiling: moves the start time to
+// now, takes every record into `flushed` and returns how many were held.
+// Returns 0 and leaves `flushed` empty otherwise.
+std::uint64_t logoffCookieCache_flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed);
+
+// Once the lock is released: says on standard error and in the trace that
+// `function` forgot `held` records, and counts it.
+void logoffCookieCache_reportFlush(const char* function, std::uint64_t held);
+
+// Keeps what a flush took with the calling thread until
+// logoffCookieAPI_freeFlushedRecords, or the thread's end: freeing millions
+// of records takes seconds, which the reply to the add that flushed need not
+// wait for.
+void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed);
+// Frees what a flush on this thread left; called by the request handler once
+// its reply is written.
+void logoffCookieAPI_freeFlushedRecords();
