@@ -8,6 +8,7 @@
 #include <new>
 
 #include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheExport.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
@@ -44,6 +45,16 @@ void initLogoffCookieCache() {
     for (std::uint8_t& byte : cookieSalt) {
         byte = static_cast<std::uint8_t>(std::rand());
     }
+    saltGuard.release();
+}
+
+void logoffCookieCache_restoreStart(std::int32_t startTime, const std::uint8_t* salt) {
+    WriteGuard startGuard(cacheStartTimeLock);
+    cacheStartTime = startTime;
+    startGuard.release();
+
+    WriteGuard saltGuard(cookieSaltLock);
+    std::memcpy(cookieSalt, salt, COOKIE_SALT_SIZE);
     saltGuard.release();
 }
 
@@ -130,6 +141,10 @@ void logoffCookieTable_fitToEntries() {
 
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
     return static_cast<LogoffCookie*>(logoffCookieHashTable.removeReference(cookie));
+}
+
+void logoffCookieTable_apply(void (*function)(RWCollectable* cookie, void* data), void* data) {
+    logoffCookieHashTable.apply(function, data);
 }
 
 std::uint32_t logoffCookieTable_entries() {

@@ -64,6 +64,8 @@ void logoffCookieTable_fitToEntries();
 // it, or nullptr when the set does not hold it.
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie);
 std::uint32_t logoffCookieTable_entries();
+// Calls `function` with each cookie of the set, bucket by bucket.
+void logoffCookieTable_apply(void (*function)(RWCollectable* cookie, void* data), void* data);
 std::uint32_t logoffCookieTable_buckets();
 // The number of cookies in the fullest bucket: what the slowest find walks.
 std::uint32_t logoffCookieTable_longestChain();

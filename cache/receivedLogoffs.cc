@@ -45,6 +45,15 @@ std::uint32_t receivedLogoffs_entries() {
     return static_cast<std::uint32_t>(receivedLogoffs.size());
 }
 
+void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), void* data) {
+    FarmLogoff logoff;
+    for (const auto& [identity, times] : receivedLogoffs) {
+        logoff.identity = identity;
+        logoff.times = times;
+        visit(logoff, data);
+    }
+}
+
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
     WriteGuard guard(logoffCookieCacheLock);
     receivedLogoffs_insert(logoff);

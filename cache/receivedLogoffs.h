@@ -16,6 +16,8 @@ void receivedLogoffs_insert(const FarmLogoff& logoff);
 // Forgets those expired at `serviceNow`; returns how many.
 std::uint32_t receivedLogoffs_expire(std::int32_t serviceNow);
 std::uint32_t receivedLogoffs_entries();
+// Calls `visit` with each logoff held, in no particular order.
+void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), void* data);
 
 // Records a logoff received from another host: takes the write hold for the
 // insert and makes sure the cleanup thread runs, since a host that only
