@@ -17,6 +17,7 @@
 #include "service/shareStart.h"
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
+#include "service/stateStart.h"
 
 namespace {
 
@@ -134,6 +135,8 @@ void closeInheritedDescriptors(pid_t self) {
     logoffCookieAPI_initMetrics();
     initLogoffCookieCache();
     setHashKeySeed();
+    // Before the socket: the first request must find what the state holds.
+    loadConfiguredState();
 
     // Before any thread exists: the socket's creation clears the process-wide
     // file-mode mask for a moment.
@@ -144,6 +147,7 @@ void closeInheritedDescriptors(pid_t self) {
     // Its threads too come after the socket, and before the first request.
     startConfiguredSharing();
     startWorkerSignalThread();
+    resumeConfiguredState();
     // After the stop signals are blocked: a thread made earlier would take a
     // stop signal itself and end the worker without its exit handlers.
     logoffCookieAPI_startMetricsWriter();
@@ -182,6 +186,7 @@ void logoffCookieAPI_ServerMain() {
     char socketPath[kPathBufferSize];
     requireSocketPath(socketPath);
     requireShareConfig();
+    requireStateConfig();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 

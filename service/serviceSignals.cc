@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "service/logoffCookieAPIServer.h"
+#include "service/stateStart.h"
 
 volatile pid_t ServicePid2 = 0;
 
@@ -70,6 +71,7 @@ void* waitForStopSignal(void*) {
     writeSignalLine("signal ", signo);
     stopWorkBeforeExit();
     logoffCookieAPI_stopAccepting();
+    saveConfiguredState();
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.
     std::exit(0);

@@ -273,8 +273,16 @@ bool ServiceProcess::startWith(const LaunchOptions& options) {
 }
 
 bool ServiceProcess::stop(std::chrono::milliseconds timeout) {
-    if (monitor_ > 0 && isAlive(monitor_)) {
-        kill(monitor_, SIGTERM);
+    return endAfterSignal(monitor_, SIGTERM, timeout);
+}
+
+bool ServiceProcess::signalWorker(int signo, std::chrono::milliseconds timeout) {
+    return endAfterSignal(worker_, signo, timeout);
+}
+
+bool ServiceProcess::endAfterSignal(pid_t target, int signo, std::chrono::milliseconds timeout) {
+    if (target > 0 && isAlive(target)) {
+        kill(target, signo);
     }
     bool ended = true;
     for (pid_t* pid : {&monitor_, &worker_}) {

@@ -1,0 +1,99 @@
+#include "service/stateStart.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cache/logoffCookieAPI.h"
+#include "diag/traceLog.h"
+#include "service/clientConnection.h"
+#include "state/stateConfig.h"
+#include "state/warmRestart.h"
+
+namespace {
+
+// A connection lasts at most the receive time-out (5 s) and its answer.
+constexpr std::chrono::milliseconds kAnswerWait{6000};
+constexpr std::chrono::milliseconds kAnswerPoll{1};
+
+// Read in the launcher, used in the worker: the forks carry it across.
+StateConfig stateConfig;
+bool stateConfigured = false;
+bool restartedWarm = false;
+
+void sayNotSaved(const char* reason) {
+    TRACE_LOG(TRACE_DETAIL, "state not saved: %s", reason);
+    std::fprintf(stderr, "state not saved: %s\n", reason);
+}
+
+bool waitForOpenConnections() {
+    auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    while (ClientConnection::openAccepted() > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kAnswerPoll);
+    }
+    return true;
+}
+
+std::int32_t now() {
+    return static_cast<std::int32_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+void requireStateConfig() {
+    std::string error;
+    switch (readStateConfig(stateConfig, error)) {
+        case StateConfigResult::Off:
+            return;
+        case StateConfigResult::On:
+            stateConfigured = true;
+            return;
+        case StateConfigResult::Refused:
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
+            std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
+            std::exit(1);
+    }
+}
+
+void loadConfiguredState() {
+    if (!stateConfigured) {
+        return;
+    }
+    std::unique_ptr<StateKey> key = hostStateKey();
+    if (!key) {
+        // Without the host key there is no reply to any request either.
+        TRACE_LOG(TRACE_DETAIL, "started cold: no host key to verify the state file with");
+        std::fprintf(stderr, "started cold: no host key to verify the state file with\n");
+        return;
+    }
+    restartedWarm = logoffCookieState_load(stateConfig, *key, now()).warm;
+}
+
+void resumeConfiguredState() {
+    if (restartedWarm) {
+        logoffCookieAPI_launchCleanupThreadOnce();
+    }
+}
+
+void saveConfiguredState() {
+    if (!stateConfigured) {
+        return;
+    }
+    if (!waitForOpenConnections()) {
+        sayNotSaved("a connection was still open at the stop");
+        return;
+    }
+    std::unique_ptr<StateKey> key = hostStateKey();
+    if (!key) {
+        sayNotSaved("no host key to sign the state file with");
+        return;
+    }
+    logoffCookieState_save(stateConfig, *key, now(), StatePosition{}, {});
+}
