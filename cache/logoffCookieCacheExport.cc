@@ -30,8 +30,9 @@ void logoffCookieCache_export(LogoffCookieCacheVisitor& visitor) {
     guard.release();
 }
 
-LogoffCookieCacheRestore::LogoffCookieCacheRestore() {
+LogoffCookieCacheRestore::LogoffCookieCacheRestore(std::uint32_t cookies) {
     logoffCookieCacheLock.acquireWrite();
+    logoffCookieTable_reserve(cookies);
 }
 
 LogoffCookieCacheRestore::~LogoffCookieCacheRestore() {

@@ -40,7 +40,8 @@ void logoffCookieCache_restoreStart(std::int32_t startTime, const std::uint8_t* 
 // cookies would cost more than the restore itself.
 class LogoffCookieCacheRestore {
   public:
-    LogoffCookieCacheRestore();
+    // `cookies`: how many cookie() calls to make room for at once.
+    explicit LogoffCookieCacheRestore(std::uint32_t cookies);
     // Publishes the sizes to the metrics and releases the lock.
     ~LogoffCookieCacheRestore();
     LogoffCookieCacheRestore(const LogoffCookieCacheRestore&) = delete;

@@ -130,6 +130,13 @@ void logoffCookieTable_insert(LogoffCookie* cookie) {
     }
 }
 
+void logoffCookieTable_reserve(std::uint32_t cookies) {
+    std::uint64_t entries = std::uint64_t{logoffCookieHashTable.entries()} + cookies;
+    if (entries > kMostCookiesPerBucket * logoffCookieHashTable.buckets()) {
+        resizeLogoffCookieTable(bucketCountFor(entries));
+    }
+}
+
 void logoffCookieTable_fitToEntries() {
     // Shrinks only when under a quarter of a cookie per bucket is left, and
     // then to room for twice the cookies: inserts do not grow it back at once.

@@ -57,6 +57,9 @@ void copyCookieSalt(std::uint8_t* destination);
 // The stored cookie equal to `probe` (same digest), or nullptr.
 LogoffCookie* logoffCookieTable_find(const LogoffCookie& probe);
 void logoffCookieTable_insert(LogoffCookie* cookie);
+// Gives the set the buckets for `cookies` more at once: for a caller about to
+// insert that many, whose inserts then never grow the set one step at a time.
+void logoffCookieTable_reserve(std::uint32_t cookies);
 // Gives back the buckets of a set that has lost most of its cookies; the
 // cleanup pass calls it when it has removed the expired ones.
 void logoffCookieTable_fitToEntries();

@@ -97,7 +97,7 @@ std::string refusal(const StateConfig& config, StateCheck check, std::uint32_t v
 // drew, and what was restored can match nothing.
 void restoreCache(const StateView& view, StateLoad& load) {
     {
-        LogoffCookieCacheRestore restore;
+        LogoffCookieCacheRestore restore(view.cookieCount());
         LogoffCookieDigest digest;
         CookieTimes times;
         for (std::uint32_t i = 0; i < view.cookieCount(); ++i) {
