@@ -1,5 +1,6 @@
 #include "state/warmRestart.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -186,6 +187,7 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
 
 bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std::int32_t now,
                             const StatePosition& position, const std::vector<FarmLogoff>& queued) {
+    auto began = std::chrono::steady_clock::now();
     StateHeader header;
     header.cacheStartTime = getCacheStartTime();
     header.stopTime = now;
@@ -214,7 +216,10 @@ bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std:
             writer.error().empty() ? "the state could not be encoded" : writer.error().c_str());
         return false;
     }
-    say("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm",
-        config.path.c_str(), cookies, farmLogoffs, queued.size());
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - began);
+    say("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
+        config.path.c_str(), cookies, farmLogoffs, queued.size(),
+        static_cast<long long>(took.count()));
     return true;
 }

@@ -43,7 +43,9 @@ std::vector<std::string> buildEnvironment(const std::string& installPath,
     // process is ending); a leak checker in a sanitizer build would report
     // each one at every orderly stop. A test may set its own LSAN_OPTIONS.
     std::string heldCookies = installPath + "/leaks.supp";
-    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n";
+    // Cookies taken back from a state file are held alike.
+    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n"
+                               << "leak:LogoffCookieCacheRestore::cookie\n";
     EnvChanges all = {{"LSAN_OPTIONS", "suppressions=" + heldCookies + ":print_suppressions=0"},
                       {"WA_INSTALL_PATH", installPath},
                       {"VOKTRACELEVEL", "14"},
