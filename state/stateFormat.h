@@ -2,7 +2,7 @@
 // an orderly stop of the worker, for the next start to take back.
 //
 // Layout, every integer big-endian:
-//   magic            8  "VOKSTATE"
+//   magic            8  the letters VOKSTATE
 //   format version   4  STATE_FORMAT_VERSION
 //   cache start time 4  signed seconds
 //   stop time        4  signed seconds, when the file was written
