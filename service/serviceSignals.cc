@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "service/logoffCookieAPIServer.h"
+#include "service/shareStart.h"
 #include "service/stateStart.h"
 
 volatile pid_t ServicePid2 = 0;
@@ -70,7 +71,11 @@ void* waitForStopSignal(void*) {
     }
     writeSignalLine("signal ", signo);
     stopWorkBeforeExit();
+    // The orderly stop, in this order: no new requests; the logoffs still
+    // queued for the farm get their last chance; then the exit handlers.
     logoffCookieAPI_stopAccepting();
+    flushConfiguredSharing();
+    // What the next start takes back is saved now, once nothing is served.
     saveConfiguredState();
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.

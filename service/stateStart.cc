@@ -5,12 +5,18 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "cache/logoffCookieAPI.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
+#include "share/farmSharing.h"
+#include "share/shareReceiver.h"
+#include "share/streamId.h"
 #include "state/stateConfig.h"
 #include "state/warmRestart.h"
 
@@ -24,6 +30,8 @@ constexpr std::chrono::milliseconds kAnswerPoll{1};
 StateConfig stateConfig;
 bool stateConfigured = false;
 bool restartedWarm = false;
+// Taken from the state file at the load, queued again once sharing runs.
+std::vector<FarmLogoff> queuedForTheFarm;
 
 void sayNotSaved(const char* reason) {
     TRACE_LOG(TRACE_DETAIL, "state not saved: %s", reason);
@@ -73,12 +81,28 @@ void loadConfiguredState() {
         std::fprintf(stderr, "started cold: no host key to verify the state file with\n");
         return;
     }
-    restartedWarm = logoffCookieState_load(stateConfig, *key, now()).warm;
+    StateLoad load = logoffCookieState_load(stateConfig, *key, now());
+    restartedWarm = load.warm;
+    // The receiver reads on after the last entry the earlier run took, so
+    // logoffs made on other hosts while this one was stopped arrive.
+    if (load.position.milliseconds != 0 || load.position.sequence != 0) {
+        shareSetStartPosition(StreamId{load.position.milliseconds, load.position.sequence}.text());
+    }
+    queuedForTheFarm = std::move(load.queued);
 }
 
 void resumeConfiguredState() {
-    if (restartedWarm) {
-        logoffCookieAPI_launchCleanupThreadOnce();
+    if (!restartedWarm) {
+        return;
+    }
+    logoffCookieAPI_launchCleanupThreadOnce();
+    if (!queuedForTheFarm.empty()) {
+        std::size_t taken = shareRequeueLogoffs(queuedForTheFarm);
+        TRACE_LOG(TRACE_DETAIL, "queued for the farm again: %zu of %zu logoffs saved at the stop",
+                  taken, queuedForTheFarm.size());
+        std::fprintf(stderr, "queued for the farm again: %zu of %zu logoffs saved at the stop\n",
+                     taken, queuedForTheFarm.size());
+        queuedForTheFarm = {};
     }
 }
 
@@ -95,5 +119,11 @@ void saveConfiguredState() {
         sayNotSaved("no host key to sign the state file with");
         return;
     }
-    logoffCookieState_save(stateConfig, *key, now(), StatePosition{}, {});
+    // The position before the cache: every entry up to it is recorded by
+    // then, and one taken meanwhile is read again, which changes nothing.
+    StatePosition position;
+    if (std::optional<StreamId> reached = parseStreamId(shareReceivedPosition())) {
+        position = {reached->ms, reached->seq};
+    }
+    logoffCookieState_save(stateConfig, *key, now(), position, shareQueuedLogoffs());
 }

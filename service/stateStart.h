@@ -12,12 +12,14 @@ void requireStateConfig();
 // before the socket is created: takes the state file back when it is good.
 void loadConfiguredState();
 
-// In the worker, once the stop signals are blocked: starts what a warm start
-// needs running (the cleanup thread for the cookies taken back).
+// In the worker, once the stop signals are blocked and sharing has started:
+// starts what a warm start needs running (the cleanup thread for the cookies
+// taken back) and queues the saved logoffs for the farm again.
 void resumeConfiguredState();
 
 // On the worker's orderly stop, once no connection is accepted any more:
 // waits (boundedly) for every accepted connection to be answered and closed,
-// then saves the state. Saves nothing when a connection outlasts the wait:
-// a logoff it recorded after the save would be forgotten.
+// then saves the state with the receiver's position and the publish queue.
+// Saves nothing when a connection outlasts the wait: a logoff it recorded
+// after the save would be forgotten.
 void saveConfiguredState();

@@ -2,10 +2,15 @@
 
 #include <sys/random.h>
 
+#include <atomic>
+#include <ctime>
+
 #include "cache/farmLogoff.h"
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
+#include "share/shareCounters.h"
 #include "share/shareLink.h"
+#include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
 
@@ -16,6 +21,9 @@ RWThreadFunction shareReceiverHandle;
 namespace {
 
 ShareState* state = nullptr;
+// Set once `state` is complete: the stop's thread, made before sharing
+// started, reads `state` only after seeing it.
+std::atomic<bool> started{false};
 
 // A run id that no other run draws: sixteen bytes from the kernel.
 void drawRunId(ShareRunId& run) {
@@ -45,10 +53,26 @@ void startFarmSharing(ShareConfig& config) {
     drawRunId(state->run);
     logoffCookieFarm_enable(state->key.get(), shareQueueLogoff);
 
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Sharing logoffs through %s, stream %s.",
-              state->endpoint.describe().c_str(), state->streamKey.c_str());
+    shareCounters().startTime.store(static_cast<std::int64_t>(std::time(nullptr)));
+    shareSay("logoffCookieShare -- Sharing logoffs through " + state->endpoint.describe() +
+             ", stream " + state->streamKey + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);
     shareReceiverHandle.start();
+    started.store(true, std::memory_order_release);
+}
+
+std::vector<FarmLogoff> shareQueuedLogoffs() {
+    if (!started.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return state->queue.snapshot();
+}
+
+std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {
+    if (!started.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    return state->queue.restore(logoffs);
 }
