@@ -78,6 +78,16 @@ LogoffCookie::LogoffCookie(const char* cookieText, const char* cookieBytes,
     maxLifetimeMinutes_ = attributeAt(cookieAttributes, MAX_LIFETIME_OFFSET);
 }
 
+LogoffCookie::LogoffCookie(const LogoffCookieDigest& digest, const CookieTimes& times)
+    : digest_(digest),
+      cookieText_(kDefaultCookieText),
+      lastUseTime_(times.lastUseTime),
+      creationTime_(times.creationTime),
+      timeOffset_(times.timeOffset),
+      idleTimeoutMinutes_(times.idleTimeoutMinutes),
+      maxLifetimeMinutes_(times.maxLifetimeMinutes),
+      cookieKind_(times.cookieKind) {}
+
 LogoffCookie::~LogoffCookie() {
     resetToDefaults();
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cache/cookieExpiry.h"
 #include "support/collections/RWCollectable.h"
 
 inline constexpr RWClassID LOGOFF_COOKIE_CLASS_ID = 300;
@@ -44,6 +45,9 @@ class LogoffCookie : public RWCollectable {
     // time, time offset and kind start at 0.
     LogoffCookie(const char* cookieText, const char* cookieBytes, std::int32_t creationTime,
                  const std::uint8_t* salt, const char* cookieAttributes);
+    // A cookie recorded by an earlier run of the service, brought back by its
+    // digest and times alone: the text is not kept, so it reads "unknown".
+    LogoffCookie(const LogoffCookieDigest& digest, const CookieTimes& times);
     LogoffCookie(const LogoffCookie&) = default;
     LogoffCookie& operator=(const LogoffCookie&) = default;
     // Resets the record to its defaults first, so a freed record holds no
@@ -79,6 +83,10 @@ class LogoffCookie : public RWCollectable {
     std::uint32_t idleTimeoutMinutes() const { return idleTimeoutMinutes_; }
     std::uint32_t maxLifetimeMinutes() const { return maxLifetimeMinutes_; }
     std::int32_t cookieKind() const { return cookieKind_; }
+    CookieTimes times() const {
+        return {creationTime_,       lastUseTime_,        timeOffset_,
+                idleTimeoutMinutes_, maxLifetimeMinutes_, cookieKind_};
+    }
 
   private:
     void resetToDefaults();

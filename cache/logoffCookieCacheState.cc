@@ -12,6 +12,7 @@
 #include <new>
 
 #include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheExport.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "cache/receivedLogoffs.h"
 #include "crypto/secureMemory.h"
@@ -76,6 +77,16 @@ void initLogoffCookieCache() {
     std::memcpy(cookieSalt, salt, sizeof salt);
     saltGuard.release();
     secureZero(salt, sizeof salt);
+}
+
+void logoffCookieCache_restoreStart(std::int32_t startTime, const std::uint8_t* salt) {
+    WriteGuard startGuard(cacheStartTimeLock);
+    cacheStartTime = startTime;
+    startGuard.release();
+
+    WriteGuard saltGuard(cookieSaltLock);
+    std::memcpy(cookieSalt, salt, COOKIE_SALT_SIZE);
+    saltGuard.release();
 }
 
 void launchCleanupThread() {
@@ -158,6 +169,13 @@ void logoffCookieTable_insert(LogoffCookie* cookie) {
     }
 }
 
+void logoffCookieTable_reserve(std::uint32_t cookies) {
+    std::uint64_t entries = std::uint64_t{logoffCookieHashTable.entries()} + cookies;
+    if (entries > kMostCookiesPerBucket * logoffCookieHashTable.buckets()) {
+        resizeLogoffCookieTable(bucketCountFor(entries));
+    }
+}
+
 void logoffCookieTable_fitToEntries() {
     // Shrinks only when under a quarter of a cookie per bucket is left, and
     // then to room for twice the cookies: inserts do not grow it back at once.
@@ -169,6 +187,10 @@ void logoffCookieTable_fitToEntries() {
 
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie) {
     return static_cast<LogoffCookie*>(logoffCookieHashTable.removeReference(cookie));
+}
+
+void logoffCookieTable_apply(void (*function)(RWCollectable* cookie, void* data), void* data) {
+    logoffCookieHashTable.apply(function, data);
 }
 
 std::uint32_t logoffCookieTable_entries() {

@@ -67,6 +67,9 @@ void copyCookieSalt(std::uint8_t* destination);
 // The stored cookie equal to `probe` (same digest), or nullptr.
 LogoffCookie* logoffCookieTable_find(const LogoffCookie& probe);
 void logoffCookieTable_insert(LogoffCookie* cookie);
+// Gives the set the buckets for `cookies` more at once: for a caller about to
+// insert that many, whose inserts then never grow the set one step at a time.
+void logoffCookieTable_reserve(std::uint32_t cookies);
 // Gives back the buckets of a set that has lost most of its cookies; the
 // cleanup pass calls it when it has removed the expired ones.
 void logoffCookieTable_fitToEntries();
@@ -74,6 +77,8 @@ void logoffCookieTable_fitToEntries();
 // it, or nullptr when the set does not hold it.
 LogoffCookie* logoffCookieTable_removeReference(const LogoffCookie* cookie);
 std::uint32_t logoffCookieTable_entries();
+// Calls `function` with each cookie of the set, bucket by bucket.
+void logoffCookieTable_apply(void (*function)(RWCollectable* cookie, void* data), void* data);
 std::uint32_t logoffCookieTable_buckets();
 // The number of cookies in the fullest bucket: what the slowest find walks.
 std::uint32_t logoffCookieTable_longestChain();

@@ -83,6 +83,15 @@ std::shared_ptr<void> receivedLogoffs_takeAll() {
     return taken;
 }
 
+void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), void* data) {
+    FarmLogoff logoff;
+    for (const auto& [identity, times] : receivedLogoffs) {
+        logoff.identity = identity;
+        logoff.times = times;
+        visit(logoff, data);
+    }
+}
+
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
     // Declared before the guard, so that it frees what a flush took only
     // once the lock is released.

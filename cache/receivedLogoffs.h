@@ -20,6 +20,8 @@ std::uint32_t receivedLogoffs_entries();
 // Leaves the set empty and hands what it held to the returned owner, which
 // frees it when it goes. Throws std::bad_alloc with the set unchanged.
 std::shared_ptr<void> receivedLogoffs_takeAll();
+// Calls `visit` with each logoff held, in no particular order.
+void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), void* data);
 
 // Two entries for one identity (so of one creation time) in whichever order
 // they arrive: the later last use and the longer expiry of the two. A

@@ -32,8 +32,15 @@ class ClientConnection {
     // without a close, which could hit a descriptor opened since.
     void forget() noexcept;
 
+    // Accepted connections (those holding a slot) whose descriptor is still
+    // open, in the whole process. A connection is closed only after its
+    // reply is written, so when this is 0 and no connection is accepted any
+    // more, every request has been answered.
+    static int openAccepted() noexcept;
+
   private:
     void end() noexcept;
+    void countClosed() noexcept;
 
     int fd = -1;
     RWSemaphore* slots = nullptr;

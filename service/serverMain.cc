@@ -18,6 +18,7 @@
 #include "service/shareStart.h"
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
+#include "service/stateStart.h"
 
 namespace {
 
@@ -138,6 +139,8 @@ void closeInheritedDescriptors(pid_t self) {
     logoffCookieAPI_initMetrics();
     initLogoffCookieCache();
     setHashKeySeed();
+    // Before the socket: the first request must find what the state holds.
+    loadConfiguredState();
 
     // Before any thread exists: the socket's creation clears the process-wide
     // file-mode mask for a moment.
@@ -150,6 +153,7 @@ void closeInheritedDescriptors(pid_t self) {
     // earlier would take a stop signal itself and end the worker without its
     // exit handlers. Sharing's threads start before the first request.
     startConfiguredSharing();
+    resumeConfiguredState();
     logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }
@@ -187,6 +191,7 @@ void logoffCookieAPI_ServerMain() {
     requireSocketPath(socketPath);
     requireShareConfig();
     requireAddLimits();
+    requireStateConfig();
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 

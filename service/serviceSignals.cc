@@ -9,6 +9,7 @@
 
 #include "service/logoffCookieAPIServer.h"
 #include "service/shareStart.h"
+#include "service/stateStart.h"
 
 volatile pid_t ServicePid2 = 0;
 
@@ -74,8 +75,8 @@ void* waitForStopSignal(void*) {
     // queued for the farm get their last chance; then the exit handlers.
     logoffCookieAPI_stopAccepting();
     flushConfiguredSharing();
-    // Whatever is saved for the next start belongs here: nothing is served
-    // and nothing more is published.
+    // What the next start takes back is saved now, once nothing is served.
+    saveConfiguredState();
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.
     std::exit(0);

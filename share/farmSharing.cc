@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <atomic>
 #include <ctime>
 
 #include "cache/farmLogoff.h"
@@ -20,6 +21,9 @@ RWThreadFunction shareReceiverHandle;
 namespace {
 
 ShareState* state = nullptr;
+// Set once `state` is complete: the stop's thread, made before sharing
+// started, reads `state` only after seeing it.
+std::atomic<bool> started{false};
 
 // A run id that no other run draws: sixteen bytes from the kernel.
 void drawRunId(ShareRunId& run) {
@@ -59,4 +63,19 @@ void startFarmSharing(ShareConfig& config) {
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);
     shareReceiverHandle.start();
+    started.store(true, std::memory_order_release);
+}
+
+std::vector<FarmLogoff> shareQueuedLogoffs() {
+    if (!started.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return state->queue.snapshot();
+}
+
+std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {
+    if (!started.load(std::memory_order_acquire)) {
+        return 0;
+    }
+    return state->queue.restore(logoffs);
 }

@@ -102,4 +102,32 @@ TEST_F(ClientConnectionTest, MovingHandsTheConnectionOverWithoutEndingIt) {
     EXPECT_EQ(slotsBack(slots), 1);
 }
 
+// What an orderly stop waits on before it saves the state: an accepted
+// connection counts from its accept until its descriptor is closed, however
+// it moves and however it is let go; one without a slot never counts.
+TEST_F(ClientConnectionTest, AcceptedConnectionCountsWhileItsDescriptorIsOpen) {
+    const int before = ClientConnection::openAccepted();
+    {
+        ClientConnection accepted(service(), &slots);
+        EXPECT_EQ(ClientConnection::openAccepted(), before + 1);
+        ClientConnection moved(std::move(accepted));
+        EXPECT_EQ(ClientConnection::openAccepted(), before + 1);
+        moved.close();
+        EXPECT_EQ(ClientConnection::openAccepted(), before);
+    }
+    EXPECT_EQ(ClientConnection::openAccepted(), before);
+
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    {
+        ClientConnection unslotted(fds[0]);
+        ClientConnection failedAccept(-1, &slots);
+        EXPECT_EQ(ClientConnection::openAccepted(), before);
+        ClientConnection forgotten(fds[1], &slots);
+        forgotten.forget();
+        EXPECT_EQ(ClientConnection::openAccepted(), before);
+    }
+    close(fds[1]);
+}
+
 }  // namespace

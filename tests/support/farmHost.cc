@@ -198,6 +198,28 @@ void FarmHost::stop() {
     }
 }
 
+bool FarmHost::stopWorker(std::chrono::milliseconds timeout) {
+    pid_t worker = workerPid();
+    if (worker <= 0 || kill(worker, SIGTERM) != 0) {
+        return false;
+    }
+    // Ended once it is gone or a zombie: its parent, the monitor, may be
+    // gone too, and the namespace's first process reaps nobody.
+    std::string statPath = "/proc/" + std::to_string(worker) + "/stat";
+    auto ended = [&] {
+        std::string stat = readFile(statPath);
+        std::size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
+    };
+    auto deadline = Clock::now() + timeout;
+    while (!ended() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    bool done = ended();
+    stop();
+    return done;
+}
+
 pid_t FarmHost::workerPid() const {
     std::string namespaceId = holder_ > 0 ? pidNamespaceOfChild(holder_) : "";
     if (namespaceId.empty()) {

@@ -44,6 +44,10 @@ class FarmHost {
     pid_t workerPid() const;
     // Ends every process of the namespace (SIGKILL to its holder, by pid).
     void stop();
+    // The orderly stop of the packaged unit: SIGTERM to the worker; once
+    // worker and monitor have ended, the namespace goes as with stop().
+    // True when they ended within `timeout`.
+    bool stopWorker(std::chrono::milliseconds timeout);
 
     const std::string& name() const { return name_; }
     std::string socketPath() const { return installPath_ + "/logoffCookieSocket"; }

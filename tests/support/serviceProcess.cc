@@ -43,7 +43,9 @@ std::vector<std::string> buildEnvironment(const std::string& installPath,
     // process is ending); a leak checker in a sanitizer build would report
     // each one at every orderly stop. A test may set its own LSAN_OPTIONS.
     std::string heldCookies = installPath + "/leaks.supp";
-    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n";
+    // Cookies taken back from a state file are held alike.
+    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n"
+                               << "leak:LogoffCookieCacheRestore::cookie\n";
     EnvChanges all = {{"LSAN_OPTIONS", "suppressions=" + heldCookies + ":print_suppressions=0"},
                       {"WA_INSTALL_PATH", installPath},
                       {"VOKTRACELEVEL", "14"},
@@ -273,8 +275,16 @@ bool ServiceProcess::startWith(const LaunchOptions& options) {
 }
 
 bool ServiceProcess::stop(std::chrono::milliseconds timeout) {
-    if (monitor_ > 0 && isAlive(monitor_)) {
-        kill(monitor_, SIGTERM);
+    return endAfterSignal(monitor_, SIGTERM, timeout);
+}
+
+bool ServiceProcess::signalWorker(int signo, std::chrono::milliseconds timeout) {
+    return endAfterSignal(worker_, signo, timeout);
+}
+
+bool ServiceProcess::endAfterSignal(pid_t target, int signo, std::chrono::milliseconds timeout) {
+    if (target > 0 && isAlive(target)) {
+        kill(target, signo);
     }
     bool ended = true;
     for (pid_t* pid : {&monitor_, &worker_}) {

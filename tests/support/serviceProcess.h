@@ -74,6 +74,9 @@ class ServiceProcess {
 
     // SIGTERM to the monitor; true when both processes ended in time.
     bool stop(std::chrono::milliseconds timeout = 15s);
+    // `signo` to the worker, as the packaged unit stops it with SIGTERM;
+    // true when both processes ended in time.
+    bool signalWorker(int signo, std::chrono::milliseconds timeout = 20s);
 
     // The wait status of `pid` once it ended (kStatusUnknown when another
     // process reaped it), nullopt when it still runs after `timeout`.
@@ -88,6 +91,7 @@ class ServiceProcess {
     static std::vector<pid_t> runningInstances();
 
   private:
+    bool endAfterSignal(pid_t target, int signo, std::chrono::milliseconds timeout);
     std::optional<pid_t> findChild(pid_t parent, std::chrono::milliseconds timeout) const;
     void killRemaining();
 

@@ -1,0 +1,129 @@
+#include "service/stateStart.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "cache/logoffCookieAPI.h"
+#include "diag/traceLog.h"
+#include "service/clientConnection.h"
+#include "share/farmSharing.h"
+#include "share/shareReceiver.h"
+#include "share/streamId.h"
+#include "state/stateConfig.h"
+#include "state/warmRestart.h"
+
+namespace {
+
+// A connection lasts at most the receive time-out (5 s) and its answer.
+constexpr std::chrono::milliseconds kAnswerWait{6000};
+constexpr std::chrono::milliseconds kAnswerPoll{1};
+
+// Read in the launcher, used in the worker: the forks carry it across.
+StateConfig stateConfig;
+bool stateConfigured = false;
+bool restartedWarm = false;
+// Taken from the state file at the load, queued again once sharing runs.
+std::vector<FarmLogoff> queuedForTheFarm;
+
+void sayNotSaved(const char* reason) {
+    TRACE_LOG(TRACE_DETAIL, "state not saved: %s", reason);
+    std::fprintf(stderr, "state not saved: %s\n", reason);
+}
+
+bool waitForOpenConnections() {
+    auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
+    while (ClientConnection::openAccepted() > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kAnswerPoll);
+    }
+    return true;
+}
+
+std::int32_t now() {
+    return static_cast<std::int32_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+void requireStateConfig() {
+    std::string error;
+    switch (readStateConfig(stateConfig, error)) {
+        case StateConfigResult::Off:
+            return;
+        case StateConfigResult::On:
+            stateConfigured = true;
+            return;
+        case StateConfigResult::Refused:
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
+            std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
+            std::exit(1);
+    }
+}
+
+void loadConfiguredState() {
+    if (!stateConfigured) {
+        return;
+    }
+    std::unique_ptr<StateKey> key = hostStateKey();
+    if (!key) {
+        // Without the host key there is no reply to any request either.
+        TRACE_LOG(TRACE_DETAIL, "started cold: no host key to verify the state file with");
+        std::fprintf(stderr, "started cold: no host key to verify the state file with\n");
+        return;
+    }
+    StateLoad load = logoffCookieState_load(stateConfig, *key, now());
+    restartedWarm = load.warm;
+    // The receiver reads on after the last entry the earlier run took, so
+    // logoffs made on other hosts while this one was stopped arrive.
+    if (load.position.milliseconds != 0 || load.position.sequence != 0) {
+        shareSetStartPosition(StreamId{load.position.milliseconds, load.position.sequence}.text());
+    }
+    queuedForTheFarm = std::move(load.queued);
+}
+
+void resumeConfiguredState() {
+    if (!restartedWarm) {
+        return;
+    }
+    logoffCookieAPI_launchCleanupThreadOnce();
+    if (!queuedForTheFarm.empty()) {
+        std::size_t taken = shareRequeueLogoffs(queuedForTheFarm);
+        TRACE_LOG(TRACE_DETAIL, "queued for the farm again: %zu of %zu logoffs saved at the stop",
+                  taken, queuedForTheFarm.size());
+        std::fprintf(stderr, "queued for the farm again: %zu of %zu logoffs saved at the stop\n",
+                     taken, queuedForTheFarm.size());
+        queuedForTheFarm = {};
+    }
+}
+
+void saveConfiguredState() {
+    if (!stateConfigured) {
+        return;
+    }
+    if (!waitForOpenConnections()) {
+        sayNotSaved("a connection was still open at the stop");
+        return;
+    }
+    std::unique_ptr<StateKey> key = hostStateKey();
+    if (!key) {
+        sayNotSaved("no host key to sign the state file with");
+        return;
+    }
+    // The position before the cache: every entry up to it is recorded by
+    // then, and one taken meanwhile is read again, which changes nothing.
+    StatePosition position;
+    if (std::optional<StreamId> reached = parseStreamId(shareReceivedPosition())) {
+        position = {reached->ms, reached->seq};
+    }
+    logoffCookieState_save(stateConfig, *key, now(), position, shareQueuedLogoffs());
+}

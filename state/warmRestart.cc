@@ -1,0 +1,225 @@
+#include "state/warmRestart.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "cache/logoffCookieCacheExport.h"
+#include "cache/logoffCookieCacheState.h"
+#include "crypto/hmacSha1.h"
+#include "crypto/logoffCookiePipe_crypt.h"
+#include "crypto/secureMemory.h"
+#include "diag/traceLog.h"
+#include "state/stateFile.h"
+
+namespace {
+
+// Separates the state key from every other use of the host key.
+constexpr char kStateKeyLabel[] = "VOKLogoffCookieService state file key";
+
+// One line on standard error and in the trace.
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+    char line[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "%s\n", line);
+    TRACE_LOG(TRACE_DETAIL, "%s", line);
+}
+
+// Feeds the cache's export to the encoder.
+class CacheToEncoder : public LogoffCookieCacheVisitor {
+  public:
+    explicit CacheToEncoder(StateEncoder& encoder) : encoder_(encoder) {}
+
+    void cookies(std::uint32_t count) override {
+        cookies_ = count;
+        encoder_.cookies(count);
+    }
+    void cookie(const LogoffCookieDigest& digest, const CookieTimes& times) override {
+        encoder_.cookie(digest, times);
+    }
+    void farmLogoffs(std::uint32_t count) override {
+        farmLogoffs_ = count;
+        encoder_.farmLogoffs(count);
+    }
+    void farmLogoff(const FarmLogoff& logoff) override { encoder_.farmLogoff(logoff); }
+
+    std::uint32_t cookieCount() const { return cookies_; }
+    std::uint32_t farmLogoffCount() const { return farmLogoffs_; }
+
+  private:
+    StateEncoder& encoder_;
+    std::uint32_t cookies_ = 0;
+    std::uint32_t farmLogoffs_ = 0;
+};
+
+// Why a file that was read cannot be used, or empty when it can.
+std::string refusal(const StateConfig& config, StateCheck check, std::uint32_t version,
+                    std::int32_t stopTime, std::int32_t now) {
+    const char* path = config.path.c_str();
+    char reason[512];
+    switch (check) {
+        case StateCheck::OtherVersion:
+            std::snprintf(reason, sizeof reason,
+                          "state file %s was written by another version (format %u, this one "
+                          "reads %u)",
+                          path, version, STATE_FORMAT_VERSION);
+            return reason;
+        case StateCheck::DoesNotVerify:
+            std::snprintf(reason, sizeof reason, "state file %s does not verify", path);
+            return reason;
+        case StateCheck::Valid:
+            break;
+    }
+    // In 64 bits: a stop time far from now must not wrap into the window.
+    std::int64_t age = std::int64_t{now} - stopTime;
+    if (age < 0) {
+        // The clock went back since the stop: how long the service was away
+        // is unknown.
+        std::snprintf(reason, sizeof reason, "state file %s was written %lld seconds from now",
+                      path, static_cast<long long>(-age));
+        return reason;
+    }
+    if (age > config.maxAgeSeconds) {
+        std::snprintf(reason, sizeof reason,
+                      "state file %s is too old: %lld seconds, VOKLOGOFFSTATEMAXAGE is %d", path,
+                      static_cast<long long>(age), static_cast<int>(config.maxAgeSeconds));
+        return reason;
+    }
+    return {};
+}
+
+// Each cookie and farm logoff of the file into the cache, then its start
+// time and salt: should memory run out halfway, the cache keeps the salt it
+// drew, and what was restored can match nothing.
+void restoreCache(const StateView& view, StateLoad& load) {
+    {
+        LogoffCookieCacheRestore restore(view.cookieCount());
+        LogoffCookieDigest digest;
+        CookieTimes times;
+        for (std::uint32_t i = 0; i < view.cookieCount(); ++i) {
+            view.cookie(i, digest, times);
+            restore.cookie(digest, times);
+        }
+        FarmLogoff logoff;
+        for (std::uint32_t i = 0; i < view.farmLogoffCount(); ++i) {
+            view.farmLogoff(i, logoff);
+            restore.farmLogoff(logoff);
+        }
+    }
+    load.queued.resize(view.queuedCount());
+    for (std::uint32_t i = 0; i < view.queuedCount(); ++i) {
+        view.queuedLogoff(i, load.queued[i]);
+    }
+    logoffCookieCache_restoreStart(view.header().cacheStartTime, view.header().salt);
+    load.cookies = view.cookieCount();
+    load.farmLogoffs = view.farmLogoffCount();
+    load.position = view.header().position;
+}
+
+}  // namespace
+
+std::unique_ptr<StateKey> hostStateKey() {
+    std::uint8_t pipeKey[PIPE_KEY_SIZE];
+    if (getHashedKey(pipeKey) != 0) {
+        return nullptr;
+    }
+    std::uint8_t innerPad[SHA1_BLOCK_SIZE];
+    std::uint8_t outerPad[SHA1_BLOCK_SIZE];
+    std::uint8_t stateKey[STATE_KEY_SIZE];
+    hmacSha1Pads(pipeKey, sizeof pipeKey, innerPad, outerPad);
+    hmacSha1(innerPad, outerPad, kStateKeyLabel, sizeof kStateKeyLabel - 1, stateKey);
+    auto key = std::make_unique<StateKey>(stateKey);
+    secureZero(pipeKey, sizeof pipeKey);
+    secureZero(innerPad, sizeof innerPad);
+    secureZero(outerPad, sizeof outerPad);
+    secureZero(stateKey, sizeof stateKey);
+    return key;
+}
+
+StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key, std::int32_t now) {
+    StateLoad load;
+    const char* path = config.path.c_str();
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    switch (readStateFile(config.path, bytes, reason)) {
+        case StateFileRead::Missing:
+            say("started cold: no state file %s", path);
+            return load;
+        case StateFileRead::Refused:
+            say("started cold: %s", reason.c_str());
+            return load;
+        case StateFileRead::Read:
+            break;
+    }
+
+    StateView view;
+    std::uint32_t version = 0;
+    StateCheck check = checkStateFile(key, bytes.data(), bytes.size(), view, version);
+    reason = refusal(config, check, version, view.header().stopTime, now);
+    std::string asideReason;
+    // Set aside before the cache takes anything from it: a crash of this run
+    // must leave no file that the next start could take again.
+    if (!setStateFileAside(config.path, asideReason) && reason.empty()) {
+        reason = "state file cannot be set aside: " + asideReason;
+    }
+    if (reason.empty()) {
+        try {
+            restoreCache(view, load);
+        } catch (const std::exception& failure) {
+            reason = std::string("state file ") + path + " cannot be restored: " + failure.what();
+            load = StateLoad();
+        }
+    }
+    secureZero(bytes.data(), bytes.size());
+    if (!reason.empty()) {
+        say("started cold: %s", reason.c_str());
+        return load;
+    }
+    load.warm = true;
+    say("restarted warm: %u cookies, %u farm logoffs kept", load.cookies, load.farmLogoffs);
+    return load;
+}
+
+bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std::int32_t now,
+                            const StatePosition& position, const std::vector<FarmLogoff>& queued) {
+    auto began = std::chrono::steady_clock::now();
+    StateHeader header;
+    header.cacheStartTime = getCacheStartTime();
+    header.stopTime = now;
+    copyCookieSalt(header.salt);
+    header.position = position;
+
+    StateFileWriter writer(config.path);
+    bool written = false;
+    std::uint32_t cookies = 0;
+    std::uint32_t farmLogoffs = 0;
+    if (writer.open()) {
+        StateEncoder encoder(key, writer, header);
+        CacheToEncoder visitor(encoder);
+        logoffCookieCache_export(visitor);
+        encoder.queued(static_cast<std::uint32_t>(queued.size()));
+        for (const FarmLogoff& logoff : queued) {
+            encoder.queuedLogoff(logoff);
+        }
+        written = encoder.finish() && writer.commit();
+        cookies = visitor.cookieCount();
+        farmLogoffs = visitor.farmLogoffCount();
+    }
+    secureZero(header.salt, sizeof header.salt);
+    if (!written) {
+        say("state not saved: %s",
+            writer.error().empty() ? "the state could not be encoded" : writer.error().c_str());
+        return false;
+    }
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - began);
+    say("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
+        config.path.c_str(), cookies, farmLogoffs, queued.size(),
+        static_cast<long long>(took.count()));
+    return true;
+}
