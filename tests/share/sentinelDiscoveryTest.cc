@@ -1,0 +1,68 @@
+// Finding the primary through real sentinels, before and after they fail
+// over to the replica.
+#include "share/sentinelDiscovery.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sentinelSet.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using lctest::SentinelSet;
+
+// Nothing listens on port 1 of this machine: a sentinel that does not answer.
+constexpr const char* kDeadSentinel = "127.0.0.1:1";
+
+ShareEndpoint endpointOf(const std::string& text) {
+    ShareEndpoint endpoint;
+    std::string error;
+    EXPECT_TRUE(parseShareEndpoint(text, endpoint, error)) << error;
+    return endpoint;
+}
+
+TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSentinel) {
+    SentinelSet set;
+    ASSERT_TRUE(set.start());
+    std::string url = set.endpoint();
+    url.insert(std::string("sentinel://").size(), std::string(kDeadSentinel) + ",");
+    ShareEndpoint config = endpointOf(url);
+    ASSERT_EQ(config.sentinels.size(), 4u);
+
+    RedisLink link;
+    ShareEndpoint primary;
+    std::string error;
+    ASSERT_TRUE(connectThroughSentinels(link, config, 2s, primary, error)) << error;
+    EXPECT_EQ(primary.port, set.nodePort(0));
+    EXPECT_FALSE(primary.viaSentinel());
+    EXPECT_TRUE(link.connected());
+
+    // The replica answers, but is no place to write.
+    ShareEndpoint replica = primary;
+    replica.port = set.nodePort(1);
+    RedisLink toReplica;
+    ASSERT_TRUE(toReplica.connect(replica, 2s, error)) << error;
+    EXPECT_FALSE(reachedPrimary(toReplica, error));
+    EXPECT_NE(error.find("replica"), std::string::npos) << error;
+    EXPECT_FALSE(toReplica.connected());
+
+    set.killNode(0);
+    ASSERT_TRUE(set.waitForPrimary(1, 60s));
+    ASSERT_TRUE(connectThroughSentinels(link, config, 2s, primary, error)) << error;
+    EXPECT_EQ(primary.port, set.nodePort(1));
+}
+
+TEST(SentinelDiscovery, NoSentinelAnsweringIsSaidForEach) {
+    ShareEndpoint config =
+        endpointOf(std::string("sentinel://") + kDeadSentinel + "," + kDeadSentinel + "/lcfarm");
+    RedisLink link;
+    ShareEndpoint primary;
+    std::string error;
+    EXPECT_FALSE(connectThroughSentinels(link, config, 1s, primary, error));
+    EXPECT_FALSE(link.connected());
+    EXPECT_NE(error.find("no sentinel named a reachable primary lcfarm"), std::string::npos)
+        << error;
+    EXPECT_NE(error.find("sentinel 127.0.0.1:1: connect"), std::string::npos) << error;
+}
+
+}  // namespace
