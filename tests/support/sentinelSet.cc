@@ -302,4 +302,46 @@ bool SentinelSet::waitForPrimary(int node, std::chrono::milliseconds limit) cons
         limit, 20ms);
 }
 
+bool SentinelSet::waitForReplica(int node, std::chrono::milliseconds limit) const {
+    std::string address = "127.0.0.1:" + std::to_string(nodes_[node].port);
+    auto healthyIn = [&](const redisReply* replicas) {
+        // Each replica is a flat list of names and values.
+        for (size_t i = 0; replicas != nullptr && i < replicas->elements; ++i) {
+            const redisReply* fields = replicas->element[i];
+            std::string name;
+            std::string flags;
+            for (size_t f = 0; f + 1 < fields->elements; f += 2) {
+                std::string key = textOf(fields->element[f]);
+                if (key == "name") {
+                    name = textOf(fields->element[f + 1]);
+                } else if (key == "flags") {
+                    flags = textOf(fields->element[f + 1]);
+                }
+            }
+            if (name == address) {
+                return flags == "slave";
+            }
+        }
+        return false;
+    };
+    return waitUntil(
+        [&] {
+            std::string info = textOf(nodeCommand(node, {"INFO", "replication"}).get());
+            if (info.find("master_link_status:up") == std::string::npos) {
+                return false;
+            }
+            for (int i = 0; i < kSentinels; ++i) {
+                if (sentinels_[i].pid <= 0) {
+                    continue;
+                }
+                Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
+                if (!replicas || !healthyIn(replicas.get())) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        limit, 50ms);
+}
+
 }  // namespace lctest

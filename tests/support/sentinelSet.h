@@ -63,6 +63,9 @@ class SentinelSet {
     int primaryBySentinels() const;
     // Until the sentinels name `node` and it says it is a primary.
     bool waitForPrimary(int node, std::chrono::milliseconds limit) const;
+    // Until `node` is in sync with its primary and every live sentinel
+    // counts it as a replica in good health, ready to be promoted.
+    bool waitForReplica(int node, std::chrono::milliseconds limit) const;
 
     // The AUTH arguments of the test's own connections ("AUTH" first), when
     // the set was configured to need them; sent before every command.
