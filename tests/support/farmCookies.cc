@@ -1,5 +1,6 @@
 #include "tests/support/farmCookies.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
@@ -7,8 +8,6 @@
 #include <thread>
 
 namespace lctest {
-
-const std::string kFarmSecret = "farm secret of the tests, forty bytes long";
 
 std::string writeSecretFile(const std::string& directory, const std::string& bytes, mode_t mode) {
     std::string path = directory + "/farm.key";
@@ -26,16 +25,15 @@ CookieFields freshCookie(const std::string& text) {
     return cookie;
 }
 
-bool logOff(const FarmHost& host, const CookieFields& cookie) {
-    return ask(host.socketPath(), addPayload(cookie)) == -1;
-}
-
 std::optional<int32_t> query(const FarmHost& host, const CookieFields& cookie) {
     return ask(host.socketPath(), queryPayload(cookie));
 }
 
-bool refusedWithin(const FarmHost& host, const CookieFields& cookie,
-                   std::chrono::milliseconds limit) {
+void logOff(const FarmHost& host, const CookieFields& cookie) {
+    ASSERT_EQ(ask(host.socketPath(), addPayload(cookie)), -1) << host.name();
+}
+
+bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono::seconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     do {
         if (query(host, cookie) == 1) {

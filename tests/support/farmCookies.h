@@ -1,9 +1,12 @@
-// Cookies as the farm tests log them off on one host and ask for on another.
+// What farm tests do with hosts and cookies: a farm secret file, cookies no
+// cache can know from its start, logging off on one host and waiting for
+// another to refuse.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "tests/support/farmHost.h"
@@ -11,20 +14,18 @@
 
 namespace lctest {
 
-// The farm secret of the tests, and a file holding it with `mode`.
-extern const std::string kFarmSecret;
-std::string writeSecretFile(const std::string& directory, const std::string& bytes,
-                            mode_t mode = 0600);
+inline const std::string kFarmSecret = "farm secret of the tests, forty bytes long";
 
-// A cookie no cache can know from its start: created after every start.
+// Writes `bytes` to `directory`/farm.key with `mode`; returns the path.
+std::string writeSecretFile(const std::string& directory, const std::string& bytes, mode_t mode);
+
+// A cookie created after every start, so only a logoff makes it refused.
 CookieFields freshCookie(const std::string& text);
 
-// True when the host answered the add.
-bool logOff(const FarmHost& host, const CookieFields& cookie);
-// 1 when the host refuses the cookie, 0 when not, nothing without an answer.
 std::optional<int32_t> query(const FarmHost& host, const CookieFields& cookie);
+// Adds the cookie on `host`: a failure of the test when not answered -1.
+void logOff(const FarmHost& host, const CookieFields& cookie);
 // Asks until the host refuses the cookie: the event awaited is the answer.
-bool refusedWithin(const FarmHost& host, const CookieFields& cookie,
-                   std::chrono::milliseconds limit);
+bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono::seconds limit);
 
 }  // namespace lctest
