@@ -34,7 +34,7 @@ class FarmFailover : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(set_.start());
-        secretPath_ = writeSecretFile(set_.directory(), kFarmSecret);
+        secretPath_ = writeSecretFile(set_.directory(), kFarmSecret, 0600);
         ASSERT_TRUE(a_.start(sharing()));
         ASSERT_TRUE(b_.start(sharing()));
     }
@@ -145,7 +145,7 @@ TEST(FarmRestart, RedisRestartedEmptyGetsTheLastMinuteAgain) {
     HostTestLock lock;
     RedisServer redis;
     ASSERT_TRUE(redis.start());
-    std::string secret = writeSecretFile(redis.directory(), kFarmSecret);
+    std::string secret = writeSecretFile(redis.directory(), kFarmSecret, 0600);
     EnvChanges sharing = {{"VOKLOGOFFSHARE", redis.endpoint()},
                           {"VOKLOGOFFSHAREKEY", secret},
                           {"VOKLOGOFFSHARESTREAM", kStream}};
