@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/localPort.h"
+
 namespace lctest {
 namespace {
 
@@ -78,6 +80,19 @@ void RedisServer::stop() {
         waitpid(pid_, &status, 0);
         pid_ = -1;
     }
+}
+
+int RedisServer::listenOnLocalPort() {
+    Reply bind = command({"CONFIG", "SET", "bind", "127.0.0.1"});
+    for (int attempt = 0; bind && attempt < 10; ++attempt) {
+        int port = freeLocalPort();
+        Reply set = command({"CONFIG", "SET", "port", std::to_string(port)});
+        if (set && set->type == REDIS_REPLY_STATUS) {
+            return port;
+        }
+    }
+    ADD_FAILURE() << "redis-server opened no TCP port";
+    return 0;
 }
 
 Reply RedisServer::command(const std::vector<std::string>& args) {

@@ -1,11 +1,8 @@
 #include "tests/support/sentinelSet.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,31 +10,13 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/localPort.h"
 #include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A port nothing listens on at this moment. Another process may take it
-// before the server does; launch() then tries another.
-int freePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
 
 Reply commandAt(int port, const std::vector<std::string>& auth,
                 const std::vector<std::string>& args) {
@@ -112,7 +91,7 @@ SentinelSet::~SentinelSet() {
 bool SentinelSet::launch(Process& process, const std::vector<std::string>& args, bool sentinel) {
     const std::vector<std::string>& auth = sentinel ? sentinelAuth_ : nodeAuth_;
     for (int attempt = 0; attempt < 10; ++attempt) {
-        process.port = freePort();
+        process.port = freeLocalPort();
         std::vector<std::string> all = {"redis-server"};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"--port", std::to_string(process.port)});
