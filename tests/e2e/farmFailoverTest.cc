@@ -30,6 +30,26 @@ double secondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
+// The last lines of sharing in a host's trace, to tell a failure apart.
+std::string sharingLines(const FarmHost& host) {
+    std::string trace = host.readTrace();
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < trace.size();) {
+        std::size_t end = trace.find('\n', at);
+        end = end == std::string::npos ? trace.size() : end;
+        std::string line = trace.substr(at, end - at);
+        if (line.find("logoffCookieShare") != std::string::npos) {
+            lines.push_back(line);
+        }
+        at = end + 1;
+    }
+    std::string text = host.name() + ":\n";
+    for (std::size_t i = lines.size() > 40 ? lines.size() - 40 : 0; i < lines.size(); ++i) {
+        text += lines[i] + "\n";
+    }
+    return text;
+}
+
 class FarmFailover : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -124,7 +144,8 @@ TEST_F(FarmFailover, PrimaryKilledUnderLoadLosesNoLogoffAndBothDirectionsWorkAft
             "%d of %d lost\n",
             round + 1, figures.toFirstRefused, figures.lost, kLogoffs);
         std::fflush(stdout);
-        EXPECT_EQ(figures.lost, 0) << "round " << round + 1;
+        EXPECT_EQ(figures.lost, 0) << "round " << round + 1 << "\n"
+                                   << sharingLines(a_) << sharingLines(b_);
 
         CookieFields fromB = freshCookie("from-b-after-failover-" + std::to_string(round));
         logOff(b_, fromB);
