@@ -29,18 +29,22 @@ bool parseNumber(const std::string& text, int lowest, int highest, int& out) {
     return true;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // A user or password may be written raw as far as it can be told from the
 // rest (the last '@' ends it), or percent-encoded, which any byte can be.
 bool percentDecode(std::string_view text, const char* what, std::string& out, std::string& error) {
-    auto hexValue = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     std::string decoded;
     decoded.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
