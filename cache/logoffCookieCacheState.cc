@@ -1,6 +1,10 @@
 #include "cache/logoffCookieCacheState.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,7 +14,9 @@
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "cache/receivedLogoffs.h"
+#include "crypto/secureMemory.h"
 #include "diag/serviceMetrics.h"
+#include "diag/traceLog.h"
 #include "support/collections/RWHashTable.h"
 
 // Defined together, in this order, so that they are built in it. The set
@@ -31,6 +37,31 @@ void (*cleanupThreadLauncher)() = launchCleanupThread;
 static std::int32_t cacheStartTime = 0;
 static std::uint8_t cookieSalt[COOKIE_SALT_SIZE] = {};
 
+namespace {
+
+// The kernel's random bytes: the salt decides which cookies share a bucket,
+// so nobody may foresee it, and the start second any local user can read is
+// no secret. Ends the worker when the kernel gives none: a guessable salt
+// would let a client pile its cookies into one bucket.
+void fillFromKernel(std::uint8_t* bytes, std::size_t count) {
+    std::size_t filled = 0;
+    while (filled < count) {
+        ssize_t got = getrandom(bytes + filled, count - filled, 0);
+        if (got > 0) {
+            filled += static_cast<std::size_t>(got);
+        } else if (got < 0 && errno != EINTR) {
+            int error = errno;
+            TRACE_LOG(TRACE_DETAIL, "initLogoffCookieCache() -- getrandom failed: %s",
+                      std::strerror(error));
+            std::fprintf(stderr, "initLogoffCookieCache() -- getrandom failed: %s\n",
+                         std::strerror(error));
+            std::exit(1);
+        }
+    }
+}
+
+}  // namespace
+
 void initLogoffCookieCache() {
     auto now = static_cast<std::int32_t>(std::time(nullptr));
 
@@ -39,12 +70,12 @@ void initLogoffCookieCache() {
     startGuard.release();
 
     // A salt new in every run: nothing of an earlier run can match a digest.
-    std::srand(static_cast<unsigned>(now));
+    std::uint8_t salt[COOKIE_SALT_SIZE];
+    fillFromKernel(salt, sizeof salt);
     WriteGuard saltGuard(cookieSaltLock);
-    for (std::uint8_t& byte : cookieSalt) {
-        byte = static_cast<std::uint8_t>(std::rand());
-    }
+    std::memcpy(cookieSalt, salt, sizeof salt);
     saltGuard.release();
+    secureZero(salt, sizeof salt);
 }
 
 void launchCleanupThread() {

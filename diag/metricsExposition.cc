@@ -35,7 +35,15 @@ constexpr const char kRequests[] = "voklogoffcookie_requests_total";
 constexpr const char kRequestsHelp[] =
     "Requests read, by answer or failure; client_gone: the answer was not delivered.";
 constexpr const char kDropped[] = "voklogoffcookie_share_dropped_total";
-constexpr const char kDroppedHelp[] = "Farm entries dropped, by reason.";
+constexpr const char kDroppedHelp[] =
+    "Farm entries dropped, by reason: queue_full, not published for a full queue; bad_hmac, not "
+    "signed with the farm secret; malformed, not an entry of the farm's format (stepped over "
+    "unread when too large).";
+constexpr const char kRefusals[] = "voklogoffcookie_share_refusals_total";
+constexpr const char kRefusalsHelp[] =
+    "Commands the farm's Redis refused, by kind: passing (full memory, a replica, loading; "
+    "retried with the backoff) or needs_operator (password, permission, key type; said on "
+    "standard error and retried slowly).";
 
 constexpr SampleLine kSampleLines[] = {
     {kRequests, "counter", kRequestsHelp, "outcome=\"logged_off\"", Source::Counted,
@@ -89,16 +97,39 @@ constexpr SampleLine kSampleLines[] = {
      at(StoredMetric::ShareDroppedQueueFull)},
     {kDropped, "counter", kDroppedHelp, "reason=\"bad_hmac\"", Source::Stored,
      at(StoredMetric::ShareDroppedBadHmac)},
+    {kDropped, "counter", kDroppedHelp, "reason=\"malformed\"", Source::Stored,
+     at(StoredMetric::ShareDroppedMalformed)},
+    {kRefusals, "counter", kRefusalsHelp, "kind=\"passing\"", Source::Stored,
+     at(StoredMetric::ShareRefusedPassing)},
+    {kRefusals, "counter", kRefusalsHelp, "kind=\"needs_operator\"", Source::Stored,
+     at(StoredMetric::ShareRefusedNeedsOperator)},
+    {"voklogoffcookie_share_publishing_refused", "gauge",
+     "1 while Redis refuses this host's logoffs (its last try to publish was refused), else 0.",
+     nullptr, Source::Stored, at(StoredMetric::SharePublishingRefused)},
+    {"voklogoffcookie_share_position_resets_total", "counter",
+     "Times the read position was found ahead of the stream or of the server's clock and moved "
+     "back to the stream's end.",
+     nullptr, Source::Stored, at(StoredMetric::SharePositionResets)},
+    {"voklogoffcookie_share_read_last_minute", "gauge",
+     "Farm entries of other hosts judged in the last minute.", nullptr, Source::Stored,
+     at(StoredMetric::ShareReadLastMinute)},
+    {"voklogoffcookie_share_bad_hmac_last_minute", "gauge",
+     "Farm entries judged in the last minute that were not signed with the farm secret.", nullptr,
+     Source::Stored, at(StoredMetric::ShareBadHmacLastMinute)},
     {"voklogoffcookie_share_reconnects_total", "counter", "Reconnections to the farm's server.",
      nullptr, Source::Stored, at(StoredMetric::ShareReconnects)},
     {"voklogoffcookie_share_missed_logoff_warnings_total", "counter",
      "Warnings that farm logoffs may have been missed.", nullptr, Source::Stored,
      at(StoredMetric::ShareMissedLogoffWarnings)},
     {"voklogoffcookie_share_seconds_since_last_read", "gauge",
-     "Seconds since the last successful read from the farm; NaN before the first.", nullptr,
-     Source::Stored, at(StoredMetric::ShareSecondsSinceLastRead)},
-    {"process_start_time_seconds", "gauge", "Start time of the process since the epoch.", nullptr,
-     Source::Stored, at(StoredMetric::ProcessStartTime)},
+     "Seconds since the last successful read from the farm, or since sharing started when none "
+     "has succeeded yet; NaN with sharing off.",
+     nullptr, Source::Stored, at(StoredMetric::ShareSecondsSinceLastRead)},
+    // Not the conventional process_start_time_seconds: the node exporter
+    // exports that family for itself and refuses a textfile that carries it too.
+    {"voklogoffcookie_start_time_seconds", "gauge",
+     "Start time of the service's worker, in seconds since the epoch.", nullptr, Source::Stored,
+     at(StoredMetric::ProcessStartTime)},
 };
 
 void appendValue(std::string& out, const SampleLine& line) {

@@ -23,10 +23,21 @@ file(WRITE "${unitDir}/voklogoffcookie.service" "${unit}")
 
 # file(INSTALL) puts DESTDIR in front of the destination itself.
 set(defaultDir "${sysconfdir}/default")
-# An environment file an operator has edited is never overwritten.
+# An environment file an operator has edited is never overwritten. It holds
+# the Redis URL with its password: readable by root alone (systemd reads it
+# as root).
 if(EXISTS "$ENV{DESTDIR}${defaultDir}/voklogoffcookie")
   message(STATUS "Up-to-date: $ENV{DESTDIR}${defaultDir}/voklogoffcookie (kept as edited)")
 else()
   file(INSTALL "${LC_PACKAGING_DIR}/default/voklogoffcookie" DESTINATION "${defaultDir}"
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
+endif()
+
+# The trace log's rotation; edited rules are kept likewise.
+set(logrotateDir "${sysconfdir}/logrotate.d")
+if(EXISTS "$ENV{DESTDIR}${logrotateDir}/voklogoffcookie")
+  message(STATUS "Up-to-date: $ENV{DESTDIR}${logrotateDir}/voklogoffcookie (kept as edited)")
+else()
+  file(INSTALL "${LC_PACKAGING_DIR}/logrotate/voklogoffcookie" DESTINATION "${logrotateDir}"
        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 endif()

@@ -22,6 +22,10 @@ lc_install_missing() {
     # Farm sharing: the client library to build, the server its tests run.
     [ -f /usr/include/hiredis/hiredis.h ] || missing+=(libhiredis-dev)
     command -v redis-server >/dev/null 2>&1 || missing+=(redis-server)
+    # The metrics file is scraped by the node exporter operators run.
+    command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
+    # The Debian package is checked as Debian checks packages.
+    command -v lintian >/dev/null 2>&1 || missing+=(lintian)
     if [ "${#missing[@]}" -gt 0 ]; then
         echo "installing: ${missing[*]}"
         local sudo=""

@@ -15,6 +15,7 @@
 #include "service/clientConnection.h"
 #include "service/connectionSlots.h"
 #include "service/logoffCookieAPIServer.h"
+#include "service/readyRequest.h"
 #include "service/waitingConnectionThreads.h"
 #include "support/threads/RWFunctor0.h"
 #include "support/threads/RWThreadFunction.h"
@@ -118,9 +119,30 @@ void launchConnectionThread(ClientConnection connection) {
     }
 }
 
+// A request that is already there, answered on the loop through the same
+// dispatcher as on a connection thread: the hand-over to another thread costs
+// more than the answer. The one read returns at once, and the one 72-character
+// reply fits the fresh connection's send buffer, so nothing here waits on the
+// client; its receive time-out is left unset. What goes wrong ends this one
+// connection, never the loop: the connection closes and its slot comes back as
+// the dispatcher's argument goes.
+RW_CATCHES_FORCED_UNWIND
+void serveOnTheLoop(ClientConnection connection) {
+    const int fd_client = connection.descriptor();
+    try {
+        logoffCookieAPI_serviceDispatcher(std::move(connection));
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- Serving fd_client %d failed: %s",
+                  fd_client, caughtMessage());
+    }
+}
+
 // Guards the launch of connection threads against the worker's exit: once
-// the exit has begun, no thread is started and the global handle is left
-// alone, since the exit handlers and static destructors run on another thread.
+// the exit has begun, no thread is started, no request is answered on the
+// loop and the global handle is left alone, since the exit handlers and
+// static destructors run on another thread.
 // Never destroyed, for the same reason.
 std::mutex& launchMutex() {
     static std::mutex* mutex = new std::mutex;
@@ -149,7 +171,13 @@ void acceptOneConnection(int fd_socket) {
     if (accepted) {
         metrics_count(CountedMetric::ConnectionsAccepted);
     }
-    launchConnectionThread(std::move(connection));
+    // Under the launch mutex like a launch: the exit waits for the answer
+    // rather than taking the cache away beneath it.
+    if (accepted && requestIsReadyToAnswer(connection.descriptor())) {
+        serveOnTheLoop(std::move(connection));
+    } else {
+        launchConnectionThread(std::move(connection));
+    }
     lock.unlock();
     if (!accepted) {
         // Out of descriptors, for example: do not spin while it lasts.

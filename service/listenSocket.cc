@@ -81,6 +81,27 @@ bool composeSocketPath(char* path, size_t capacity, char* error, size_t errorCap
     return true;
 }
 
+bool checkSocketDirectory(char* error, size_t errorCapacity) {
+    const char* installPath = socketDirectory();
+    struct stat info {};
+    if (installPath == nullptr) {
+        std::snprintf(error, errorCapacity,
+                      "WA_INSTALL_PATH is not set; it must name the directory of the socket file.");
+        return false;
+    }
+    if (stat(installPath, &info) != 0) {
+        std::snprintf(error, errorCapacity, "WA_INSTALL_PATH %s: %s", installPath,
+                      std::strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        std::snprintf(error, errorCapacity, "WA_INSTALL_PATH %s: %s", installPath,
+                      std::strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
 int createListeningSocket(const char* path) {
     warnIfDirectoryOpenToOthers(path);
     unlink(path);

@@ -16,7 +16,9 @@ inline constexpr const char kServiceProcessName[] = "VOKLogoffCookieService";
 // The whole start-up; returns only through exit in one of the processes.
 [[noreturn]] void logoffCookieAPI_ServerMain();
 
-// Serves the listening descriptor for ever, one thread per connection.
+// Serves the listening descriptor for ever: a connection whose whole request
+// is already there is answered on the loop, every other one on a connection
+// thread of its own.
 [[noreturn]] void logoffCookieAPI_clientLoop(int fd_socket);
 
 // Makes the client loop start no more connection threads: called by the
@@ -25,7 +27,8 @@ inline constexpr const char kServiceProcessName[] = "VOKLogoffCookieService";
 // under way.
 void logoffCookieAPI_stopAccepting();
 
-// Body of a connection's thread: one request read, answered and closed. The
+// Body of a connection's thread, and what the loop runs for a request that is
+// already there: one request read, answered and closed. The
 // connection is closed when this returns, whether normally or by an exception.
 void logoffCookieAPI_serviceDispatcher(ClientConnection connection);
 

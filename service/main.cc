@@ -1,5 +1,10 @@
+#include "service/commandLine.h"
 #include "service/logoffCookieAPIServer.h"
 
-int main() {
+int main(int argc, char** argv) {
+    int answered = logoffCookieAPI_answerCommandLine(argc, argv, stdout);
+    if (answered >= 0) {
+        return answered;
+    }
     logoffCookieAPI_ServerMain();
 }

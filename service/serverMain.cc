@@ -41,7 +41,8 @@ void unblockStopSignals() {
 // it the worker could only fail later, after the caller was told all is well.
 void requireSocketPath(char* socketPath) {
     char error[256];
-    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error)) {
+    if (!composeSocketPath(socketPath, kPathBufferSize, error, sizeof error) ||
+        !checkSocketDirectory(error, sizeof error)) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error);
         std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error);
         std::exit(1);
@@ -53,7 +54,8 @@ void exitIfAnotherInstanceRuns(pid_t self) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- checkserver: %s.", checkserver);
     std::fprintf(stderr, "%s\n", checkserver);
 
-    pid_t running = findRunningInstance("/proc", kServiceProcessName, self);
+    pid_t running =
+        findRunningInstance("/proc", kServiceProcessName, self, ownInstanceOwner("/proc"));
     if (running == kProcUnreadable) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- popen failed on checkserver.");
         std::fprintf(stderr, "pipe failed\n");
@@ -91,6 +93,7 @@ void closeInheritedDescriptors(pid_t self) {
 }
 
 [[noreturn]] void runMonitor(pid_t self) {
+    forgetShareSecrets();
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- After fork for signal setup.  I'm, %d, forked child "
               "is, %d",
@@ -141,11 +144,11 @@ void closeInheritedDescriptors(pid_t self) {
     if (fd_socket < 0) {
         std::exit(1);
     }
-    // Its threads too come after the socket, and before the first request.
-    startConfiguredSharing();
     startWorkerSignalThread();
-    // After the stop signals are blocked: a thread made earlier would take a
-    // stop signal itself and end the worker without its exit handlers.
+    // Every other thread after the stop signals are blocked: a thread made
+    // earlier would take a stop signal itself and end the worker without its
+    // exit handlers. Sharing's threads start before the first request.
+    startConfiguredSharing();
     logoffCookieAPI_startMetricsWriter();
     logoffCookieAPI_clientLoop(fd_socket);
 }

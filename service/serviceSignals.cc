@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "service/logoffCookieAPIServer.h"
+#include "service/shareStart.h"
 
 volatile pid_t ServicePid2 = 0;
 
@@ -69,7 +70,12 @@ void* waitForStopSignal(void*) {
     }
     writeSignalLine("signal ", signo);
     stopWorkBeforeExit();
+    // The orderly stop, in this order: no new requests; the logoffs still
+    // queued for the farm get their last chance; then the exit handlers.
     logoffCookieAPI_stopAccepting();
+    flushConfiguredSharing();
+    // Whatever is saved for the next start belongs here: nothing is served
+    // and nothing more is published.
     // Outside signal context, so the exit handlers may run: they stop the
     // worker's registered threads before static objects go away.
     std::exit(0);

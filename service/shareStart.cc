@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
 #include "share/farmSharing.h"
 #include "share/shareConfig.h"
+#include "share/sharePublisher.h"
 
 namespace {
 
@@ -33,5 +35,22 @@ void requireShareConfig() {
 void startConfiguredSharing() {
     if (sharingConfigured) {
         startFarmSharing(shareConfig);
+    }
+}
+
+void flushConfiguredSharing() {
+    if (sharingConfigured) {
+        shareFlushPublisher(SHARE_STOP_FLUSH);
+    }
+}
+
+void forgetShareSecrets() {
+    if (!shareConfig.secret.empty()) {
+        secureZero(shareConfig.secret.data(), shareConfig.secret.size());
+        shareConfig.secret.clear();
+    }
+    if (!shareConfig.endpoint.password.empty()) {
+        secureZero(shareConfig.endpoint.password.data(), shareConfig.endpoint.password.size());
+        shareConfig.endpoint.password.clear();
     }
 }

@@ -10,3 +10,12 @@ void requireShareConfig();
 // Starts sharing when it is configured; does nothing at all when not. Called
 // by the worker after the cache is initialised.
 void startConfiguredSharing();
+
+// At an orderly stop, once no request is served any more: gives the
+// publisher up to SHARE_STOP_FLUSH to hand what is still queued to Redis,
+// when Redis is reachable and takes it. Does nothing without sharing.
+void flushConfiguredSharing();
+
+// In the monitor, right after the fork: the farm secret and the Redis
+// password are the worker's alone, and the monitor lives as long.
+void forgetShareSecrets();

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cctype>
@@ -48,7 +49,64 @@ bool readFirstArgument(const char* procRoot, pid_t pid, char* buffer, size_t cap
     return true;
 }
 
+bool statNamespace(const char* procRoot, const char* process, dev_t* device, ino_t* inode) {
+    char path[256];
+    std::snprintf(path, sizeof path, "%s/%s/ns/pid", procRoot, process);
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        return false;
+    }
+    *device = info.st_dev;
+    *inode = info.st_ino;
+    return true;
+}
+
+// The real uid from the "Uid:" line of <proc>/<pid>/status.
+bool readRealUid(const char* procRoot, pid_t pid, uid_t* uid) {
+    char path[256];
+    std::snprintf(path, sizeof path, "%s/%d/status", procRoot, static_cast<int>(pid));
+    std::FILE* status = std::fopen(path, "re");
+    if (status == nullptr) {
+        return false;
+    }
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned long value = 0;
+        if (std::sscanf(line, "Uid: %lu", &value) == 1) {
+            *uid = static_cast<uid_t>(value);
+            found = true;
+        }
+    }
+    std::fclose(status);
+    return found;
+}
+
+bool ownedBy(const char* procRoot, pid_t pid, const InstanceOwner& owner) {
+    uid_t uid = 0;
+    if (!readRealUid(procRoot, pid, &uid) || uid != owner.uid) {
+        return false;
+    }
+    if (!owner.namespaceKnown) {
+        return true;
+    }
+    char process[32];
+    std::snprintf(process, sizeof process, "%d", static_cast<int>(pid));
+    dev_t device = 0;
+    ino_t inode = 0;
+    return statNamespace(procRoot, process, &device, &inode) && device == owner.namespaceDevice &&
+           inode == owner.namespaceInode;
+}
+
 }  // namespace
+
+InstanceOwner ownInstanceOwner(const char* procRoot) {
+    InstanceOwner owner;
+    owner.uid = getuid();
+    owner.namespaceKnown =
+        statNamespace(procRoot, "self", &owner.namespaceDevice, &owner.namespaceInode);
+    return owner;
+}
 
 bool isServiceCommandLine(const char* cmdline, size_t length, const char* processName) {
     const char* end = static_cast<const char*>(std::memchr(cmdline, '\0', length));
@@ -64,7 +122,8 @@ bool isServiceCommandLine(const char* cmdline, size_t length, const char* proces
            std::memcmp(base, processName, baseLength) == 0;
 }
 
-pid_t findRunningInstance(const char* procRoot, const char* processName, pid_t self) {
+pid_t findRunningInstance(const char* procRoot, const char* processName, pid_t self,
+                          const InstanceOwner& owner) {
     DIR* dir = opendir(procRoot);
     if (dir == nullptr) {
         return kProcUnreadable;
@@ -83,7 +142,7 @@ pid_t findRunningInstance(const char* procRoot, const char* processName, pid_t s
     for (pid_t pid : pids) {
         size_t length = 0;
         if (readFirstArgument(procRoot, pid, cmdline, sizeof cmdline, &length) &&
-            isServiceCommandLine(cmdline, length, processName)) {
+            isServiceCommandLine(cmdline, length, processName) && ownedBy(procRoot, pid, owner)) {
             return pid;
         }
     }

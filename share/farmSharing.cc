@@ -2,10 +2,14 @@
 
 #include <sys/random.h>
 
+#include <ctime>
+
 #include "cache/farmLogoff.h"
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
+#include "share/shareCounters.h"
 #include "share/shareLink.h"
+#include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
 
@@ -45,8 +49,9 @@ void startFarmSharing(ShareConfig& config) {
     drawRunId(state->run);
     logoffCookieFarm_enable(state->key.get(), shareQueueLogoff);
 
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Sharing logoffs through %s, stream %s.",
-              state->endpoint.describe().c_str(), state->streamKey.c_str());
+    shareCounters().startTime.store(static_cast<std::int64_t>(std::time(nullptr)));
+    shareSay("logoffCookieShare -- Sharing logoffs through " + state->endpoint.describe() +
+             ", stream " + state->streamKey + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);

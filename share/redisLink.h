@@ -1,5 +1,12 @@
 // One connection to Redis through hiredis, owned once and closed once. A
 // failure of the connection closes it; an error reply is a reply.
+//
+// Whatever Redis sends (and so whatever anyone who can write to it put in
+// the stream) costs a bounded amount of memory: a reply is read piece by
+// piece, and the link gives up on it, closing the connection, when more than
+// REDIS_REPLY_BUFFER_LIMIT bytes of it wait unparsed (one long string), when
+// an array or a string is longer than any reply of ours can be, or when the
+// reply as a whole would take more than REDIS_REPLY_BUDGET bytes.
 #pragma once
 
 #include <hiredis/hiredis.h>
@@ -11,6 +18,34 @@
 #include <vector>
 
 #include "share/shareConfig.h"
+
+inline constexpr std::size_t REDIS_REPLY_BUFFER_LIMIT = 1 << 20;
+inline constexpr std::size_t REDIS_REPLY_BUDGET = 1 << 20;
+inline constexpr std::size_t REDIS_LONGEST_ARRAY = 1024;
+inline constexpr std::size_t REDIS_LONGEST_STRING = 4096;
+
+// A short string or an integer near the top of a reply, kept as it is read:
+// when a reply is given up, what came before the part at fault is still
+// known (the id of an entry too large to read comes before its fields).
+struct RedisReplyPiece {
+    int depth = 0;  // 1: an element of the reply's array, 2: of one of those
+    int index = 0;  // within its array
+    int parentIndex = -1;
+    bool integer = false;
+    long long number = 0;
+    std::string text;
+};
+inline constexpr std::size_t REDIS_LONGEST_PIECE = 64;
+
+// What a reply being read may still take; the reply object functions draw
+// from it.
+struct RedisReplyBudget {
+    std::size_t bytesLeft = REDIS_REPLY_BUDGET;
+    std::string refused;  // why the reply was given up, empty while it is not
+    std::vector<RedisReplyPiece> pieces;
+
+    bool take(std::size_t bytes);
+};
 
 struct RedisReplyFree {
     void operator()(redisReply* reply) const { freeReplyObject(reply); }
@@ -24,10 +59,12 @@ class RedisLink {
     RedisLink(const RedisLink&) = delete;
     RedisLink& operator=(const RedisLink&) = delete;
 
+    enum class Outcome { Connected, Unreachable, Refused };
     // Connects, authenticates and selects the database; every read and write
-    // afterwards gives up after `ioTimeout`. False with the reason in `error`.
-    bool connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
-                 std::string& error);
+    // afterwards gives up after `ioTimeout`. Unreachable with the reason in
+    // `error`, or Refused with Redis's error reply to AUTH or SELECT there.
+    Outcome connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
+                    std::string& error);
     bool connected() const { return context_ != nullptr; }
     void close();
 
@@ -37,9 +74,16 @@ class RedisLink {
     // Pipelining: queue commands, then read one reply per queued command.
     bool append(const std::vector<std::string_view>& args, std::string& error);
     RedisReply nextReply(std::string& error);
+    // Whether the last failure was a reply given up for its size or shape:
+    // what Redis holds, not the connection, is at fault then.
+    bool replyRefused() const { return replyRefused_; }
+    // The pieces of the last reply read, whole or given up.
+    const std::vector<RedisReplyPiece>& pieces() const { return budget_.pieces; }
 
   private:
     bool failed(const char* call, std::string& error);
 
     redisContext* context_ = nullptr;
+    RedisReplyBudget budget_;
+    bool replyRefused_ = false;
 };

@@ -310,7 +310,9 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without blocking: opening a FIFO for reading would wait for a writer.
+    // The type is checked before anything is read.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         error = "open " + path + ": " + std::strerror(errno);
         return false;

@@ -1,10 +1,11 @@
 #include "share/shareLink.h"
 
-#include <cstdio>
 #include <thread>
 
 #include "diag/traceLog.h"
+#include "share/redisRefusal.h"
 #include "share/shareCounters.h"
+#include "share/shareNotice.h"
 
 namespace {
 
@@ -12,15 +13,15 @@ void reportAway(ShareState& state, const std::string& error) {
     if (state.redisAway.exchange(true)) {
         return;
     }
-    TRACE_LOG(TRACE_DETAIL,
-              "logoffCookieShare -- Redis at %s unreachable (%s); serving from the local cache "
-              "and retrying.",
-              state.endpoint.describe().c_str(), error.c_str());
-    std::fprintf(stderr,
-                 "logoffCookieShare -- Redis at %s unreachable (%s); serving from the local cache "
-                 "and retrying.\n",
-                 state.endpoint.describe().c_str(), error.c_str());
-    std::fflush(stderr);
+    shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() + " unreachable (" +
+             error + "); serving from the local cache and retrying.");
+}
+
+void reportBack(ShareState& state) {
+    if (state.redisAway.exchange(false)) {
+        shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() +
+                 " reachable again.");
+    }
 }
 
 }  // namespace
@@ -29,31 +30,40 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
     if (link.connected()) {
         return true;
     }
-    if (retrySeconds_ > 0) {
-        waitBeforeRetry(retrySeconds_);
+    if (pauseSeconds_ > 0) {
+        waitBeforeRetry(pauseSeconds_);
     }
+    return connect(link);
+}
+
+bool ShareConnector::connect(RedisLink& link) {
     ShareState& state = shareState();
     std::string error;
-    if (!link.connect(state.endpoint, ioTimeout_, error)) {
-        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
-                  state.endpoint.describe().c_str(), error.c_str());
-        reportAway(state, error);
-        retrySeconds_ = retrySeconds_ == 0 ? SHARE_FIRST_RETRY_SECONDS
-                                           : std::min(2 * retrySeconds_, SHARE_LAST_RETRY_SECONDS);
-        return false;
+    switch (link.connect(state.endpoint, ioTimeout_, error)) {
+        case RedisLink::Outcome::Connected:
+            break;
+        case RedisLink::Outcome::Unreachable:
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
+                      state.endpoint.describe().c_str(), error.c_str());
+            reportAway(state, error);
+            pauseSeconds_ = connects_.failed();
+            return false;
+        case RedisLink::Outcome::Refused:
+            // Reached, but not let in: a wrong password or user, most likely.
+            reportBack(state);
+            refused("the connection", error);
+            pauseSeconds_ = 0;  // refused() waited already
+            return false;
     }
-    if (everConnected_ || retrySeconds_ > 0) {
+    if (everConnected_ || connects_.seconds() > 0) {
         countShare(shareCounters().reconnects);
     }
     everConnected_ = true;
-    retrySeconds_ = 0;
+    pauseSeconds_ = 0;
     connectedAt_ = std::chrono::steady_clock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_,
               state.endpoint.describe().c_str());
-    if (state.redisAway.exchange(false)) {
-        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Redis at %s reachable again.",
-                  state.endpoint.describe().c_str());
-    }
+    reportBack(state);
     return true;
 }
 
@@ -67,17 +77,46 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     // spin.
     bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
                         std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
-    quickLosses_ = servedAWhile ? 0 : std::min(quickLosses_ + 1, 8);
-    retrySeconds_ = quickLosses_ == 0 ? 0
-                                      : std::min(SHARE_FIRST_RETRY_SECONDS << (quickLosses_ - 1),
-                                                 SHARE_LAST_RETRY_SECONDS);
+    if (servedAWhile) {
+        connects_.succeeded();
+        pauseSeconds_ = 0;
+    } else {
+        pauseSeconds_ = connects_.failed();
+    }
 }
 
-void ShareConnector::refused() {
-    refusalSeconds_ = refusalSeconds_ == 0
-                          ? SHARE_FIRST_RETRY_SECONDS
-                          : std::min(2 * refusalSeconds_, SHARE_LAST_RETRY_SECONDS);
-    waitBeforeRetry(refusalSeconds_);
+void ShareConnector::failedRead(RedisLink& link, const std::string& error) {
+    link.close();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: read failed: %s", name_, error.c_str());
+    pauseSeconds_ = connects_.failed();
+}
+
+void ShareConnector::refused(const char* what, std::string_view reply) {
+    waitBeforeRetry(pauseFor(what, reply));
+}
+
+int ShareConnector::pauseFor(const char* what, std::string_view reply) {
+    ShareState& state = shareState();
+    RedisRefusal refusal = classifyRedisError(reply, state.streamKey);
+    std::string where = "logoffCookieShare -- Redis at " + state.endpoint.describe() + " refuses " +
+                        what + " (" + refusal.text + ")";
+    int seconds = 0;
+    if (refusal.kind == RefusalKind::Passing) {
+        countShare(shareCounters().refusedPassing);
+        seconds = refusals_.failed();
+        shareSayAtMostEvery(refusal.code, SHARE_NOTICE_PERIOD,
+                            where + "; nothing is dropped, retrying.");
+    } else {
+        countShare(shareCounters().refusedNeedsOperator);
+        refusals_.failed();
+        seconds = SHARE_LAST_RETRY_SECONDS;
+        shareSayAtMostEvery(
+            refusal.code, SHARE_NOTICE_PERIOD,
+            where + ": " + refusal.advice + ". Retrying every " + std::to_string(seconds) + " s.");
+    }
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s refused: %s", name_, what,
+              refusal.text.c_str());
+    return seconds;
 }
 
 void ShareConnector::waitBeforeRetry(int seconds) {

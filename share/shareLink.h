@@ -11,14 +11,11 @@
 
 #include "cache/farmKey.h"
 #include "share/redisLink.h"
+#include "share/shareBackoff.h"
 #include "share/shareConfig.h"
 #include "share/shareEntry.h"
 #include "share/shareQueue.h"
 #include "support/threads/RWThreadFunction.h"
-
-// Retries after a failure wait 1 s, doubling up to 30 s.
-inline constexpr int SHARE_FIRST_RETRY_SECONDS = 1;
-inline constexpr int SHARE_LAST_RETRY_SECONDS = 30;
 
 struct ShareState {
     ShareEndpoint endpoint;
@@ -36,8 +33,8 @@ struct ShareState {
 ShareState& shareState();
 
 // Keeps one thread's link up: connects when it is down, waiting between tries
-// as said above. Returns true once connected; false when this try failed (the
-// caller loops). `thread` is asked between waits whether to end.
+// with the backoff. Returns true once connected; false when this try failed
+// (the caller loops). `thread` is asked between waits whether to end.
 class ShareConnector {
   public:
     ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
@@ -47,22 +44,39 @@ class ShareConnector {
     bool ensureConnected(RedisLink& link);
     // The link failed in use: close it and report.
     void lost(RedisLink& link, const std::string& error);
-    // Redis refused a command on a working link (a key of another type, a
-    // user without the right): waits before the next try, longer each time
-    // up to the last retry pause, so a lasting refusal is not hammered.
-    void refused();
-    // A command went through: the next refusal waits the first pause again.
-    void served() { refusalSeconds_ = 0; }
+    // The link failed for what Redis sent (a reply too large or malformed):
+    // close it, and the next connection waits the backoff, so a read that
+    // keeps failing never spins.
+    void failedRead(RedisLink& link, const std::string& error);
+    // A reply given up after the reader learnt what to step over: the link
+    // is closed and the next one made at once, since the reading moves on.
+    void steppedOver() { pauseSeconds_ = 0; }
+    // Redis refused `what` ("publishing", "reading") on a working link with
+    // the error reply `reply`: counted, said as RedisRefusal tells, and
+    // waited for: a passing refusal with the backoff, one an operator must
+    // mend for the last retry pause.
+    void refused(const char* what, std::string_view reply);
+    // The same, counted and said, but not waited for.
+    void noteRefusal(const char* what, std::string_view reply) { pauseFor(what, reply); }
+    // A command went through: the next failure waits the first pause again.
+    void served() {
+        refusals_.succeeded();
+        connects_.succeeded();
+    }
 
   private:
+    // The one step that makes a connection, and says what came of it.
+    bool connect(RedisLink& link);
     void waitBeforeRetry(int seconds);
+    // Counts and says a refusal; returns the pause it calls for.
+    int pauseFor(const char* what, std::string_view reply);
 
     const char* name_;
     std::chrono::milliseconds ioTimeout_;
     const RWThreadFunction& thread_;
-    int retrySeconds_ = 0;  // 0: the last try did not fail
-    int refusalSeconds_ = 0;
-    int quickLosses_ = 0;  // links lost in a row within a second of being made
+    ShareBackoff connects_;  // connections that failed or were lost at once
+    ShareBackoff refusals_;  // commands refused in a row
+    int pauseSeconds_ = 0;   // before the next connection
     std::chrono::steady_clock::time_point connectedAt_;
     bool everConnected_ = false;
 };

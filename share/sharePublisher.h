@@ -19,3 +19,11 @@ void shareQueueLogoff(const FarmLogoff& logoff);
 
 // The thread function; runs until the process ends.
 void sharePublisherThread();
+
+// How long an orderly stop waits for the queue to empty.
+inline constexpr std::chrono::milliseconds SHARE_STOP_FLUSH{2000};
+
+// Waits until every queued logoff is published, Redis is away, or `most`
+// has passed; true when the queue is empty. Called at an orderly stop while
+// the publisher still runs.
+bool shareFlushPublisher(std::chrono::milliseconds most);

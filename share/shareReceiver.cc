@@ -1,21 +1,30 @@
 #include "share/shareReceiver.h"
 
-#include <charconv>
-#include <cstring>
+#include <algorithm>
 #include <ctime>
 #include <exception>
+#include <mutex>
+#include <optional>
+#include <string_view>
 
 #include "cache/logoffCookieCacheState.h"
 #include "cache/receivedLogoffs.h"
 #include "diag/traceLog.h"
+#include "share/redisRefusal.h"
 #include "share/shareCounters.h"
 #include "share/shareLink.h"
+#include "share/shareNotice.h"
+#include "share/streamFacts.h"
 
 extern RWThreadFunction shareReceiverHandle;
 
 namespace {
 
 using namespace std::chrono_literals;
+
+std::mutex positionLock;
+std::string savedStartPosition;  // guarded by positionLock
+std::string reachedPosition;     // guarded by positionLock
 
 std::string_view textOf(const redisReply* reply) {
     if (reply == nullptr ||
@@ -25,59 +34,296 @@ std::string_view textOf(const redisReply* reply) {
     return {reply->str, reply->len};
 }
 
+std::int64_t now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
 void storeReadTime() {
-    shareCounters().lastReadTime.store(static_cast<std::int64_t>(std::time(nullptr)),
-                                       std::memory_order_relaxed);
+    shareCounters().lastReadTime.store(now(), std::memory_order_relaxed);
+}
+
+// At most one trace line a second for each kind of dropped entry: a writer
+// to Redis must not be able to fill the trace.
+class OncePerSecond {
+  public:
+    bool due() {
+        std::int64_t second = now();
+        if (second == last_) {
+            return false;
+        }
+        last_ = second;
+        return true;
+    }
+
+  private:
+    std::int64_t last_ = 0;
+};
+
+// One receiving thread's reading of the stream.
+class StreamReader {
+  public:
+    explicit StreamReader(StreamId start) : position_(start) { publishPosition(); }
+
+    void receiveOnce(ShareConnector& connector, RedisLink& link);
+
+  private:
+    void checkFacts(ShareConnector& connector, RedisLink& link);
+    void readNormally(ShareConnector& connector, RedisLink& link);
+    void stepCarefully(ShareConnector& connector, RedisLink& link);
+    void failedCommand(ShareConnector& connector, RedisLink& link, const std::string& error);
+    void takeEntries(const redisReply* entries);
+    void takeEntry(const redisReply* entry);
+    void dropMalformed(const StreamId& id, const std::string& why);
+    void warnIfTrimmedPast(const StreamFacts& facts);
+    void publishPosition();
+
+    StreamId position_;
+    // After a reply too large to read: entries are measured in Redis first,
+    // and those that cannot be ours are stepped over unread.
+    bool careful_ = false;
+    std::size_t carefulReads_ = 0;
+    // After the first connection and each one made after a lost link: the
+    // stream may have been trimmed meanwhile.
+    bool lookForTrim_ = true;
+    bool aheadSaid_ = false;
+    bool versionSaid_ = false;
+    // A user without +time or +xinfo: the checks are not asked for again
+    // until then.
+    std::chrono::steady_clock::time_point factsRefusedUntil_;
+    OncePerSecond malformedTrace_;
+    OncePerSecond badMacTrace_;
+};
+
+void StreamReader::publishPosition() {
+    std::lock_guard guard(positionLock);
+    reachedPosition = position_.text();
+}
+
+void StreamReader::failedCommand(ShareConnector& connector, RedisLink& link,
+                                 const std::string& error) {
+    if (link.replyRefused()) {
+        // What the stream holds is at fault: read one entry at a time.
+        careful_ = true;
+        carefulReads_ = 0;
+        connector.failedRead(link, error);
+    } else {
+        lookForTrim_ = true;
+        connector.lost(link, error);
+    }
+}
+
+void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
+    if (!link.connected()) {
+        if (!connector.ensureConnected(link)) {
+            return;
+        }
+        checkFacts(connector, link);
+        if (!link.connected()) {
+            return;
+        }
+    }
+    if (careful_) {
+        stepCarefully(connector, link);
+    } else {
+        readNormally(connector, link);
+    }
+    publishPosition();
+}
+
+// After each connection and each empty read: Redis's clock, and when the
+// position might be ahead of the stream (or the stream may have been
+// trimmed), its figures.
+void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
+    if (std::chrono::steady_clock::now() < factsRefusedUntil_) {
+        return;
+    }
+    ShareState& state = shareState();
+    StreamFacts facts;
+    std::string error;
+    switch (readServerTime(link, facts.serverMs, error)) {
+        case FactsOutcome::Answered:
+            break;
+        case FactsOutcome::LinkFailed:
+            failedCommand(connector, link, error);
+            return;
+        case FactsOutcome::Refused:
+            // Reading goes on without these checks (a user without +time):
+            // said, but not waited for.
+            connector.noteRefusal("TIME", error);
+            factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+            return;
+    }
+    bool mayBeAhead = position_.ms >= facts.serverMs;
+    if (mayBeAhead || lookForTrim_) {
+        switch (readStreamInfo(link, state.streamKey, facts, error)) {
+            case FactsOutcome::Answered:
+                break;
+            case FactsOutcome::LinkFailed:
+                failedCommand(connector, link, error);
+                return;
+            case FactsOutcome::Refused:
+                connector.noteRefusal("XINFO", error);
+                factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+                return;
+        }
+        if (facts.exists && facts.added < 0 && !versionSaid_) {
+            versionSaid_ = true;
+            shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() +
+                     " is older than 7.0: sharing needs 7.0 or later, or it cannot warn of a "
+                     "trimmed stream.");
+        }
+        if (lookForTrim_) {
+            lookForTrim_ = false;
+            warnIfTrimmedPast(facts);
+        }
+    } else {
+        // Not ahead of Redis's clock, so not ahead of anything new.
+        facts.exists = true;
+        facts.last = position_;
+    }
+    PositionCheck check = checkReadPosition(position_, facts);
+    if (!check.reset && !check.aheadOfClock) {
+        aheadSaid_ = false;
+        return;
+    }
+    if (check.reset) {
+        countShare(shareCounters().positionResets);
+        std::string line = "logoffCookieShare -- The read position " + position_.text() +
+                           " lies ahead of the stream (last id " +
+                           (facts.exists ? facts.last.text() : std::string("none")) +
+                           ") and of Redis's clock: reading on from " + check.position.text() + ".";
+        if (!shareSayAtMostEvery("position-reset", SHARE_NOTICE_PERIOD, line)) {
+            TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
+        }
+        position_ = check.position;
+        aheadSaid_ = false;
+    } else if (!aheadSaid_) {
+        aheadSaid_ = true;
+        countShare(shareCounters().positionResets);
+        shareSayAtMostEvery("position-clock", SHARE_NOTICE_PERIOD,
+                            "logoffCookieShare -- The stream's ids (read position " +
+                                position_.text() +
+                                ") run more than a minute ahead of Redis's clock: an entry with "
+                                "a future id was added to it.");
+    }
 }
 
 // After each connection: when the stream has lost entries (more were added
 // than it holds) and its first entry lies beyond the next position to read,
 // logoffs sent while this host was away may be gone unread.
-void warnIfTrimmedPast(RedisLink& link, const std::string& position) {
-    std::string error;
-    RedisReply info = link.command({"XINFO", "STREAM", shareState().streamKey}, error);
-    if (!info || info->type != REDIS_REPLY_ARRAY) {
-        return;  // no stream yet, or the link failed and the read will say so
-    }
-    long long length = -1;
-    long long added = -1;
-    StreamId first{0, 0};
-    for (size_t i = 0; i + 1 < info->elements; i += 2) {
-        std::string_view name = textOf(info->element[i]);
-        const redisReply* value = info->element[i + 1];
-        if (name == "length" && value->type == REDIS_REPLY_INTEGER) {
-            length = value->integer;
-        } else if (name == "entries-added" && value->type == REDIS_REPLY_INTEGER) {
-            added = value->integer;
-        } else if (name == "first-entry" && value->type == REDIS_REPLY_ARRAY &&
-                   value->elements >= 1) {
-            first = parseStreamId(std::string(textOf(value->element[0])));
-        }
-    }
-    if (added > length && length > 0 && parseStreamId(position) < first) {
+void StreamReader::warnIfTrimmedPast(const StreamFacts& facts) {
+    if (facts.exists && facts.added > facts.length && facts.length > 0 && position_ < facts.first) {
         countShare(shareCounters().missedLogoffWarnings);
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieShare -- The stream was trimmed past %s: logoffs of other hosts "
                   "may have been missed.",
-                  position.c_str());
+                  position_.text().c_str());
     }
 }
 
-void takeEntry(const redisReply* entry, std::string& position) {
+void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
+    std::string error;
+    std::string position = position_.text();
+    RedisReply reply =
+        link.command({"XREAD", "COUNT", SHARE_READ_COUNT, "BLOCK", SHARE_READ_BLOCK_MS, "STREAMS",
+                      shareState().streamKey, position},
+                     error);
+    if (!reply) {
+        failedCommand(connector, link, error);
+        return;
+    }
+    if (reply->type == REDIS_REPLY_ERROR) {
+        connector.refused("reading", std::string_view(reply->str, reply->len));
+        return;
+    }
+    connector.served();
+    storeReadTime();
+    // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
+        checkFacts(connector, link);
+        return;
+    }
+    const redisReply* stream = reply->element[0];
+    if (stream->type == REDIS_REPLY_ARRAY && stream->elements == 2) {
+        takeEntries(stream->element[1]);
+    }
+}
+
+// One entry at a time, until a few in a row were read whole: an entry too
+// large to read is given up once its id is known, and stepped over.
+void StreamReader::stepCarefully(ShareConnector& connector, RedisLink& link) {
+    std::string error;
+    std::string from = "(" + position_.text();
+    RedisReply reply =
+        link.command({"XRANGE", shareState().streamKey, from, "+", "COUNT", "1"}, error);
+    if (!reply) {
+        std::vector<StreamId> ids = entryIdsRead(link.pieces());
+        if (!link.replyRefused() || ids.empty() || !(position_ < ids.back())) {
+            failedCommand(connector, link, error);
+            return;
+        }
+        // The link is closed; the next one is made at once, since the
+        // position moves on.
+        dropMalformed(ids.back(), error + "; stepped over unread");
+        position_ = ids.back();
+        connector.steppedOver();
+        return;
+    }
+    if (reply->type == REDIS_REPLY_ERROR) {
+        connector.refused("reading", std::string_view(reply->str, reply->len));
+        return;
+    }
+    connector.served();
+    storeReadTime();
+    if (reply->type != REDIS_REPLY_ARRAY || reply->elements == 0 ||
+        ++carefulReads_ >= SHARE_READ_COUNT_NUMBER) {
+        careful_ = false;
+    }
+    takeEntries(reply.get());
+}
+
+void StreamReader::takeEntries(const redisReply* entries) {
+    if (entries == nullptr || entries->type != REDIS_REPLY_ARRAY) {
+        return;
+    }
+    for (size_t i = 0; i < entries->elements; ++i) {
+        takeEntry(entries->element[i]);
+    }
+}
+
+void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
+    countShare(shareCounters().droppedMalformed);
+    shareCounters().judged.count(now(), false);
+    if (malformedTrace_.due()) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Entry %s dropped: malformed (%s).",
+                  id.text().c_str(), why.c_str());
+    }
+    shareSayAtMostEvery(
+        "malformed", SHARE_NOTICE_PERIOD,
+        "logoffCookieShare -- Entries not in the farm's format dropped (" +
+            std::to_string(shareCounters().droppedMalformed.load(std::memory_order_relaxed)) +
+            " so far, the last " + id.text() +
+            "): something that is no host of this farm writes to the stream.");
+}
+
+void StreamReader::takeEntry(const redisReply* entry) {
     if (entry->type != REDIS_REPLY_ARRAY || entry->elements != 2) {
         return;
     }
-    std::string_view id = textOf(entry->element[0]);
-    const redisReply* list = entry->element[1];
-    if (id.empty()) {
+    std::optional<StreamId> id = parseStreamId(textOf(entry->element[0]));
+    if (!id) {
         return;
     }
-    position.assign(id);
+    position_ = std::max(position_, *id);
+    const redisReply* list = entry->element[1];
+    if (list == nullptr || list->type != REDIS_REPLY_ARRAY ||
+        list->elements != 2 * SHARE_ENTRY_FIELDS) {
+        dropMalformed(*id, "not " + std::to_string(2 * SHARE_ENTRY_FIELDS) + " fields and values");
+        return;
+    }
     std::vector<std::pair<std::string_view, std::string_view>> fields;
-    if (list != nullptr && list->type == REDIS_REPLY_ARRAY) {
-        for (size_t i = 0; i + 1 < list->elements; i += 2) {
-            fields.emplace_back(textOf(list->element[i]), textOf(list->element[i + 1]));
-        }
+    for (size_t i = 0; i + 1 < list->elements; i += 2) {
+        fields.emplace_back(textOf(list->element[i]), textOf(list->element[i + 1]));
     }
     ShareState& state = shareState();
     FarmLogoff logoff;
@@ -85,97 +331,80 @@ void takeEntry(const redisReply* entry, std::string& position) {
         case ShareEntryCheck::Accepted:
             logoffCookieAPI_addReceivedLogoff(logoff);
             countShare(shareCounters().received);
+            shareCounters().judged.count(now(), false);
             break;
         case ShareEntryCheck::OwnRun:
             break;
         case ShareEntryCheck::Malformed:
+            dropMalformed(*id, "a field missing, repeated, unknown or unreadable");
+            break;
         case ShareEntryCheck::BadMac:
             countShare(shareCounters().droppedBadMac);
-            TRACE_LOG(TRACE_DETAIL,
-                      "logoffCookieShare -- Entry %s dropped: not signed with the farm secret.",
-                      position.c_str());
+            shareCounters().judged.count(now(), true);
+            if (badMacTrace_.due()) {
+                TRACE_LOG(TRACE_DETAIL,
+                          "logoffCookieShare -- Entry %s dropped: not signed with the farm secret.",
+                          id->text().c_str());
+            }
+            shareSayAtMostEvery(
+                "badmac", SHARE_NOTICE_PERIOD,
+                "logoffCookieShare -- Entries not signed with the farm secret dropped (" +
+                    std::to_string(shareCounters().droppedBadMac.load(std::memory_order_relaxed)) +
+                    " so far): something writes to the stream without the secret, or this "
+                    "host's farm secret differs from the other hosts'.");
             break;
     }
 }
 
 }  // namespace
-
-StreamId parseStreamId(const std::string& text) {
-    std::uint64_t ms = 0;
-    std::uint64_t seq = 0;
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    auto [dash, failure] = std::from_chars(begin, end, ms);
-    if (failure != std::errc() || dash == end || *dash != '-') {
-        return {0, 0};
-    }
-    auto [last, failure2] = std::from_chars(dash + 1, end, seq);
-    if (failure2 != std::errc() || last != end) {
-        return {0, 0};
-    }
-    return {ms, seq};
-}
 
 std::string shareStartPosition(std::int32_t cacheStartTime) {
     std::int64_t seconds = static_cast<std::int64_t>(cacheStartTime) - SHARE_START_LOOKBACK_SECONDS;
     return std::to_string(seconds < 0 ? 0 : seconds * 1000) + "-0";
 }
 
-namespace {
-
-// One blocking read and what it brought. A failed connection is closed and
-// the next call reconnects.
-void receiveOnce(ShareConnector& connector, RedisLink& link, std::string& position) {
-    if (!link.connected()) {
-        if (!connector.ensureConnected(link)) {
-            return;
-        }
-        warnIfTrimmedPast(link, position);
-    }
-    std::string error;
-    RedisReply reply =
-        link.command({"XREAD", "COUNT", SHARE_READ_COUNT, "BLOCK", SHARE_READ_BLOCK_MS, "STREAMS",
-                      shareState().streamKey, position},
-                     error);
-    if (!reply) {
-        connector.lost(link, error);
-        return;
-    }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- XREAD refused: %.*s",
-                  static_cast<int>(reply->len), reply->str);
-        connector.refused();
-        return;
-    }
-    connector.served();
-    storeReadTime();
-    // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
-    if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
-        return;
-    }
-    const redisReply* stream = reply->element[0];
-    if (stream->type != REDIS_REPLY_ARRAY || stream->elements != 2 ||
-        stream->element[1]->type != REDIS_REPLY_ARRAY) {
-        return;
-    }
-    const redisReply* entries = stream->element[1];
-    for (size_t i = 0; i < entries->elements; ++i) {
-        takeEntry(entries->element[i], position);
-    }
+void shareSetStartPosition(const std::string& position) {
+    std::lock_guard guard(positionLock);
+    savedStartPosition = position;
 }
 
-}  // namespace
+std::string shareReceivedPosition() {
+    std::lock_guard guard(positionLock);
+    return reachedPosition;
+}
+
+PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& facts) {
+    PositionCheck check;
+    check.position = position;
+    StreamId end = facts.exists ? facts.last : StreamId{};
+    check.aheadOfClock = position.ms > facts.serverMs + SHARE_CLOCK_TOLERANCE_MS;
+    // Redis gives a new entry an id above both its clock and the last id:
+    // only a position above both would never see it.
+    if (end < position && position.ms >= facts.serverMs) {
+        constexpr std::uint64_t lookbackMs = SHARE_START_LOOKBACK_SECONDS * 1000ULL;
+        StreamId recent{facts.serverMs > lookbackMs ? facts.serverMs - lookbackMs : 0, 0};
+        check.position = std::min(end, recent);
+        check.reset = true;
+    }
+    return check;
+}
 
 void shareReceiverThread() {
     // The socket waits longer than the blocking read, so a quiet stream is
     // not taken for a dead connection.
     ShareConnector connector("receiver", 5s, shareReceiverHandle);
     RedisLink link;
-    std::string position = shareStartPosition(getCacheStartTime());
+    std::string start;
+    {
+        std::lock_guard guard(positionLock);
+        start = savedStartPosition;
+    }
+    std::optional<StreamId> saved = parseStreamId(start);
+    StreamReader reader(saved ? *saved : *parseStreamId(shareStartPosition(getCacheStartTime())));
     for (;;) {
         shareReceiverHandle.serviceCancellation();
         try {
-            receiveOnce(connector, link, position);
+            reader.receiveOnce(connector, link);
         } catch (const std::exception& failure) {
             // Out of memory, most likely: the entries of this read that were
             // not taken are lost for this host, the thread goes on.

@@ -4,21 +4,42 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
-// Entries read in one blocking read, and how long the read waits.
-inline constexpr const char* SHARE_READ_COUNT = "1000";
+#include "share/streamFacts.h"
+#include "share/streamId.h"
+
+// Entries read in one blocking read, and how long the read waits. Few, so
+// that a read is small whatever the stream holds.
+inline constexpr const char* SHARE_READ_COUNT = "16";
+inline constexpr std::size_t SHARE_READ_COUNT_NUMBER = 16;
 inline constexpr const char* SHARE_READ_BLOCK_MS = "1000";
 // A starting host reads from this long before its cache started: logoffs of
 // the last moments before a restart are still taken in.
 inline constexpr std::int32_t SHARE_START_LOOKBACK_SECONDS = 300;
-
-// A stream entry id, milliseconds and sequence; {0, 0} for text that is not one.
-using StreamId = std::pair<std::uint64_t, std::uint64_t>;
-StreamId parseStreamId(const std::string& text);
+// A position further ahead of Redis's clock than this is not to be trusted.
+inline constexpr std::uint64_t SHARE_CLOCK_TOLERANCE_MS = 60'000;
 
 // The first position to read when the cache started at `cacheStartTime`.
 std::string shareStartPosition(std::int32_t cacheStartTime);
+
+// Where the receiver starts instead of shareStartPosition: a position saved
+// by an earlier run. Called before sharing starts.
+void shareSetStartPosition(const std::string& position);
+// The position the receiver has reached: the id of the last entry it took
+// or stepped over.
+std::string shareReceivedPosition();
+
+// What the receiver makes of the stream's facts: where to read on from.
+// Unchanged unless `position` lies ahead of the stream's last id and of
+// Redis's clock, so that new entries would get lower ids and never be read;
+// then the stream's end, but no later than SHARE_START_LOOKBACK_SECONDS
+// before Redis's clock, so that what was added meanwhile is read.
+struct PositionCheck {
+    StreamId position;
+    bool reset = false;         // moved back
+    bool aheadOfClock = false;  // more than SHARE_CLOCK_TOLERANCE_MS ahead of Redis's clock
+};
+PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& facts);
 
 // The thread function; runs until the process ends.
 void shareReceiverThread();

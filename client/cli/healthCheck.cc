@@ -5,10 +5,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <random>
+#include <sstream>
 
 #include "client/cli/cookieOptions.h"
+#include "client/cli/metricsText.h"
+#include "client/cli/shareHealth.h"
 #include "client/cli/subcommand.h"
 
 namespace logoffcookie::cli {
@@ -23,6 +27,13 @@ std::string freshCookieText() {
     char text[40];
     std::snprintf(text, sizeof text, "health-%08x%08x%08x", source(), source(), source());
     return text;
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 int fail(std::ostream& err, const std::string& reason) {
@@ -46,6 +57,17 @@ std::string metricsFileProblem(const std::string& path, std::chrono::system_cloc
                " s ago, more than " + std::to_string(maxAge.count()) + " s";
     }
     return {};
+}
+
+std::string metricsContentProblem(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        return "metrics file " + path + ": cannot be read";
+    }
+    std::string problem = metricsTextProblem(text.str(), kServiceMetricFamilies);
+    return problem.empty() ? problem : "metrics file " + path + ": " + problem;
 }
 
 int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream& err) {
@@ -82,6 +104,12 @@ int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream
     if (!options.metricsPath.empty()) {
         std::string problem = metricsFileProblem(
             options.metricsPath, std::chrono::system_clock::now(), kMetricsFileMaxAge);
+        if (problem.empty()) {
+            problem = metricsContentProblem(options.metricsPath);
+        }
+        if (problem.empty()) {
+            problem = shareHealthProblem(readWholeFile(options.metricsPath));
+        }
         if (!problem.empty()) {
             return fail(err, problem);
         }

@@ -31,4 +31,8 @@ int runHealthCheck(const HealthOptions& options, std::ostream& out, std::ostream
 std::string metricsFileProblem(const std::string& path, std::chrono::system_clock::time_point now,
                                std::chrono::seconds maxAge);
 
+// Empty when the file at `path` reads as the text format and carries the
+// service's families, otherwise why not.
+std::string metricsContentProblem(const std::string& path);
+
 }  // namespace logoffcookie::cli

@@ -22,7 +22,8 @@ const CommandOption<HealthOptions> kHealthOptions[] = {
          o.timeout = std::chrono::milliseconds(milliseconds);
          return true;
      }},
-    {"--metrics", "FILE", "also fail when this metrics file is older than 30 s",
+    {"--metrics", "FILE",
+     "also fail when this metrics file is older than 30 s, not the service's, or shows farm sharing failing",
      [](std::string_view v, HealthOptions& o) {
          o.metricsPath = std::string(v);
          return !v.empty();
@@ -43,8 +44,12 @@ void printHealthHelp(std::ostream& out) {
            "can follow a start at once.\n\n";
     printCommandOptions<HealthOptions>(out, kHealthOptions, 18);
     out << "\nOptions also take the form --name=value; each may be given once.\n"
+           "With --metrics and farm sharing on, the check also fails when the host\n"
+           "has not read from Redis for 60 s, when Redis refuses its logoffs, or\n"
+           "when more than half of what it read in the last minute was not signed\n"
+           "with the farm secret.\n"
            "Exit status 0 when the service answered right in time (and the metrics\n"
-           "file is fresh), 1 otherwise, 2 for a wrong command line.\n";
+           "file is fresh and the service's), 1 otherwise, 2 for a wrong command line.\n";
 }
 
 }  // namespace

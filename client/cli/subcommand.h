@@ -14,6 +14,9 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;  // the request failed
 inline constexpr int kExitUsage = 2;    // the command line is wrong
 
+// The version of this build.
+extern const char kVersion[];
+
 // Views of the program's arguments, which live as long as the process.
 using Arguments = std::vector<std::string_view>;
 

@@ -3,7 +3,13 @@
 
 #include "client/cli/subcommand.h"
 
+#ifndef LC_VERSION
+#error "LC_VERSION must name the version of the build"
+#endif
+
 namespace logoffcookie::cli {
+
+const char kVersion[] = LC_VERSION;
 
 namespace {
 
@@ -23,7 +29,9 @@ void printUsage(std::ostream& out) {
     for (const Subcommand& command : kSubcommands) {
         out << "  " << std::left << std::setw(8) << command.name << command.summary << "\n";
     }
-    out << "\nExit status: 0 answered, 1 the request failed, 2 wrong command line.\n";
+    out << "\n  --help     print this help\n"
+           "  --version  print the version\n"
+           "\nExit status: 0 answered, 1 the request failed, 2 wrong command line.\n";
 }
 
 }  // namespace
@@ -40,6 +48,10 @@ int runCommandLine(const Arguments& args, std::ostream& out, std::ostream& err) 
     std::string_view name = args.front();
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(out);
+        return kExitSuccess;
+    }
+    if (name == "--version") {
+        out << "logoffcookie " << kVersion << "\n";
         return kExitSuccess;
     }
     for (const Subcommand& command : kSubcommands) {

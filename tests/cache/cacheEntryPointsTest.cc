@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <latch>
 #include <new>
 #include <string>
@@ -49,6 +52,38 @@ TEST_F(CacheEntryPointsTest, CookieCreatedAtCacheStartIsLoggedOffWithoutLookup) 
 
     EXPECT_EQ(isCached(fields, start + 601, 600), 0);
     EXPECT_EQ(trace.count("logoffCookieAPI_cookieIsCached() -- readlock attempt."), 1);
+}
+
+// The salt must not follow from the start second, which every local user can
+// read: two starts within one second, and a process that seeded rand() with
+// that second, must not give it away.
+TEST_F(CacheEntryPointsTest, SaltIsNewAtEveryStartAndNotTheStartSecondsRand) {
+    std::uint8_t first[COOKIE_SALT_SIZE];
+    std::uint8_t second[COOKIE_SALT_SIZE];
+    std::int32_t started = 0;
+    // Both starts in one second; tried again in the rare case of a tick between.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        initLogoffCookieCache();
+        copyCookieSalt(first);
+        started = getCacheStartTime();
+        initLogoffCookieCache();
+        copyCookieSalt(second);
+        if (getCacheStartTime() == started) {
+            break;
+        }
+    }
+    ASSERT_EQ(getCacheStartTime(), started);
+    EXPECT_NE(std::memcmp(first, second, sizeof first), 0);
+
+    std::srand(static_cast<unsigned>(started));
+    std::uint8_t guessed[COOKIE_SALT_SIZE];
+    for (std::uint8_t& byte : guessed) {
+        byte = static_cast<std::uint8_t>(std::rand());
+    }
+    EXPECT_NE(std::memcmp(second, guessed, sizeof guessed), 0);
+    EXPECT_NE(
+        std::memcmp(second, std::array<std::uint8_t, COOKIE_SALT_SIZE>{}.data(), COOKIE_SALT_SIZE),
+        0);
 }
 
 TEST_F(CacheEntryPointsTest, QueryTracesItsStepsInOrder) {

@@ -113,6 +113,52 @@ TEST_F(FarmCache, CleanupPassForgetsReceivedLogoffsByTheRuleOfLocalOnes) {
     EXPECT_FALSE(cookieTimesHaveExpired(soon.times, now - 1));
 }
 
+TEST_F(FarmCache, ReplayedOlderEntryNeverShortensALogoff) {
+    CookieFields cookie("replayed", "entry");
+    FarmLogoff older = received(cookie, created_, 120);
+    older.times.idleTimeoutMinutes = 10;
+    FarmLogoff later = older;
+    later.times.lastUseTime = created_ + 30 * 60;  // used again half an hour on
+    logoffCookieAPI_addReceivedLogoff(later);
+    logoffCookieAPI_addReceivedLogoff(older);  // a writer re-adds the earlier entry
+
+    // When the older one's idle timeout has run out, the later use still holds.
+    static std::int32_t now;
+    now = created_ + 11 * 60;
+    logoffCookie_CleanupPass([] { return now; });
+    EXPECT_TRUE(held(later));
+    now = later.times.lastUseTime + 10 * 60 - EXPIRY_GRACE_SECONDS;
+    logoffCookie_CleanupPass([] { return now; });
+    EXPECT_FALSE(held(later));
+}
+
+TEST(ReceivedTimesMerge, MergeExpiresNoEarlierThanEitherEntry) {
+    const std::int32_t created = 1'000'000;
+    std::vector<CookieTimes> variants;
+    for (std::int32_t lastUse : {created, created + 600}) {
+        for (std::uint32_t idle : {0u, 5u, 30u, 200u}) {
+            for (std::uint32_t lifetime : {0u, 20u, 60u}) {
+                for (std::int32_t offset : {-300, 0, 300}) {
+                    for (std::int32_t kind : {0, 1}) {
+                        variants.push_back({created, lastUse, offset, idle, lifetime, kind});
+                    }
+                }
+            }
+        }
+    }
+    for (const CookieTimes& a : variants) {
+        for (const CookieTimes& b : variants) {
+            CookieTimes merged = mergeReceivedTimes(a, b);
+            for (std::int32_t now = created - 600; now <= created + 5 * 3600; now += 60) {
+                if (!cookieTimesHaveExpired(a, now) || !cookieTimesHaveExpired(b, now)) {
+                    ASSERT_FALSE(cookieTimesHaveExpired(merged, now))
+                        << "now " << now - created << " s after creation";
+                }
+            }
+        }
+    }
+}
+
 TEST_F(FarmCache, FirstReceivedLogoffLaunchesTheCleanupThread) {
     // A host that only receives never adds, and its received logoffs must
     // still be forgotten.

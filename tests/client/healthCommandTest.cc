@@ -7,7 +7,9 @@
 #include <sstream>
 
 #include "client/cli/healthCheck.h"
+#include "client/cli/shareHealth.h"
 #include "client/cli/subcommand.h"
+#include "diag/metricsExposition.h"
 #include "protocol/requestLayout.h"
 #include "tests/client/fakeService.h"
 
@@ -91,7 +93,7 @@ TEST(HealthCommand, NoServiceFailsWithTheLibrarysText) {
 TEST(HealthCommand, MetricsFileMustBeThereAndAtMostThirtySecondsOld) {
     FakeService service(answerWith(0));
     const std::string metrics = service.directory() + "/voklogoffcookie.prom";
-    std::ofstream(metrics) << "up 1\n";
+    std::ofstream(metrics) << metrics_renderText();
     EXPECT_EQ(runHealth({"--socket", service.socketPath(), "--metrics", metrics}).status,
               kExitSuccess);
 
@@ -105,6 +107,70 @@ TEST(HealthCommand, MetricsFileMustBeThereAndAtMostThirtySecondsOld) {
         runHealth({"--socket", service.socketPath(), "--metrics", metrics + ".absent"});
     EXPECT_EQ(missing.status, kExitFailure);
     EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos) << missing.err;
+}
+
+TEST(HealthCommand, FreshMetricsFileMustBeTheServicesInTheTextFormat) {
+    FakeService service(answerWith(0));
+    const std::string metrics = service.directory() + "/voklogoffcookie.prom";
+    struct Case {
+        std::string text;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"up 1\n", "no sample of voklogoffcookie_requests_total"},
+        {metrics_renderText() + "voklogoffcookie_requests_total{outcome=\"added\"} 1\n",
+         "are not together"},
+        // Cut short after a whole line, as a full disk may leave it.
+        {metrics_renderText().substr(0, metrics_renderText().find('\n', 200) + 1), "no sample of"},
+        {metrics_renderText().substr(0, 200), "the last line has no newline"},
+        {"", "the file is empty"},
+    };
+    for (const Case& each : cases) {
+        std::ofstream(metrics, std::ios::trunc) << each.text;
+        CliRun run = runHealth({"--socket", service.socketPath(), "--metrics", metrics});
+        EXPECT_EQ(run.status, kExitFailure) << each.text;
+        EXPECT_NE(run.err.find("metrics file " + metrics + ": "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(each.reason), std::string::npos) << run.err;
+    }
+}
+
+TEST(HealthCommand, MetricsFileShowingSharingFailFailsTheCheckWithTheReason) {
+    FakeService service(answerWith(0));
+    const std::string metrics = service.directory() + "/voklogoffcookie.prom";
+    // The service's own file, as sharing that is refused would leave it.
+    std::string text = metrics_renderText();
+    auto setValue = [&text](const std::string& name, const std::string& value) {
+        std::size_t at = text.find("\n" + name + " ");
+        ASSERT_NE(at, std::string::npos) << name;
+        at += name.size() + 2;
+        text.replace(at, text.find('\n', at) - at, value);
+    };
+    setValue("voklogoffcookie_share_seconds_since_last_read", "3");
+    setValue("voklogoffcookie_share_publishing_refused", "1");
+    std::ofstream(metrics) << text;
+    CliRun refused = runHealth({"--socket", service.socketPath(), "--metrics", metrics});
+    EXPECT_EQ(refused.status, kExitFailure);
+    EXPECT_EQ(refused.err,
+              "logoffcookie health: sharing: Redis refuses this host's logoffs (its standard "
+              "error or trace says why)\n");
+}
+
+TEST(ShareHealth, EachFailingConditionIsNamedAndSharingOffIsHealthy) {
+    auto text = [](const char* since, int refused, int read, int bad) {
+        return std::string("# HELP x y\nvoklogoffcookie_share_seconds_since_last_read ") + since +
+               "\nvoklogoffcookie_share_publishing_refused " + std::to_string(refused) +
+               "\nvoklogoffcookie_share_read_last_minute " + std::to_string(read) +
+               "\nvoklogoffcookie_share_bad_hmac_last_minute " + std::to_string(bad) +
+               "\nvoklogoffcookie_share_dropped_total{reason=\"bad_hmac\"} 99\n";
+    };
+    EXPECT_EQ(shareHealthProblem(text("NaN", 1, 10, 10)), "");  // sharing off
+    EXPECT_EQ(shareHealthProblem(text("60", 0, 10, 5)), "");
+    EXPECT_EQ(shareHealthProblem(text("61", 0, 0, 0)), "sharing: no read from Redis for 61 s");
+    EXPECT_NE(shareHealthProblem(text("1", 1, 0, 0)).find("refuses this host's logoffs"),
+              std::string::npos);
+    EXPECT_EQ(shareHealthProblem(text("1", 0, 10, 6)),
+              "sharing: 6 of 10 entries read in the last minute were not signed with the farm "
+              "secret");
 }
 
 TEST(HealthCommand, AgeLimitIsInclusiveAndAFileFromTheFutureIsFresh) {

@@ -98,7 +98,7 @@ TEST_F(MetricsTest, RenderedTextIsReadByTheReferenceParserOneFamilyEach) {
     EXPECT_EQ(parsed.familyTypes["voklogoffcookie_requests"], "counter");
     EXPECT_EQ(parsed.familyTypes["voklogoffcookie_share_dropped"], "counter");
     EXPECT_EQ(parsed.familyTypes["voklogoffcookie_cookies_cached"], "gauge");
-    EXPECT_EQ(parsed.familyTypes["process_start_time_seconds"], "gauge");
+    EXPECT_EQ(parsed.familyTypes["voklogoffcookie_start_time_seconds"], "gauge");
     EXPECT_EQ(parsed.value("voklogoffcookie_build_info{version=\"" LC_VERSION "\"}"), 1.0)
         << parsed.parserOutput;
     // One sample for each outcome of a request.
@@ -166,7 +166,7 @@ TEST_F(MetricsTest, FileCarriesEveryCountAndLevelAsMade) {
     EXPECT_DOUBLE_EQ(parsed.value("voklogoffcookie_cleanup_last_pass_lock_seconds{}"), 0.00025);
     EXPECT_EQ(parsed.value("voklogoffcookie_share_dropped_total{reason=\"bad_hmac\"}"), 9.0);
     EXPECT_EQ(parsed.value("voklogoffcookie_share_dropped_total{reason=\"queue_full\"}"), 0.0);
-    EXPECT_EQ(parsed.value("process_start_time_seconds{}"), 1.7e9);
+    EXPECT_EQ(parsed.value("voklogoffcookie_start_time_seconds{}"), 1.7e9);
     // Present, but not a number: no successful read yet.
     ASSERT_EQ(parsed.samples.count("voklogoffcookie_share_seconds_since_last_read{}"), 1u);
     EXPECT_TRUE(std::isnan(parsed.value("voklogoffcookie_share_seconds_since_last_read{}")));

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -144,6 +145,57 @@ TEST_F(AbuseLoad, TwoThousandSilentConnectionsDoNotKeepAnswersFromAWellBehavedCl
         static_cast<long long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()),
         peakThreads);
+    expectWorkerBackToIdle();
+}
+
+TEST_F(AbuseLoad, SixtyFourReadyClientsAmongAThousandSilentOnesAreEachAnsweredWithinASecond) {
+    constexpr int kReady = 64;
+    constexpr int kSilent = 1000;
+    ASSERT_GE(raiseOwnDescriptorLimit(kSilent + 512), static_cast<rlim_t>(kSilent + 512));
+    std::vector<std::string> requests;
+    for (int i = 0; i < kReady; ++i) {
+        requests.push_back(encryptRequest(queryPayload(laterCookie("ready-" + std::to_string(i)))));
+    }
+    std::vector<std::optional<std::string>> replies(kReady);
+    std::vector<Clock::duration> took(kReady);
+    std::vector<int> silent(kSilent, -1);
+    // Everyone starts at once: the ready clients each connect and write their
+    // whole request, one more thread opens the silent connections.
+    std::latch start(kReady + 1);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < kReady; ++i) {
+        clients.emplace_back([&, i] {
+            start.arrive_and_wait();
+            auto begin = Clock::now();
+            replies[i] = roundTrip(socket(), requests[i]);
+            took[i] = Clock::now() - begin;
+        });
+    }
+    clients.emplace_back([&] {
+        start.arrive_and_wait();
+        for (int& fd : silent) {
+            fd = connectTo(socket());
+        }
+    });
+    for (std::thread& client : clients) {
+        client.join();
+    }
+    std::printf("%d ready clients beside %d silent ones: slowest answered in %lld ms\n", kReady,
+                kSilent,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           *std::max_element(took.begin(), took.end()))
+                                           .count()));
+    for (int i = 0; i < kReady; ++i) {
+        ASSERT_TRUE(replies[i]) << "client " << i;
+        EXPECT_EQ(decryptReply(*replies[i]), 0) << "client " << i;
+        // A generous bound: served ahead of or beside the silent ones, never
+        // behind their time-out.
+        EXPECT_LT(took[i], 1s) << "client " << i;
+    }
+    for (int fd : silent) {
+        EXPECT_GE(fd, 0);
+        close(fd);
+    }
     expectWorkerBackToIdle();
 }
 

@@ -11,6 +11,7 @@
 
 #include "cache/farmLogoff.h"
 #include "share/shareEntry.h"
+#include "tests/support/farmCookies.h"
 #include "tests/support/farmHost.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/redisServer.h"
@@ -24,50 +25,11 @@ using Clock = std::chrono::steady_clock;
 // Long enough for a retry after an outage (1, 2, 4 s...), short enough to fail.
 constexpr auto kPatience = 30s;
 
-const std::string kSecret = "farm secret of the tests, forty bytes long";
-
-std::string writeSecretFile(const std::string& directory, const std::string& bytes, mode_t mode) {
-    std::string path = directory + "/farm.key";
-    std::ofstream(path) << bytes;
-    chmod(path.c_str(), mode);
-    return path;
-}
-
-// A cookie no cache can know from its start: created after every start.
-CookieFields freshCookie(const std::string& text) {
-    CookieFields cookie;
-    cookie.text = text;
-    cookie.bytes = text + "-bytes";
-    cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
-    cookie.lastUseTime = cookie.creationTime;
-    return cookie;
-}
-
-std::optional<int32_t> query(const FarmHost& host, const CookieFields& cookie) {
-    return ask(host.socketPath(), queryPayload(cookie));
-}
-
-void logOff(const FarmHost& host, const CookieFields& cookie) {
-    ASSERT_EQ(ask(host.socketPath(), addPayload(cookie)), -1) << host.name();
-}
-
-// Asks until the host refuses the cookie: the event awaited is the answer.
-bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono::seconds limit) {
-    auto deadline = Clock::now() + limit;
-    do {
-        if (query(host, cookie) == 1) {
-            return true;
-        }
-        std::this_thread::sleep_for(5ms);
-    } while (Clock::now() < deadline);
-    return false;
-}
-
 class FarmSharing : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(redis_.start());
-        secretPath_ = writeSecretFile(redis_.directory(), kSecret, 0600);
+        secretPath_ = writeSecretFile(redis_.directory(), kFarmSecret, 0600);
     }
 
     EnvChanges sharing() const {
@@ -128,7 +90,7 @@ TEST_F(FarmSharing, EntryNotSignedWithTheFarmSecretIsIgnored) {
     char bytes[64] = {};
     std::memcpy(text, forged.text.data(), forged.text.size());
     std::memcpy(bytes, forged.bytes.data(), forged.bytes.size());
-    FarmKey farmKey(reinterpret_cast<const uint8_t*>(kSecret.data()), kSecret.size());
+    FarmKey farmKey(reinterpret_cast<const uint8_t*>(kFarmSecret.data()), kFarmSecret.size());
     const std::string wrong = "not the farm secret, but just as long!!!!";
     FarmKey wrongKey(reinterpret_cast<const uint8_t*>(wrong.data()), wrong.size());
     FarmLogoff logoff;
@@ -216,7 +178,7 @@ class ShareConfiguration : public ::testing::Test {
 };
 
 TEST_F(ShareConfiguration, EachBadConfigurationIsRefusedWithExitOne) {
-    std::string good = writeSecretFile(directory_, kSecret, 0600);
+    std::string good = writeSecretFile(directory_, kFarmSecret, 0600);
     expectRefused({{"VOKLOGOFFSHARE", "http://redis:6379"}, {"VOKLOGOFFSHAREKEY", good}},
                   "VOKLOGOFFSHARE: endpoint must begin with redis://");
     expectRefused({{"VOKLOGOFFSHARE", "redis://redis:99999"}, {"VOKLOGOFFSHAREKEY", good}},
@@ -248,7 +210,7 @@ TEST_F(ShareConfiguration, SharingUnsetMakesNoConnection) {
     // Everything but the switch: the secret and the stream are there.
     ASSERT_TRUE(
         service_.start({{"VOKLOGOFFSHARE", std::nullopt},
-                        {"VOKLOGOFFSHAREKEY", writeSecretFile(directory_, kSecret, 0600)}}));
+                        {"VOKLOGOFFSHAREKEY", writeSecretFile(directory_, kFarmSecret, 0600)}}));
     CookieFields cookie = freshCookie("unshared");
     EXPECT_EQ(ask(service_.socketPath(), addPayload(cookie)), -1);
     EXPECT_EQ(ask(service_.socketPath(), queryPayload(cookie)), 1);

@@ -95,7 +95,7 @@ TEST_F(MetricsServiceTest, FileIsWrittenBeforeTheSocketExistsAndParses) {
     ASSERT_TRUE(fileExists(metricsPath()));
     ParsedMetrics parsed = parseMetricsFile(metricsPath());
     ASSERT_TRUE(parsed.parsed) << parsed.parserOutput;
-    double started = parsed.value("process_start_time_seconds{}");
+    double started = parsed.value("voklogoffcookie_start_time_seconds{}");
     EXPECT_GE(started, static_cast<double>(before));
     EXPECT_LE(started, static_cast<double>(time(nullptr)));
     EXPECT_EQ(parsed.value(outcome("added")), 0.0);

@@ -210,15 +210,21 @@ TEST(ServiceEnvironment, SocketPathTooLongExitsOne) {
     EXPECT_NE(service.readStderr().find("too long"), std::string::npos);
 }
 
-TEST(ServiceEnvironment, UnusableInstallDirectoryEndsWorkerWithReason) {
+TEST(ServiceEnvironment, InstallPathThatIsNoDirectoryIsRefusedBeforeAnyFork) {
     ServiceProcess service;
-    LaunchResult result = service.launch({{"WA_INSTALL_PATH", service.installPath() + "/absent"}});
-    EXPECT_TRUE(result.exitedWith(0));
-    pid_t monitor = result.printedPid();
-    ASSERT_GT(monitor, 0);
-    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
-    EXPECT_NE(service.readStderr().find("bind failed on " + service.installPath() + "/absent"),
-              std::string::npos);
+    const std::string file = service.installPath() + "/file";
+    std::ofstream(file) << "not a directory";
+    for (const std::string& path : {service.installPath() + "/absent", file}) {
+        LaunchResult result = service.launch({{"WA_INSTALL_PATH", path}});
+        EXPECT_TRUE(result.exitedWith(1)) << path << ": " << result.waitStatus;
+        ASSERT_EQ(result.stdoutLines.size(), 1u) << path;
+        EXPECT_EQ(result.stdoutLines[0], kStartLine);
+        EXPECT_NE(service.readStderr().find("WA_INSTALL_PATH " + path + ": "), std::string::npos)
+            << service.readStderr();
+        EXPECT_TRUE(ServiceProcess::runningInstances().empty());
+    }
+    EXPECT_NE(service.readStderr().find("No such file or directory"), std::string::npos);
+    EXPECT_NE(service.readStderr().find("Not a directory"), std::string::npos);
 }
 
 }  // namespace

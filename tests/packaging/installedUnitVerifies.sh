@@ -16,7 +16,7 @@ unit="$prefix/lib/systemd/system/voklogoffcookie.service"
 environment="$prefix/etc/default/voklogoffcookie"
 [ -f "$unit" ] || fail "not installed: $unit"
 [ -f "$environment" ] || fail "not installed: $environment"
-for page in man8/VOKLogoffCookieService.8 man1/logoffcookie.1; do
+for page in man8/VOKLogoffCookieService.8.gz man1/logoffcookie.1.gz; do
     [ -f "$prefix/share/man/$page" ] || fail "not installed: $page"
 done
 grep -qx "ExecStart=$prefix/sbin/VOKLogoffCookieService" "$unit" || fail "ExecStart: $(grep ExecStart= "$unit")"

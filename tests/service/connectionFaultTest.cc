@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -93,11 +94,49 @@ class ConnectionFaults : public ::testing::Test {
         text << in.rdbuf();
         return text.str();
     }
+    static size_t occurrences(const std::string& wanted) {
+        const std::string text = trace();
+        size_t count = 0;
+        for (size_t at = text.find(wanted); at != std::string::npos;
+             at = text.find(wanted, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Holds every connection slot, so that the loop, woken by a new
+    // connection, waits before accepting it: what the client writes meanwhile
+    // is there when the loop accepts.
+    class LoopHeld {
+      public:
+        LoopHeld() {
+            while (connectionSlots().acquire(0)) {
+                ++held;
+            }
+            EXPECT_EQ(held, kMaxConnectionThreads) << "the loop or a thread held a slot";
+        }
+        ~LoopHeld() { release(); }
+        LoopHeld(const LoopHeld&) = delete;
+        LoopHeld& operator=(const LoopHeld&) = delete;
+        void release() {
+            for (; held > 0; --held) {
+                connectionSlots().release();
+            }
+        }
+
+      private:
+        int held = 0;
+    };
 
     // Sends one request in one write and reads until the service ends the
-    // connection, or gives up after a time that only a fault reaches.
-    static Seen exchange(const std::string& payload) {
+    // connection, or gives up after a time that only a fault reaches. With
+    // `alreadyThere` the request is written before the loop accepts it.
+    static Seen exchange(const std::string& payload, bool alreadyThere = false) {
         Seen seen;
+        std::optional<LoopHeld> held;
+        if (alreadyThere) {
+            held.emplace();
+        }
         int fd = connectTo(socketPath());
         EXPECT_GE(fd, 0);
         timeval timeout{20, 0};
@@ -105,6 +144,7 @@ class ConnectionFaults : public ::testing::Test {
         std::string text = encryptRequest(payload);
         ssize_t sent = send(fd, text.data(), text.size(), MSG_NOSIGNAL);
         (void)sent;  // the service may have closed already
+        held.reset();
         char buffer[256];
         ssize_t n;
         while ((n = read(fd, buffer, sizeof buffer)) > 0) {
@@ -186,7 +226,9 @@ TEST_F(ConnectionFaults, MemoryRunningOutForGoodEndsOnlyThatConnection) {
 TEST_F(ConnectionFaults, RefusedConnectionThreadIsTracedAndItsConnectionEnded) {
     ASSERT_TRUE(settled());  // no thread waits to take the connection
     failThreadCreationAfter(0);
-    Seen seen = exchange(queryPayload(laterCookie("refused")));
+    // An add: a query that is already there when the loop accepts it would
+    // be answered there, without a thread.
+    Seen seen = exchange(addPayload(laterCookie("refused")));
     EXPECT_EQ(injectedThreadCreationFailures(), 1);
     EXPECT_TRUE(seen.end);
     EXPECT_EQ(seen.reply, "");
@@ -213,6 +255,71 @@ TEST_F(ConnectionFaults, FirstAddWhoseCleanupThreadIsRefusedEndsItsConnection) {
     EXPECT_TRUE(settled());
     disarmFaults();
     EXPECT_TRUE(nextClientServed());
+}
+
+TEST_F(ConnectionFaults, AQueryAlreadyThereIsAnsweredOnTheLoopAndAnAddOnAThread) {
+    ASSERT_TRUE(settled());  // no thread waits to take a connection
+    failThreadCreationAfter(0);
+    Seen query = exchange(queryPayload(laterCookie("there")), true);
+    EXPECT_EQ(injectedThreadCreationFailures(), 0);
+    EXPECT_TRUE(query.end);
+    EXPECT_EQ(decryptReply(query.reply), 0);
+    // An add would hold the cache's write lock on the loop: it gets a thread.
+    Seen add = exchange(addPayload(laterCookie("there-add")), true);
+    EXPECT_EQ(injectedThreadCreationFailures(), 1);
+    EXPECT_TRUE(add.end);
+    EXPECT_EQ(add.reply, "");
+    EXPECT_TRUE(settled());
+    disarmFaults();
+    EXPECT_TRUE(nextClientServed());
+}
+
+TEST_F(ConnectionFaults, HalfARequestGoesToAConnectionThreadWhoseOneReadTakesTheHalf) {
+    ASSERT_TRUE(settled());
+    const std::string failedRead = "logoffCookieAPI_SERVER_reader -- decryptPipeData FAILED";
+    const size_t failedBefore = occurrences(failedRead);
+    std::string text = encryptRequest(queryPayload(laterCookie("half")));
+    int fd = -1;
+    {
+        LoopHeld held;
+        fd = connectTo(socketPath());
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(send(fd, text.data(), text.size() / 2, MSG_NOSIGNAL),
+                  static_cast<ssize_t>(text.size() / 2));
+    }
+    // On a thread of its own, which reads once, as every connection thread
+    // does: the half does not decrypt.
+    EXPECT_TRUE(eventually([] { return connectionThreadCounts().live == 1; }, kLongEnough));
+    EXPECT_TRUE(
+        eventually([&] { return occurrences(failedRead) == failedBefore + 1; }, kLongEnough));
+    ssize_t sent =
+        send(fd, text.data() + text.size() / 2, text.size() - text.size() / 2, MSG_NOSIGNAL);
+    (void)sent;  // the service may have closed already
+    timeval timeout{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char buffer[128];
+    EXPECT_LE(read(fd, buffer, sizeof buffer), 0) << "no reply, only the end";
+    close(fd);
+    EXPECT_TRUE(settled());
+    EXPECT_TRUE(nextClientServed());
+}
+
+TEST_F(ConnectionFaults, WhileACleanupPassHoldsTheCacheTheLoopHandsQueriesOnAndKeepsServing) {
+    ASSERT_TRUE(settled());
+    Seen behind;
+    {
+        WriteGuard pass(logoffCookieCacheLock);
+        std::thread client([&] { behind = exchange(queryPayload(laterCookie("behind")), true); });
+        // Its thread waits for the read hold; the loop does not.
+        EXPECT_TRUE(eventually([] { return logoffCookieCacheLock.snapshot().waitingReaders == 1; },
+                               kLongEnough));
+        Seen other = exchange(codePayload(1, 4));
+        EXPECT_EQ(decryptReply(other.reply), 1) << "the loop waits behind the pass";
+        pass.release();
+        client.join();
+    }
+    EXPECT_EQ(decryptReply(behind.reply), 0);
+    EXPECT_TRUE(settled());
 }
 
 }  // namespace

@@ -30,21 +30,51 @@ TEST(SingleInstance, CommandLineMatchesOnFirstArgumentsBaseNameOnly) {
 
 TEST(SingleInstance, CheckTextIsTheOperatorsCommand) {
     EXPECT_EQ(std::string(checkserver).size(), 137u);
-    EXPECT_EQ(std::string(checkserver).substr(0, 45), "grep VOKLogoffCookieService /proc/*/cmdline |");
+    EXPECT_EQ(std::string(checkserver).substr(0, 45),
+              "grep VOKLogoffCookieService /proc/*/cmdline |");
 }
 
+// A /proc of our own making. Each process has a status file with its uid and
+// an ns/pid hard link to one file per namespace, so stat shows the same inode
+// for processes of one namespace, as the kernel's does.
 class FakeProc : public ::testing::Test {
-protected:
+  protected:
+    static constexpr uid_t kOwnUid = 1000;
+
     void SetUp() override {
         char pattern[] = "/tmp/lc-proc-XXXXXX";
         root_ = mkdtemp(pattern);
+        std::filesystem::create_directory(root_ + "/namespaces");
+        process("self", kOwnUid, "own", "");
+        owner_.uid = kOwnUid;
+        struct stat info {};
+        ASSERT_EQ(stat((root_ + "/self/ns/pid").c_str(), &info), 0);
+        owner_.namespaceKnown = true;
+        owner_.namespaceDevice = info.st_dev;
+        owner_.namespaceInode = info.st_ino;
     }
     void TearDown() override { std::filesystem::remove_all(root_); }
-    void process(int pid, const std::string& cmdline) {
-        std::filesystem::create_directory(root_ + "/" + std::to_string(pid));
-        std::ofstream(root_ + "/" + std::to_string(pid) + "/cmdline") << cmdline;
+
+    void process(const std::string& pid, uid_t uid, const std::string& pidNamespace,
+                 const std::string& cmdline) {
+        std::string dir = root_ + "/" + pid;
+        std::filesystem::create_directories(dir + "/ns");
+        std::ofstream(dir + "/cmdline") << cmdline;
+        std::ofstream(dir + "/status") << "Name:\tsleep\nUmask:\t0022\nUid:\t" << uid << "\t" << uid
+                                       << "\t" << uid << "\t" << uid << "\nGid:\t0\n";
+        std::string nsFile = root_ + "/namespaces/" + pidNamespace;
+        if (!std::filesystem::exists(nsFile)) {
+            std::ofstream(nsFile) << pidNamespace;
+        }
+        std::filesystem::create_hard_link(nsFile, dir + "/ns/pid");
     }
+    void process(int pid, const std::string& cmdline) {
+        process(std::to_string(pid), kOwnUid, "own", cmdline);
+    }
+    pid_t find(pid_t self) const { return findRunningInstance(root_.c_str(), kName, self, owner_); }
+
     std::string root_;
+    InstanceOwner owner_;
 };
 
 TEST_F(FakeProc, LowestOtherInstanceIsFoundInNumericOrder) {
@@ -52,20 +82,51 @@ TEST_F(FakeProc, LowestOtherInstanceIsFoundInNumericOrder) {
     process(1000, std::string("bash\0", 5));
     process(95, std::string("VOKLogoffCookieService\0", 23));
     process(50, std::string("VOKLogoffCookieService\0", 23));
-    std::filesystem::create_directory(root_ + "/self");
-    EXPECT_EQ(findRunningInstance(root_.c_str(), kName, 50), 95);
-    EXPECT_EQ(findRunningInstance(root_.c_str(), kName, 1), 50);
+    EXPECT_EQ(find(50), 95);
+    EXPECT_EQ(find(1), 50);
 }
 
 TEST_F(FakeProc, OwnProcessVanishedAndEmptyCommandLinesAreNotInstances) {
     process(10, std::string("VOKLogoffCookieService\0", 23));
-    process(11, "");                                            // a zombie
-    std::filesystem::create_directory(root_ + "/12");           // vanished: no cmdline
-    EXPECT_EQ(findRunningInstance(root_.c_str(), kName, 10), kNoInstance);
+    process(11, "");                                   // a zombie
+    std::filesystem::create_directory(root_ + "/12");  // vanished: no cmdline
+    EXPECT_EQ(find(10), kNoInstance);
+}
+
+TEST_F(FakeProc, OnlyProcessesOfTheOwnUserAndPidNamespaceCount) {
+    const std::string name("VOKLogoffCookieService\0", 23);
+    process("20", 65534, "own", name);          // another user's impostor
+    process("30", kOwnUid, "container", name);  // an instance in a container
+    process("40", 0, "container", name);
+    EXPECT_EQ(find(1), kNoInstance);
+
+    process("60", kOwnUid, "own", name);
+    EXPECT_EQ(find(1), 60);
+
+    // A process whose owner cannot be read is no instance; one whose
+    // namespace cannot be read neither, unless the kernel shows namespaces
+    // to nobody.
+    std::filesystem::remove(root_ + "/60/status");
+    EXPECT_EQ(find(1), kNoInstance);
+    process("70", kOwnUid, "own", name);
+    std::filesystem::remove(root_ + "/70/ns/pid");
+    EXPECT_EQ(find(1), kNoInstance);
+    owner_.namespaceKnown = false;
+    EXPECT_EQ(find(1), 30);
 }
 
 TEST(SingleInstance, UnreadableProcIsReported) {
-    EXPECT_EQ(findRunningInstance("/nonexistent-proc", kName, 1), kProcUnreadable);
+    EXPECT_EQ(findRunningInstance("/nonexistent-proc", kName, 1, InstanceOwner{}), kProcUnreadable);
+}
+
+TEST(SingleInstance, OwnOwnerIsTheRealUidAndTheKernelsPidNamespace) {
+    InstanceOwner own = ownInstanceOwner("/proc");
+    EXPECT_EQ(own.uid, getuid());
+    ASSERT_TRUE(own.namespaceKnown);
+    struct stat info {};
+    ASSERT_EQ(stat(("/proc/" + std::to_string(getpid()) + "/ns/pid").c_str(), &info), 0);
+    EXPECT_EQ(own.namespaceInode, info.st_ino);
+    EXPECT_FALSE(ownInstanceOwner("/nonexistent-proc").namespaceKnown);
 }
 
 TEST(SocketPath, ComposedFromInstallPathWithinTheAddressLimit) {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -225,6 +226,12 @@ TEST_F(FarmSecretFile, ShortOpenOrMissingSecretsAreRefused) {
     ASSERT_EQ(chown(path_.c_str(), 65534, 65534), 0);  // tests run as root
     EXPECT_FALSE(read(error));
     EXPECT_NE(error.find("not owned"), std::string::npos) << error;
+
+    // A FIFO nobody writes to would block the open: refused at once.
+    std::remove(path_.c_str());
+    ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_FALSE(read(error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST_F(FarmSecretFile, CredentialsThroughALinkOrAFifoAreRefusedWithoutBlocking) {

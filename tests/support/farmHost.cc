@@ -131,6 +131,11 @@ bool FarmHost::start(const EnvChanges& env) {
 
     std::string out = installPath_ + "/stdout.txt";
     std::string err = installPath_ + "/stderr.txt";
+    // The shell is the namespace's first process: it outlives the launcher,
+    // so the monitor and worker live on beside it.
+    std::string limit =
+        addressSpaceKb_ == 0 ? "" : "ulimit -v " + std::to_string(addressSpaceKb_) + "; ";
+    std::string scriptText = limit + "\"$0\" || exit $?; exec sleep infinity";
     holder_ = fork();
     if (holder_ == 0) {
         int outFd = open(out.c_str(), O_CREAT | O_WRONLY | O_APPEND, 0644);
@@ -139,9 +144,7 @@ bool FarmHost::start(const EnvChanges& env) {
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         dup2(devnull, STDIN_FILENO);
-        // The shell is the namespace's first process: it outlives the
-        // launcher, so the monitor and worker live on beside it.
-        const char* script = "\"$0\" || exit $?; exec sleep infinity";
+        const char* script = scriptText.c_str();
         char* argv[] = {const_cast<char*>("unshare"),
                         const_cast<char*>("--pid"),
                         const_cast<char*>("--fork"),
@@ -193,6 +196,42 @@ void FarmHost::stop() {
            processesInNamespace(namespaceId) > 0) {
         std::this_thread::sleep_for(5ms);
     }
+}
+
+pid_t FarmHost::workerPid() const {
+    std::string namespaceId = holder_ > 0 ? pidNamespaceOfChild(holder_) : "";
+    if (namespaceId.empty()) {
+        return -1;
+    }
+    auto isService = [](const std::string& pid) {
+        return readFile("/proc/" + pid + "/comm") == "VOKLogoffCookie\n" ||
+               readFile("/proc/" + pid + "/cmdline").find("VOKLogoffCookieService") !=
+                   std::string::npos;
+    };
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            namespaceOf(pid) != namespaceId || !isService(pid)) {
+            continue;
+        }
+        std::string stat = readFile("/proc/" + pid + "/stat");
+        std::size_t close = stat.rfind(')');
+        int parentPid = 0;
+        char state = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parentPid) == 2 &&
+            isService(std::to_string(parentPid))) {
+            return static_cast<pid_t>(std::stoi(pid));
+        }
+    }
+    return -1;
+}
+
+long processStatusKb(pid_t pid, const std::string& field) {
+    std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+    std::size_t at = status.find("\n" + field + ":");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + field.size() + 2);
 }
 
 std::string FarmHost::readTrace() const {

@@ -37,6 +37,11 @@ class FarmHost {
     // Starts the service in new namespaces with `env` added to a fresh
     // WA_INSTALL_PATH and tracing; true once its socket answers.
     bool start(const EnvChanges& env);
+    // The address space its processes get at the next start (ulimit -v).
+    void limitAddressSpace(std::size_t kilobytes) { addressSpaceKb_ = kilobytes; }
+    // The worker: the service process whose parent is the monitor; -1 when
+    // none runs.
+    pid_t workerPid() const;
     // Ends every process of the namespace (SIGKILL to its holder, by pid).
     void stop();
 
@@ -50,7 +55,12 @@ class FarmHost {
   private:
     std::string name_;
     std::string installPath_;
-    pid_t holder_ = -1;  // unshare, our child; the namespace ends with it
+    pid_t holder_ = -1;               // unshare, our child; the namespace ends with it
+    std::size_t addressSpaceKb_ = 0;  // 0: unlimited
 };
+
+// A line of /proc/PID/status in kilobytes ("VmHWM", "VmPeak"); -1 when
+// there is none.
+long processStatusKb(pid_t pid, const std::string& field);
 
 }  // namespace lctest

@@ -1,7 +1,10 @@
 #include "tests/support/redisServer.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,11 +48,13 @@ RedisServer::~RedisServer() {
 bool RedisServer::start() {
     std::string socket = socketPath();
     std::string log = directory_ + "/redis.log";
+    std::string port = std::to_string(port_);
     pid_ = fork();
     if (pid_ == 0) {
-        execlp("redis-server", "redis-server", "--port", "0", "--unixsocket", socket.c_str(),
-               "--unixsocketperm", "700", "--save", "", "--appendonly", "no", "--dir",
-               directory_.c_str(), "--logfile", log.c_str(), static_cast<char*>(nullptr));
+        execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1",
+               "--unixsocket", socket.c_str(), "--unixsocketperm", "700", "--save", "",
+               "--appendonly", "no", "--dir", directory_.c_str(), "--logfile", log.c_str(),
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     // Ready when it answers; it may also end at once (no binary, socket taken).
@@ -67,6 +72,29 @@ bool RedisServer::start() {
     }
     ADD_FAILURE() << "redis-server did not answer on " << socket;
     return false;
+}
+
+void RedisServer::alsoListenOnTcp() {
+    // The kernel's choice of a free port; another process may take it before
+    // the server binds, which start() then reports.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port_ = ntohs(address.sin_port);
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+std::string RedisServer::tcpEndpoint(const std::string& user, const std::string& password,
+                                     int db) const {
+    return "redis://" + user + ":" + password + "@127.0.0.1:" + std::to_string(port_) + "/" +
+           std::to_string(db);
 }
 
 void RedisServer::stop() {

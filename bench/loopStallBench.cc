@@ -1,0 +1,229 @@
+// How long the client loop stops taking connections while a cleanup pass
+// holds the cache. The service's client loop and dispatcher run in this
+// process on a socket of their own; C clients send complete queries, one
+// connection each, back to back; a probe client sends, back to back, a request
+// that needs no cache (a function code alone, answered 1), timing each from
+// connect to the end of its connection. Cleanup passes over N cookies (all of
+// them expiring, or none) run on this thread while that goes on. The longest
+// probe in flight during a pass is what the pass cost the loop; the longest
+// probe between passes is the same figure without one; the longest query
+// during the pass is what it cost the clients.
+//
+//   loop_stall_bench [--cookies N] [--clients C] [--passes P] [--expire all|none]
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cache/LogoffCookie.h"
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCleanupThread.h"
+#include "crypto/logoffCookiePipe_crypt.h"
+#include "service/listenSocket.h"
+#include "service/logoffCookieAPIServer.h"
+#include "tests/support/rawRequests.h"
+#include "tests/support/serviceProcess.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    long cookies = 1'000'000;
+    int clients = 16;
+    int passes = 3;
+    bool expireAll = true;
+};
+
+// One probe: when it connected and when its connection ended.
+struct Probe {
+    Clock::time_point start;
+    Clock::time_point end;
+};
+
+std::atomic<bool> stopping{false};
+std::atomic<long> queriesAnswered{0};
+std::mutex probesMutex;
+std::vector<Probe> probes;   // guarded by probesMutex
+std::vector<Probe> queries;  // guarded by probesMutex
+
+// Connects, writes `text` in one write and reads until the service closes.
+bool exchange(const std::string& socket, const std::string& text) {
+    int fd = lctest::connectTo(socket);
+    if (fd < 0) {
+        return false;
+    }
+    bool sent =
+        send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    char buffer[256];
+    size_t received = 0;
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        received += static_cast<size_t>(n);
+    }
+    close(fd);
+    return sent && received > 0;
+}
+
+// The cookies a pass walks: created after the cache's start, living one minute.
+void fillCache(long count, long first) {
+    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+    const std::uint32_t lifetimeMinutes = 1;
+    std::memcpy(attributes + MAX_LIFETIME_OFFSET, &lifetimeMinutes, sizeof lifetimeMinutes);
+    const std::int32_t created = getCacheStartTime() + 1000;
+    for (long i = 0; i < count; ++i) {
+        char text[COOKIE_TEXT_SIZE] = {};
+        char bytes[COOKIE_TEXT_SIZE] = {};
+        std::snprintf(text, sizeof text, "stall-%ld", first + i);
+        std::snprintf(bytes, sizeof bytes, "bytes-%ld", first + i);
+        logoffCookieAPI_addToCache(text, bytes, created, created, 0, attributes, 0);
+    }
+}
+
+std::int32_t passNow = 0;
+std::int32_t passClock() {
+    return passNow;
+}
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Of the exchanges in `timed` in flight at some moment in [from, to]: the
+// longest time one took within the window, and how many ended in it.
+std::pair<double, int> longestIn(const std::vector<Probe>& timed, Clock::time_point from,
+                                 Clock::time_point to) {
+    std::lock_guard<std::mutex> lock(probesMutex);
+    double longest = 0;
+    int ended = 0;
+    for (const Probe& probe : timed) {
+        if (probe.end < from || probe.start > to) {
+            continue;
+        }
+        longest = std::max(
+            longest, millisecondsBetween(std::max(probe.start, from), std::min(probe.end, to)));
+        ended += probe.end <= to ? 1 : 0;
+    }
+    return {longest, ended};
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string name = argv[i];
+        std::string value = argv[i + 1];
+        if (name == "--cookies") {
+            options.cookies = std::stol(value);
+        } else if (name == "--clients") {
+            options.clients = std::stoi(value);
+        } else if (name == "--passes") {
+            options.passes = std::stoi(value);
+        } else if (name == "--expire") {
+            options.expireAll = value == "all";
+        } else {
+            std::fprintf(stderr, "loop_stall_bench: unknown option %s\n", name.c_str());
+            std::exit(2);
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options = parse(argc, argv);
+    char pattern[] = "/tmp/loop-stall-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return 1;
+    }
+    const std::string directory = pattern;
+    const std::string socket = directory + "/logoffCookieSocket";
+    unsetenv("VOKTRACELEVEL");
+    initLogoffCookieCache();
+    setHashKeySeed();
+    // The passes run here, at chosen moments, with a chosen clock.
+    cleanupThreadFunction = [] {};
+    int fd_socket = createListeningSocket(socket.c_str());
+    if (fd_socket < 0) {
+        return 1;
+    }
+    std::thread([fd_socket] { logoffCookieAPI_clientLoop(fd_socket); }).detach();
+
+    lctest::CookieFields asked;
+    asked.text = "never-logged-off";
+    asked.creationTime = static_cast<std::int32_t>(time(nullptr)) + 1000;
+    const std::string query = lctest::encryptRequest(lctest::queryPayload(asked));
+    const std::string probe = lctest::encryptRequest(lctest::codePayload(1, 4));
+
+    std::vector<std::thread> threads;
+    for (int i = 0; i < options.clients; ++i) {
+        threads.emplace_back([&] {
+            while (!stopping.load()) {
+                Probe timed{Clock::now(), {}};
+                if (exchange(socket, query)) {
+                    ++queriesAnswered;
+                }
+                timed.end = Clock::now();
+                std::lock_guard<std::mutex> lock(probesMutex);
+                queries.push_back(timed);
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!stopping.load()) {
+            Probe timed{Clock::now(), {}};
+            exchange(socket, probe);
+            timed.end = Clock::now();
+            std::lock_guard<std::mutex> lock(probesMutex);
+            probes.push_back(timed);
+        }
+    });
+
+    std::printf("loop_stall_bench: %ld cookies, %s expiring, %d query clients\n", options.cookies,
+                options.expireAll ? "all" : "none", options.clients);
+    long filled = 0;
+    for (int pass = 1; pass <= options.passes; ++pass) {
+        if (options.expireAll || filled == 0) {
+            fillCache(options.cookies, filled);
+            filled += options.cookies;
+        }
+        const Clock::time_point quietFrom = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const Clock::time_point passStart = Clock::now();
+        const long queriesBefore = queriesAnswered.load();
+        passNow = options.expireAll ? getCacheStartTime() + 1'000'000 : getCacheStartTime();
+        logoffCookie_CleanupPass(passClock);
+        const Clock::time_point passEnd = Clock::now();
+        const long queriesDuring = queriesAnswered.load() - queriesBefore;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        auto [quietLongest, quietProbes] = longestIn(probes, quietFrom, passStart);
+        auto [passLongest, passProbes] = longestIn(probes, passStart, passEnd);
+        const double queryLongest = longestIn(queries, passStart, passEnd).first;
+        std::printf(
+            "pass %d: write hold %.1f ms; during it: longest probe %.1f ms, %d probes ended, "
+            "longest query %.1f ms, %ld queries answered; in the %.0f ms before it: longest probe "
+            "%.1f ms, %d probes\n",
+            pass, millisecondsBetween(passStart, passEnd), passLongest, passProbes, queryLongest,
+            queriesDuring, millisecondsBetween(quietFrom, passStart), quietLongest, quietProbes);
+        std::fflush(stdout);
+    }
+    stopping.store(true);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::filesystem::remove_all(directory);
+    // The loop never returns and the cache's cookies stay: leave at once.
+    std::_Exit(0);
+}

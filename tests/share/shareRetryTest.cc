@@ -1,0 +1,54 @@
+// How farm sharing waits between tries and what it makes of Redis's refusals.
+#include <gtest/gtest.h>
+
+#include "share/redisRefusal.h"
+#include "share/shareBackoff.h"
+
+namespace {
+
+TEST(ShareBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterASuccess) {
+    ShareBackoff backoff;
+    EXPECT_EQ(backoff.seconds(), 0);
+    std::vector<int> pauses;
+    for (int i = 0; i < 7; ++i) {
+        pauses.push_back(backoff.failed());
+    }
+    EXPECT_EQ(pauses, (std::vector<int>{1, 2, 4, 8, 16, 30, 30}));
+    backoff.succeeded();
+    EXPECT_EQ(backoff.seconds(), 0);
+    EXPECT_EQ(backoff.failed(), 1);
+}
+
+TEST(RedisRefusal, PassingReasonsAreToldFromThoseAnOperatorMustMend) {
+    for (const char* reply : {"OOM command not allowed when used memory > 'maxmemory'.",
+                              "READONLY You can't write against a read only replica.",
+                              "LOADING Redis is loading the dataset in memory", "BUSY script",
+                              "MASTERDOWN Link with MASTER is down", "TRYAGAIN", "NOREPLICAS x"}) {
+        RedisRefusal refusal = classifyRedisError(reply, "k");
+        EXPECT_EQ(refusal.kind, RefusalKind::Passing) << reply;
+        EXPECT_TRUE(refusal.advice.empty());
+    }
+    struct Case {
+        const char* reply;
+        const char* code;
+        const char* advice;
+    };
+    for (const Case& c : {Case{"NOAUTH Authentication required.", "NOAUTH", "password"},
+                          Case{"WRONGPASS invalid username-password pair", "WRONGPASS", "password"},
+                          Case{"NOPERM this user has no permissions to run the 'xadd' command",
+                               "NOPERM", "ACL SETUSER"},
+                          Case{"WRONGTYPE Operation against a key holding the wrong kind of value",
+                               "WRONGTYPE", "VOKLOGOFFSHARESTREAM"},
+                          Case{"ERR The stream has exhausted the last possible ID, unable to add "
+                               "more items",
+                               "EXHAUSTED", "DEL k"}}) {
+        RedisRefusal refusal = classifyRedisError(c.reply, "k");
+        EXPECT_EQ(refusal.kind, RefusalKind::NeedsOperator) << c.reply;
+        EXPECT_EQ(refusal.code, c.code);
+        EXPECT_NE(refusal.advice.find(c.advice), std::string::npos) << refusal.advice;
+    }
+    // Redis's text stays one line in a message.
+    EXPECT_EQ(classifyRedisError("ERR a\nb", "k").text, "ERR a b");
+}
+
+}  // namespace
