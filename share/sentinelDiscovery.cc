@@ -31,24 +31,26 @@ ShareEndpoint sentinelEndpoint(const ShareEndpoint& config, std::size_t index) {
 
 }  // namespace
 
-bool askSentinel(const ShareEndpoint& config, std::size_t index, ShareEndpoint& primary,
-                 std::string& error) {
+ShareConnectOutcome askSentinel(const ShareEndpoint& config, std::size_t index,
+                                ShareEndpoint& primary, std::string& error) {
     RedisLink link;
-    if (!link.connect(sentinelEndpoint(config, index), SHARE_SENTINEL_TIMEOUT, error)) {
-        return false;
+    ShareConnectOutcome outcome =
+        link.connect(sentinelEndpoint(config, index), SHARE_SENTINEL_TIMEOUT, error);
+    if (outcome != ShareConnectOutcome::Connected) {
+        return outcome;
     }
     RedisReply reply =
         link.command({"SENTINEL", "get-master-addr-by-name", config.masterName}, error);
     if (!reply) {
-        return false;
+        return ShareConnectOutcome::Unreachable;
     }
     if (reply->type == REDIS_REPLY_ERROR) {
-        error = "SENTINEL: " + std::string(reply->str, reply->len);
-        return false;
+        error.assign(reply->str, reply->len);
+        return ShareConnectOutcome::Refused;
     }
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 2) {
         error = "knows no primary named " + config.masterName;
-        return false;
+        return ShareConnectOutcome::Unreachable;
     }
     std::string_view host = textOf(reply->element[0]);
     std::string_view portText = textOf(reply->element[1]);
@@ -57,51 +59,68 @@ bool askSentinel(const ShareEndpoint& config, std::size_t index, ShareEndpoint& 
     if (host.empty() || failure != std::errc() || end != portText.data() + portText.size() ||
         port < 1 || port > 65535) {
         error = "answered an address that does not parse";
-        return false;
+        return ShareConnectOutcome::Unreachable;
     }
     primary = config;
     primary.sentinels.clear();
     primary.host.assign(host);
     primary.port = port;
-    return true;
+    return ShareConnectOutcome::Connected;
 }
 
-bool reachedPrimary(RedisLink& link, std::string& error) {
+ShareConnectOutcome reachedPrimary(RedisLink& link, std::string& error) {
     RedisReply reply = link.command({"ROLE"}, error);
     if (!reply) {
-        return false;
+        return ShareConnectOutcome::Unreachable;
     }
+    ShareConnectOutcome outcome = ShareConnectOutcome::Unreachable;
     if (reply->type == REDIS_REPLY_ERROR) {
-        error = "ROLE: " + std::string(reply->str, reply->len);
+        error.assign(reply->str, reply->len);
+        outcome = ShareConnectOutcome::Refused;
     } else if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
         error = "ROLE: unexpected reply";
     } else if (std::string_view role = textOf(reply->element[0]); role != "master") {
+        // Named during a failover by a sentinel that has not yet heard of it.
         error = "not a primary but a " + std::string(role == "slave" ? "replica" : role);
     } else {
-        return true;
+        return ShareConnectOutcome::Connected;
     }
     link.close();
-    return false;
+    return outcome;
 }
 
-bool connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
-                             std::chrono::milliseconds ioTimeout, ShareEndpoint& primary,
-                             std::string& error) {
+ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
+                                            std::chrono::milliseconds ioTimeout,
+                                            ShareEndpoint& primary, std::string& error) {
     link.close();
     std::string reasons;
+    std::string refusal;
     for (std::size_t i = 0; i < config.sentinels.size(); ++i) {
         std::string reason;
+        std::string named;
         ShareEndpoint found;
-        if (askSentinel(config, i, found, reason)) {
-            if (link.connect(found, ioTimeout, reason) && reachedPrimary(link, reason)) {
-                primary = found;
-                return true;
+        ShareConnectOutcome outcome = askSentinel(config, i, found, reason);
+        if (outcome == ShareConnectOutcome::Connected) {
+            outcome = link.connect(found, ioTimeout, reason);
+            if (outcome == ShareConnectOutcome::Connected) {
+                outcome = reachedPrimary(link, reason);
             }
-            reason = "named " + found.host + ":" + std::to_string(found.port) + ": " + reason;
+            if (outcome == ShareConnectOutcome::Connected) {
+                primary = found;
+                return outcome;
+            }
+            named = "named " + found.host + ":" + std::to_string(found.port) + ": ";
         }
-        reasons +=
-            (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[i]) + ": " + reason;
+        if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
+            refusal = reason;
+        }
+        reasons += (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[i]) + ": " +
+                   named + reason;
+    }
+    if (!refusal.empty()) {
+        error = refusal;
+        return ShareConnectOutcome::Refused;
     }
     error = "no sentinel named a reachable primary " + config.masterName + " (" + reasons + ")";
-    return false;
+    return ShareConnectOutcome::Unreachable;
 }

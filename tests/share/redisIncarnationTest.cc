@@ -20,7 +20,7 @@ class RedisIncarnationTest : public ::testing::Test {
     }
     void connect() {
         std::string error;
-        ASSERT_EQ(link_.connect(endpoint_, 2s, error), true) << error;
+        ASSERT_EQ(link_.connect(endpoint_, 2s, error), RedisLink::Outcome::Connected) << error;
     }
     // An entry as the publisher adds it, and the id Redis gave it.
     std::string add() {

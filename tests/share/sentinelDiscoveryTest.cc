@@ -13,6 +13,7 @@ using lctest::SentinelSet;
 
 // Nothing listens on port 1 of this machine: a sentinel that does not answer.
 constexpr const char* kDeadSentinel = "127.0.0.1:1";
+constexpr ShareConnectOutcome kConnected = ShareConnectOutcome::Connected;
 
 ShareEndpoint endpointOf(const std::string& text) {
     ShareEndpoint endpoint;
@@ -32,7 +33,7 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
     RedisLink link;
     ShareEndpoint primary;
     std::string error;
-    ASSERT_TRUE(connectThroughSentinels(link, config, 2s, primary, error)) << error;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
     EXPECT_EQ(primary.port, set.nodePort(0));
     EXPECT_FALSE(primary.viaSentinel());
     EXPECT_TRUE(link.connected());
@@ -41,14 +42,14 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
     ShareEndpoint replica = primary;
     replica.port = set.nodePort(1);
     RedisLink toReplica;
-    ASSERT_TRUE(toReplica.connect(replica, 2s, error)) << error;
-    EXPECT_FALSE(reachedPrimary(toReplica, error));
+    ASSERT_EQ(toReplica.connect(replica, 2s, error), kConnected) << error;
+    EXPECT_EQ(reachedPrimary(toReplica, error), ShareConnectOutcome::Unreachable);
     EXPECT_NE(error.find("replica"), std::string::npos) << error;
     EXPECT_FALSE(toReplica.connected());
 
     set.killNode(0);
     ASSERT_TRUE(set.waitForPrimary(1, 60s));
-    ASSERT_TRUE(connectThroughSentinels(link, config, 2s, primary, error)) << error;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
     EXPECT_EQ(primary.port, set.nodePort(1));
 }
 
@@ -58,7 +59,8 @@ TEST(SentinelDiscovery, NoSentinelAnsweringIsSaidForEach) {
     RedisLink link;
     ShareEndpoint primary;
     std::string error;
-    EXPECT_FALSE(connectThroughSentinels(link, config, 1s, primary, error));
+    EXPECT_EQ(connectThroughSentinels(link, config, 1s, primary, error),
+              ShareConnectOutcome::Unreachable);
     EXPECT_FALSE(link.connected());
     EXPECT_NE(error.find("no sentinel named a reachable primary lcfarm"), std::string::npos)
         << error;
