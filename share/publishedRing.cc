@@ -1,6 +1,6 @@
 #include "share/publishedRing.h"
 
-void PublishedRing::add(const std::vector<FarmLogoff>& published, Clock::time_point now) {
+void PublishedRing::add(std::span<const FarmLogoff> published, Clock::time_point now) {
     while (!entries_.empty() && now - entries_.front().published > keep_) {
         entries_.pop_front();
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <span>
 #include <vector>
 
 #include "cache/farmLogoff.h"
@@ -30,7 +31,7 @@ class PublishedRing {
     // time go only here, as newer ones come: while Redis is away nothing
     // ages out, so what the old incarnation took in its last minute is all
     // still here when the next one is found, however long that took.
-    void add(const std::vector<FarmLogoff>& published, Clock::time_point now);
+    void add(std::span<const FarmLogoff> published, Clock::time_point now);
     // Everything kept, oldest first, for publishing again; the entries count
     // as published at `now` from here on.
     std::vector<FarmLogoff> takeForRepublishing(Clock::time_point now);
