@@ -36,6 +36,8 @@ enum class StoredMetric : unsigned {
     CleanupLastPassMicros,
     CleanupLastLockMicros,
     SharePublished,
+    ShareRepublished,
+    ShareIncarnationChanges,
     ShareReceived,
     ShareDroppedQueueFull,
     ShareDroppedBadHmac,
