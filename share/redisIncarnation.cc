@@ -1,5 +1,7 @@
 #include "share/redisIncarnation.h"
 
+#include <algorithm>
+
 namespace {
 
 // The run_id line of INFO server: 40 hex digits; empty when INFO was
@@ -25,6 +27,10 @@ RedisIncarnation::Finding RedisIncarnation::check(RedisLink& link, const std::st
     if (!info) {
         return Finding::Unknown;
     }
+    if (info->type == REDIS_REPLY_ERROR) {
+        why.assign(info->str, std::min<std::size_t>(info->len, 200));
+        return Finding::Unknown;
+    }
     std::string runId = runIdOf(info.get());
     bool seenBefore = !runId_.empty();
     bool otherRun = !runId.empty() && seenBefore && runId != runId_;
@@ -41,7 +47,13 @@ RedisIncarnation::Finding RedisIncarnation::check(RedisLink& link, const std::st
     // Our last entry, and only it: a reply bounded by what we wrote.
     RedisReply entry =
         link.command({"XRANGE", streamKey, lastPublished_, lastPublished_, "COUNT", "1"}, error);
-    if (!entry || entry->type != REDIS_REPLY_ARRAY) {
+    if (!entry) {
+        return Finding::Unknown;
+    }
+    if (entry->type != REDIS_REPLY_ARRAY) {
+        if (entry->type == REDIS_REPLY_ERROR) {
+            why.assign(entry->str, std::min<std::size_t>(entry->len, 200));
+        }
         return Finding::Unknown;
     }
     if (entry->elements == 0) {

@@ -11,7 +11,7 @@
 class RedisIncarnation {
   public:
     enum class Finding {
-        Unknown,  // the first look, or Redis would not say
+        Unknown,  // the first look, or Redis would not say (its refusal in `why`)
         Same,
         Another,  // with the reason in `why`
     };

@@ -106,6 +106,13 @@ void checkIncarnation(Publisher& p) {
         p.connector.lost(p.link, error);
         return;
     }
+    if (finding == RedisIncarnation::Finding::Unknown && !why.empty()) {
+        shareSayAtMostEvery("incarnation", SHARE_NOTICE_PERIOD,
+                            "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                                " refuses what tells a failover or restart apart (" + why +
+                                "): grant the farm's user +info and +xrange, or logoffs taken "
+                                "by Redis just before one may be lost.");
+    }
     if (finding != RedisIncarnation::Finding::Another) {
         return;
     }
