@@ -67,4 +67,26 @@ TEST(SentinelDiscovery, NoSentinelAnsweringIsSaidForEach) {
     EXPECT_NE(error.find("sentinel 127.0.0.1:1: connect"), std::string::npos) << error;
 }
 
+TEST(SentinelDiscovery, SentinelsThatNeedAPasswordAreAskedWithTheirOwn) {
+    lctest::SentinelSetOptions options;
+    options.sentinelConfig = {"requirepass watch-secret", "sentinel sentinel-pass watch-secret"};
+    SentinelSet set(options);
+    set.setTestAuth({}, {"AUTH", "watch-secret"});
+    ASSERT_TRUE(set.start());
+    ShareEndpoint config = endpointOf(set.endpoint());
+
+    RedisLink link;
+    ShareEndpoint primary;
+    std::string error;
+    EXPECT_EQ(connectThroughSentinels(link, config, 2s, primary, error),
+              ShareConnectOutcome::Refused);
+    EXPECT_EQ(error.rfind("NOAUTH", 0), 0u) << error;
+
+    config.sentinelPassword = "watch-secret";
+    config.hasSentinelPassword = true;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
+    EXPECT_EQ(primary.port, set.nodePort(0));
+    EXPECT_FALSE(primary.hasPassword);  // the data node takes its own credentials, none here
+}
+
 }  // namespace
