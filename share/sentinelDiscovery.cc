@@ -91,8 +91,10 @@ ShareConnectOutcome reachedPrimary(RedisLink& link, std::string& error) {
 
 ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
                                             std::chrono::milliseconds ioTimeout,
-                                            ShareEndpoint& primary, std::string& error) {
+                                            ShareEndpoint& primary, std::string& error,
+                                            bool& failingOver) {
     link.close();
+    failingOver = false;
     std::string reasons;
     std::string refusal;
     for (std::size_t i = 0; i < config.sentinels.size(); ++i) {
@@ -110,6 +112,7 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
                 return outcome;
             }
             named = "named " + found.host + ":" + std::to_string(found.port) + ": ";
+            failingOver = failingOver || outcome == ShareConnectOutcome::Unreachable;
         }
         if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
             refusal = reason;

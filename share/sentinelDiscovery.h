@@ -32,7 +32,10 @@ ShareConnectOutcome reachedPrimary(RedisLink& link, std::string& error);
 // sentinels in turn and takes the first address that is a primary now.
 // `primary` is where the link went. Otherwise the link is closed, and
 // `error` holds every sentinel's reason, or, when Redis refused us
-// somewhere, the first refusal.
+// somewhere, the first refusal. `failingOver` tells an Unreachable where a
+// sentinel answered, but named a node that is down or no longer a primary:
+// a failover under way, which ends within seconds.
 ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
                                             std::chrono::milliseconds ioTimeout,
-                                            ShareEndpoint& primary, std::string& error);
+                                            ShareEndpoint& primary, std::string& error,
+                                            bool& failingOver);

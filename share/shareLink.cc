@@ -42,9 +42,10 @@ bool ShareConnector::connect(RedisLink& link) {
     ShareState& state = shareState();
     std::string error;
     ShareEndpoint primary;
+    bool failingOver = false;
     RedisLink::Outcome outcome =
         state.endpoint.viaSentinel()
-            ? connectThroughSentinels(link, state.endpoint, ioTimeout_, primary, error)
+            ? connectThroughSentinels(link, state.endpoint, ioTimeout_, primary, error, failingOver)
             : link.connect(state.endpoint, ioTimeout_, error);
     switch (outcome) {
         case RedisLink::Outcome::Connected:
@@ -53,7 +54,11 @@ bool ShareConnector::connect(RedisLink& link) {
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
                       state.endpoint.describe().c_str(), error.c_str());
             reportAway(state, error);
-            pauseSeconds_ = connects_.failed();
+            // While the sentinels name a primary that is gone, they are about
+            // to promote another: asked again each second, not after a pause
+            // that doubles, so the host is back within a second of the
+            // promotion however long the failover took.
+            pauseSeconds_ = failingOver ? SHARE_FIRST_RETRY_SECONDS : connects_.failed();
             return false;
         case RedisLink::Outcome::Refused:
             // Reached, but not let in: a wrong password or user, most likely.

@@ -120,9 +120,17 @@ void checkIncarnation(Publisher& p) {
     std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing(p.lastCheck);
     p.again.assign(logoffs.begin(), logoffs.end());
     countShare(shareCounters().incarnationChanges);
-    shareSay("logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
-             " is not the one that took this host's last logoffs (" + why +
-             "): publishing again the " + std::to_string(logoffs.size()) + " of the last minute.");
+    std::string line = "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                       " is not the one that took this host's last logoffs (" + why +
+                       "): publishing again the " + std::to_string(logoffs.size()) +
+                       " of the last minute.";
+    // Said where an operator looks only when this host had something to
+    // give again; the counter and the trace have every change.
+    if (logoffs.empty()) {
+        TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
+    } else {
+        shareSay(line);
+    }
 }
 
 // The next batch: what a new incarnation must be given again, else the

@@ -33,7 +33,9 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
     RedisLink link;
     ShareEndpoint primary;
     std::string error;
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
+    bool failingOver = false;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
+        << error;
     EXPECT_EQ(primary.port, set.nodePort(0));
     EXPECT_FALSE(primary.viaSentinel());
     EXPECT_TRUE(link.connected());
@@ -49,7 +51,8 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
 
     set.killNode(0);
     ASSERT_TRUE(set.waitForPrimary(1, 60s));
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
+        << error;
     EXPECT_EQ(primary.port, set.nodePort(1));
 }
 
@@ -59,8 +62,10 @@ TEST(SentinelDiscovery, NoSentinelAnsweringIsSaidForEach) {
     RedisLink link;
     ShareEndpoint primary;
     std::string error;
-    EXPECT_EQ(connectThroughSentinels(link, config, 1s, primary, error),
+    bool failingOver = false;
+    EXPECT_EQ(connectThroughSentinels(link, config, 1s, primary, error, failingOver),
               ShareConnectOutcome::Unreachable);
+    EXPECT_FALSE(failingOver);  // nobody answered: no failover known of
     EXPECT_FALSE(link.connected());
     EXPECT_NE(error.find("no sentinel named a reachable primary lcfarm"), std::string::npos)
         << error;
@@ -78,13 +83,15 @@ TEST(SentinelDiscovery, SentinelsThatNeedAPasswordAreAskedWithTheirOwn) {
     RedisLink link;
     ShareEndpoint primary;
     std::string error;
-    EXPECT_EQ(connectThroughSentinels(link, config, 2s, primary, error),
+    bool failingOver = false;
+    EXPECT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver),
               ShareConnectOutcome::Refused);
     EXPECT_EQ(error.rfind("NOAUTH", 0), 0u) << error;
 
     config.sentinelPassword = "watch-secret";
     config.hasSentinelPassword = true;
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error), kConnected) << error;
+    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
+        << error;
     EXPECT_EQ(primary.port, set.nodePort(0));
     EXPECT_FALSE(primary.hasPassword);  // the data node takes its own credentials, none here
 }
