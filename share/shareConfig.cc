@@ -1,16 +1,11 @@
 #include "share/shareConfig.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 
 #include "cache/farmKey.h"
 #include "crypto/secureMemory.h"
+#include "share/privateFile.h"
 #include "share/shareCredentials.h"
 
 namespace {
@@ -310,45 +305,7 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
-    // Without blocking: opening a FIFO for reading would wait for a writer.
-    // The type is checked before anything is read.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        error = "open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    bool ok = false;
-    std::vector<std::uint8_t> bytes;
-    if (fstat(fd, &info) != 0) {
-        error = "fstat " + path + ": " + std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        error = path + " is not a regular file";
-    } else if (info.st_uid != geteuid()) {
-        error = path + " is not owned by the service's user";
-    } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        error = path + " is open to group or others (chmod 600)";
-    } else if (info.st_size < static_cast<off_t>(FARM_SECRET_MIN_SIZE) ||
-               info.st_size > static_cast<off_t>(kLargestSecret)) {
-        error = path + " must hold from " + std::to_string(FARM_SECRET_MIN_SIZE) + " to " +
-                std::to_string(kLargestSecret) + " bytes";
-    } else {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        ssize_t got = read(fd, bytes.data(), bytes.size());
-        if (got != static_cast<ssize_t>(bytes.size())) {
-            error = "read " + path + ": " + (got < 0 ? std::strerror(errno) : "short read");
-        } else {
-            ok = true;
-        }
-    }
-    close(fd);
-    if (ok) {
-        out.swap(bytes);
-    }
-    if (!bytes.empty()) {
-        secureZero(bytes.data(), bytes.size());
-    }
-    return ok;
+    return readPrivateFile(path, FARM_SECRET_MIN_SIZE, kLargestSecret, out, error);
 }
 
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
