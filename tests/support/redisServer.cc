@@ -1,10 +1,7 @@
 #include "tests/support/redisServer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,20 +72,9 @@ bool RedisServer::start() {
 }
 
 void RedisServer::alsoListenOnTcp() {
-    // The kernel's choice of a free port; another process may take it before
-    // the server binds, which start() then reports.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port_ = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
+    // Another process may take the port before the server binds, which
+    // start() then reports.
+    port_ = freeLocalPort();
 }
 
 std::string RedisServer::tcpEndpoint(const std::string& user, const std::string& password,
@@ -108,19 +94,6 @@ void RedisServer::stop() {
         waitpid(pid_, &status, 0);
         pid_ = -1;
     }
-}
-
-int RedisServer::listenOnLocalPort() {
-    Reply bind = command({"CONFIG", "SET", "bind", "127.0.0.1"});
-    for (int attempt = 0; bind && attempt < 10; ++attempt) {
-        int port = freeLocalPort();
-        Reply set = command({"CONFIG", "SET", "port", std::to_string(port)});
-        if (set && set->type == REDIS_REPLY_STATUS) {
-            return port;
-        }
-    }
-    ADD_FAILURE() << "redis-server opened no TCP port";
-    return 0;
 }
 
 Reply RedisServer::command(const std::vector<std::string>& args) {

@@ -41,10 +41,6 @@ class RedisServer {
     std::string endpoint() const { return "unix:" + socketPath(); }
     const std::string& directory() const { return directory_; }
 
-    // Opens a TCP port on 127.0.0.1 as well, for tests of redis:// endpoints;
-    // returns it, or 0 (with a test failure) when none could be opened.
-    int listenOnLocalPort();
-
     // One command on the test's own connection (made on first use, and made
     // again after a restart); nullptr when the server is not there.
     Reply command(const std::vector<std::string>& args);
