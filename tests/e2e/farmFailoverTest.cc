@@ -160,6 +160,25 @@ TEST_F(FarmFailover, PrimaryKilledUnderLoadLosesNoLogoffAndBothDirectionsWorkAft
     std::printf("failovers: %d, logoffs lost: %d of %d\n", rounds, lostInAll, rounds * kLogoffs);
 }
 
+// An operator's failover: the primary lives on, demoted to a replica, and
+// the hosts follow the sentinels to the new one.
+TEST_F(FarmFailover, ManualFailoverIsFollowedInBothDirections) {
+    CookieFields before = freshCookie("before-manual-failover");
+    logOff(a_, before);
+    ASSERT_TRUE(refusedWithin(b_, before, kAfterPromotion));
+
+    Reply started = set_.sentinelCommand(0, {"SENTINEL", "FAILOVER", SentinelSet::kMasterName});
+    ASSERT_TRUE(started && started->type == REDIS_REPLY_STATUS);
+    ASSERT_TRUE(set_.waitForPrimary(1, kFailoverPatience));
+
+    CookieFields fromA = freshCookie("from-a-after-manual-failover");
+    logOff(a_, fromA);
+    EXPECT_TRUE(refusedWithin(b_, fromA, kAfterPromotion));
+    CookieFields fromB = freshCookie("from-b-after-manual-failover");
+    logOff(b_, fromB);
+    EXPECT_TRUE(refusedWithin(a_, fromB, kAfterPromotion));
+}
+
 // A Redis without persistence restarted empty: what the publishing host
 // sent in the last minute reaches a host that had not read it yet.
 TEST(FarmRestart, RedisRestartedEmptyGetsTheLastMinuteAgain) {
