@@ -104,6 +104,13 @@ constexpr SampleLine kSampleLines[] = {
      at(StoredMetric::CleanupLastLockMicros)},
     {"voklogoffcookie_share_published_total", "counter", "Local logoffs published to the farm.",
      nullptr, Source::Stored, at(StoredMetric::SharePublished)},
+    {"voklogoffcookie_share_republished_total", "counter",
+     "Local logoffs published again because Redis was found to be another incarnation.", nullptr,
+     Source::Stored, at(StoredMetric::ShareRepublished)},
+    {"voklogoffcookie_share_incarnation_changes_total", "counter",
+     "Times Redis was found to be another incarnation than the one that took this host's last "
+     "logoffs (another run_id, or that logoff gone from the stream).",
+     nullptr, Source::Stored, at(StoredMetric::ShareIncarnationChanges)},
     {"voklogoffcookie_share_received_total", "counter", "Farm entries received and accepted.",
      nullptr, Source::Stored, at(StoredMetric::ShareReceived)},
     {kDropped, "counter", kDroppedHelp, "reason=\"queue_full\"", Source::Stored,

@@ -39,6 +39,8 @@ enum class StoredMetric : unsigned {
     CleanupLastPassMicros,
     CleanupLastLockMicros,
     SharePublished,
+    ShareRepublished,
+    ShareIncarnationChanges,
     ShareReceived,
     ShareDroppedQueueFull,
     ShareDroppedBadHmac,

@@ -48,6 +48,9 @@ void sampleStoredMetrics() {
     metrics_set(StoredMetric::ConnectionThreadsWaiting, threads.waiting);
     ShareCounterSnapshot share = readShareCounters();
     metrics_set(StoredMetric::SharePublished, static_cast<std::int64_t>(share.published));
+    metrics_set(StoredMetric::ShareRepublished, static_cast<std::int64_t>(share.republished));
+    metrics_set(StoredMetric::ShareIncarnationChanges,
+                static_cast<std::int64_t>(share.incarnationChanges));
     metrics_set(StoredMetric::ShareReceived, static_cast<std::int64_t>(share.received));
     metrics_set(StoredMetric::ShareDroppedQueueFull,
                 static_cast<std::int64_t>(share.droppedQueueFull));

@@ -49,8 +49,11 @@ void forgetShareSecrets() {
         secureZero(shareConfig.secret.data(), shareConfig.secret.size());
         shareConfig.secret.clear();
     }
-    if (!shareConfig.endpoint.password.empty()) {
-        secureZero(shareConfig.endpoint.password.data(), shareConfig.endpoint.password.size());
-        shareConfig.endpoint.password.clear();
+    for (std::string* password :
+         {&shareConfig.endpoint.password, &shareConfig.endpoint.sentinelPassword}) {
+        if (!password->empty()) {
+            secureZero(password->data(), password->size());
+            password->clear();
+        }
     }
 }

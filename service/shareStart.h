@@ -17,5 +17,5 @@ void startConfiguredSharing();
 void flushConfiguredSharing();
 
 // In the monitor, right after the fork: the farm secret and the Redis
-// password are the worker's alone, and the monitor lives as long.
+// passwords are the worker's alone, and the monitor lives as long.
 void forgetShareSecrets();

@@ -35,7 +35,9 @@ RedisRefusal classifyRedisError(std::string_view reply, const std::string& strea
     }
     refusal.kind = RefusalKind::NeedsOperator;
     if (refusal.code == "NOAUTH" || refusal.code == "WRONGPASS") {
-        refusal.advice = "check the user and password in VOKLOGOFFSHARE";
+        refusal.advice =
+            "check the user and password in VOKLOGOFFSHARE or in the file named by "
+            "VOKLOGOFFSHAREAUTH";
     } else if (refusal.code == "NOPERM") {
         refusal.advice =
             "grant the farm's user the commands and the key that docs/sharing.md lists (ACL "

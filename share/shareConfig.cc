@@ -1,16 +1,12 @@
 #include "share/shareConfig.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 
 #include "cache/farmKey.h"
 #include "crypto/secureMemory.h"
+#include "share/privateFile.h"
+#include "share/shareCredentials.h"
 
 namespace {
 
@@ -28,16 +24,124 @@ bool parseNumber(const std::string& text, int lowest, int highest, int& out) {
     return true;
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// A user or password may be written raw as far as it can be told from the
+// rest (the last '@' ends it), or percent-encoded, which any byte can be.
+bool percentDecode(std::string_view text, const char* what, std::string& out, std::string& error) {
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded.push_back(text[i]);
+            continue;
+        }
+        int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+        int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0) {
+            // Not quoting it: this may be a password.
+            error = std::string(what) + ": '%' must be followed by two hex digits (%25 for '%')";
+            secureZero(decoded.data(), decoded.size());
+            return false;
+        }
+        decoded.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    out.swap(decoded);
+    if (!decoded.empty()) {
+        secureZero(decoded.data(), decoded.size());
+    }
+    return true;
+}
+
+// host[:port], the host of an IPv6 address in brackets so that its colons are
+// not the port's.
+bool parseHostPort(std::string_view authority, int defaultPort, std::string& host, int& port,
+                   std::string& error) {
+    std::string_view name = authority;
+    std::string_view portText;
+    bool portGiven = false;
+    if (!authority.empty() && authority[0] == '[') {
+        std::size_t close = authority.find(']');
+        if (close == std::string_view::npos ||
+            (close + 1 < authority.size() && authority[close + 1] != ':')) {
+            error = "unclosed bracket around the host";
+            return false;
+        }
+        name = authority.substr(1, close - 1);
+        if (close + 1 < authority.size()) {
+            portText = authority.substr(close + 2);
+            portGiven = true;
+        }
+    } else if (std::size_t colon = authority.rfind(':'); colon != std::string_view::npos) {
+        name = authority.substr(0, colon);
+        portText = authority.substr(colon + 1);
+        portGiven = true;
+    }
+    port = defaultPort;
+    if (portGiven && !parseNumber(std::string(portText), 1, 65535, port)) {
+        error = "port must be a number from 1 to 65535";
+        return false;
+    }
+    if (name.empty()) {
+        error = "no host";
+        return false;
+    }
+    host.assign(name);
+    return true;
+}
+
+std::string hostPort(const std::string& host, int port) {
+    bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool parseDbOption(const std::string& option, const char* kind, int& db, std::string& error) {
+    if (option.rfind("db=", 0) != 0 || !parseNumber(option.substr(3), 0, 1 << 20, db)) {
+        error = std::string(kind) + " endpoint takes only ?db=N";
+        return false;
+    }
+    return true;
+}
+
 bool parseUnixEndpoint(const std::string& rest, ShareEndpoint& out, std::string& error) {
     std::string path = rest;
     std::size_t query = rest.find('?');
     if (query != std::string::npos) {
         path = rest.substr(0, query);
-        std::string option = rest.substr(query + 1);
-        if (option.rfind("db=", 0) != 0 || !parseNumber(option.substr(3), 0, 1 << 20, out.db)) {
-            error = "unix endpoint takes only ?db=N";
+        if (!parseDbOption(rest.substr(query + 1), "unix", out.db, error)) {
             return false;
         }
+    }
+    // unix:///path is the URL form of unix:/path. Anything between the "//"
+    // and the path would be a user and password, taken for a path before
+    // and printed with it: refused without quoting it.
+    if (path.rfind("//", 0) == 0) {
+        std::size_t pathStart = path.find('/', 2);
+        if (pathStart != 2) {
+            error = path.find('@') != std::string::npos
+                        ? "unix endpoint takes no user or password: put them in the file "
+                          "named by VOKLOGOFFSHAREAUTH"
+                        : "unix endpoint takes no host: unix:/path or unix:///path";
+            return false;
+        }
+        path = path.substr(2);
+    } else if (path.find('@') != std::string::npos && path.find('@') < path.find('/')) {
+        error =
+            "unix endpoint takes no user or password: put them in the file named by "
+            "VOKLOGOFFSHAREAUTH";
+        return false;
     }
     if (path.empty() || path[0] != '/') {
         error = "unix endpoint needs an absolute socket path";
@@ -49,58 +153,110 @@ bool parseUnixEndpoint(const std::string& rest, ShareEndpoint& out, std::string&
 }
 
 bool parseRedisEndpoint(const std::string& rest, ShareEndpoint& out, std::string& error) {
-    std::string authority = rest;
-    std::size_t slash = rest.find('/');
-    if (slash != std::string::npos) {
-        authority = rest.substr(0, slash);
-        if (!parseNumber(rest.substr(slash + 1), 0, 1 << 20, out.db)) {
+    // The last '@' ends the user and password: a raw '@' or '/' in a
+    // password is still taken, as it always was.
+    std::size_t at = rest.rfind('@');
+    std::string_view hostPart = rest;
+    if (at != std::string::npos) {
+        std::string_view credentials = std::string_view(rest).substr(0, at);
+        hostPart = std::string_view(rest).substr(at + 1);
+        std::size_t colon = credentials.find(':');
+        if (!percentDecode(credentials.substr(0, colon), "user", out.user, error)) {
+            return false;
+        }
+        if (colon != std::string_view::npos) {
+            if (!percentDecode(credentials.substr(colon + 1), "password", out.password, error)) {
+                return false;
+            }
+            out.hasPassword = true;
+        }
+    }
+    std::string_view authority = hostPart;
+    std::size_t slash = hostPart.find('/');
+    if (slash != std::string_view::npos) {
+        authority = hostPart.substr(0, slash);
+        if (!parseNumber(std::string(hostPart.substr(slash + 1)), 0, 1 << 20, out.db)) {
             error = "database must be a number";
             return false;
         }
     }
-    // The password may itself hold '@' or ':': the last '@' ends it.
-    std::size_t at = authority.rfind('@');
-    if (at != std::string::npos) {
-        std::string credentials = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-        std::size_t colon = credentials.find(':');
-        if (colon == std::string::npos) {
-            out.user = credentials;
-        } else {
-            out.user = credentials.substr(0, colon);
-            out.password = credentials.substr(colon + 1);
-            out.hasPassword = true;
-        }
-    }
-    // An IPv6 address stands in brackets, so its colons are not the port's.
-    std::string host = authority;
-    std::string port;
-    if (!authority.empty() && authority[0] == '[') {
-        std::size_t close = authority.find(']');
-        if (close == std::string::npos ||
-            (close + 1 < authority.size() && authority[close + 1] != ':')) {
-            error = "unclosed bracket around the host";
-            return false;
-        }
-        host = authority.substr(1, close - 1);
-        if (close + 1 < authority.size()) {
-            port = authority.substr(close + 2);
-        }
-    } else if (std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
-        host = authority.substr(0, colon);
-        port = authority.substr(colon + 1);
-    }
-    if (!port.empty() || (!authority.empty() && authority.back() == ':')) {
-        if (!parseNumber(port, 1, 65535, out.port)) {
-            error = "port must be a number from 1 to 65535";
-            return false;
-        }
-    }
-    if (host.empty()) {
-        error = "no host";
+    return parseHostPort(authority, 6379, out.host, out.port, error);
+}
+
+bool parseSentinelEndpoint(const std::string& rest, ShareEndpoint& out, std::string& error) {
+    std::size_t slash = rest.find('/');
+    std::string_view hosts = std::string_view(rest).substr(0, slash);
+    if (hosts.find('@') != std::string_view::npos) {
+        error =
+            "sentinel endpoint takes no user or password: put them in the file named by "
+            "VOKLOGOFFSHAREAUTH";
         return false;
     }
-    out.host = host;
+    if (slash == std::string::npos) {
+        error = "sentinel endpoint needs /MASTER_NAME after the sentinels";
+        return false;
+    }
+    std::string name = rest.substr(slash + 1);
+    std::size_t query = name.find('?');
+    if (query != std::string::npos) {
+        if (!parseDbOption(name.substr(query + 1), "sentinel", out.db, error)) {
+            return false;
+        }
+        name.resize(query);
+    }
+    if (name.empty() || name.find_first_of("/ \t") != std::string::npos) {
+        error = "sentinel endpoint needs /MASTER_NAME after the sentinels";
+        return false;
+    }
+    while (!hosts.empty() || out.sentinels.empty()) {
+        std::size_t comma = hosts.find(',');
+        SentinelAddress address;
+        if (!parseHostPort(hosts.substr(0, comma), SHARE_DEFAULT_SENTINEL_PORT, address.host,
+                           address.port, error)) {
+            error = "sentinel " + std::to_string(out.sentinels.size() + 1) + ": " + error;
+            return false;
+        }
+        out.sentinels.push_back(address);
+        hosts = comma == std::string_view::npos ? std::string_view() : hosts.substr(comma + 1);
+        if (comma != std::string_view::npos && hosts.empty()) {
+            error = "sentinel endpoint ends its list with a comma";
+            return false;
+        }
+    }
+    out.masterName = name;
+    return true;
+}
+
+// VOKLOGOFFSHAREAUTH, when set, gives the endpoint its credentials.
+bool applyCredentialsFile(ShareEndpoint& endpoint, std::string& error) {
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
+    if (path == nullptr || *path == '\0') {
+        return true;
+    }
+    if (!endpoint.user.empty() || endpoint.hasPassword) {
+        error =
+            "VOKLOGOFFSHAREAUTH: VOKLOGOFFSHARE holds a user or password as well; keep them in "
+            "the file alone";
+        return false;
+    }
+    ShareCredentials credentials;
+    std::string reason;
+    if (!readShareCredentials(path, credentials, reason)) {
+        error = "VOKLOGOFFSHAREAUTH: " + reason;
+        return false;
+    }
+    if (credentials.forSentinels && !endpoint.viaSentinel()) {
+        error = "VOKLOGOFFSHAREAUTH: a sentinel line, but VOKLOGOFFSHARE names no sentinels";
+        return false;
+    }
+    endpoint.user.swap(credentials.dataNodes.user);
+    endpoint.password.swap(credentials.dataNodes.password);
+    endpoint.hasPassword = true;
+    if (credentials.forSentinels) {
+        endpoint.sentinelUser.swap(credentials.sentinels.user);
+        endpoint.sentinelPassword.swap(credentials.sentinels.password);
+        endpoint.hasSentinelPassword = true;
+    }
     return true;
 }
 
@@ -110,7 +266,15 @@ std::string ShareEndpoint::describe() const {
     if (unixSocket) {
         return "unix:" + path + (db != 0 ? "?db=" + std::to_string(db) : "");
     }
-    return "redis://" + (user.empty() ? "" : user + "@") + host + ":" + std::to_string(port) + "/" +
+    if (viaSentinel()) {
+        std::string text = "sentinel://";
+        for (const SentinelAddress& sentinel : sentinels) {
+            text += (&sentinel == &sentinels.front() ? "" : ",") +
+                    hostPort(sentinel.host, sentinel.port);
+        }
+        return text + "/" + masterName + (db != 0 ? "?db=" + std::to_string(db) : "");
+    }
+    return "redis://" + (user.empty() ? "" : user + "@") + hostPort(host, port) + "/" +
            std::to_string(db);
 }
 
@@ -118,8 +282,10 @@ ShareConfig::~ShareConfig() {
     if (!secret.empty()) {
         secureZero(secret.data(), secret.size());
     }
-    if (!endpoint.password.empty()) {
-        secureZero(endpoint.password.data(), endpoint.password.size());
+    for (std::string* password : {&endpoint.password, &endpoint.sentinelPassword}) {
+        if (!password->empty()) {
+            secureZero(password->data(), password->size());
+        }
     }
 }
 
@@ -131,50 +297,15 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
     if (text.rfind("redis://", 0) == 0) {
         return parseRedisEndpoint(text.substr(8), out, error);
     }
-    error = "endpoint must begin with redis:// or unix:";
+    if (text.rfind("sentinel://", 0) == 0) {
+        return parseSentinelEndpoint(text.substr(11), out, error);
+    }
+    error = "endpoint must begin with redis://, unix: or sentinel://";
     return false;
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
-    // Without blocking: opening a FIFO for reading would wait for a writer.
-    // The type is checked before anything is read.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        error = "open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    bool ok = false;
-    std::vector<std::uint8_t> bytes;
-    if (fstat(fd, &info) != 0) {
-        error = "fstat " + path + ": " + std::strerror(errno);
-    } else if (!S_ISREG(info.st_mode)) {
-        error = path + " is not a regular file";
-    } else if (info.st_uid != geteuid()) {
-        error = path + " is not owned by the service's user";
-    } else if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        error = path + " is open to group or others (chmod 600)";
-    } else if (info.st_size < static_cast<off_t>(FARM_SECRET_MIN_SIZE) ||
-               info.st_size > static_cast<off_t>(kLargestSecret)) {
-        error = path + " must hold from " + std::to_string(FARM_SECRET_MIN_SIZE) + " to " +
-                std::to_string(kLargestSecret) + " bytes";
-    } else {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        ssize_t got = read(fd, bytes.data(), bytes.size());
-        if (got != static_cast<ssize_t>(bytes.size())) {
-            error = "read " + path + ": " + (got < 0 ? std::strerror(errno) : "short read");
-        } else {
-            ok = true;
-        }
-    }
-    close(fd);
-    if (ok) {
-        out.swap(bytes);
-    }
-    if (!bytes.empty()) {
-        secureZero(bytes.data(), bytes.size());
-    }
-    return ok;
+    return readPrivateFile(path, FARM_SECRET_MIN_SIZE, kLargestSecret, out, error);
 }
 
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
@@ -185,6 +316,9 @@ ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
     std::string reason;
     if (!parseShareEndpoint(endpoint, out.endpoint, reason)) {
         error = "VOKLOGOFFSHARE: " + reason;
+        return ShareConfigResult::Refused;
+    }
+    if (!applyCredentialsFile(out.endpoint, error)) {
         return ShareConfigResult::Refused;
     }
     const char* keyPath = std::getenv("VOKLOGOFFSHAREKEY");

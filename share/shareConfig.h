@@ -1,9 +1,14 @@
 // Farm sharing's configuration, read from the environment at start:
 //   VOKLOGOFFSHARE        redis://[user[:password]@]host[:port][/db]
 //                         or unix:/path/to/redis.sock[?db=N]
+//                         or sentinel://host:port[,host:port...]/MASTER_NAME[?db=N]
 //   VOKLOGOFFSHAREKEY     path of the farm secret
+//   VOKLOGOFFSHAREAUTH    path of the Redis credentials (share/shareCredentials.h)
 //   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
-// With VOKLOGOFFSHARE unset sharing is off and nothing of it runs.
+// With VOKLOGOFFSHARE unset sharing is off and nothing of it runs. The user
+// and password of a redis:// URL are percent-decoded (RFC 3986), so any
+// byte can be written; unix: and sentinel: endpoints take credentials from
+// the file only.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +16,12 @@
 #include <vector>
 
 inline constexpr const char* SHARE_DEFAULT_STREAM = "voklogoff:logoffs";
+inline constexpr int SHARE_DEFAULT_SENTINEL_PORT = 26379;
+
+struct SentinelAddress {
+    std::string host;
+    int port = SHARE_DEFAULT_SENTINEL_PORT;
+};
 
 struct ShareEndpoint {
     bool unixSocket = false;
@@ -22,7 +33,17 @@ struct ShareEndpoint {
     int db = 0;
     bool hasPassword = false;
 
-    // The endpoint without its password, for messages.
+    // sentinel://: the data node is the primary these sentinels name for
+    // `masterName`; host and port above are unused, user and password are
+    // the data node's. The sentinels' own credentials are apart.
+    std::vector<SentinelAddress> sentinels;
+    std::string masterName;
+    std::string sentinelUser;
+    std::string sentinelPassword;
+    bool hasSentinelPassword = false;
+
+    bool viaSentinel() const { return !sentinels.empty(); }
+    // The endpoint without its passwords, for messages.
     std::string describe() const;
 };
 
@@ -40,7 +61,8 @@ struct ShareConfig {
 
 enum class ShareConfigResult { Off, On, Refused };
 
-// Parses `text` into `out`; false with the reason in `error`.
+// Parses `text` into `out`; false with the reason in `error`, which never
+// quotes a user or password.
 bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string& error);
 
 // Reads the farm secret at `path`: a regular file owned by the effective user,
@@ -48,5 +70,5 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 // FARM_SECRET_MIN_SIZE bytes. Its bytes are the secret as they stand.
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 
-// Reads the three variables. Refused carries one line in `error`.
+// Reads the variables. Refused carries one line in `error`.
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error);

@@ -12,6 +12,8 @@ ShareCounterSnapshot readShareCounters() {
     constexpr auto relaxed = std::memory_order_relaxed;
     ShareCounterSnapshot s;
     s.published = c.published.load(relaxed);
+    s.republished = c.republished.load(relaxed);
+    s.incarnationChanges = c.incarnationChanges.load(relaxed);
     s.received = c.received.load(relaxed);
     s.droppedQueueFull = c.droppedQueueFull.load(relaxed);
     s.droppedBadMac = c.droppedBadMac.load(relaxed);

@@ -7,6 +7,8 @@
 
 struct ShareCounterSnapshot {
     std::uint64_t published = 0;             // entries appended to the stream
+    std::uint64_t republished = 0;           // appended again, for a new Redis incarnation
+    std::uint64_t incarnationChanges = 0;    // Redis found to be another incarnation
     std::uint64_t received = 0;              // entries of other runs taken into the cache
     std::uint64_t droppedQueueFull = 0;      // adds not published: the queue was full
     std::uint64_t droppedBadMac = 0;         // entries refused: not signed with the farm secret
@@ -43,6 +45,8 @@ class ShareMinuteWindow {
 
 struct ShareCounters {
     std::atomic<std::uint64_t> published{0};
+    std::atomic<std::uint64_t> republished{0};
+    std::atomic<std::uint64_t> incarnationChanges{0};
     std::atomic<std::uint64_t> received{0};
     std::atomic<std::uint64_t> droppedQueueFull{0};
     std::atomic<std::uint64_t> droppedBadMac{0};

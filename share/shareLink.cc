@@ -1,9 +1,11 @@
 #include "share/shareLink.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "diag/traceLog.h"
 #include "share/redisRefusal.h"
+#include "share/sentinelDiscovery.h"
 #include "share/shareCounters.h"
 #include "share/shareNotice.h"
 
@@ -39,14 +41,24 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
 bool ShareConnector::connect(RedisLink& link) {
     ShareState& state = shareState();
     std::string error;
-    switch (link.connect(state.endpoint, ioTimeout_, error)) {
+    ShareEndpoint primary;
+    bool failingOver = false;
+    RedisLink::Outcome outcome =
+        state.endpoint.viaSentinel()
+            ? connectThroughSentinels(link, state.endpoint, ioTimeout_, primary, error, failingOver)
+            : link.connect(state.endpoint, ioTimeout_, error);
+    switch (outcome) {
         case RedisLink::Outcome::Connected:
             break;
         case RedisLink::Outcome::Unreachable:
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
                       state.endpoint.describe().c_str(), error.c_str());
             reportAway(state, error);
-            pauseSeconds_ = connects_.failed();
+            // While the sentinels name a primary that is gone, they are about
+            // to promote another: asked again each second, not after a pause
+            // that doubles, so the host is back within a second of the
+            // promotion however long the failover took.
+            pauseSeconds_ = failingOver ? SHARE_FIRST_RETRY_SECONDS : connects_.failed();
             return false;
         case RedisLink::Outcome::Refused:
             // Reached, but not let in: a wrong password or user, most likely.
@@ -61,8 +73,11 @@ bool ShareConnector::connect(RedisLink& link) {
     everConnected_ = true;
     pauseSeconds_ = 0;
     connectedAt_ = std::chrono::steady_clock::now();
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_,
-              state.endpoint.describe().c_str());
+    where_ = state.endpoint.describe();
+    if (state.endpoint.viaSentinel()) {
+        where_ += " (primary " + primary.host + ":" + std::to_string(primary.port) + ")";
+    }
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_, where_.c_str());
     reportBack(state);
     return true;
 }
@@ -83,6 +98,19 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     } else {
         pauseSeconds_ = connects_.failed();
     }
+}
+
+void ShareConnector::foundReplica(RedisLink& link, std::string_view reply) {
+    link.close();
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieShare -- %s: %s is a replica now (%.*s); connecting again.", name_,
+              where_.c_str(), static_cast<int>(std::min<std::size_t>(reply.size(), 200)),
+              reply.data());
+    // Asked again at once; a node that keeps answering so as soon as it is
+    // reached waits the backoff, or the thread would spin.
+    bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
+                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
+    pauseSeconds_ = servedAWhile ? 0 : connects_.failed();
 }
 
 void ShareConnector::failedRead(RedisLink& link, const std::string& error) {

@@ -33,7 +33,8 @@ struct ShareState {
 ShareState& shareState();
 
 // Keeps one thread's link up: connects when it is down, waiting between tries
-// with the backoff. Returns true once connected; false when this try failed
+// with the backoff. With sentinel:// each connection asks the sentinels for
+// the primary first. Returns true once connected; false when this try failed
 // (the caller loops). `thread` is asked between waits whether to end.
 class ShareConnector {
   public:
@@ -63,6 +64,10 @@ class ShareConnector {
         refusals_.succeeded();
         connects_.succeeded();
     }
+    // A write answered READONLY: the link reached a replica (the primary of
+    // a moment ago, demoted). Closes it; with sentinel:// the next
+    // connection asks the sentinels again.
+    void foundReplica(RedisLink& link, std::string_view reply);
 
   private:
     // The one step that makes a connection, and says what came of it.
@@ -79,4 +84,5 @@ class ShareConnector {
     int pauseSeconds_ = 0;   // before the next connection
     std::chrono::steady_clock::time_point connectedAt_;
     bool everConnected_ = false;
+    std::string where_;  // the node connected to, for the trace
 };

@@ -1,11 +1,16 @@
 #include "share/sharePublisher.h"
 
+#include <algorithm>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <new>
+#include <span>
 #include <thread>
 
 #include "diag/traceLog.h"
+#include "share/publishedRing.h"
+#include "share/redisIncarnation.h"
 #include "share/shareCounters.h"
 #include "share/shareLink.h"
 #include "share/shareNotice.h"
@@ -19,11 +24,30 @@ using namespace std::chrono_literals;
 // Second of the last trace of a full queue: one line a second at most.
 std::atomic<std::int64_t> lastFullQueueTrace{0};
 
+using Clock = std::chrono::steady_clock;
+
+// While connected, the publisher looks this often whether Redis is still the
+// incarnation that took its entries (it always looks after connecting).
+constexpr auto kIncarnationCheckEvery = 5s;
+
 // What one round trip of XADDs came to.
 struct PublishOutcome {
     std::size_t accepted = 0;  // the batch's first entries, in the stream now
+    std::string lastId;        // the id Redis gave the last of them
     bool linkFailed = false;   // with the reason in `error`
     std::string error;         // else: the first error reply, if any
+};
+
+// What the publishing thread keeps from one round to the next.
+struct Publisher {
+    ShareConnector connector{"publisher", 5s, sharePublisherHandle};
+    RedisLink link;
+    std::vector<FarmLogoff> batch;
+    PublishedRing ring;
+    RedisIncarnation incarnation;
+    // Taken from the ring for a new incarnation; published before the queue.
+    std::deque<FarmLogoff> again;
+    Clock::time_point lastCheck;
 };
 
 // Appends the whole batch in one round trip. Entries from the first refused
@@ -60,41 +84,122 @@ PublishOutcome publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batc
             refused = true;
         } else if (!refused) {
             ++outcome.accepted;
+            if (reply->type == REDIS_REPLY_STRING) {
+                outcome.lastId.assign(reply->str, reply->len);
+            }
         }
     }
     return outcome;
 }
 
-// Sends the logoffs at the front of the queue when connected; they leave the
-// queue once Redis has taken them.
-void publishOnce(ShareConnector& connector, RedisLink& link, std::vector<FarmLogoff>& batch) {
-    if (!connector.ensureConnected(link)) {
+// After each connection and every few seconds: a Redis that is not the
+// incarnation which took this host's last entries (a promoted replica, a
+// restart without persistence, a stream deleted) may have lost them, so the
+// last minute of them is published again, before the queue.
+void checkIncarnation(Publisher& p) {
+    std::string why;
+    std::string error;
+    RedisIncarnation::Finding finding =
+        p.incarnation.check(p.link, shareState().streamKey, why, error);
+    p.lastCheck = Clock::now();
+    if (!p.link.connected()) {
+        p.connector.lost(p.link, error);
         return;
     }
-    ShareQueue& queue = shareState().queue;
-    batch.clear();
-    if (queue.peekBatch(batch, SHARE_PUBLISH_BATCH, 1s) == 0) {
+    if (finding == RedisIncarnation::Finding::Unknown && !why.empty()) {
+        shareSayAtMostEvery("incarnation", SHARE_NOTICE_PERIOD,
+                            "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                                " refuses what tells a failover or restart apart (" + why +
+                                "): grant the farm's user +info and +xrange, or logoffs taken "
+                                "by Redis just before one may be lost.");
+    }
+    if (finding != RedisIncarnation::Finding::Another) {
         return;
+    }
+    // The ring still holds whatever an earlier change left in `again`.
+    std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing(p.lastCheck);
+    p.again.assign(logoffs.begin(), logoffs.end());
+    countShare(shareCounters().incarnationChanges);
+    std::string line = "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                       " is not the one that took this host's last logoffs (" + why +
+                       "): publishing again the " + std::to_string(logoffs.size()) +
+                       " of the last minute.";
+    // Said where an operator looks only when this host had something to
+    // give again; the counter and the trace have every change.
+    if (logoffs.empty()) {
+        TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
+    } else {
+        shareSay(line);
+    }
+}
+
+// The next batch: what a new incarnation must be given again, else the
+// logoffs at the front of the queue (which stay queued until Redis took
+// them). False when there is nothing to send.
+bool takeBatch(Publisher& p) {
+    p.batch.clear();
+    if (!p.again.empty()) {
+        std::size_t count = std::min(p.again.size(), SHARE_PUBLISH_BATCH);
+        p.batch.assign(p.again.begin(), p.again.begin() + static_cast<std::ptrdiff_t>(count));
+        return true;
+    }
+    ShareQueue& queue = shareState().queue;
+    if (queue.peekBatch(p.batch, SHARE_PUBLISH_BATCH, 1s) == 0) {
+        return false;
     }
     // A moment for the adds that follow to join this round trip: under load
     // a batch then carries many entries instead of one, and the thread,
     // Redis and every receiver wake once for all.
-    if (batch.size() < SHARE_PUBLISH_BATCH) {
+    if (p.batch.size() < SHARE_PUBLISH_BATCH) {
         std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
-        batch.clear();
-        queue.peekBatch(batch, SHARE_PUBLISH_BATCH, 0ms);
+        p.batch.clear();
+        queue.peekBatch(p.batch, SHARE_PUBLISH_BATCH, 0ms);
     }
-    PublishOutcome outcome = publishBatch(link, batch);
-    queue.dropFront(outcome.accepted);
-    countShare(shareCounters().published, outcome.accepted);
+    return true;
+}
+
+// Publishes one batch when connected.
+void publishOnce(Publisher& p) {
+    bool wasConnected = p.link.connected();
+    if (!p.connector.ensureConnected(p.link)) {
+        return;
+    }
+    if (!wasConnected || Clock::now() - p.lastCheck >= kIncarnationCheckEvery) {
+        checkIncarnation(p);
+        if (!p.link.connected()) {
+            return;
+        }
+    }
+    bool again = !p.again.empty();
+    if (!takeBatch(p)) {
+        return;
+    }
+    PublishOutcome outcome = publishBatch(p.link, p.batch);
+    if (again) {
+        p.again.erase(p.again.begin(),
+                      p.again.begin() + static_cast<std::ptrdiff_t>(outcome.accepted));
+        countShare(shareCounters().republished, outcome.accepted);
+    } else {
+        shareState().queue.dropFront(outcome.accepted);
+        countShare(shareCounters().published, outcome.accepted);
+        p.ring.add(std::span<const FarmLogoff>(p.batch.data(), outcome.accepted), Clock::now());
+    }
+    if (!outcome.lastId.empty()) {
+        p.incarnation.published(outcome.lastId);
+    }
     if (outcome.linkFailed) {
-        connector.lost(link, outcome.error);
-    } else if (outcome.accepted < batch.size()) {
+        p.connector.lost(p.link, outcome.error);
+    } else if (outcome.accepted < p.batch.size()) {
+        if (outcome.error.rfind("READONLY", 0) == 0 && shareState().endpoint.viaSentinel()) {
+            // The primary of a moment ago, demoted: the sentinels know the new one.
+            p.connector.foundReplica(p.link, outcome.error);
+            return;
+        }
         shareCounters().publishingRefused.store(true, std::memory_order_relaxed);
-        connector.refused("publishing", outcome.error);
+        p.connector.refused("publishing", outcome.error);
     } else {
         shareCounters().publishingRefused.store(false, std::memory_order_relaxed);
-        connector.served();
+        p.connector.served();
     }
 }
 
@@ -127,14 +232,12 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
 }
 
 void sharePublisherThread() {
-    ShareConnector connector("publisher", 5s, sharePublisherHandle);
-    RedisLink link;
-    std::vector<FarmLogoff> batch;
-    batch.reserve(SHARE_PUBLISH_BATCH);
+    Publisher publisher;
+    publisher.batch.reserve(SHARE_PUBLISH_BATCH);
     for (;;) {
         sharePublisherHandle.serviceCancellation();
         try {
-            publishOnce(connector, link, batch);
+            publishOnce(publisher);
         } catch (const std::exception& failure) {
             // Out of memory, most likely: the batch is tried again.
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- publisher: %s", failure.what());

@@ -17,9 +17,9 @@ TEST(FarmTcpAcl, DocumentedUserInDatabaseOneSharesAndMistakesAreSaid) {
     redis.alsoListenOnTcp();
     ASSERT_TRUE(redis.start());
     // As docs/sharing.md has it.
-    ASSERT_TRUE(
-        redis.command({"ACL", "SETUSER", "voklogoff", "on", ">farm-password", "~voklogoff:*",
-                       "+xadd", "+xread", "+xrange", "+xinfo", "+time", "+ping", "+select"}));
+    ASSERT_TRUE(redis.command({"ACL", "SETUSER", "voklogoff", "on", ">farm-password",
+                               "~voklogoff:*", "+xadd", "+xread", "+xrange", "+xinfo", "+time",
+                               "+info", "+role", "+ping", "+select"}));
     ASSERT_TRUE(redis.command({"ACL", "SETUSER", "reader", "on", ">reader-password", "~voklogoff:*",
                                "+xread", "+xrange", "+xinfo", "+time", "+ping", "+select"}));
     std::string secret = writeSecretFile(redis.directory(), kFarmSecret, 0600);

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+
+#include "share/shareCredentials.h"
 
 namespace {
 
@@ -53,11 +57,122 @@ TEST(ShareEndpoint, RedisUrlDefaultsAndUnixSocket) {
 }
 
 TEST(ShareEndpoint, MalformedEndpointsAreRefused) {
-    for (const char* text : {"", "localhost:6379", "redis://", "redis://host:0", "redis://host:x",
-                             "redis://host:65536", "redis://host/db", "redis://host:",
-                             "redis://[::1", "redis://[::1]6379", "unix:", "unix:relative.sock",
-                             "unix:/r.sock?database=1", "unix:/r.sock?db=-1"}) {
+    for (const char* text : {"",
+                             "localhost:6379",
+                             "redis://",
+                             "redis://host:0",
+                             "redis://host:x",
+                             "redis://host:65536",
+                             "redis://host/db",
+                             "redis://host:",
+                             "redis://[::1",
+                             "redis://[::1]6379",
+                             "unix:",
+                             "unix:relative.sock",
+                             "unix:/r.sock?database=1",
+                             "unix:/r.sock?db=-1",
+                             "unix://host/r.sock",
+                             "sentinel://s1:26379",
+                             "sentinel://s1:26379/",
+                             "sentinel://s1:26379,/farm",
+                             "sentinel:///farm",
+                             "sentinel://s1:x/farm",
+                             "sentinel://s1/farm?db=x",
+                             "sentinel://s1/farm?role=1"}) {
         EXPECT_FALSE(refusal(text).empty()) << text;
+    }
+}
+
+TEST(ShareEndpoint, PercentEncodedCredentialsAreDecoded) {
+    ShareEndpoint e = parsed("redis://farm%2Dusr:p%40ss%2fwd%25@[::1]:6380/1");
+    EXPECT_EQ(e.user, "farm-usr");
+    EXPECT_EQ(e.password, "p@ss/wd%");
+    EXPECT_EQ(e.host, "::1");
+    EXPECT_EQ(e.db, 1);
+    EXPECT_EQ(e.describe(), "redis://farm-usr@[::1]:6380/1");
+
+    // Raw, as far as the last '@' tells it apart from the host.
+    EXPECT_EQ(parsed("redis://:p@ss/wd@host/2").password, "p@ss/wd");
+
+    for (const char* text :
+         {"redis://:hunter%2@host", "redis://:hunter%zz7@host", "redis://hunter%@host"}) {
+        std::string error = refusal(text);
+        EXPECT_NE(error.find("two hex digits"), std::string::npos) << error;
+        EXPECT_EQ(error.find("hunter"), std::string::npos) << error;
+    }
+}
+
+TEST(ShareEndpoint, UnixEndpointRefusesUserinfoWithoutQuotingIt) {
+    for (const char* text : {"unix://farm:hunter2@/run/redis.sock", "unix:farm:hunter2@/r.sock",
+                             "unix://:hunter2@/r.sock?db=1"}) {
+        std::string error = refusal(text);
+        EXPECT_NE(error.find("VOKLOGOFFSHAREAUTH"), std::string::npos) << error;
+        EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+    }
+    // The URL form without userinfo, and a path that holds an '@'.
+    EXPECT_EQ(parsed("unix:///run/redis.sock").path, "/run/redis.sock");
+    EXPECT_EQ(parsed("unix:/run/a@b/redis.sock").path, "/run/a@b/redis.sock");
+}
+
+TEST(ShareEndpoint, SentinelEndpoints) {
+    ShareEndpoint e = parsed("sentinel://10.0.0.1:26380,[::1]:26381,s3/farm-primary?db=2");
+    ASSERT_TRUE(e.viaSentinel());
+    ASSERT_EQ(e.sentinels.size(), 3u);
+    EXPECT_EQ(e.sentinels[0].host, "10.0.0.1");
+    EXPECT_EQ(e.sentinels[0].port, 26380);
+    EXPECT_EQ(e.sentinels[1].host, "::1");
+    EXPECT_EQ(e.sentinels[2].port, SHARE_DEFAULT_SENTINEL_PORT);
+    EXPECT_EQ(e.masterName, "farm-primary");
+    EXPECT_EQ(e.db, 2);
+    EXPECT_EQ(e.describe(), "sentinel://10.0.0.1:26380,[::1]:26381,s3:26379/farm-primary?db=2");
+
+    std::string error = refusal("sentinel://farm:hunter2@s1:26379/farm");
+    EXPECT_NE(error.find("VOKLOGOFFSHAREAUTH"), std::string::npos) << error;
+    EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
+}
+
+std::unique_ptr<ShareCredentials> credentialsOf(const std::string& text, std::string& error) {
+    auto credentials = std::make_unique<ShareCredentials>();
+    if (!parseShareCredentials(text, *credentials, error)) {
+        return nullptr;
+    }
+    return credentials;
+}
+
+TEST(ShareCredentialsText, PasswordUserAndSentinelLines) {
+    std::string error;
+    std::unique_ptr<ShareCredentials> c = credentialsOf("s3cr3t pass\n", error);
+    ASSERT_NE(c, nullptr) << error;
+    EXPECT_EQ(c->dataNodes.user, "s3cr3t");  // a space names the user
+    EXPECT_EQ(c->dataNodes.password, "pass");
+    EXPECT_FALSE(c->forSentinels);
+
+    c = credentialsOf("default p a:s@s\r", error);
+    ASSERT_NE(c, nullptr) << error;
+    EXPECT_EQ(c->dataNodes.user, "default");
+    EXPECT_EQ(c->dataNodes.password, "p a:s@s\r");  // all but the newline
+
+    c = credentialsOf("only-a-password\nsentinel watcher sp w\n", error);
+    ASSERT_NE(c, nullptr) << error;
+    EXPECT_EQ(c->dataNodes.user, "");
+    EXPECT_EQ(c->dataNodes.password, "only-a-password");
+    ASSERT_TRUE(c->forSentinels);
+    EXPECT_EQ(c->sentinels.user, "watcher");
+    EXPECT_EQ(c->sentinels.password, "sp w");
+
+    c = credentialsOf("pw\nsentinel spw", error);
+    ASSERT_NE(c, nullptr) << error;
+    EXPECT_EQ(c->sentinels.user, "");
+    EXPECT_EQ(c->sentinels.password, "spw");
+}
+
+TEST(ShareCredentialsText, MalformedFilesAreRefusedWithoutQuotingThem) {
+    for (const char* text : {"", "\n", " hunter2", "farm \n", "hunter2\n\n", "hunter2\nhunter3",
+                             "hunter2\nsentinel \n", "hunter2\nsentinel hunter3\nextra"}) {
+        std::string error;
+        EXPECT_EQ(credentialsOf(text, error), nullptr) << text;
+        EXPECT_FALSE(error.empty()) << text;
+        EXPECT_EQ(error.find("hunter"), std::string::npos) << error;
     }
 }
 
@@ -117,6 +232,96 @@ TEST_F(FarmSecretFile, ShortOpenOrMissingSecretsAreRefused) {
     ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
     EXPECT_FALSE(read(error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+}
+
+TEST_F(FarmSecretFile, CredentialsThroughALinkOrAFifoAreRefusedWithoutBlocking) {
+    write("farm hunter2\n", 0600);
+    std::string link = directory_ + "/auth.link";
+    ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+    ShareCredentials credentials;
+    std::string error;
+    EXPECT_FALSE(readShareCredentials(link, credentials, error));
+    EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+
+    std::string fifo = directory_ + "/auth.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(readShareCredentials(fifo, credentials, error));  // returns: no writer needed
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+
+    chmod(path_.c_str(), 0604);
+    EXPECT_FALSE(readShareCredentials(path_, credentials, error));
+    EXPECT_NE(error.find("open to group or others"), std::string::npos) << error;
+    chmod(path_.c_str(), 0600);
+    ASSERT_TRUE(readShareCredentials(path_, credentials, error)) << error;
+    EXPECT_EQ(credentials.dataNodes.password, "hunter2");
+}
+
+// The variables as the service reads them, restored after each test.
+class ShareConfigVariables : public FarmSecretFile {
+  protected:
+    void SetUp() override {
+        FarmSecretFile::SetUp();
+        write(std::string(40, 's'), 0600);
+        authPath_ = directory_ + "/auth";
+        setenv("VOKLOGOFFSHAREKEY", path_.c_str(), 1);
+        setenv("VOKLOGOFFSHAREAUTH", authPath_.c_str(), 1);
+    }
+    void TearDown() override {
+        for (const char* name : {"VOKLOGOFFSHARE", "VOKLOGOFFSHAREKEY", "VOKLOGOFFSHAREAUTH"}) {
+            unsetenv(name);
+        }
+        FarmSecretFile::TearDown();
+    }
+    ShareConfigResult read(const std::string& endpoint, const std::string& auth,
+                           ShareConfig& config, std::string& error) {
+        std::ofstream(authPath_) << auth;
+        chmod(authPath_.c_str(), 0600);
+        setenv("VOKLOGOFFSHARE", endpoint.c_str(), 1);
+        return readShareConfig(config, error);
+    }
+
+    std::string authPath_;
+};
+
+TEST_F(ShareConfigVariables, CredentialsFileGivesTheUserAndPasswords) {
+    ShareConfig redis;
+    std::string error;
+    ASSERT_EQ(read("redis://127.0.0.1:6390/1", "farm hunter2\n", redis, error),
+              ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(redis.endpoint.user, "farm");
+    EXPECT_EQ(redis.endpoint.password, "hunter2");
+    EXPECT_TRUE(redis.endpoint.hasPassword);
+
+    ShareConfig sentinel;
+    ASSERT_EQ(
+        read("sentinel://127.0.0.1:26390/farm", "hunter2\nsentinel hunter3\n", sentinel, error),
+        ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(sentinel.endpoint.password, "hunter2");
+    EXPECT_EQ(sentinel.endpoint.sentinelPassword, "hunter3");
+    EXPECT_TRUE(sentinel.endpoint.hasSentinelPassword);
+}
+
+TEST_F(ShareConfigVariables, CredentialsInTwoPlacesOrForAbsentSentinelsAreRefused) {
+    std::string error;
+    ShareConfig both;
+    EXPECT_EQ(read("redis://:hunter1@127.0.0.1", "hunter2\n", both, error),
+              ShareConfigResult::Refused);
+    EXPECT_NE(error.find("VOKLOGOFFSHAREAUTH"), std::string::npos) << error;
+
+    ShareConfig noSentinels;
+    EXPECT_EQ(read("unix:/run/redis.sock", "hunter2\nsentinel hunter3\n", noSentinels, error),
+              ShareConfigResult::Refused);
+    EXPECT_NE(error.find("names no sentinels"), std::string::npos) << error;
+
+    ShareConfig open;
+    std::ofstream(authPath_) << "hunter2\n";
+    chmod(authPath_.c_str(), 0644);
+    setenv("VOKLOGOFFSHARE", "unix:/run/redis.sock", 1);
+    EXPECT_EQ(readShareConfig(open, error), ShareConfigResult::Refused);
+    EXPECT_NE(error.find("open to group or others"), std::string::npos) << error;
+    EXPECT_EQ(error.find("hunter"), std::string::npos) << error;
 }
 
 TEST(ShareConfigEnvironment, UnsetEndpointMeansOffWhateverElseIsSet) {

@@ -1,16 +1,15 @@
 #include "tests/support/redisServer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
+
+#include "tests/support/localPort.h"
 
 namespace lctest {
 namespace {
@@ -73,20 +72,9 @@ bool RedisServer::start() {
 }
 
 void RedisServer::alsoListenOnTcp() {
-    // The kernel's choice of a free port; another process may take it before
-    // the server binds, which start() then reports.
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port_ = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
+    // Another process may take the port before the server binds, which
+    // start() then reports.
+    port_ = freeLocalPort();
 }
 
 std::string RedisServer::tcpEndpoint(const std::string& user, const std::string& password,

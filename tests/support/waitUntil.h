@@ -8,14 +8,16 @@
 
 namespace lctest {
 
+// `every` spaces the polls of a condition that costs a round trip.
 template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+bool waitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(20),
+               std::chrono::milliseconds every = std::chrono::milliseconds(1)) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(every);
     }
     return true;
 }

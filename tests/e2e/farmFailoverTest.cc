@@ -1,0 +1,216 @@
+// A farm whose Redis fails over or restarts empty while logoffs are being
+// recorded: every one of them reaches the other host, with no operator.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "tests/support/farmCookies.h"
+#include "tests/support/farmHost.h"
+#include "tests/support/redisServer.h"
+#include "tests/support/sentinelSet.h"
+#include "tests/support/waitUntil.h"
+
+namespace lctest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kLogoffEvery = 50ms;
+constexpr int kLogoffs = 240;            // 12 s of them
+constexpr int kKilledAfter = 60;         // 3 s in
+constexpr auto kAfterPromotion = 30s;    // every logoff refused by then
+constexpr auto kFailoverPatience = 60s;  // for the sentinels to agree
+const std::string kStream = "tests:logoffs";
+
+double secondsBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// The last lines of sharing in a host's trace, to tell a failure apart.
+std::string sharingLines(const FarmHost& host) {
+    std::string trace = host.readTrace();
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < trace.size();) {
+        std::size_t end = trace.find('\n', at);
+        end = end == std::string::npos ? trace.size() : end;
+        std::string line = trace.substr(at, end - at);
+        if (line.find("logoffCookieShare") != std::string::npos) {
+            lines.push_back(line);
+        }
+        at = end + 1;
+    }
+    std::string text = host.name() + ":\n";
+    for (std::size_t i = lines.size() > 40 ? lines.size() - 40 : 0; i < lines.size(); ++i) {
+        text += lines[i] + "\n";
+    }
+    return text;
+}
+
+class FarmFailover : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(set_.start());
+        secretPath_ = writeSecretFile(set_.directory(), kFarmSecret, 0600);
+        ASSERT_TRUE(a_.start(sharing()));
+        ASSERT_TRUE(b_.start(sharing()));
+    }
+
+    EnvChanges sharing() const {
+        return {{"VOKLOGOFFSHARE", set_.endpoint()},
+                {"VOKLOGOFFSHAREKEY", secretPath_},
+                {"VOKLOGOFFSHARESTREAM", kStream}};
+    }
+
+    struct Round {
+        double toFirstRefused = -1;  // seconds from the kill, -1: never
+        int lost = 0;
+    };
+
+    // A logs off a cookie every 50 ms for 12 s and `primary` is killed 3 s
+    // in. Measured: from the kill to B refusing the first cookie logged off
+    // after it (which only the new primary can have carried), and how many
+    // of all were not refused on B within 30 s of the promotion.
+    Round failOver(int round, int primary) {
+        Round figures;
+        std::vector<CookieFields> cookies;
+        for (int i = 0; i < kLogoffs; ++i) {
+            cookies.push_back(
+                freshCookie("failover-" + std::to_string(round) + "-" + std::to_string(i)));
+        }
+        std::atomic<bool> killed{false};
+        Clock::time_point killedAt;
+        Clock::time_point promotedAt;
+        Clock::time_point firstRefusedAt;
+        bool promoted = false;
+        std::thread watcher([&] {
+            while (!killed.load()) {
+                std::this_thread::sleep_for(1ms);
+            }
+            promoted = set_.waitForPrimary(1 - primary, kFailoverPatience);
+            promotedAt = Clock::now();
+            if (promoted && refusedWithin(b_, cookies[kKilledAfter], kAfterPromotion)) {
+                firstRefusedAt = Clock::now();
+            }
+        });
+        Clock::time_point start = Clock::now();
+        for (int i = 0; i < kLogoffs; ++i) {
+            if (i == kKilledAfter) {
+                set_.killNode(primary);
+                killedAt = Clock::now();
+                killed = true;
+            }
+            logOff(a_, cookies[i]);
+            std::this_thread::sleep_until(start + (i + 1) * kLogoffEvery);
+        }
+        watcher.join();
+        EXPECT_TRUE(promoted) << "the sentinels did not promote the replica";
+        if (firstRefusedAt != Clock::time_point{}) {
+            figures.toFirstRefused = secondsBetween(killedAt, firstRefusedAt);
+        }
+        Clock::time_point deadline = promotedAt + kAfterPromotion;
+        for (const CookieFields& cookie : cookies) {
+            // Whole seconds up: refusedWithin asks at least once.
+            auto left = std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now());
+            if (!refusedWithin(b_, cookie, std::max(left, 0s))) {
+                ++figures.lost;
+            }
+        }
+        return figures;
+    }
+
+    HostTestLock lock_;
+    SentinelSet set_;
+    std::string secretPath_;
+    FarmHost a_{"host A"};
+    FarmHost b_{"host B"};
+};
+
+// LC_FAILOVER_ROUNDS (default 1) failovers in a row, the killed node coming
+// back as a replica between them; scripts/failoverbench.sh runs ten.
+TEST_F(FarmFailover, PrimaryKilledUnderLoadLosesNoLogoffAndBothDirectionsWorkAfter) {
+    const char* roundsText = std::getenv("LC_FAILOVER_ROUNDS");
+    int rounds = roundsText != nullptr ? std::max(1, std::atoi(roundsText)) : 1;
+    int primary = 0;
+    int lostInAll = 0;
+    for (int round = 0; round < rounds; ++round) {
+        Round figures = failOver(round, primary);
+        lostInAll += figures.lost;
+        std::printf(
+            "failover %d: first logoff refused on B %.2f s after the primary's death; "
+            "%d of %d lost\n",
+            round + 1, figures.toFirstRefused, figures.lost, kLogoffs);
+        std::fflush(stdout);
+        EXPECT_EQ(figures.lost, 0) << "round " << round + 1 << "\n"
+                                   << sharingLines(a_) << sharingLines(b_);
+
+        CookieFields fromB = freshCookie("from-b-after-failover-" + std::to_string(round));
+        logOff(b_, fromB);
+        EXPECT_TRUE(refusedWithin(a_, fromB, kAfterPromotion)) << "round " << round + 1;
+
+        if (round + 1 < rounds) {
+            ASSERT_TRUE(set_.restartNodeAsReplicaOf(primary, 1 - primary));
+            ASSERT_TRUE(set_.waitForReplica(primary, kFailoverPatience));
+            primary = 1 - primary;
+        }
+    }
+    std::printf("failovers: %d, logoffs lost: %d of %d\n", rounds, lostInAll, rounds * kLogoffs);
+}
+
+// An operator's failover: the primary lives on, demoted to a replica, and
+// the hosts follow the sentinels to the new one.
+TEST_F(FarmFailover, ManualFailoverIsFollowedInBothDirections) {
+    CookieFields before = freshCookie("before-manual-failover");
+    logOff(a_, before);
+    ASSERT_TRUE(refusedWithin(b_, before, kAfterPromotion));
+
+    Reply started = set_.sentinelCommand(0, {"SENTINEL", "FAILOVER", SentinelSet::kMasterName});
+    ASSERT_TRUE(started && started->type == REDIS_REPLY_STATUS);
+    ASSERT_TRUE(set_.waitForPrimary(1, kFailoverPatience));
+
+    CookieFields fromA = freshCookie("from-a-after-manual-failover");
+    logOff(a_, fromA);
+    EXPECT_TRUE(refusedWithin(b_, fromA, kAfterPromotion));
+    CookieFields fromB = freshCookie("from-b-after-manual-failover");
+    logOff(b_, fromB);
+    EXPECT_TRUE(refusedWithin(a_, fromB, kAfterPromotion));
+}
+
+// A Redis without persistence restarted empty: what the publishing host
+// sent in the last minute reaches a host that had not read it yet.
+TEST(FarmRestart, RedisRestartedEmptyGetsTheLastMinuteAgain) {
+    HostTestLock lock;
+    RedisServer redis;
+    ASSERT_TRUE(redis.start());
+    std::string secret = writeSecretFile(redis.directory(), kFarmSecret, 0600);
+    EnvChanges sharing = {{"VOKLOGOFFSHARE", redis.endpoint()},
+                          {"VOKLOGOFFSHAREKEY", secret},
+                          {"VOKLOGOFFSHARESTREAM", kStream}};
+    FarmHost a("host A");
+    ASSERT_TRUE(a.start(sharing));
+    std::vector<CookieFields> cookies;
+    for (int i = 0; i < 20; ++i) {
+        cookies.push_back(freshCookie("before-empty-restart-" + std::to_string(i)));
+        logOff(a, cookies.back());
+    }
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            Reply length = redis.command({"XLEN", kStream});
+            return length && length->integer == static_cast<long long>(cookies.size());
+        },
+        30s, 10ms));
+
+    redis.stop();
+    ASSERT_TRUE(redis.start());
+    FarmHost b("host B");
+    ASSERT_TRUE(b.start(sharing));
+    for (const CookieFields& cookie : cookies) {
+        EXPECT_TRUE(refusedWithin(b, cookie, 30s)) << cookie.text;
+    }
+}
+
+}  // namespace
+}  // namespace lctest

@@ -1,0 +1,65 @@
+// Telling one Redis incarnation from the next, against a real redis-server.
+#include "share/redisIncarnation.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/redisServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Finding = RedisIncarnation::Finding;
+
+class RedisIncarnationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(redis_.start());
+        std::string error;
+        ASSERT_TRUE(parseShareEndpoint(redis_.endpoint(), endpoint_, error)) << error;
+        connect();
+    }
+    void connect() {
+        std::string error;
+        ASSERT_EQ(link_.connect(endpoint_, 2s, error), RedisLink::Outcome::Connected) << error;
+    }
+    // An entry as the publisher adds it, and the id Redis gave it.
+    std::string add() {
+        lctest::Reply id = redis_.command({"XADD", "tests:logoffs", "*", "v", "1"});
+        return id ? std::string(id->str, id->len) : "";
+    }
+    Finding check(std::string& why) {
+        std::string error;
+        Finding finding = incarnation_.check(link_, "tests:logoffs", why, error);
+        EXPECT_TRUE(link_.connected()) << error;
+        return finding;
+    }
+
+    lctest::RedisServer redis_;
+    ShareEndpoint endpoint_;
+    RedisLink link_;
+    RedisIncarnation incarnation_;
+};
+
+TEST_F(RedisIncarnationTest, SameRedisUntilItRestartsOrLosesTheLastEntry) {
+    std::string why;
+    EXPECT_EQ(check(why), Finding::Unknown);  // a first look has nothing to compare
+    incarnation_.published(add());
+    EXPECT_EQ(check(why), Finding::Same);
+    add();  // another host's entry after ours changes nothing
+    EXPECT_EQ(check(why), Finding::Same);
+
+    ASSERT_TRUE(redis_.command({"DEL", "tests:logoffs"}));
+    EXPECT_EQ(check(why), Finding::Another);
+    EXPECT_NE(why.find("no longer holds entry"), std::string::npos) << why;
+
+    // Restarted: empty, and another run_id, whatever this host had published.
+    incarnation_.published(add());
+    EXPECT_EQ(check(why), Finding::Same);
+    redis_.stop();
+    ASSERT_TRUE(redis_.start());
+    connect();
+    EXPECT_EQ(check(why), Finding::Another);
+    EXPECT_EQ(why, "another run_id");
+}
+
+}  // namespace

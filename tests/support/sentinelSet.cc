@@ -1,0 +1,326 @@
+#include "tests/support/sentinelSet.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/localPort.h"
+#include "tests/support/waitUntil.h"
+
+namespace lctest {
+namespace {
+
+using namespace std::chrono_literals;
+
+Reply commandAt(int port, const std::vector<std::string>& auth,
+                const std::vector<std::string>& args) {
+    timeval timeout{1, 0};
+    redisContext* context = redisConnectWithTimeout("127.0.0.1", port, timeout);
+    if (context == nullptr || context->err != 0) {
+        if (context != nullptr) {
+            redisFree(context);
+        }
+        return nullptr;
+    }
+    redisSetTimeout(context, timeval{5, 0});
+    Reply reply;
+    for (const auto* command : {&auth, &args}) {
+        if (command->empty()) {
+            continue;
+        }
+        std::vector<const char*> argv;
+        std::vector<size_t> lengths;
+        for (const std::string& arg : *command) {
+            argv.push_back(arg.data());
+            lengths.push_back(arg.size());
+        }
+        reply = Reply(static_cast<redisReply*>(
+            redisCommandArgv(context, static_cast<int>(argv.size()), argv.data(), lengths.data())));
+        if (!reply) {
+            break;
+        }
+    }
+    redisFree(context);
+    return reply;
+}
+
+std::string textOf(const redisReply* reply) {
+    return reply != nullptr &&
+                   (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS)
+               ? std::string(reply->str, reply->len)
+               : std::string();
+}
+
+// The pid a server at `port` reports, or -1: tells our server from another
+// test's that took the port first.
+pid_t serverPid(int port, const std::vector<std::string>& auth) {
+    Reply info = commandAt(port, auth, {"INFO", "server"});
+    std::string text = textOf(info.get());
+    std::size_t at = text.find("process_id:");
+    return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 11);
+}
+
+}  // namespace
+
+SentinelSet::SentinelSet(SentinelSetOptions options) : options_(std::move(options)) {
+    char pattern[] = "/tmp/lc-sentinel-XXXXXX";
+    if (char* dir = mkdtemp(pattern)) {
+        directory_ = dir;
+    }
+}
+
+SentinelSet::~SentinelSet() {
+    for (Process& sentinel : sentinels_) {
+        stopProcess(sentinel, SIGKILL);
+    }
+    for (Process& node : nodes_) {
+        stopProcess(node, SIGKILL);
+    }
+    std::error_code ignored;
+    if (!directory_.empty()) {
+        std::filesystem::remove_all(directory_, ignored);
+    }
+}
+
+bool SentinelSet::launch(Process& process, const std::vector<std::string>& args, bool sentinel) {
+    const std::vector<std::string>& auth = sentinel ? sentinelAuth_ : nodeAuth_;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        process.port = freeLocalPort();
+        std::vector<std::string> all = {"redis-server"};
+        all.insert(all.end(), args.begin(), args.end());
+        all.insert(all.end(), {"--port", std::to_string(process.port)});
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        process.pid = fork();
+        if (process.pid == 0) {
+            int devnull = open("/dev/null", O_RDWR);
+            dup2(devnull, STDIN_FILENO);
+            dup2(devnull, STDOUT_FILENO);
+            execvp("redis-server", argv.data());
+            _exit(127);
+        }
+        bool ended = false;
+        bool ready = waitUntil(
+            [&] {
+                int status = 0;
+                ended = waitpid(process.pid, &status, WNOHANG) == process.pid;
+                return ended || serverPid(process.port, auth) == process.pid;
+            },
+            10s, 10ms);
+        if (ready && !ended) {
+            return true;
+        }
+        if (!ended) {
+            stopProcess(process, SIGKILL);
+        }
+        process.pid = -1;  // the port was taken, most likely: another one
+    }
+    ADD_FAILURE() << "redis-server did not start; logs in " << directory_;
+    return false;
+}
+
+bool SentinelSet::startNode(int node, int primaryPort) {
+    std::string dir = directory_ + "/node" + std::to_string(node);
+    std::filesystem::create_directories(dir);
+    std::vector<std::string> args = {"--bind", "127.0.0.1", "--save", "", "--appendonly", "no",
+                                     "--dir", dir, "--logfile", dir + "/redis.log",
+                                     // A replica in sync at once, not after a pause of 5 s.
+                                     "--repl-diskless-sync-delay", "0"};
+    for (const std::string& line : options_.nodeConfig) {
+        std::size_t space = line.find(' ');
+        args.push_back("--" + line.substr(0, space));
+        if (space != std::string::npos) {
+            args.push_back(line.substr(space + 1));
+        }
+    }
+    if (primaryPort != 0) {
+        args.insert(args.end(), {"--replicaof", "127.0.0.1", std::to_string(primaryPort)});
+    }
+    return launch(nodes_[node], args, false);
+}
+
+bool SentinelSet::startSentinel(int sentinel) {
+    std::string dir = directory_ + "/sentinel" + std::to_string(sentinel);
+    std::filesystem::create_directories(dir);
+    std::string conf = dir + "/sentinel.conf";
+    {
+        // Sentinel rewrites its configuration as it learns: a file of its own.
+        std::ofstream out(conf);
+        out << "bind 127.0.0.1\n"
+            << "dir " << dir << "\n"
+            << "logfile " << dir << "/sentinel.log\n";
+        out << "sentinel monitor " << kMasterName << " 127.0.0.1 " << nodes_[0].port << " 2\n"
+            << "sentinel down-after-milliseconds " << kMasterName << " 1000\n"
+            << "sentinel failover-timeout " << kMasterName << " 2000\n"
+            << "sentinel parallel-syncs " << kMasterName << " 1\n";
+        for (const std::string& line : options_.sentinelConfig) {
+            out << line << "\n";
+        }
+    }
+    return launch(sentinels_[sentinel], {conf, "--sentinel"}, true);
+}
+
+bool SentinelSet::start() {
+    if (!startNode(0, 0) || !startNode(1, nodes_[0].port)) {
+        return false;
+    }
+    bool synced = waitUntil(
+        [&] {
+            std::string info = textOf(nodeCommand(1, {"INFO", "replication"}).get());
+            return info.find("master_link_status:up") != std::string::npos;
+        },
+        20s, 20ms);
+    if (!synced) {
+        ADD_FAILURE() << "the replica did not sync; logs in " << directory_;
+        return false;
+    }
+    for (int i = 0; i < kSentinels; ++i) {
+        if (!startSentinel(i)) {
+            return false;
+        }
+    }
+    // Sentinels find the replica through the primary and each other through
+    // its hello channel, every few seconds.
+    bool acquainted = waitUntil(
+        [&] {
+            for (int i = 0; i < kSentinels; ++i) {
+                Reply others = sentinelCommand(i, {"SENTINEL", "sentinels", kMasterName});
+                Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
+                if (!others || others->type != REDIS_REPLY_ARRAY ||
+                    others->elements != kSentinels - 1 || !replicas ||
+                    replicas->type != REDIS_REPLY_ARRAY || replicas->elements != 1) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        30s, 50ms);
+    if (!acquainted) {
+        ADD_FAILURE() << "the sentinels did not find each other; logs in " << directory_;
+    }
+    return acquainted;
+}
+
+std::string SentinelSet::endpoint(const std::string& query) const {
+    std::string text = "sentinel://";
+    for (int i = 0; i < kSentinels; ++i) {
+        text += (i == 0 ? "127.0.0.1:" : ",127.0.0.1:") + std::to_string(sentinels_[i].port);
+    }
+    return text + "/" + kMasterName + query;
+}
+
+Reply SentinelSet::nodeCommand(int node, const std::vector<std::string>& args) const {
+    return nodes_[node].pid > 0 ? commandAt(nodes_[node].port, nodeAuth_, args) : nullptr;
+}
+
+Reply SentinelSet::sentinelCommand(int sentinel, const std::vector<std::string>& args) const {
+    return sentinels_[sentinel].pid > 0 ? commandAt(sentinels_[sentinel].port, sentinelAuth_, args)
+                                        : nullptr;
+}
+
+void SentinelSet::stopProcess(Process& process, int signal) {
+    if (process.pid > 0) {
+        kill(process.pid, signal);
+        int status = 0;
+        waitpid(process.pid, &status, 0);
+        process.pid = -1;
+    }
+}
+
+void SentinelSet::killNode(int node) {
+    stopProcess(nodes_[node], SIGKILL);
+}
+
+bool SentinelSet::restartNodeAsReplicaOf(int node, int primary) {
+    return startNode(node, nodes_[primary].port);
+}
+
+void SentinelSet::stopSentinel(int sentinel) {
+    stopProcess(sentinels_[sentinel], SIGTERM);
+}
+
+int SentinelSet::primaryBySentinels() const {
+    int named = -1;
+    for (int i = 0; i < kSentinels; ++i) {
+        Reply address = sentinelCommand(i, {"SENTINEL", "get-master-addr-by-name", kMasterName});
+        if (!address) {
+            continue;  // stopped
+        }
+        if (address->type != REDIS_REPLY_ARRAY || address->elements != 2) {
+            return -1;
+        }
+        int port = std::atoi(textOf(address->element[1]).c_str());
+        int node = port == nodes_[0].port ? 0 : port == nodes_[1].port ? 1 : -1;
+        if (node < 0 || (named >= 0 && node != named)) {
+            return -1;
+        }
+        named = node;
+    }
+    return named;
+}
+
+bool SentinelSet::waitForPrimary(int node, std::chrono::milliseconds limit) const {
+    return waitUntil(
+        [&] {
+            if (primaryBySentinels() != node) {
+                return false;
+            }
+            Reply role = nodeCommand(node, {"ROLE"});
+            return role && role->type == REDIS_REPLY_ARRAY && role->elements > 0 &&
+                   textOf(role->element[0]) == "master";
+        },
+        limit, 20ms);
+}
+
+bool SentinelSet::waitForReplica(int node, std::chrono::milliseconds limit) const {
+    std::string address = "127.0.0.1:" + std::to_string(nodes_[node].port);
+    auto healthyIn = [&](const redisReply* replicas) {
+        // Each replica is a flat list of names and values.
+        for (size_t i = 0; replicas != nullptr && i < replicas->elements; ++i) {
+            const redisReply* fields = replicas->element[i];
+            std::string name;
+            std::string flags;
+            for (size_t f = 0; f + 1 < fields->elements; f += 2) {
+                std::string key = textOf(fields->element[f]);
+                if (key == "name") {
+                    name = textOf(fields->element[f + 1]);
+                } else if (key == "flags") {
+                    flags = textOf(fields->element[f + 1]);
+                }
+            }
+            if (name == address) {
+                return flags == "slave";
+            }
+        }
+        return false;
+    };
+    return waitUntil(
+        [&] {
+            std::string info = textOf(nodeCommand(node, {"INFO", "replication"}).get());
+            if (info.find("master_link_status:up") == std::string::npos) {
+                return false;
+            }
+            for (int i = 0; i < kSentinels; ++i) {
+                if (sentinels_[i].pid <= 0) {
+                    continue;
+                }
+                Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
+                if (!replicas || !healthyIn(replicas.get())) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        limit, 50ms);
+}
+
+}  // namespace lctest
