@@ -99,8 +99,14 @@ TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfte
     ASSERT_TRUE(redis_.start());
     ASSERT_TRUE(a_.start(sharingWithState()));
 
-    EXPECT_NE(a_.readStderr().find("queued for the farm again: 1 of 1 logoffs saved at the stop"),
-              std::string::npos)
+    // Queued again once sharing runs, which may be just after the socket exists.
+    EXPECT_TRUE(waitUntil(
+        [this] {
+            return a_.readStderr().find(
+                       "queued for the farm again: 1 of 1 logoffs saved at the stop") !=
+                   std::string::npos;
+        },
+        kPatience))
         << a_.readStderr();
     EXPECT_TRUE(refusedWithin(b_, queued));
 }
