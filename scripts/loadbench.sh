@@ -41,7 +41,7 @@ cookies=1000
 raw_dir=""
 thread_floor_options=()
 with_redis=1
-service_specs=()
+service_choices=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs="$2"; shift 2 ;;
@@ -52,7 +52,7 @@ while [ $# -gt 0 ]; do
         --raw-dir) raw_dir="$2"; shift 2 ;;
         --floor-bound) thread_floor_options=(--bound); shift ;;
         --no-redis) with_redis=0; shift ;;
-        --service) service_specs+=("$2"); shift 2 ;;
+        --service) service_choices+=("$2"); shift 2 ;;
         -h|--help) sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "loadbench: unknown argument '$1'" >&2; exit 2 ;;
     esac
@@ -63,8 +63,8 @@ for program in logoffcookie logoffcookie-floor; do
         exit 1
     fi
 done
-if [ "${#service_specs[@]}" -eq 0 ]; then
-    service_specs=("service=$bin/VOKLogoffCookieService")
+if [ "${#service_choices[@]}" -eq 0 ]; then
+    service_choices=("service=$bin/VOKLogoffCookieService")
 fi
 if [ "$with_redis" = 1 ] && ! { command -v redis-server && command -v redis-benchmark; } >/dev/null; then
     echo "loadbench: redis-server or redis-benchmark not installed: no Redis row" >&2
@@ -75,15 +75,15 @@ fi
 declare -A binary_of
 service_names=()
 n=0
-for spec in "${service_specs[@]}"; do
+for choice in "${service_choices[@]}"; do
     n=$((n + 1))
-    if [[ "$spec" == *=* ]]; then
-        name="${spec%%=*}"
-        path="${spec#*=}"
+    if [[ "$choice" == *=* ]]; then
+        name="${choice%%=*}"
+        path="${choice#*=}"
     else
         name="service$n"
-        [ "${#service_specs[@]}" -gt 1 ] || name="service"
-        path="$spec"
+        [ "${#service_choices[@]}" -gt 1 ] || name="service"
+        path="$choice"
     fi
     if [ -d "$path" ]; then
         if [ -x "$path/bin/VOKLogoffCookieService" ]; then

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/localPort.h"
 #include "tests/support/waitUntil.h"
 
 namespace lctest {
@@ -40,25 +41,6 @@ int connectLoopback(int port) {
     return fd;
 }
 
-// A port the kernel just gave out and took back; another process may take it
-// before the exporter does, which start() survives by trying again.
-int freeLoopbackPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
-
 }  // namespace
 
 NodeExporter::NodeExporter(const std::string& workDirectory)
@@ -73,7 +55,7 @@ NodeExporter::~NodeExporter() {
 
 bool NodeExporter::start() {
     for (int attempt = 0; attempt < 3; ++attempt) {
-        port_ = freeLoopbackPort();
+        port_ = freeLocalPort();  // taken meanwhile: start() tries again
         std::string listen = "--web.listen-address=127.0.0.1:" + std::to_string(port_);
         std::string directory = "--collector.textfile.directory=" + textfileDirectory_;
         pid_ = fork();
