@@ -10,6 +10,7 @@
 #include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow)
 }
 
 void logoffCookie_CleanupPass(ServiceClock clock) {
+    // Cut off at the exit, the pass would drop the cookies it holds in its
+    // private queue; it ends in its pause instead.
+    NoCancellation wholePass;
     const auto attempted = std::chrono::steady_clock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock attempt.");
     WriteGuard guard(logoffCookieCacheLock);

@@ -8,6 +8,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "diag/traceLog.h"
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -93,6 +94,8 @@ void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), 
 }
 
 void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
+    // Not cut off at the exit between the set and the lock's release.
+    NoCancellation wholeInsert;
     // Declared before the guard, so that it frees what a flush took only
     // once the lock is released.
     std::unique_ptr<TakenCacheRecords> flushed;

@@ -10,6 +10,7 @@
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -68,7 +69,12 @@ void logoffCookieAPI_socketCheck(ClientConnection* connection) {
 int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");
     // One read is the whole request: the protocol has no length prefix.
-    ssize_t received = read(request->connection->descriptor(), request->data, kRequestCapacity);
+    // A silent client holds it for the receive time-out: the exit may end it.
+    ssize_t received;
+    {
+        CancellableWait wait;
+        received = read(request->connection->descriptor(), request->data, kRequestCapacity);
+    }
     if (received > 0) {
         request->count = static_cast<int>(received);
         int result =

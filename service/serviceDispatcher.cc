@@ -9,6 +9,7 @@
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/logoffCookieAPIServer.h"
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -85,6 +86,9 @@ void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
 }
 
 void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
+    // A connection is served whole or, while it waits for its request, not
+    // at all: never cut off in the cache, the heap or a lock at the exit.
+    NoCancellation wholeRequest;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
               connection.descriptor());
     ClientRequest request;

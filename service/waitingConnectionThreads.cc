@@ -9,25 +9,12 @@
 #include <vector>
 
 #include "support/threads/RWThreadManagerImp.h"
+#include "support/threads/cancellationScope.h"
 #include "support/threads/semaphoreSanitizer.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kCloseBoundAtExit{2'000};
-
-// Connection threads run cancellable at any instruction; the bookkeeping
-// here must not be cut off halfway with the mutex held. The wait itself stays
-// cancellable.
-class NoCancellation {
-  public:
-    NoCancellation() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous); }
-    ~NoCancellation() { pthread_setcancelstate(previous, &previous); }
-    NoCancellation(const NoCancellation&) = delete;
-    NoCancellation& operator=(const NoCancellation&) = delete;
-
-  private:
-    int previous = 0;
-};
 
 // A thread that has returned from its function leaves the registry within
 // microseconds; polled, since nothing signals it.

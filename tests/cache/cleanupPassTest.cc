@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <cstdint>
 #include <string>
@@ -200,6 +201,45 @@ TEST_F(CleanupPassTest, ReAddedCookieWithShorterLifetimeExpiresByTheNewerOne) {
     EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
     // Nothing of the first add is left behind for a later pass.
     EXPECT_TRUE(cachetest::queuedCookies().empty());
+}
+
+// The exit cancels the cleanup thread wherever it is. A clock that cancels
+// its own thread halfway through the pass stands in for it: the pass still
+// ends whole, so no cookie is lost between the private queue and the set.
+int clockReadsBeforeCancel = 0;
+std::int32_t cancellingClock() {
+    if (--clockReadsBeforeCancel == 0) {
+        pthread_cancel(pthread_self());
+    }
+    return fakeNow;
+}
+
+bool passReturned = false;
+
+void* passOnACancellableThread(void*) {
+    int previous = 0;
+    pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &previous);
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+    logoffCookie_CleanupPass(cancellingClock);
+    passReturned = true;
+    return nullptr;
+}
+
+TEST_F(CleanupPassTest, PassCutOffByTheExitStillEndsWhole) {
+    std::int32_t creation = add("kept", 120);
+    for (int i = 0; i < 20; ++i) {
+        add("expired-" + std::to_string(i), 1);
+    }
+    fakeNow = serviceTimeReaching(creation + 60);
+    clockReadsBeforeCancel = 10;
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, nullptr, passOnACancellableThread, nullptr), 0);
+    ASSERT_EQ(pthread_join(thread, nullptr), 0);
+    EXPECT_FALSE(passReturned) << "the thread ends at the end of the pass";
+
+    EXPECT_EQ(queuedTexts(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    EXPECT_EQ(isCached("kept"), 1);
 }
 
 }  // namespace
