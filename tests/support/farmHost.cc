@@ -15,8 +15,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace lctest {
 namespace {
 
@@ -102,27 +100,7 @@ FarmHost::~FarmHost() {
 }
 
 bool FarmHost::start(const EnvChanges& env) {
-    EnvChanges all = {{"WA_INSTALL_PATH", installPath_},
-                      {"VOKTRACELEVEL", "14"},
-                      {"VOKTRACEDEST", installPath_ + "/trace.log"}};
-    all.insert(all.end(), env.begin(), env.end());
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        std::string name = text.substr(0, text.find('='));
-        bool changed = false;
-        for (const auto& change : all) {
-            changed = changed || change.first == name;
-        }
-        if (!changed) {
-            environment.push_back(text);
-        }
-    }
-    for (const auto& [name, value] : all) {
-        if (value) {
-            environment.push_back(name + "=" + *value);
-        }
-    }
+    std::vector<std::string> environment = serviceEnvironment(installPath_, env);
     std::vector<char*> envp;
     for (std::string& entry : environment) {
         envp.push_back(entry.data());

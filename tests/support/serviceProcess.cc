@@ -37,43 +37,6 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-std::vector<std::string> buildEnvironment(const std::string& installPath,
-                                          const EnvChanges& changes) {
-    // The cache never frees the cookies it holds when the worker ends (the
-    // process is ending); a leak checker in a sanitizer build would report
-    // each one at every orderly stop. A test may set its own LSAN_OPTIONS.
-    std::string heldCookies = installPath + "/leaks.supp";
-    // Cookies taken back from a state file are held alike.
-    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n"
-                               << "leak:LogoffCookieCacheRestore::cookie\n";
-    EnvChanges all = {{"LSAN_OPTIONS", "suppressions=" + heldCookies + ":print_suppressions=0"},
-                      {"WA_INSTALL_PATH", installPath},
-                      {"VOKTRACELEVEL", "14"},
-                      {"VOKTRACEDEST", installPath + "/trace.log"}};
-    all.insert(all.end(), changes.begin(), changes.end());
-
-    std::vector<std::string> result;
-    for (char** entry = environ; *entry; ++entry) {
-        std::string text = *entry;
-        std::string name = text.substr(0, text.find('='));
-        bool replaced = false;
-        for (const auto& change : all) {
-            replaced = replaced || change.first == name;
-        }
-        if (!replaced) {
-            result.push_back(text);
-        }
-    }
-    for (const auto& [name, value] : all) {
-        // A later change of the same name wins.
-        std::erase_if(result, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
-        if (value) {
-            result.push_back(name + "=" + *value);
-        }
-    }
-    return result;
-}
-
 // Reads lines until the writer closes or `count` lines arrived; the service's
 // monitor and worker keep standard output open, so EOF cannot be awaited.
 std::vector<std::string> readLines(int fd, size_t count, std::chrono::milliseconds timeout) {
@@ -141,6 +104,43 @@ bool isAlive(pid_t pid) {
 
 }  // namespace
 
+std::vector<std::string> serviceEnvironment(const std::string& installPath,
+                                            const EnvChanges& changes) {
+    // The cache never frees the cookies it holds when the worker ends (the
+    // process is ending); a leak checker in a sanitizer build would report
+    // each one at every orderly stop. A test may set its own LSAN_OPTIONS.
+    std::string heldCookies = installPath + "/leaks.supp";
+    // Cookies taken back from a state file are held alike.
+    std::ofstream(heldCookies) << "leak:logoffCookieAPI_addToCache\n"
+                               << "leak:LogoffCookieCacheRestore::cookie\n";
+    EnvChanges all = {{"LSAN_OPTIONS", "suppressions=" + heldCookies + ":print_suppressions=0"},
+                      {"WA_INSTALL_PATH", installPath},
+                      {"VOKTRACELEVEL", "14"},
+                      {"VOKTRACEDEST", installPath + "/trace.log"}};
+    all.insert(all.end(), changes.begin(), changes.end());
+
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const auto& change : all) {
+            replaced = replaced || change.first == name;
+        }
+        if (!replaced) {
+            result.push_back(text);
+        }
+    }
+    for (const auto& [name, value] : all) {
+        // A later change of the same name wins.
+        std::erase_if(result, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+        if (value) {
+            result.push_back(name + "=" + *value);
+        }
+    }
+    return result;
+}
+
 bool LaunchResult::exitedWith(int code) const {
     return waitStatus != -1 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == code;
 }
@@ -190,7 +190,7 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
 
 LaunchResult ServiceProcess::launchWith(const LaunchOptions& options) {
     LaunchResult result;
-    std::vector<std::string> environment = buildEnvironment(installPath_, options.env);
+    std::vector<std::string> environment = serviceEnvironment(installPath_, options.env);
     std::vector<char*> envp;
     for (auto& entry : environment) {
         envp.push_back(entry.data());

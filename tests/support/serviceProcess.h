@@ -19,6 +19,12 @@ using namespace std::chrono_literals;
 // removes it.
 using EnvChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+// The environment a service of the tests starts with: this process's, with
+// the install path, full tracing into the install path, the leak checker's
+// allowance for the cookies the cache still holds at the stop, and `changes`.
+std::vector<std::string> serviceEnvironment(const std::string& installPath,
+                                            const EnvChanges& changes);
+
 // How a launch departs from the plain one.
 struct LaunchOptions {
     EnvChanges env;
