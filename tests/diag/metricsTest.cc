@@ -17,23 +17,17 @@
 #include "diag/metricsExposition.h"
 #include "diag/metricsFile.h"
 #include "diag/serviceMetrics.h"
+#include "tests/support/fileText.h"
 #include "tests/support/metricsReader.h"
+#include "tests/support/scratchDirectory.h"
 
 namespace {
 
+using lctest::readFile;
+
 class MetricsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lc-metrics-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        path_ = dir_ + "/voklogoffcookie.prom";
-    }
-    void TearDown() override {
-        for (const std::string& name : directoryEntries()) {
-            std::remove((dir_ + "/" + name).c_str());
-        }
-        rmdir(dir_.c_str());
-    }
+    void SetUp() override { path_ = dir_ + "/voklogoffcookie.prom"; }
 
     std::vector<std::string> directoryEntries() const {
         std::vector<std::string> names;
@@ -49,13 +43,6 @@ class MetricsTest : public ::testing::Test {
         return names;
     }
 
-    std::string readFile(const std::string& path) const {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     bool replace(const std::string& path, const std::string& text) {
         return metrics_replaceFile(path.c_str(), text.data(), text.size(), error_, sizeof error_) ==
                1;
@@ -66,7 +53,8 @@ class MetricsTest : public ::testing::Test {
         return lctest::parseMetricsFile(path_);
     }
 
-    std::string dir_;
+    lctest::ScratchDirectory scratch_{"lc-metrics"};
+    std::string dir_ = scratch_.path();
     std::string path_;
     char error_[256] = "";
 };

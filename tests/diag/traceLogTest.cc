@@ -12,23 +12,18 @@
 
 #include "diag/traceLog.h"
 #include "diag/traceLogClock.h"
+#include "tests/support/scratchDirectory.h"
 
 namespace {
 
 class TraceLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/lc-trace-XXXXXX";
-        dir_ = mkdtemp(pattern);
         dest_ = dir_ + "/trace.log";
         setenv("VOKTRACEDEST", dest_.c_str(), 1);
         setenv("VOKTRACELEVEL", "14", 1);
     }
-    void TearDown() override {
-        setTraceLogClock(nullptr);
-        std::remove(dest_.c_str());
-        rmdir(dir_.c_str());
-    }
+    void TearDown() override { setTraceLogClock(nullptr); }
 
     std::vector<std::string> lines() const {
         std::ifstream in(dest_);
@@ -53,7 +48,8 @@ class TraceLogTest : public ::testing::Test {
         return messages;
     }
 
-    std::string dir_;
+    lctest::ScratchDirectory scratch_{"lc-trace"};
+    std::string dir_ = scratch_.path();
     std::string dest_;
 };
 

@@ -9,28 +9,17 @@
 #include <chrono>
 #include <string>
 
+#include "tests/support/hostTestLock.h"
+#include "tests/support/processTable.h"
+#include "tests/support/scratchDirectory.h"
 #include "tests/support/serviceProcess.h"
 
 namespace lctest {
 
-// The host-wide lock that keeps service tests of all checkouts apart, for
-// tests that start services without ServiceProcess. Not to be held together
-// with a ServiceProcess in the same process: that would wait for itself.
-class HostTestLock {
-  public:
-    HostTestLock();
-    ~HostTestLock();
-    HostTestLock(const HostTestLock&) = delete;
-    HostTestLock& operator=(const HostTestLock&) = delete;
-
-  private:
-    int fd_ = -1;
-};
-
 class FarmHost {
   public:
     explicit FarmHost(std::string name);
-    ~FarmHost();  // stops the namespace, removes the directory
+    ~FarmHost();  // stops the namespace; the directory goes after it
     FarmHost(const FarmHost&) = delete;
     FarmHost& operator=(const FarmHost&) = delete;
 
@@ -50,7 +39,7 @@ class FarmHost {
     bool stopWorker(std::chrono::milliseconds timeout);
 
     const std::string& name() const { return name_; }
-    std::string socketPath() const { return installPath_ + "/logoffCookieSocket"; }
+    std::string socketPath() const { return install_.path() + "/logoffCookieSocket"; }
     std::string readTrace() const;
     std::string readStderr() const;
     // Until `text` appears in the trace or `timeout` passes.
@@ -58,13 +47,9 @@ class FarmHost {
 
   private:
     std::string name_;
-    std::string installPath_;
+    ScratchDirectory install_{"lc-farm"};
     pid_t holder_ = -1;               // unshare, our child; the namespace ends with it
     std::size_t addressSpaceKb_ = 0;  // 0: unlimited
 };
-
-// A line of /proc/PID/status in kilobytes ("VmHWM", "VmPeak"); -1 when
-// there is none.
-long processStatusKb(pid_t pid, const std::string& field);
 
 }  // namespace lctest

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/childProcess.h"
 #include "tests/support/localPort.h"
 #include "tests/support/waitUntil.h"
 
@@ -60,9 +61,8 @@ bool NodeExporter::start() {
         std::string directory = "--collector.textfile.directory=" + textfileDirectory_;
         pid_ = fork();
         if (pid_ == 0) {
-            int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(log, STDOUT_FILENO);
-            dup2(log, STDERR_FILENO);
+            int log = openForAppend(logPath_);
+            attachStandardStreams(log, log);
             execlp(kExporter, kExporter, listen.c_str(), "--collector.disable-defaults",
                    "--collector.textfile", directory.c_str(), static_cast<char*>(nullptr));
             _exit(127);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tests/support/localPort.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -27,45 +28,38 @@ redisContext* connectTo(const std::string& path) {
 
 }  // namespace
 
-RedisServer::RedisServer() {
-    char pattern[] = "/tmp/lc-redis-XXXXXX";
-    if (char* dir = mkdtemp(pattern)) {
-        directory_ = dir;
-    }
-}
+RedisServer::RedisServer() = default;
 
 RedisServer::~RedisServer() {
     stop();
-    std::error_code ignored;
-    if (!directory_.empty()) {
-        std::filesystem::remove_all(directory_, ignored);
-    }
 }
 
 bool RedisServer::start() {
     std::string socket = socketPath();
-    std::string log = directory_ + "/redis.log";
+    std::string log = directory() + "/redis.log";
     std::string port = std::to_string(port_);
     pid_ = fork();
     if (pid_ == 0) {
         execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1",
                "--unixsocket", socket.c_str(), "--unixsocketperm", "700", "--save", "",
-               "--appendonly", "no", "--dir", directory_.c_str(), "--logfile", log.c_str(),
+               "--appendonly", "no", "--dir", directory().c_str(), "--logfile", log.c_str(),
                static_cast<char*>(nullptr));
         _exit(127);
     }
     // Ready when it answers; it may also end at once (no binary, socket taken).
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            break;
-        }
-        if (Reply pong = command({"PING"}); pong && pong->type == REDIS_REPLY_STATUS) {
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
+    bool ended = false;
+    bool ready = waitUntil(
+        [&] {
+            int status = 0;
+            ended = pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_;
+            Reply pong = ended ? nullptr : command({"PING"});
+            return ended || (pong && pong->type == REDIS_REPLY_STATUS);
+        },
+        10s, 10ms);
+    if (ended) {
+        pid_ = -1;
+    } else if (ready) {
+        return true;
     }
     ADD_FAILURE() << "redis-server did not answer on " << socket;
     return false;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratchDirectory.h"
+
 namespace lctest {
 
 struct ReplyFree {
@@ -36,17 +38,17 @@ class RedisServer {
     // SIGTERM by pid and waits for the end.
     void stop();
 
-    std::string socketPath() const { return directory_ + "/redis.sock"; }
+    std::string socketPath() const { return directory_.path() + "/redis.sock"; }
     // The value of VOKLOGOFFSHARE that reaches it.
     std::string endpoint() const { return "unix:" + socketPath(); }
-    const std::string& directory() const { return directory_; }
+    const std::string& directory() const { return directory_.path(); }
 
     // One command on the test's own connection (made on first use, and made
     // again after a restart); nullptr when the server is not there.
     Reply command(const std::vector<std::string>& args);
 
   private:
-    std::string directory_;
+    ScratchDirectory directory_{"lc-redis"};
     pid_t pid_ = -1;
     int port_ = 0;  // 0: no TCP
     redisContext* connection_ = nullptr;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/childProcess.h"
 #include "tests/support/localPort.h"
 #include "tests/support/waitUntil.h"
 
@@ -68,12 +69,7 @@ pid_t serverPid(int port, const std::vector<std::string>& auth) {
 
 }  // namespace
 
-SentinelSet::SentinelSet(SentinelSetOptions options) : options_(std::move(options)) {
-    char pattern[] = "/tmp/lc-sentinel-XXXXXX";
-    if (char* dir = mkdtemp(pattern)) {
-        directory_ = dir;
-    }
-}
+SentinelSet::SentinelSet(SentinelSetOptions options) : options_(std::move(options)) {}
 
 SentinelSet::~SentinelSet() {
     for (Process& sentinel : sentinels_) {
@@ -81,10 +77,6 @@ SentinelSet::~SentinelSet() {
     }
     for (Process& node : nodes_) {
         stopProcess(node, SIGKILL);
-    }
-    std::error_code ignored;
-    if (!directory_.empty()) {
-        std::filesystem::remove_all(directory_, ignored);
     }
 }
 
@@ -95,11 +87,7 @@ bool SentinelSet::launch(Process& process, const std::vector<std::string>& args,
         std::vector<std::string> all = {"redis-server"};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"--port", std::to_string(process.port)});
-        std::vector<char*> argv;
-        for (std::string& arg : all) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = pointersTo(all);
         process.pid = fork();
         if (process.pid == 0) {
             int devnull = open("/dev/null", O_RDWR);
@@ -124,12 +112,12 @@ bool SentinelSet::launch(Process& process, const std::vector<std::string>& args,
         }
         process.pid = -1;  // the port was taken, most likely: another one
     }
-    ADD_FAILURE() << "redis-server did not start; logs in " << directory_;
+    ADD_FAILURE() << "redis-server did not start; logs in " << directory();
     return false;
 }
 
 bool SentinelSet::startNode(int node, int primaryPort) {
-    std::string dir = directory_ + "/node" + std::to_string(node);
+    std::string dir = directory() + "/node" + std::to_string(node);
     std::filesystem::create_directories(dir);
     std::vector<std::string> args = {"--bind", "127.0.0.1", "--save", "", "--appendonly", "no",
                                      "--dir", dir, "--logfile", dir + "/redis.log",
@@ -149,7 +137,7 @@ bool SentinelSet::startNode(int node, int primaryPort) {
 }
 
 bool SentinelSet::startSentinel(int sentinel) {
-    std::string dir = directory_ + "/sentinel" + std::to_string(sentinel);
+    std::string dir = directory() + "/sentinel" + std::to_string(sentinel);
     std::filesystem::create_directories(dir);
     std::string conf = dir + "/sentinel.conf";
     {
@@ -180,7 +168,7 @@ bool SentinelSet::start() {
         },
         20s, 20ms);
     if (!synced) {
-        ADD_FAILURE() << "the replica did not sync; logs in " << directory_;
+        ADD_FAILURE() << "the replica did not sync; logs in " << directory();
         return false;
     }
     for (int i = 0; i < kSentinels; ++i) {
@@ -205,7 +193,7 @@ bool SentinelSet::start() {
         },
         30s, 50ms);
     if (!acquainted) {
-        ADD_FAILURE() << "the sentinels did not find each other; logs in " << directory_;
+        ADD_FAILURE() << "the sentinels did not find each other; logs in " << directory();
     }
     return acquainted;
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratchDirectory.h"
+
 #include "tests/support/redisServer.h"
 
 namespace lctest {
@@ -45,7 +47,7 @@ class SentinelSet {
     std::string endpoint(const std::string& query = "") const;
     int nodePort(int node) const { return nodes_[node].port; }
     int sentinelPort(int sentinel) const { return sentinels_[sentinel].port; }
-    const std::string& directory() const { return directory_; }
+    const std::string& directory() const { return directory_.path(); }
 
     // One command on a new connection; nullptr when nothing answers.
     Reply nodeCommand(int node, const std::vector<std::string>& args) const;
@@ -88,7 +90,7 @@ class SentinelSet {
     void stopProcess(Process& process, int signal);
 
     SentinelSetOptions options_;
-    std::string directory_;
+    ScratchDirectory directory_{"lc-sentinel"};
     std::array<Process, kNodes> nodes_{};
     std::array<Process, kSentinels> sentinels_{};
     std::vector<std::string> nodeAuth_;

@@ -21,21 +21,17 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/childProcess.h"
+#include "tests/support/fileText.h"
+#include "tests/support/processTable.h"
+#include "tests/support/waitUntil.h"
+
 extern char** environ;
 
 namespace lctest {
 namespace {
 
-constexpr const char* kHostLockPath = "/tmp/VOKLogoffCookieService.tests.lock";
-
 using Clock = std::chrono::steady_clock;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Reads lines until the writer closes or `count` lines arrived; the service's
 // monitor and worker keep standard output open, so EOF cannot be awaited.
@@ -64,42 +60,6 @@ std::vector<std::string> readLines(int fd, size_t count, std::chrono::millisecon
         lines.push_back(pending);
     }
     return lines;
-}
-
-std::optional<pid_t> parentOf(pid_t pid) {
-    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) {
-        return std::nullopt;
-    }
-    char state = 0;
-    int parent = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2 || state == 'Z') {
-        return std::nullopt;
-    }
-    return parent;
-}
-
-std::vector<pid_t> allPids() {
-    std::vector<pid_t> pids;
-    if (DIR* dir = opendir("/proc")) {
-        while (dirent* entry = readdir(dir)) {
-            char* end = nullptr;
-            long value = std::strtol(entry->d_name, &end, 10);
-            if (*end == '\0' && value > 0) {
-                pids.push_back(static_cast<pid_t>(value));
-            }
-        }
-        closedir(dir);
-    }
-    return pids;
-}
-
-bool isAlive(pid_t pid) {
-    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' &&
-           stat[close + 2] != 'X';
 }
 
 }  // namespace
@@ -155,30 +115,15 @@ pid_t LaunchResult::printedPid() const {
 }
 
 ServiceProcess::ServiceProcess() {
-    lockFd_ = open(kHostLockPath, O_CREAT | O_RDWR | O_CLOEXEC, 0666);
-    if (lockFd_ >= 0) {
-        flock(lockFd_, LOCK_EX);
-    }
     // Monitor and worker outlive the launcher; as subreaper this process gets
     // them back and can read their exit status.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    char pattern[] = "/tmp/lc-e2e-XXXXXX";
-    if (char* dir = mkdtemp(pattern)) {
-        installPath_ = dir;
-    }
 }
 
 ServiceProcess::~ServiceProcess() {
     if (monitor_ > 0 || worker_ > 0) {
         stop();
         killRemaining();
-    }
-    std::error_code ignored;
-    if (!installPath_.empty()) {
-        std::filesystem::remove_all(installPath_, ignored);
-    }
-    if (lockFd_ >= 0) {
-        close(lockFd_);
     }
 }
 
@@ -190,12 +135,8 @@ LaunchResult ServiceProcess::launch(const EnvChanges& env) {
 
 LaunchResult ServiceProcess::launchWith(const LaunchOptions& options) {
     LaunchResult result;
-    std::vector<std::string> environment = serviceEnvironment(installPath_, options.env);
-    std::vector<char*> envp;
-    for (auto& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<std::string> environment = serviceEnvironment(installPath(), options.env);
+    std::vector<char*> envp = pointersTo(environment);
 
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -206,18 +147,10 @@ LaunchResult ServiceProcess::launchWith(const LaunchOptions& options) {
     if (options.callerLeavesAfterPid && pipe2(errPipe, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
     }
-    int err = options.callerLeavesAfterPid
-                  ? errPipe[1]
-                  : open(stderrPath().c_str(), O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0644);
+    int err = options.callerLeavesAfterPid ? errPipe[1] : openForAppend(stderrPath());
     pid_t launcher = fork();
     if (launcher == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, STDIN_FILENO);
-        if (devnull > STDERR_FILENO) {
-            close(devnull);
-        }
+        attachStandardStreams(out[1], err);
         if (options.umask) {
             umask(*options.umask);
         }
@@ -309,63 +242,46 @@ void ServiceProcess::killRemaining() {
 }
 
 std::optional<int> ServiceProcess::waitForExit(pid_t pid, std::chrono::milliseconds timeout) {
-    auto deadline = Clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        pid_t reaped = waitpid(pid, &status, WNOHANG);
-        if (reaped == pid) {
-            return status;
-        }
-        if (reaped < 0 && errno == ECHILD && !isAlive(pid)) {
-            return kStatusUnknown;
-        }
-        if (Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
+    std::optional<int> ended;
+    waitUntil(
+        [&] {
+            int status = 0;
+            pid_t reaped = waitpid(pid, &status, WNOHANG);
+            if (reaped == pid) {
+                ended = status;
+            } else if (reaped < 0 && errno == ECHILD && !isAlive(pid)) {
+                ended = kStatusUnknown;
+            }
+            return ended.has_value();
+        },
+        timeout, 10ms);
+    return ended;
 }
 
 std::optional<pid_t> ServiceProcess::findChild(pid_t parent,
                                                std::chrono::milliseconds timeout) const {
-    auto deadline = Clock::now() + timeout;
-    do {
-        for (pid_t pid : allPids()) {
-            if (parentOf(pid) == parent) {
-                return pid;
+    std::optional<pid_t> child;
+    waitUntil(
+        [&] {
+            for (pid_t pid : allPids()) {
+                if (parentOf(pid) == parent) {
+                    child = pid;
+                    return true;
+                }
             }
-        }
-        std::this_thread::sleep_for(5ms);
-    } while (Clock::now() < deadline && isAlive(parent));
-    return std::nullopt;
+            return !isAlive(parent);
+        },
+        timeout, 5ms);
+    return child;
 }
 
 bool ServiceProcess::waitForSocket(std::chrono::milliseconds timeout) const {
-    auto deadline = Clock::now() + timeout;
-    do {
-        struct stat info {};
-        if (stat(socketPath().c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
-            int fd = connectTo(socketPath());
-            if (fd >= 0) {
-                close(fd);
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(5ms);
-    } while (Clock::now() < deadline);
-    return false;
+    return waitUntil([&] { return socketAnswers(socketPath()); }, timeout, 5ms);
 }
 
 bool ServiceProcess::waitForStderr(const std::string& text,
                                    std::chrono::milliseconds timeout) const {
-    auto deadline = Clock::now() + timeout;
-    do {
-        if (readStderr().find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(10ms);
-    } while (Clock::now() < deadline);
-    return false;
+    return waitForText(stderrPath(), text, timeout);
 }
 
 std::string ServiceProcess::readStderr() const {
@@ -402,6 +318,15 @@ int connectTo(const std::string& path) {
         return -1;
     }
     return fd;
+}
+
+bool socketAnswers(const std::string& path) {
+    int fd = connectTo(path);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 }  // namespace lctest

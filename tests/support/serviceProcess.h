@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/hostTestLock.h"
+#include "tests/support/scratchDirectory.h"
+
 namespace lctest {
 
 using namespace std::chrono_literals;
@@ -59,10 +62,10 @@ class ServiceProcess {
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
-    const std::string& installPath() const { return installPath_; }
-    std::string socketPath() const { return installPath_ + "/logoffCookieSocket"; }
-    std::string stderrPath() const { return installPath_ + "/stderr.txt"; }
-    std::string tracePath() const { return installPath_ + "/trace.log"; }
+    const std::string& installPath() const { return install_.path(); }
+    std::string socketPath() const { return installPath() + "/logoffCookieSocket"; }
+    std::string stderrPath() const { return installPath() + "/stderr.txt"; }
+    std::string tracePath() const { return installPath() + "/trace.log"; }
 
     // Starts the executable and returns once the launcher has ended. Tracing
     // goes to tracePath() at level 14 unless `env` says otherwise. A monitor
@@ -101,13 +104,16 @@ class ServiceProcess {
     std::optional<pid_t> findChild(pid_t parent, std::chrono::milliseconds timeout) const;
     void killRemaining();
 
-    int lockFd_ = -1;
-    std::string installPath_;
+    HostTestLock lock_;  // first: held before anything else is made
+    ScratchDirectory install_{"lc-e2e"};
     pid_t monitor_ = -1;
     pid_t worker_ = -1;
 };
 
 // Connects to a local stream socket; -1 on failure.
 int connectTo(const std::string& path);
+// True when a connection to the socket is accepted (and closed again): the
+// service behind it is up.
+bool socketAnswers(const std::string& path);
 
 }  // namespace lctest
