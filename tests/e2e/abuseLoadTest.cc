@@ -21,24 +21,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class AbuseLoad : public ::testing::Test {
+class AbuseLoad : public ServiceSuite {
   protected:
     static void SetUpTestSuite() {
-        service_ = new ServiceProcess;
         // Tracing off: every traced line opens the trace file, and the load
         // here is about serving, not about the diagnostic channel.
-        ASSERT_TRUE(service_->start({{"VOKTRACELEVEL", std::nullopt}}));
-        recorded_ = new RecordedCookies;
-        recorded_->record(socket(), "recorded-before-load", 20);
-    }
-    static void TearDownTestSuite() {
-        delete recorded_;
-        recorded_ = nullptr;
-        delete service_;
-        service_ = nullptr;
+        startSuite({{"VOKTRACELEVEL", std::nullopt}}, "recorded-before-load", 20);
     }
     void SetUp() override {
-        ASSERT_NE(service_, nullptr);
+        ServiceSuite::SetUp();
         worker_ = service_->workerPid();
         // The first insert has started the cleanup thread; the fewest
         // threads seen for half a second, once the recording connections
@@ -51,12 +42,6 @@ class AbuseLoad : public ::testing::Test {
         ASSERT_GT(idleThreads_, 0);
         idleDescriptors_ = descriptorCount(worker_);
     }
-    void TearDown() override {
-        EXPECT_GT(threadCount(worker_), 0) << "the worker has gone";
-        EXPECT_EQ(recorded_->notAnswered(socket()), std::vector<std::string>{});
-    }
-
-    static std::string socket() { return service_->socketPath(); }
 
     // Once every client has gone, the worker is back to the threads and
     // descriptors it had before: nothing leaked.
@@ -67,15 +52,10 @@ class AbuseLoad : public ::testing::Test {
             << descriptorCount(worker_) << " descriptors, " << idleDescriptors_ << " before";
     }
 
-    static ServiceProcess* service_;
-    static RecordedCookies* recorded_;
     pid_t worker_ = -1;
     int idleThreads_ = 0;
     int idleDescriptors_ = 0;
 };
-
-ServiceProcess* AbuseLoad::service_ = nullptr;
-RecordedCookies* AbuseLoad::recorded_ = nullptr;
 
 TEST_F(AbuseLoad, TwoThousandSilentConnectionsDoNotKeepAnswersFromAWellBehavedClient) {
     constexpr int kSilent = 2000;

@@ -23,27 +23,9 @@ std::string queryWithTextLength(const CookieFields& cookie, size_t textLength) {
     return payload;
 }
 
-class AbuseMalformed : public ::testing::Test {
+class AbuseMalformed : public ServiceSuite {
   protected:
-    static void SetUpTestSuite() {
-        service_ = new ServiceProcess;
-        ASSERT_TRUE(service_->start());
-        recorded_ = new RecordedCookies;
-        recorded_->record(socket(), "recorded-before-malformed", 5);
-    }
-    static void TearDownTestSuite() {
-        delete recorded_;
-        recorded_ = nullptr;
-        delete service_;
-        service_ = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(service_, nullptr); }
-    void TearDown() override {
-        EXPECT_GT(threadCount(service_->workerPid()), 0) << "the worker has gone";
-        EXPECT_EQ(recorded_->notAnswered(socket()), std::vector<std::string>{});
-    }
-
-    static std::string socket() { return service_->socketPath(); }
+    static void SetUpTestSuite() { startSuite({}, "recorded-before-malformed", 5); }
 
     // Sends `parts` one after the other, each only once the service has
     // ended the connection after what came before: the service reads once,
@@ -69,23 +51,7 @@ class AbuseMalformed : public ::testing::Test {
         close(fd);
         return reply;
     }
-
-    static std::string readUntilClosed(int fd) {
-        std::string reply;
-        char buffer[256];
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-            reply.append(buffer, static_cast<size_t>(n));
-        }
-        return reply;
-    }
-
-    static ServiceProcess* service_;
-    static RecordedCookies* recorded_;
 };
-
-ServiceProcess* AbuseMalformed::service_ = nullptr;
-RecordedCookies* AbuseMalformed::recorded_ = nullptr;
 
 TEST_F(AbuseMalformed, RequestSplitOverTwoWritesIsDroppedWithoutHarm) {
     for (const std::string& payload :

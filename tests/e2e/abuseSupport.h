@@ -12,11 +12,11 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 
@@ -60,15 +60,9 @@ inline int descriptorCount(pid_t pid) {
     return count;
 }
 
+// waitUntil() with polls 20 ms apart: each look at the worker reads /proc.
 inline bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return waitUntil(condition, timeout, std::chrono::milliseconds(20));
 }
 
 inline int32_t secondsNow() {
@@ -78,11 +72,8 @@ inline int32_t secondsNow() {
 // A cookie created after the service started, so only the cache can answer
 // for it: a later start time would answer 1 for it without looking.
 inline CookieFields laterCookie(const std::string& text) {
-    CookieFields cookie;
-    cookie.text = text;
+    CookieFields cookie = freshCookie(text, std::chrono::hours(1));
     cookie.bytes = "bytes-of-" + text;
-    cookie.creationTime = secondsNow() + 3600;
-    cookie.lastUseTime = cookie.creationTime;
     cookie.maxLifetimeMinutes = 24 * 60;
     cookie.idleTimeoutMinutes = 0;
     return cookie;
@@ -114,6 +105,37 @@ class RecordedCookies {
 
   private:
     std::vector<CookieFields> cookies_;
+};
+
+// One service for a whole suite (starting one costs more than a test), and
+// cookies logged off at its start that every test must leave answered by
+// the same worker.
+class ServiceSuite : public ::testing::Test {
+  protected:
+    // For SetUpTestSuite().
+    static void startSuite(const EnvChanges& env, const std::string& recordedPrefix,
+                           int recordedCount) {
+        service_ = new ServiceProcess;
+        ASSERT_TRUE(service_->start(env));
+        recorded_ = new RecordedCookies;
+        recorded_->record(socket(), recordedPrefix, recordedCount);
+    }
+    static void TearDownTestSuite() {
+        delete recorded_;
+        recorded_ = nullptr;
+        delete service_;
+        service_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(service_, nullptr); }
+    void TearDown() override {
+        EXPECT_GT(threadCount(service_->workerPid()), 0) << "the worker has gone";
+        EXPECT_EQ(recorded_->notAnswered(socket()), std::vector<std::string>{});
+    }
+
+    static std::string socket() { return service_->socketPath(); }
+
+    inline static ServiceProcess* service_ = nullptr;
+    inline static RecordedCookies* recorded_ = nullptr;
 };
 
 }  // namespace lctest

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/commandRun.h"
+#include "tests/support/fileText.h"
 #include "tests/support/metricsReader.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
@@ -32,14 +33,6 @@ CookieFields cookieCreated(const std::string& text, std::int32_t created) {
     cookie.creationTime = created;
     cookie.lastUseTime = created;
     return cookie;
-}
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 class AddLimits : public ::testing::Test {

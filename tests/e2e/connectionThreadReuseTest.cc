@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/abuseSupport.h"
+#include "tests/support/fileText.h"
 
 namespace lctest {
 namespace {
@@ -42,14 +43,6 @@ std::set<int> threadIds(pid_t pid) {
     return ids;
 }
 
-int linesWith(const std::string& text, const std::string& wanted) {
-    int count = 0;
-    for (size_t at = text.find(wanted); at != std::string::npos; at = text.find(wanted, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // Sends one query on each connection and reads each answer to its end.
 void answerBurst(const std::vector<int>& fds) {
     for (int fd : fds) {
@@ -58,13 +51,7 @@ void answerBurst(const std::vector<int>& fds) {
                   static_cast<ssize_t>(request.size()));
     }
     for (int fd : fds) {
-        std::string reply;
-        char buffer[256];
-        ssize_t got;
-        while ((got = read(fd, buffer, sizeof buffer)) > 0) {
-            reply.append(buffer, static_cast<size_t>(got));
-        }
-        EXPECT_EQ(decryptReply(reply), 1);
+        EXPECT_EQ(decryptReply(readUntilClosed(fd)), 1);
         close(fd);
     }
 }
@@ -89,7 +76,10 @@ class ConnectionThreadReuse : public ::testing::Test {
         }
         connections_ += kBurst;
         EXPECT_TRUE(eventually(
-            [&] { return linesWith(service_.readTrace(), kConnectionBegun) >= connections_; },
+            [&] {
+                return static_cast<int>(occurrences(service_.readTrace(), kConnectionBegun)) >=
+                       connections_;
+            },
             10s));
         return fds;
     }

@@ -49,10 +49,9 @@ class FarmCredentials : public ::testing::Test {
     }
 
     EnvChanges sharing(const std::string& endpoint, bool withFile) const {
-        return {{"VOKLOGOFFSHARE", endpoint},
-                {"VOKLOGOFFSHAREKEY", secret_},
-                {"VOKLOGOFFSHAREAUTH", withFile ? std::optional(auth_) : std::nullopt},
-                {"VOKLOGOFFSHARESTREAM", "tests:logoffs"}};
+        EnvChanges env = sharingWith(endpoint, secret_);
+        env.push_back({"VOKLOGOFFSHAREAUTH", withFile ? std::optional(auth_) : std::nullopt});
+        return env;
     }
     std::string tcp(const std::string& userinfo = "") const {
         return "redis://" + userinfo + "127.0.0.1:" + std::to_string(port_);
@@ -74,12 +73,8 @@ class FarmCredentials : public ::testing::Test {
 TEST_F(FarmCredentials, AclUserFromTheFileOverTcpAndOverAUnixSocket) {
     ASSERT_TRUE(a_.start(sharing(tcp(), true)));
     ASSERT_TRUE(b_.start(sharing(redis_.endpoint(), true)));
-    CookieFields fromA = freshCookie("logged-off-on-a-over-tcp");
-    logOff(a_, fromA);
-    EXPECT_TRUE(refusedWithin(b_, fromA, kPatience));
-    CookieFields fromB = freshCookie("logged-off-on-b-over-the-socket");
-    logOff(b_, fromB);
-    EXPECT_TRUE(refusedWithin(a_, fromB, kPatience));
+    expectSharedBothWays(a_, "logged-off-on-a-over-tcp", b_, "logged-off-on-b-over-the-socket",
+                         kPatience);
     expectNoPasswordFrom(a_);
     expectNoPasswordFrom(b_);
 }

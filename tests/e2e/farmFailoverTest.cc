@@ -59,11 +59,7 @@ class FarmFailover : public ::testing::Test {
         ASSERT_TRUE(b_.start(sharing()));
     }
 
-    EnvChanges sharing() const {
-        return {{"VOKLOGOFFSHARE", set_.endpoint()},
-                {"VOKLOGOFFSHAREKEY", secretPath_},
-                {"VOKLOGOFFSHARESTREAM", kStream}};
-    }
+    EnvChanges sharing() const { return sharingWith(set_.endpoint(), secretPath_, kStream); }
 
     struct Round {
         double toFirstRefused = -1;  // seconds from the kill, -1: never
@@ -171,12 +167,8 @@ TEST_F(FarmFailover, ManualFailoverIsFollowedInBothDirections) {
     ASSERT_TRUE(started && started->type == REDIS_REPLY_STATUS);
     ASSERT_TRUE(set_.waitForPrimary(1, kFailoverPatience));
 
-    CookieFields fromA = freshCookie("from-a-after-manual-failover");
-    logOff(a_, fromA);
-    EXPECT_TRUE(refusedWithin(b_, fromA, kAfterPromotion));
-    CookieFields fromB = freshCookie("from-b-after-manual-failover");
-    logOff(b_, fromB);
-    EXPECT_TRUE(refusedWithin(a_, fromB, kAfterPromotion));
+    expectSharedBothWays(a_, "from-a-after-manual-failover", b_, "from-b-after-manual-failover",
+                         kAfterPromotion);
 }
 
 // A Redis without persistence restarted empty: what the publishing host
@@ -186,9 +178,7 @@ TEST(FarmRestart, RedisRestartedEmptyGetsTheLastMinuteAgain) {
     RedisServer redis;
     ASSERT_TRUE(redis.start());
     std::string secret = writeSecretFile(redis.directory(), kFarmSecret, 0600);
-    EnvChanges sharing = {{"VOKLOGOFFSHARE", redis.endpoint()},
-                          {"VOKLOGOFFSHAREKEY", secret},
-                          {"VOKLOGOFFSHARESTREAM", kStream}};
+    EnvChanges sharing = sharingWith(redis.endpoint(), secret, kStream);
     FarmHost a("host A");
     ASSERT_TRUE(a.start(sharing));
     std::vector<CookieFields> cookies;

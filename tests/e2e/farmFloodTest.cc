@@ -26,10 +26,8 @@ TEST(FarmFlood, ReceivedLogoffsPassTheCeilingAndTheSendingRunIsNamed) {
     HostTestLock lock;
     RedisServer redis;
     ASSERT_TRUE(redis.start());
-    EnvChanges sharing = {
-        {"VOKLOGOFFSHARE", redis.endpoint()},
-        {"VOKLOGOFFSHAREKEY", writeSecretFile(redis.directory(), kFarmSecret, 0600)},
-        {"VOKLOGOFFSHARESTREAM", "tests:logoffs"}};
+    EnvChanges sharing =
+        sharingWith(redis.endpoint(), writeSecretFile(redis.directory(), kFarmSecret, 0600));
     FarmHost flooding("flooding host");
     FarmHost receiving("receiving host");
     ASSERT_TRUE(flooding.start(sharing));

@@ -6,10 +6,8 @@
 
 #include <cstdio>
 
-#include "tests/support/farmCookies.h"
+#include "tests/support/farmFixture.h"
 #include "tests/support/metricsReader.h"
-#include "tests/support/redisServer.h"
-#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -31,65 +29,52 @@ std::vector<std::string> entryOfFields(const std::string& id, int fields) {
     return xadd;
 }
 
-TEST(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineLogoff) {
-    HostTestLock lock;
-    RedisServer redis;
-    ASSERT_TRUE(redis.start());
-    std::string secret = writeSecretFile(redis.directory(), kFarmSecret, 0600);
-    std::string metrics = redis.directory() + "/b.prom";
-    EnvChanges sharing = {{"VOKLOGOFFSHARE", redis.endpoint()},
-                          {"VOKLOGOFFSHAREKEY", secret},
-                          {"VOKLOGOFFSHARESTREAM", "tests:logoffs"}};
-    FarmHost a("host A");
-    FarmHost b("host B");
-    EnvChanges withMetrics = sharing;
-    withMetrics.push_back({"VOKLOGOFFMETRICS", metrics});
+using FarmHostileStream = TwoHostFarm;
+
+TEST_F(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineLogoff) {
+    std::string metrics = redis_.directory() + "/b.prom";
     // A sanitizer's runtime reserves terabytes of address space for itself:
     // there the peak resident memory alone shows the bound.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    b.limitAddressSpace(kAddressSpaceKb);
+    b_.limitAddressSpace(kAddressSpaceKb);
 #endif
-    ASSERT_TRUE(a.start(sharing));
-    ASSERT_TRUE(b.start(withMetrics));
+    ASSERT_TRUE(a_.start(sharing()));
+    ASSERT_TRUE(b_.start(sharingWithMetrics(metrics)));
     CookieFields before = freshCookie("genuine-before");
-    logOff(a, before);
-    ASSERT_TRUE(refusedWithin(b, before, kPatience));
-    pid_t worker = b.workerPid();
+    logOff(a_, before);
+    ASSERT_TRUE(refusedWithin(b_, before, kPatience));
+    pid_t worker = b_.workerPid();
     ASSERT_GT(worker, 0);
     long baselineKb = processStatusKb(worker, "VmHWM");
 
     // Six entries of a million fields in one transaction, then one field of
     // 200 MB.
-    ASSERT_TRUE(redis.command({"MULTI"}));
+    ASSERT_TRUE(redis_.command({"MULTI"}));
     for (int i = 0; i < 6; ++i) {
-        ASSERT_TRUE(redis.command(entryOfFields("*", 1'000'000)));
+        ASSERT_TRUE(redis_.command(entryOfFields("*", 1'000'000)));
     }
-    Reply done = redis.command({"EXEC"});
+    Reply done = redis_.command({"EXEC"});
     ASSERT_TRUE(done);
     ASSERT_EQ(done->type, REDIS_REPLY_ARRAY);
-    ASSERT_TRUE(redis.command({"XADD", "tests:logoffs", "*", "f", std::string(200 << 20, 'x')}));
+    ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "*", "f", std::string(200 << 20, 'x')}));
 
     ParsedMetrics parsed;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            parsed = parseMetricsFile(metrics);
-            return parsed.value("voklogoffcookie_share_dropped_total{reason=\"malformed\"}") >= 7;
-        },
-        kPatience));
+    ASSERT_TRUE(waitForSample(metrics, "voklogoffcookie_share_dropped_total{reason=\"malformed\"}",
+                              7, kPatience, parsed));
 
     // An entry from the far future, then the stream deleted.
-    ASSERT_TRUE(redis.command({"XADD", "tests:logoffs", "4102444800000-0", "f", "v"}));
-    ASSERT_TRUE(b.waitForTrace("Entry 4102444800000-0 dropped: malformed", kPatience));
-    ASSERT_TRUE(redis.command({"DEL", "tests:logoffs"}));
+    ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "4102444800000-0", "f", "v"}));
+    ASSERT_TRUE(b_.waitForTrace("Entry 4102444800000-0 dropped: malformed", kPatience));
+    ASSERT_TRUE(redis_.command({"DEL", "tests:logoffs"}));
 
     CookieFields after = freshCookie("genuine-after");
     auto sent = std::chrono::steady_clock::now();
-    logOff(a, after);
-    EXPECT_TRUE(refusedWithin(b, after, kPatience));
+    logOff(a_, after);
+    EXPECT_TRUE(refusedWithin(b_, after, kPatience));
     auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
-    EXPECT_NE(b.readStderr().find("lies ahead of the stream"), std::string::npos);
+    EXPECT_NE(b_.readStderr().find("lies ahead of the stream"), std::string::npos);
 
-    EXPECT_EQ(b.workerPid(), worker);  // the same worker, never ended
+    EXPECT_EQ(b_.workerPid(), worker);  // the same worker, never ended
     long peakKb = processStatusKb(worker, "VmHWM");
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     // (A sanitizer keeps freed memory in quarantine and adds its shadow.)
@@ -97,12 +82,8 @@ TEST(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineLog
 #endif
     std::printf("worker peak resident: %ld kB before, %ld kB after; last logoff took %.1f s\n",
                 baselineKb, peakKb, seconds);
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            parsed = parseMetricsFile(metrics);
-            return parsed.value("voklogoffcookie_share_position_resets_total{}") >= 1;
-        },
-        kPatience));
+    ASSERT_TRUE(waitForSample(metrics, "voklogoffcookie_share_position_resets_total{}", 1,
+                              kPatience, parsed));
     EXPECT_EQ(parsed.value("voklogoffcookie_share_dropped_total{reason=\"bad_hmac\"}"), 0.0);
 }
 

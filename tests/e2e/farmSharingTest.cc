@@ -12,6 +12,7 @@
 #include "cache/farmLogoff.h"
 #include "share/shareEntry.h"
 #include "tests/support/farmCookies.h"
+#include "tests/support/farmFixture.h"
 #include "tests/support/farmHost.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/redisServer.h"
@@ -20,32 +21,14 @@
 namespace lctest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Long enough for a retry after an outage (1, 2, 4 s...), short enough to fail.
 constexpr auto kPatience = 30s;
 
-class FarmSharing : public ::testing::Test {
+class FarmSharing : public TwoHostFarm {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(redis_.start());
-        secretPath_ = writeSecretFile(redis_.directory(), kFarmSecret, 0600);
-    }
-
-    EnvChanges sharing() const {
-        return {{"VOKLOGOFFSHARE", redis_.endpoint()},
-                {"VOKLOGOFFSHAREKEY", secretPath_},
-                {"VOKLOGOFFSHARESTREAM", "tests:logoffs"}};
-    }
     bool startBoth() { return a_.start(sharing()) && b_.start(sharing()); }
 
     Reply streamEntries() { return redis_.command({"XRANGE", "tests:logoffs", "-", "+"}); }
-
-    HostTestLock lock_;
-    RedisServer redis_;
-    std::string secretPath_;
-    FarmHost a_{"host A"};
-    FarmHost b_{"host B"};
 };
 
 TEST_F(FarmSharing, LogoffOnOneHostIsRefusedOnTheOther) {

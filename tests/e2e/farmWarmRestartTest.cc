@@ -2,69 +2,28 @@
 // stopped, so logoffs made elsewhere meanwhile arrive, and it publishes what
 // it could not publish before its stop.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <ctime>
-#include <fstream>
-
-#include "tests/support/farmHost.h"
+#include "tests/support/farmFixture.h"
 #include "tests/support/rawRequests.h"
-#include "tests/support/redisServer.h"
 #include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr auto kPatience = 30s;
 
-class FarmWarmRestart : public ::testing::Test {
+class FarmWarmRestart : public TwoHostFarm {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(redis_.start());
-        secretPath_ = redis_.directory() + "/farm.key";
-        std::ofstream(secretPath_) << "farm secret of the tests, forty bytes long";
-        chmod(secretPath_.c_str(), 0600);
-    }
-
-    EnvChanges sharing() const {
-        return {{"VOKLOGOFFSHARE", redis_.endpoint()},
-                {"VOKLOGOFFSHAREKEY", secretPath_},
-                {"VOKLOGOFFSHARESTREAM", "tests:logoffs"}};
-    }
     // Host A keeps its state in a directory of the test's.
     EnvChanges sharingWithState() const {
         EnvChanges env = sharing();
         env.emplace_back("VOKLOGOFFSTATE", redis_.directory() + "/a.state");
         return env;
     }
-
-    static CookieFields freshCookie(const std::string& text) {
-        CookieFields cookie;
-        cookie.text = text;
-        cookie.bytes = text + "-bytes";
-        cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
-        cookie.lastUseTime = cookie.creationTime;
-        return cookie;
-    }
-    static void logOff(const FarmHost& host, const CookieFields& cookie) {
-        ASSERT_EQ(ask(host.socketPath(), addPayload(cookie)), -1) << host.name();
-    }
-    static bool refusedWithin(const FarmHost& host, const CookieFields& cookie) {
-        return waitUntil([&] { return ask(host.socketPath(), queryPayload(cookie)) == 1; },
-                         kPatience);
-    }
     long long streamLength() {
         Reply length = redis_.command({"XLEN", "tests:logoffs"});
         return length && length->type == REDIS_REPLY_INTEGER ? length->integer : -1;
     }
-
-    HostTestLock lock_;
-    RedisServer redis_;
-    std::string secretPath_;
-    FarmHost a_{"host A"};
-    FarmHost b_{"host B"};
 };
 
 TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStart) {
@@ -72,7 +31,7 @@ TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStar
     ASSERT_TRUE(b_.start(sharing()));
     CookieFields before = freshCookie("logged-off-on-b-before-a-stopped");
     logOff(b_, before);
-    ASSERT_TRUE(refusedWithin(a_, before));
+    ASSERT_TRUE(refusedWithin(a_, before, kPatience));
 
     ASSERT_TRUE(a_.stopWorker(20s));
     CookieFields during = freshCookie("logged-off-on-b-while-a-was-stopped");
@@ -84,7 +43,7 @@ TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStar
               std::string::npos)
         << a_.readStderr();
     EXPECT_EQ(ask(a_.socketPath(), queryPayload(before)), 1) << "kept in the state";
-    EXPECT_TRUE(refusedWithin(a_, during));
+    EXPECT_TRUE(refusedWithin(a_, during, kPatience));
 }
 
 TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfterTheRestart) {
@@ -108,7 +67,7 @@ TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfte
         },
         kPatience))
         << a_.readStderr();
-    EXPECT_TRUE(refusedWithin(b_, queued));
+    EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
 }
 
 }  // namespace

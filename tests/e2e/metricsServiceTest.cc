@@ -17,6 +17,7 @@
 #include "tests/support/metricsReader.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -25,14 +26,6 @@ const std::string kRequests = "voklogoffcookie_requests_total";
 
 std::string outcome(const std::string& name) {
     return kRequests + "{outcome=\"" + name + "\"}";
-}
-
-CookieFields freshCookie(const std::string& text) {
-    CookieFields cookie;
-    cookie.text = text;
-    cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
-    cookie.lastUseTime = cookie.creationTime;
-    return cookie;
 }
 
 bool fileExists(const std::string& path) {
@@ -68,13 +61,12 @@ class MetricsServiceTest : public ::testing::Test {
     // rewrites it every 10 s.
     ParsedMetrics waitForFile(const std::function<bool(const ParsedMetrics&)>& ready) {
         ParsedMetrics parsed;
-        for (int i = 0; i < 300; ++i) {
-            parsed = parseMetricsFile(metricsPath());
-            if (parsed.parsed && ready(parsed)) {
-                break;
-            }
-            std::this_thread::sleep_for(100ms);
-        }
+        waitUntil(
+            [&] {
+                parsed = parseMetricsFile(metricsPath());
+                return parsed.parsed && ready(parsed);
+            },
+            30s, 100ms);
         return parsed;
     }
 

@@ -151,26 +151,25 @@ TEST(ServiceStart, SecondStartPrintsRunningPidAndForksNothing) {
     EXPECT_NE(service.readTrace().find("is NOT equal to current pid"), std::string::npos);
 }
 
-TEST(ServiceSignals, TermToMonitorEndsBothProcesses) {
+// `signo` to the monitor ends it with status 0 and the worker with it, and
+// the monitor says `line` on standard error.
+void expectSignalToMonitorEndsBoth(int signo, const std::string& line) {
     ServiceProcess service;
     ASSERT_TRUE(service.start());
     pid_t monitor = service.monitorPid();
     pid_t worker = service.workerPid();
-    kill(monitor, SIGTERM);
+    kill(monitor, signo);
     EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
     EXPECT_TRUE(service.waitForExit(worker, 10s).has_value());
-    EXPECT_NE(service.readStderr().find("signal 15 received\n"), std::string::npos);
+    EXPECT_NE(service.readStderr().find(line), std::string::npos);
+}
+
+TEST(ServiceSignals, TermToMonitorEndsBothProcesses) {
+    expectSignalToMonitorEndsBoth(SIGTERM, "signal 15 received\n");
 }
 
 TEST(ServiceSignals, ResetToMonitorEndsBothProcesses) {
-    ServiceProcess service;
-    ASSERT_TRUE(service.start());
-    pid_t monitor = service.monitorPid();
-    pid_t worker = service.workerPid();
-    kill(monitor, SIGUSR1);
-    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 10s)));
-    EXPECT_TRUE(service.waitForExit(worker, 10s).has_value());
-    EXPECT_NE(service.readStderr().find("reset 10 received\n"), std::string::npos);
+    expectSignalToMonitorEndsBoth(SIGUSR1, "reset 10 received\n");
 }
 
 TEST(ServiceSignals, TermToWorkerEndsWorkerThenMonitor) {

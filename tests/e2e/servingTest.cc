@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/fileText.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
 
@@ -32,18 +33,7 @@ class Serving : public ::testing::Test {
     }
     // Until the line shows up: the connection thread traces after the close.
     static bool eventuallyTraced(const std::string& text) {
-        for (int i = 0; i < 500 && !traced(text); ++i) {
-            std::this_thread::sleep_for(10ms);
-        }
-        return traced(text);
-    }
-    // A cookie the cache cannot know: created after the service started.
-    static CookieFields freshCookie(const std::string& text) {
-        CookieFields cookie;
-        cookie.text = text;
-        cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
-        cookie.lastUseTime = cookie.creationTime;
-        return cookie;
+        return waitForText(service_->tracePath(), text, 5s);
     }
     static bool alive() { return ask(socket(), codePayload(1, 4)) == 1; }
 
@@ -139,14 +129,9 @@ TEST_F(Serving, SecondRequestOnOneConnectionIsNotAnswered) {
     int fd = connectTo(socket());
     ASSERT_GE(fd, 0);
     ASSERT_EQ(send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
-    std::string reply;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        reply.append(buffer, static_cast<size_t>(n));
-    }
-    EXPECT_EQ(decryptReply(reply), 1);
+    EXPECT_EQ(decryptReply(readUntilClosed(fd)), 1);
     send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+    char buffer[256];
     EXPECT_LE(read(fd, buffer, sizeof buffer), 0);
     close(fd);
 }

@@ -2,24 +2,16 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
+#include "tests/support/shellOutput.h"
 
 namespace lctest {
 
 CommandRun runCommand(const std::string& commandLine) {
     CommandRun run;
-    std::string line = commandLine + " 2>&1";
-    FILE* pipe = popen(line.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
+    if (std::optional<ShellOutput> output = runShell(commandLine)) {
+        run.out = output->text;
+        run.status = WIFEXITED(output->status) ? WEXITSTATUS(output->status) : -1;
     }
-    char buffer[256];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 

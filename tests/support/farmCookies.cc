@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <ctime>
 #include <fstream>
-#include <thread>
+
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 
@@ -16,13 +16,11 @@ std::string writeSecretFile(const std::string& directory, const std::string& byt
     return path;
 }
 
-CookieFields freshCookie(const std::string& text) {
-    CookieFields cookie;
-    cookie.text = text;
-    cookie.bytes = text + "-bytes";
-    cookie.creationTime = static_cast<int32_t>(time(nullptr)) + 1000;
-    cookie.lastUseTime = cookie.creationTime;
-    return cookie;
+EnvChanges sharingWith(const std::string& endpoint, const std::string& secretPath,
+                       const std::string& stream) {
+    return {{"VOKLOGOFFSHARE", endpoint},
+            {"VOKLOGOFFSHAREKEY", secretPath},
+            {"VOKLOGOFFSHARESTREAM", stream}};
 }
 
 std::optional<int32_t> query(const FarmHost& host, const CookieFields& cookie) {
@@ -34,14 +32,17 @@ void logOff(const FarmHost& host, const CookieFields& cookie) {
 }
 
 bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono::seconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
-        if (query(host, cookie) == 1) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+    return waitUntil([&] { return query(host, cookie) == 1; }, limit, std::chrono::milliseconds(5));
+}
+
+void expectSharedBothWays(const FarmHost& a, const std::string& fromA, const FarmHost& b,
+                          const std::string& fromB, std::chrono::seconds limit) {
+    CookieFields cookieFromA = freshCookie(fromA);
+    logOff(a, cookieFromA);
+    EXPECT_TRUE(refusedWithin(b, cookieFromA, limit)) << fromA;
+    CookieFields cookieFromB = freshCookie(fromB);
+    logOff(b, cookieFromB);
+    EXPECT_TRUE(refusedWithin(a, cookieFromB, limit)) << fromB;
 }
 
 }  // namespace lctest

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "tests/support/shellOutput.h"
+#include "tests/support/waitUntil.h"
+
 namespace lctest {
 
 double ParsedMetrics::value(const std::string& sample) const {
@@ -15,19 +18,14 @@ double ParsedMetrics::value(const std::string& sample) const {
 ParsedMetrics parseMetricsFile(const std::string& path) {
     ParsedMetrics result;
     std::string command =
-        std::string(LC_METRICS_PYTHON) + " " + LC_METRICS_PARSER + " '" + path + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        result.parserOutput = "popen failed: " + command;
+        std::string(LC_METRICS_PYTHON) + " " + LC_METRICS_PARSER + " '" + path + "'";
+    std::optional<ShellOutput> output = runShell(command);
+    if (!output) {
+        result.parserOutput = "popen failed: " + command + " 2>&1";
         return result;
     }
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.parserOutput.append(buffer, count);
-    }
-    int status = pclose(pipe);
-    result.parsed = status == 0;
+    result.parserOutput = output->text;
+    result.parsed = output->status == 0;
 
     std::istringstream lines(result.parserOutput);
     for (std::string kind, name, value; lines >> kind >> name >> value;) {
@@ -39,6 +37,16 @@ ParsedMetrics parseMetricsFile(const std::string& path) {
         }
     }
     return result;
+}
+
+bool waitForSample(const std::string& path, const std::string& sample, double atLeast,
+                   std::chrono::milliseconds timeout, ParsedMetrics& parsed) {
+    return waitUntil(
+        [&] {
+            parsed = parseMetricsFile(path);
+            return parsed.value(sample) >= atLeast;
+        },
+        timeout);
 }
 
 }  // namespace lctest

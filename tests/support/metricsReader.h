@@ -3,6 +3,7 @@
 // the file against an independent reading of the format, not against ours.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,5 +22,10 @@ struct ParsedMetrics {
 };
 
 ParsedMetrics parseMetricsFile(const std::string& path);
+
+// Parses the file until `sample` is at least `atLeast` or `timeout` passes
+// (the worker rewrites it now and then); `parsed` is the last reading.
+bool waitForSample(const std::string& path, const std::string& sample, double atLeast,
+                   std::chrono::milliseconds timeout, ParsedMetrics& parsed);
 
 }  // namespace lctest

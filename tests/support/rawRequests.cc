@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "tests/support/serviceProcess.h"
@@ -30,6 +31,17 @@ void putAttributes(std::string& payload, size_t offset, const CookieFields& cook
     put(payload, offset + kIdleTimeoutOffset, &cookie.idleTimeoutMinutes, 4);
 }
 
+// A zero-filled payload of `size` bytes with the request code and the two
+// texts of the cookie, which both requests hold at the same places; the rest
+// differs between them.
+std::string payloadOf(size_t size, int32_t code, const CookieFields& cookie) {
+    std::string payload(size, '\0');
+    put(payload, 0, &code, 4);
+    putText(payload, 4, cookie.text);
+    putText(payload, 68, cookie.bytes);
+    return payload;
+}
+
 int foreignKey(unsigned char* key) {
     std::memset(key, 0x5a, PIPE_KEY_SIZE);
     return 0;
@@ -47,12 +59,17 @@ std::string encryptWith(PipeKeySource source, const std::string& payload) {
 
 }  // namespace
 
+CookieFields freshCookie(const std::string& text, std::chrono::seconds ahead) {
+    CookieFields cookie;
+    cookie.text = text;
+    cookie.bytes = text + "-bytes";
+    cookie.creationTime = static_cast<int32_t>(time(nullptr) + ahead.count());
+    cookie.lastUseTime = cookie.creationTime;
+    return cookie;
+}
+
 std::string queryPayload(const CookieFields& cookie) {
-    std::string payload(980, '\0');
-    int32_t code = 1;
-    put(payload, 0, &code, 4);
-    putText(payload, 4, cookie.text);
-    putText(payload, 68, cookie.bytes);
+    std::string payload = payloadOf(980, 1, cookie);
     put(payload, 132, &cookie.creationTime, 4);
     put(payload, 136, &cookie.timeOffset, 4);
     putAttributes(payload, 140, cookie);
@@ -60,11 +77,7 @@ std::string queryPayload(const CookieFields& cookie) {
 }
 
 std::string addPayload(const CookieFields& cookie) {
-    std::string payload(988, '\0');
-    int32_t code = 2;
-    put(payload, 0, &code, 4);
-    putText(payload, 4, cookie.text);
-    putText(payload, 68, cookie.bytes);
+    std::string payload = payloadOf(988, 2, cookie);
     put(payload, 132, &cookie.lastUseTime, 4);
     put(payload, 136, &cookie.creationTime, 4);
     put(payload, 140, &cookie.timeOffset, 4);
@@ -103,6 +116,16 @@ std::optional<int32_t> decryptReply(const std::string& text) {
     return value;
 }
 
+std::string readUntilClosed(int fd) {
+    std::string reply;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    return reply;
+}
+
 std::optional<std::string> roundTrip(const std::string& socketPath, const std::string& request) {
     int fd = connectTo(socketPath);
     if (fd < 0) {
@@ -115,12 +138,7 @@ std::optional<std::string> roundTrip(const std::string& socketPath, const std::s
         ssize_t sent = send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         (void)sent;
     }
-    std::string reply;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
-        reply.append(buffer, static_cast<size_t>(n));
-    }
+    std::string reply = readUntilClosed(fd);
     close(fd);
     return reply;
 }

@@ -2,6 +2,7 @@
 // that need malformed, truncated or foreign-keyed messages.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,11 @@ struct CookieFields {
     int32_t kind = 0;
 };
 
+// A cookie created `ahead` from now: a cache that started before cannot know
+// it, so only a logoff makes it refused.
+CookieFields freshCookie(const std::string& text,
+                         std::chrono::seconds ahead = std::chrono::seconds(1000));
+
 // Full payloads: 980 bytes for a query, 988 for an add.
 std::string queryPayload(const CookieFields& cookie);
 std::string addPayload(const CookieFields& cookie);
@@ -32,6 +38,9 @@ std::string encryptRequestWithForeignKey(const std::string& payload);
 
 // The 4-byte value of a reply text, or nullopt when it does not decrypt.
 std::optional<int32_t> decryptReply(const std::string& text);
+
+// Everything read from `fd` until the other end closes (or a read fails).
+std::string readUntilClosed(int fd);
 
 // Connects, writes `request` in one write, reads until the service closes.
 // nullopt when the connection could not be made.
