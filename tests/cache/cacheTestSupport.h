@@ -1,5 +1,6 @@
 // Helpers shared by the cache tests: request fields as a client sends them,
-// a captured trace log, and a cache brought back to empty between tests.
+// a captured trace log (tests/support), and a cache brought back to empty
+// between tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "support/threads/RWRunnableImp.h"
+#include "tests/support/traceCapture.h"
 
 namespace cachetest {
 
@@ -40,49 +42,6 @@ struct CookieFields {
     LogoffCookie record(std::int32_t creationTime, const std::uint8_t* salt) const {
         return LogoffCookie(text, bytes, creationTime, salt, attributes);
     }
-};
-
-// Trace lines at TRACE_DETAIL go to a fresh file for the life of the object.
-// Create it before the first trace call of the process: a call that finds
-// VOKTRACELEVEL unset switches tracing off for good.
-class TraceCapture {
-  public:
-    TraceCapture() {
-        char pattern[] = "/tmp/lc-cache-trace-XXXXXX";
-        int fd = mkstemp(pattern);
-        close(fd);
-        path_ = pattern;
-        setenv("VOKTRACELEVEL", "8", 1);
-        setenv("VOKTRACEDEST", path_.c_str(), 1);
-    }
-    ~TraceCapture() {
-        unsetenv("VOKTRACEDEST");
-        std::remove(path_.c_str());
-    }
-    TraceCapture(const TraceCapture&) = delete;
-    TraceCapture& operator=(const TraceCapture&) = delete;
-
-    // The messages written since the last clear, without the line prefix.
-    std::vector<std::string> messages() const {
-        std::ifstream in(path_);
-        std::vector<std::string> result;
-        for (std::string line; std::getline(in, line);) {
-            auto mark = line.find(" # ");
-            result.push_back(mark == std::string::npos ? line : line.substr(mark + 3));
-        }
-        return result;
-    }
-    int count(std::string_view message) const {
-        int n = 0;
-        for (const std::string& line : messages()) {
-            n += line == message ? 1 : 0;
-        }
-        return n;
-    }
-    void clear() const { std::fclose(std::fopen(path_.c_str(), "w")); }
-
-  private:
-    std::string path_;
 };
 
 // Tracing off for the life of the object, back at TRACE_DETAIL after it:
@@ -160,7 +119,8 @@ class CacheTest : public ::testing::Test {
     void SetUp() override { resetCache(); }
     void TearDown() override { resetCache(); }
 
-    TraceCapture trace;
+    // Trace lines at TRACE_DETAIL, for the life of each test.
+    lctest::TraceCapture trace{"8"};
 };
 
 }  // namespace cachetest

@@ -4,52 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <new>
 
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "tests/cache/cacheTestSupport.h"
-
-namespace {
-
-// The number of allocations still granted before one fails; -1: no limit.
-std::atomic<long> allocationsLeft{-1};
-std::atomic<long> allocationsMade{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    allocationsMade.fetch_add(1);
-    long left = allocationsLeft.load();
-    while (left >= 0) {
-        if (left == 0) {
-            allocationsLeft.store(-1);
-            throw std::bad_alloc();
-        }
-        if (allocationsLeft.compare_exchange_weak(left, left - 1)) {
-            break;
-        }
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-
-// The replaced operator new takes its memory from malloc.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-#pragma GCC diagnostic pop
+#include "tests/support/faultInjection.h"
 
 namespace {
 
@@ -77,13 +38,13 @@ TEST_F(InsertAllocationFailureTest, FailedInsertLeavesTheCacheSound) {
         cleanupThreadStarted.store(1);  // this test is about the cache, not thread launch
         add(creation);                  // the equal cookie the failing insert replaces
 
-        allocationsLeft.store(granted);
+        lctest::failAnyAllocationAfter(granted);
         try {
             add(creation + 1);
             completed = true;
         } catch (const std::bad_alloc&) {
         }
-        allocationsLeft.store(-1);
+        lctest::disarmFaults();
 
         EXPECT_EQ(logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creation, 0,
                                                  fields.attributes),
@@ -109,10 +70,10 @@ TEST_F(InsertAllocationFailureTest, ReAddAllocatesOnlyTheRecordItBuildsBeforeThe
     CookieFields fields("short", "bytes", 60, 0);
     std::int32_t creation = getCacheStartTime() + 100;
     auto allocationsOfAdd = [&](std::int32_t lastUse) {
-        long before = allocationsMade.load();
+        long before = lctest::allocationsMade();
         logoffCookieAPI_addToCache(fields.text, fields.bytes, lastUse, creation, 0,
                                    fields.attributes, 0);
-        return allocationsMade.load() - before;
+        return lctest::allocationsMade() - before;
     };
     cleanupThreadStarted.store(1);  // this test is about the cache, not thread launch
 

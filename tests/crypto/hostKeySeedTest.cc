@@ -10,7 +10,7 @@
 #include "tests/crypto/expectedKey.h"
 #include "tests/crypto/fakeHostFacts.h"
 #include "tests/crypto/hex.h"
-#include "tests/crypto/traceCapture.h"
+#include "tests/support/traceCapture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "crypto/base64.h"
 #include "crypto/byteOrder.h"
 #include "crypto/logoffCookiePipe_crypt.h"
-#include "tests/crypto/traceCapture.h"
+#include "tests/support/traceCapture.h"
 
 namespace {
 

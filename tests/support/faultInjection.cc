@@ -50,6 +50,10 @@ struct Budget {
 Budget allocations;
 Budget threadCreations;
 
+// The armed allocation budget counts the main thread's allocations too.
+std::atomic<bool> everyThreadAllocates{false};
+std::atomic<long> allocationCount{0};
+
 std::atomic<long> runningThreads{0};
 
 // Counts a created thread while its start routine runs; a cancellation
@@ -104,7 +108,8 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attribute
 }
 
 void* operator new(std::size_t size) {
-    if (createdThread && allocations.failsNow()) {
+    allocationCount.fetch_add(1);
+    if ((createdThread || everyThreadAllocates.load()) && allocations.failsNow()) {
         throw std::bad_alloc();
     }
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {
@@ -128,7 +133,13 @@ void operator delete(void* memory, std::size_t) noexcept {
 namespace lctest {
 
 void failAllocationAfter(long granted, bool persistent) {
+    everyThreadAllocates.store(false);
     allocations.arm(granted, persistent);
+}
+
+void failAnyAllocationAfter(long granted) {
+    everyThreadAllocates.store(true);
+    allocations.arm(granted, false);
 }
 
 void failThreadCreationAfter(long granted) {
@@ -137,6 +148,7 @@ void failThreadCreationAfter(long granted) {
 
 void disarmFaults() {
     allocations.disarm();
+    everyThreadAllocates.store(false);
     threadCreations.disarm();
 }
 
@@ -146,6 +158,10 @@ long createdThreadsRunning() {
 
 long injectedAllocationFailures() {
     return allocations.injected.load();
+}
+
+long allocationsMade() {
+    return allocationCount.load();
 }
 
 long injectedThreadCreationFailures() {

@@ -14,6 +14,11 @@ namespace lctest {
 // until disarmed.
 void failAllocationAfter(long granted, bool persistent = false);
 
+// As failAllocationAfter (not persistent), with the main thread's
+// allocations counted and failed too: for a test whose own step is the one
+// to fail.
+void failAnyAllocationAfter(long granted);
+
 // The thread creation after `granted` more by created threads fails with
 // EAGAIN, as when the system has no thread to give.
 void failThreadCreationAfter(long granted);
@@ -24,6 +29,9 @@ void disarmFaults();
 // Threads started by pthread_create in this process whose start routine has
 // not yet returned (or been cancelled).
 long createdThreadsRunning();
+
+// Allocations through operator new so far, on every thread.
+long allocationsMade();
 
 // Failures injected since the last arming.
 long injectedAllocationFailures();
