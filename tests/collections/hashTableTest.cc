@@ -3,6 +3,7 @@
 #include <deque>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "support/collections/RWHashTable.h"
 #include "support/collections/RWSet.h"
@@ -14,6 +15,15 @@ namespace {
 class HashTableTest : public ::testing::Test {
   protected:
     KeyedElement* element(std::uint32_t key) { return &elements_.emplace_back(key); }
+    // Two equal elements of `key` inserted into `table`, the older first.
+    std::pair<KeyedElement*, KeyedElement*> insertedEqualPair(RWHashTable& table,
+                                                              std::uint32_t key) {
+        KeyedElement* older = element(key);
+        KeyedElement* newer = element(key);
+        table.insert(older);
+        table.insert(newer);
+        return {older, newer};
+    }
 
     std::deque<KeyedElement> elements_;
 };
@@ -83,20 +93,14 @@ TEST_F(HashTableTest, SharedBucketIsSearchedByEquality) {
 
 TEST_F(HashTableTest, RemoveTakesTheFirstEqualElement) {
     RWHashTable table;
-    KeyedElement* older = element(11);
-    KeyedElement* newer = element(11);
-    table.insert(older);
-    table.insert(newer);
+    auto [older, newer] = insertedEqualPair(table, 11);
     EXPECT_EQ(table.remove(newer), older);
     EXPECT_EQ(table.find(older), newer);
 }
 
 TEST_F(HashTableTest, RemoveReferenceTakesThatVeryElement) {
     RWHashTable table;
-    KeyedElement* older = element(12);
-    KeyedElement* newer = element(12);
-    table.insert(older);
-    table.insert(newer);
+    auto [older, newer] = insertedEqualPair(table, 12);
     EXPECT_EQ(table.removeReference(newer), newer);
     EXPECT_EQ(table.removeReference(newer), nullptr);
     EXPECT_EQ(table.entries(), 1u);

@@ -6,23 +6,18 @@
 #include "cache/cacheCeiling.h"
 #include "service/addAllowList.h"
 #include "service/addLimits.h"
+#include "tests/support/parseOutcome.h"
 
 namespace {
 
 using Groups = std::vector<gid_t>;
 
 AddAllowList parsed(const char* value) {
-    AddAllowList list;
-    std::string error;
-    EXPECT_TRUE(parseAddAllowList(value, list, error)) << error;
-    return list;
+    return lctest::expectParsed<AddAllowList>(parseAddAllowList, value);
 }
 
 std::string refusal(const char* value) {
-    AddAllowList list;
-    std::string error;
-    EXPECT_FALSE(parseAddAllowList(value, list, error)) << value;
-    return error;
+    return lctest::expectRefused<AddAllowList>(parseAddAllowList, value);
 }
 
 TEST(AddAllowList, TakesNamesIdsAndGroupsBetweenBlanks) {

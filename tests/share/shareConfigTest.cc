@@ -12,21 +12,17 @@
 #include <memory>
 
 #include "share/shareCredentials.h"
+#include "tests/support/parseOutcome.h"
+#include "tests/support/scratchDirectory.h"
 
 namespace {
 
 ShareEndpoint parsed(const std::string& text) {
-    ShareEndpoint endpoint;
-    std::string error;
-    EXPECT_TRUE(parseShareEndpoint(text, endpoint, error)) << text << ": " << error;
-    return endpoint;
+    return lctest::expectParsed<ShareEndpoint>(parseShareEndpoint, text);
 }
 
 std::string refusal(const std::string& text) {
-    ShareEndpoint endpoint;
-    std::string error;
-    EXPECT_FALSE(parseShareEndpoint(text, endpoint, error)) << text;
-    return error;
+    return lctest::expectRefused<ShareEndpoint>(parseShareEndpoint, text);
 }
 
 TEST(ShareEndpoint, RedisUrlWithEveryPart) {
@@ -178,12 +174,7 @@ TEST(ShareCredentialsText, MalformedFilesAreRefusedWithoutQuotingThem) {
 
 class FarmSecretFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/lc-secret-XXXXXX";
-        directory_ = mkdtemp(pattern);
-        path_ = directory_ + "/farm.key";
-    }
-    void TearDown() override { std::filesystem::remove_all(directory_); }
+    void SetUp() override { path_ = directory_ + "/farm.key"; }
 
     void write(const std::string& bytes, mode_t mode) {
         std::ofstream(path_) << bytes;
@@ -196,7 +187,8 @@ class FarmSecretFile : public ::testing::Test {
         return ok;
     }
 
-    std::string directory_;
+    lctest::ScratchDirectory scratch_{"lc-secret"};
+    std::string directory_ = scratch_.path();
     std::string path_;
 };
 

@@ -100,6 +100,12 @@ class ThreadFunction : public ::testing::Test {
     static bool registered(pthread_t thread) {
         return RWThreadManagerImp::instance().isRegistered(thread);
     }
+    // A thread of `function`, started.
+    static RWThreadFunction started(void (*function)()) {
+        RWThreadFunction thread = RWThreadFunction::make(function);
+        thread.start();
+        return thread;
+    }
     // Waits until the run has ended and returns its completion state.
     static int finish(const RWThreadFunction& thread) {
         EXPECT_NE(thread.waitExecutionState(kInitial, kLongEnough), 0);
@@ -138,8 +144,7 @@ TEST_F(ThreadFunction, BoundArgumentReachesTheFunction) {
 TEST_F(ThreadFunction, FunctionRunsWithTheCreatorsProcessors) {
     cpu_set_t creator;
     ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof creator, &creator), 0);
-    RWThreadFunction thread = RWThreadFunction::make(recordAffinity);
-    thread.start();
+    RWThreadFunction thread = started(recordAffinity);
     EXPECT_EQ(finish(thread), RWRunnableImp::kNormal);
     ASSERT_EQ(shared->calls, 1);
     EXPECT_TRUE(CPU_EQUAL(&shared->affinity, &creator))
@@ -147,8 +152,7 @@ TEST_F(ThreadFunction, FunctionRunsWithTheCreatorsProcessors) {
 }
 
 TEST_F(ThreadFunction, DroppingTheLastHandleLeavesTheThreadRunning) {
-    RWThreadFunction thread = RWThreadFunction::make(waitForGate);
-    thread.start();
+    RWThreadFunction thread = started(waitForGate);
     pthread_t id;
     ASSERT_TRUE(thread.body()->runningThread(&id));
     thread = RWThreadFunction();
@@ -174,27 +178,23 @@ TEST_F(ThreadFunction, CopiesOfAHandleShareOneThread) {
 }
 
 TEST_F(ThreadFunction, AnExceptionEndsOnlyTheThreadWithCompletionStateFailed) {
-    RWThreadFunction foreign = RWThreadFunction::make(throwForeign);
-    foreign.start();
+    RWThreadFunction foreign = started(throwForeign);
     EXPECT_EQ(finish(foreign), RWRunnableImp::kFailed);
     EXPECT_STREQ(foreign.exception()->message(), "Unrecognized exception");
 
-    RWThreadFunction bounds = RWThreadFunction::make(throwBoundsError);
-    bounds.start();
+    RWThreadFunction bounds = started(throwBoundsError);
     EXPECT_EQ(finish(bounds), RWRunnableImp::kFailed);
     std::unique_ptr<RWTHRxmsg> failure = bounds.exception();
     EXPECT_NE(dynamic_cast<RWTHRBoundsError*>(failure.get()), nullptr);
     EXPECT_STREQ(failure->message(), "index out of range");
 
-    RWThreadFunction root = RWThreadFunction::make(throwRootMessage);
-    root.start();
+    RWThreadFunction root = started(throwRootMessage);
     EXPECT_EQ(finish(root), RWRunnableImp::kFailed);
     EXPECT_STREQ(root.exception()->message(), "root failure");
 }
 
 TEST_F(ThreadFunction, StartWhileRunningThrowsThreadActiveAndAfterTheEndRunsAgain) {
-    RWThreadFunction thread = RWThreadFunction::make(waitForGate);
-    thread.start();
+    RWThreadFunction thread = started(waitForGate);
     try {
         thread.start();
         ADD_FAILURE() << "second start accepted";
@@ -247,8 +247,7 @@ TEST_F(ThreadFunction, CancellationDroppedByTheFunctionIsReportedAsAbandoned) {
 }
 
 TEST_F(ThreadFunction, CancellationOfABusyThreadTimesOutWithZero) {
-    RWThreadFunction thread = RWThreadFunction::make(waitForGate);
-    thread.start();
+    RWThreadFunction thread = started(waitForGate);
     EXPECT_EQ(thread.requestCancellation(20), 0);
     shared->gate.release();
     EXPECT_EQ(finish(thread), RWRunnableImp::kNormal);
@@ -280,8 +279,7 @@ TEST_F(ThreadFunction, ThreadCancelledWhileWaitingForTheWriteLockLeavesNoWaiting
     RWReadersWriterLock lock;
     contendedLock = &lock;
     lock.acquireRead();
-    RWThreadFunction writer = RWThreadFunction::make(writeUnderContendedLock);
-    writer.start();
+    RWThreadFunction writer = started(writeUnderContendedLock);
     ASSERT_TRUE(waitUntil([&] { return lock.snapshot().waitingWriters == 1; }));
     pthread_t id;
     ASSERT_TRUE(writer.body()->runningThread(&id));
