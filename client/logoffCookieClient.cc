@@ -11,8 +11,8 @@
 #include <ctime>
 #include <limits>
 
-#include "client/clientConnection.h"
 #include "client/requestBuilder.h"
+#include "client/serviceSocket.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "protocol/requestLayout.h"
 
