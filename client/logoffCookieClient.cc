@@ -11,8 +11,8 @@
 #include <ctime>
 #include <limits>
 
-#include "client/clientConnection.h"
 #include "client/requestBuilder.h"
+#include "client/serviceSocket.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "protocol/requestLayout.h"
 
@@ -114,14 +114,26 @@ ClientStatus exchangePayload(const void* payload, size_t length, int32_t& replyV
     return decryptReplyValue(reply, replyLength, replyValue);
 }
 
-ClientStatus cookieIsCached(const Cookie& cookie, bool& cached, const ClientOptions& options) {
+namespace {
+
+// A query or an add of `cookie`: checks its fields, builds the payload with
+// `build` and exchanges it; `value` is the reply's.
+template <size_t size>
+ClientStatus exchangeCookie(const Cookie& cookie, void (*build)(const Cookie&, uint8_t (&)[size]),
+                            int32_t& value, const ClientOptions& options) {
     if (!cookieFitsRequest(cookie)) {
         return ClientStatus{LC_CLIENT_BAD_ARGUMENT, 0};
     }
-    uint8_t payload[kQueryPayloadSize];
-    buildQueryPayload(cookie, payload);
+    uint8_t payload[size];
+    build(cookie, payload);
+    return exchangePayload(payload, sizeof payload, value, options);
+}
+
+}  // namespace
+
+ClientStatus cookieIsCached(const Cookie& cookie, bool& cached, const ClientOptions& options) {
     int32_t value = 0;
-    ClientStatus status = exchangePayload(payload, sizeof payload, value, options);
+    ClientStatus status = exchangeCookie(cookie, buildQueryPayload, value, options);
     if (status.ok()) {
         if (value != kQueryReplyCached && value != kQueryReplyNotCached) {
             return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
@@ -132,13 +144,8 @@ ClientStatus cookieIsCached(const Cookie& cookie, bool& cached, const ClientOpti
 }
 
 ClientStatus addToCache(const Cookie& cookie, const ClientOptions& options) {
-    if (!cookieFitsRequest(cookie)) {
-        return ClientStatus{LC_CLIENT_BAD_ARGUMENT, 0};
-    }
-    uint8_t payload[kAddPayloadSize];
-    buildAddPayload(cookie, payload);
     int32_t value = 0;
-    ClientStatus status = exchangePayload(payload, sizeof payload, value, options);
+    ClientStatus status = exchangeCookie(cookie, buildAddPayload, value, options);
     if (status.ok() && value != kAddReplyValue) {
         return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
     }

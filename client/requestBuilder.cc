@@ -31,9 +31,17 @@ void putAttributes(uint8_t* payload, size_t offset, const Cookie& cookie) {
     putUint32(payload, offset + kAttributesOffsetIdleTimeout, cookie.idleTimeoutMinutes);
 }
 
-void putTexts(uint8_t* payload, const Cookie& cookie) {
+// What both requests carry in the same places: the function code, the two
+// texts and two times, whose meaning differs by request. The rest is zero.
+template <size_t size>
+void startPayload(uint8_t (&payload)[size], int32_t functionCode, const Cookie& cookie,
+                  int32_t firstTime, int32_t secondTime) {
+    std::memset(payload, 0, size);
+    putInt32(payload, kOffsetFunctionCode, functionCode);
     putText(payload, kOffsetCookieText, cookie.text);
     putText(payload, kOffsetCookieBytes, cookie.bytes);
+    putInt32(payload, kOffsetFirstTime, firstTime);
+    putInt32(payload, kOffsetSecondTime, secondTime);
 }
 
 }  // namespace
@@ -43,20 +51,12 @@ bool cookieFitsRequest(const Cookie& cookie) {
 }
 
 void buildQueryPayload(const Cookie& cookie, uint8_t (&payload)[kQueryPayloadSize]) {
-    std::memset(payload, 0, sizeof payload);
-    putInt32(payload, kOffsetFunctionCode, FUNC_COOKIE_IS_CACHED);
-    putTexts(payload, cookie);
-    putInt32(payload, kOffsetFirstTime, cookie.creationTime);
-    putInt32(payload, kOffsetSecondTime, cookie.timeOffset);
+    startPayload(payload, FUNC_COOKIE_IS_CACHED, cookie, cookie.creationTime, cookie.timeOffset);
     putAttributes(payload, kOffsetQueryAttributes, cookie);
 }
 
 void buildAddPayload(const Cookie& cookie, uint8_t (&payload)[kAddPayloadSize]) {
-    std::memset(payload, 0, sizeof payload);
-    putInt32(payload, kOffsetFunctionCode, FUNC_ADD_TO_CACHE);
-    putTexts(payload, cookie);
-    putInt32(payload, kOffsetFirstTime, cookie.lastUseTime);
-    putInt32(payload, kOffsetSecondTime, cookie.creationTime);
+    startPayload(payload, FUNC_ADD_TO_CACHE, cookie, cookie.lastUseTime, cookie.creationTime);
     putInt32(payload, kOffsetAddTimeOffset, cookie.timeOffset);
     putAttributes(payload, kOffsetAddAttributes, cookie);
     putInt32(payload, kOffsetAddCookieKind, cookie.cookieKind);

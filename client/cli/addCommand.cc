@@ -16,25 +16,18 @@ void printAddHelp(std::ostream& out) {
     printCookieOptions(out, RequestKind::Add);
 }
 
+ClientStatus add(const CookieCommand& command, std::ostream& out) {
+    ClientStatus status = addToCache(command.cookie, command.options);
+    if (status.ok()) {
+        out << (command.raw ? "-1" : "added") << "\n";
+    }
+    return status;
+}
+
 }  // namespace
 
 int runAddCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
-    CookieCommand command;
-    std::string error;
-    if (!parseCookieCommand(args, RequestKind::Add, currentTime(), command, error)) {
-        err << "logoffcookie add: " << error << "\nTry 'logoffcookie add --help'.\n";
-        return kExitUsage;
-    }
-    if (command.help) {
-        printAddHelp(out);
-        return kExitSuccess;
-    }
-    ClientStatus status = addToCache(command.cookie, command.options);
-    if (!status.ok()) {
-        return reportFailure(err, "add", status, command.options);
-    }
-    out << (command.raw ? "-1" : "added") << "\n";
-    return kExitSuccess;
+    return runCookieCommand(args, RequestKind::Add, printAddHelp, add, out, err);
 }
 
 }  // namespace logoffcookie::cli

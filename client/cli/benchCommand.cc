@@ -5,6 +5,7 @@
 #include "client/cli/benchOptions.h"
 #include "client/cli/benchProgress.h"
 #include "client/cli/cookieOptions.h"
+#include "client/cli/optionTable.h"
 #include "client/cli/subcommand.h"
 
 namespace logoffcookie::cli {
@@ -31,8 +32,7 @@ int runBenchCommand(const Arguments& args, std::ostream& out, std::ostream& err)
     BenchOptions options;
     std::string error;
     if (!parseBenchCommand(args, options, error)) {
-        err << "logoffcookie bench: " << error << "\nTry 'logoffcookie bench --help'.\n";
-        return kExitUsage;
+        return refuseCommandLine(err, "bench", error);
     }
     if (options.help) {
         printBenchHelp(out);

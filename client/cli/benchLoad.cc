@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "client/cli/benchProgress.h"
-#include "client/clientConnection.h"
 #include "client/requestBuilder.h"
+#include "client/serviceSocket.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 
 namespace logoffcookie::cli {

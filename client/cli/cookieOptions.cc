@@ -1,11 +1,14 @@
 #include "client/cli/cookieOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <iomanip>
 #include <limits>
 #include <ostream>
+#include <span>
+#include <vector>
 
+#include "client/cli/optionTable.h"
 #include "protocol/requestLayout.h"
 #include "protocol/socketPath.h"
 
@@ -30,15 +33,6 @@ bool parseInRange(std::string_view text, Int& value) {
     return true;
 }
 
-bool parseMilliseconds(std::string_view text, bool zeroAllowed, std::chrono::milliseconds& value) {
-    int32_t count = 0;
-    if (!parseInt32(text, count) || count < 0 || (count == 0 && !zeroAllowed)) {
-        return false;
-    }
-    value = std::chrono::milliseconds(count);
-    return true;
-}
-
 bool fitsTextField(std::string_view text) {
     return text.size() <= kCookieTextSize;
 }
@@ -49,86 +43,98 @@ bool fitsSocketAddress(std::string_view path) {
     return !path.empty() && path.size() <= kMaxSocketPathLength;
 }
 
-struct OptionSpec {
-    std::string_view name;
-    std::string_view valueName;  // empty for a flag
-    bool addOnly;
-    std::string_view help;
-    // False when the value is not acceptable.
-    bool (*apply)(std::string_view value, int32_t now, CookieCommand& command);
+// What the table's options fill in: the command, and the time "now" in
+// TIME values stands for.
+struct CookieTarget {
+    CookieCommand& command;
+    int32_t now;
 };
 
-const OptionSpec kOptions[] = {
-    {"--text", "TEXT", false, "the cookie text, 1 to 64 bytes (required)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         c.cookie.text = v;
+using CookieOption = CommandOption<CookieTarget>;
+
+template <int32_t Cookie::*field>
+bool setTime(std::string_view v, CookieTarget& t) {
+    return parseTime(v, t.now, t.command.cookie.*field);
+}
+
+template <int32_t Cookie::*field>
+bool setInt32(std::string_view v, CookieTarget& t) {
+    return parseInt32(v, t.command.cookie.*field);
+}
+
+template <uint32_t Cookie::*field>
+bool setUint32(std::string_view v, CookieTarget& t) {
+    return parseUint32(v, t.command.cookie.*field);
+}
+
+template <std::chrono::milliseconds ClientOptions::*field, bool zeroAllowed>
+bool setWait(std::string_view v, CookieTarget& t) {
+    return parseMilliseconds(v, zeroAllowed, t.command.options.*field);
+}
+
+// Every option of add, in the order of the help text.
+const CookieOption kOptions[] = {
+    {"--text", "TEXT", "the cookie text, 1 to 64 bytes (required)",
+     [](std::string_view v, CookieTarget& t) {
+         t.command.cookie.text = v;
          return !v.empty() && fitsTextField(v);
      }},
-    {"--bytes", "TEXT", false, "the second cookie text, at most 64 bytes (default: empty)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         c.cookie.bytes = v;
+    {"--bytes", "TEXT", "the second cookie text, at most 64 bytes (default: empty)",
+     [](std::string_view v, CookieTarget& t) {
+         t.command.cookie.bytes = v;
          return fitsTextField(v);
      }},
-    {"--created", "TIME", false, "the cookie's creation time, TIME below (default: now)",
-     [](std::string_view v, int32_t now, CookieCommand& c) {
-         return parseTime(v, now, c.cookie.creationTime);
-     }},
-    {"--last-use", "TIME", true, "the cookie's last use, TIME below (default: now)",
-     [](std::string_view v, int32_t now, CookieCommand& c) {
-         return parseTime(v, now, c.cookie.lastUseTime);
-     }},
-    {"--offset", "SECONDS", false, "the issuer's clock minus this host's clock (default: 0)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseInt32(v, c.cookie.timeOffset);
-     }},
-    {"--max-lifetime", "MINUTES", false, "maximum lifetime from creation (default: 120)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseUint32(v, c.cookie.maxLifetimeMinutes);
-     }},
-    {"--idle-timeout", "MINUTES", false, "idle timeout from last use, 0 for none (default: 0)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseUint32(v, c.cookie.idleTimeoutMinutes);
-     }},
-    {"--kind", "N", true, "the cookie kind: 1, 2, or 0 for any other (default: 0)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseInt32(v, c.cookie.cookieKind);
-     }},
-    {"--socket", "PATH", false,
+    {"--created", "TIME", "the cookie's creation time, TIME below (default: now)",
+     setTime<&Cookie::creationTime>},
+    {"--last-use", "TIME", "the cookie's last use, TIME below (default: now)",
+     setTime<&Cookie::lastUseTime>},
+    {"--offset", "SECONDS", "the issuer's clock minus this host's clock (default: 0)",
+     setInt32<&Cookie::timeOffset>},
+    {"--max-lifetime", "MINUTES", "maximum lifetime from creation (default: 120)",
+     setUint32<&Cookie::maxLifetimeMinutes>},
+    {"--idle-timeout", "MINUTES", "idle timeout from last use, 0 for none (default: 0)",
+     setUint32<&Cookie::idleTimeoutMinutes>},
+    {"--kind", "N", "the cookie kind: 1, 2, or 0 for any other (default: 0)",
+     setInt32<&Cookie::cookieKind>},
+    {"--socket", "PATH",
      "the service socket, at most 107 bytes (default: $WA_INSTALL_PATH/logoffCookieSocket)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         c.options.socketPath = std::string(v);
+     [](std::string_view v, CookieTarget& t) {
+         t.command.options.socketPath = std::string(v);
          return fitsSocketAddress(v);
      }},
-    {"--timeout", "MS", false, "longest wait for the answer, in milliseconds (default: 5000)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseMilliseconds(v, false, c.options.timeout);
-     }},
-    {"--socket-wait", "MS", false,
-     "how long a missing or refusing socket is retried (default: 1000)",
-     [](std::string_view v, int32_t, CookieCommand& c) {
-         return parseMilliseconds(v, true, c.options.socketWait);
-     }},
-    {"--raw", "", false,
-     "print the reply's value instead of words: 1 cached, 0 not cached, -1 added",
-     [](std::string_view, int32_t, CookieCommand& c) {
-         c.raw = true;
+    {"--timeout", "MS", "longest wait for the answer, in milliseconds (default: 5000)",
+     setWait<&ClientOptions::timeout, false>},
+    {"--socket-wait", "MS", "how long a missing or refusing socket is retried (default: 1000)",
+     setWait<&ClientOptions::socketWait, true>},
+    {"--raw", "", "print the reply's value instead of words: 1 cached, 0 not cached, -1 added",
+     [](std::string_view, CookieTarget& t) {
+         t.command.raw = true;
          return true;
      }},
 };
 
-constexpr size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+// The options of add that query lacks.
+constexpr std::string_view kAddOnly[] = {"--last-use", "--kind"};
 
-const OptionSpec* findOption(std::string_view name, RequestKind kind) {
-    for (const OptionSpec& option : kOptions) {
-        if (option.name == name && (!option.addOnly || kind == RequestKind::Add)) {
-            return &option;
+std::vector<CookieOption> optionsOf(RequestKind kind) {
+    std::vector<CookieOption> options;
+    for (const CookieOption& option : kOptions) {
+        if (kind == RequestKind::Add ||
+            std::ranges::find(kAddOnly, option.name) == std::end(kAddOnly)) {
+            options.push_back(option);
         }
     }
-    return nullptr;
+    return options;
 }
 
-std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+std::span<const CookieOption> optionTable(RequestKind kind) {
+    static const std::vector<CookieOption> query = optionsOf(RequestKind::Query);
+    static const std::vector<CookieOption> add = optionsOf(RequestKind::Add);
+    return kind == RequestKind::Add ? add : query;
+}
+
+std::string_view kindName(RequestKind kind) {
+    return kind == RequestKind::Add ? "add" : "query";
 }
 
 }  // namespace
@@ -167,61 +173,29 @@ bool parseTime(std::string_view text, int32_t now, int32_t& value) {
     return true;
 }
 
+bool parseMilliseconds(std::string_view text, bool zeroAllowed, std::chrono::milliseconds& value) {
+    int32_t count = 0;
+    if (!parseInt32(text, count) || count < 0 || (count == 0 && !zeroAllowed)) {
+        return false;
+    }
+    value = std::chrono::milliseconds(count);
+    return true;
+}
+
 bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
                         CookieCommand& command, std::string& error) {
     command = CookieCommand{};
     command.cookie.creationTime = now;
     command.cookie.lastUseTime = now;
-    // An option given twice is refused rather than the last one winning: a
-    // script that says --created twice has said two different things.
-    bool given[kOptionCount] = {};
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            command.help = true;
-            return true;
-        }
-        // Both "--name value" and "--name=value".
-        std::string_view name = arg;
-        std::string_view value;
-        bool inlineValue = false;
-        if (size_t equals = arg.find('='); arg.substr(0, 2) == "--" && equals != arg.npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            inlineValue = true;
-        }
-        const OptionSpec* option = findOption(name, kind);
-        if (option == nullptr) {
-            error = findOption(name, RequestKind::Add) != nullptr
-                        ? quoted(name) + " is only for add"
-                        : "unknown argument " + quoted(arg);
-            return false;
-        }
-        bool& seen = given[static_cast<size_t>(option - kOptions)];
-        if (seen) {
-            error = quoted(name) + " is given more than once";
-            return false;
-        }
-        seen = true;
-        if (option->valueName.empty()) {
-            if (inlineValue) {
-                error = quoted(name) + " takes no value";
-                return false;
-            }
-        } else if (!inlineValue) {
-            if (i + 1 == args.size()) {
-                error = quoted(name) + " needs a value (" + std::string(option->valueName) + ")";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (!option->apply(value, now, command)) {
-            error = "bad value " + quoted(value) + " for " + std::string(name) + ": expected " +
-                    std::string(option->valueName) + ", " + std::string(option->help);
-            return false;
-        }
+    CookieTarget target{command, now};
+    const OptionsParsed parsed = parseCommandOptions<CookieTarget>(
+        args, optionTable(kind), target, error, {optionTable(RequestKind::Add), "add"});
+    command.help = parsed == OptionsParsed::Help;
+    if (parsed != OptionsParsed::Ok) {
+        return command.help;
     }
-    if (!given[static_cast<size_t>(findOption("--text", kind) - kOptions)]) {
+    // --text refuses an empty value, so an empty text was never given.
+    if (command.cookie.text.empty()) {
         error = "--text is required";
         return false;
     }
@@ -229,20 +203,8 @@ bool parseCookieCommand(const Arguments& args, RequestKind kind, int32_t now,
 }
 
 void printCookieOptions(std::ostream& out, RequestKind kind) {
-    out << "Options:\n";
-    for (const OptionSpec& option : kOptions) {
-        if (option.addOnly && kind != RequestKind::Add) {
-            continue;
-        }
-        std::string head = std::string(option.name);
-        if (!option.valueName.empty()) {
-            head += " " + std::string(option.valueName);
-        }
-        out << "  " << std::left << std::setw(24) << head << option.help << "\n";
-    }
-    out << "  " << std::left << std::setw(24) << "--help"
-        << "this text\n"
-        << "\nTIME is seconds since 1970-01-01 00:00 UTC (a decimal integer, may be\n"
+    printCommandOptions<CookieTarget>(out, optionTable(kind), 24);
+    out << "\nTIME is seconds since 1970-01-01 00:00 UTC (a decimal integer, may be\n"
            "negative), 'now', or 'now+N' / 'now-N' with N in seconds. Every time must\n"
            "fit 32 bits: the protocol carries none after 2038-01-19 03:14:07 UTC.\n"
            "Options also take the form --name=value; each may be given once.\n";
@@ -259,6 +221,24 @@ int reportFailure(std::ostream& err, std::string_view commandName, const ClientS
     err << "logoffcookie " << commandName << ": " << status.message() << " ("
         << logoffCookieClient_errorName(status.error) << "); socket " << socket << "\n";
     return kExitFailure;
+}
+
+int runCookieCommand(const Arguments& args, RequestKind kind, void (*printHelp)(std::ostream&),
+                     CookieRequest request, std::ostream& out, std::ostream& err) {
+    CookieCommand command;
+    std::string error;
+    if (!parseCookieCommand(args, kind, currentTime(), command, error)) {
+        return refuseCommandLine(err, kindName(kind), error);
+    }
+    if (command.help) {
+        printHelp(out);
+        return kExitSuccess;
+    }
+    ClientStatus status = request(command, out);
+    if (!status.ok()) {
+        return reportFailure(err, kindName(kind), status, command.options);
+    }
+    return kExitSuccess;
 }
 
 }  // namespace logoffcookie::cli

@@ -2,6 +2,7 @@
 // service is, how long to wait, and how to print the answer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -37,8 +38,21 @@ bool parseTime(std::string_view text, int32_t now, int32_t& value);
 bool parseInt32(std::string_view text, int32_t& value);
 bool parseUint32(std::string_view text, uint32_t& value);
 
+// A wait in milliseconds that fits 32 signed bits: positive, or also zero
+// when `zeroAllowed`.
+bool parseMilliseconds(std::string_view text, bool zeroAllowed, std::chrono::milliseconds& value);
+
 // Prints a failed request to `err` and gives the exit status for it.
 int reportFailure(std::ostream& err, std::string_view commandName, const ClientStatus& status,
                   const ClientOptions& options);
+
+// What a query or an add does once its command line is read: sends the
+// request and, when it is answered, prints the answer to `out`.
+using CookieRequest = ClientStatus (*)(const CookieCommand& command, std::ostream& out);
+
+// The run both commands share: a wrong command line is a usage error, --help
+// prints `printHelp`, anything else is `request`, whose failure is reported.
+int runCookieCommand(const Arguments& args, RequestKind kind, void (*printHelp)(std::ostream&),
+                     CookieRequest request, std::ostream& out, std::ostream& err);
 
 }  // namespace logoffcookie::cli

@@ -14,16 +14,10 @@ namespace {
 const CommandOption<HealthOptions> kHealthOptions[] = {
     {"--timeout", "MS",
      "longest wait for the socket and the answer together, in milliseconds (default: 2000)",
-     [](std::string_view v, HealthOptions& o) {
-         int32_t milliseconds = 0;
-         if (!parseInt32(v, milliseconds) || milliseconds <= 0) {
-             return false;
-         }
-         o.timeout = std::chrono::milliseconds(milliseconds);
-         return true;
-     }},
+     [](std::string_view v, HealthOptions& o) { return parseMilliseconds(v, false, o.timeout); }},
     {"--metrics", "FILE",
-     "also fail when this metrics file is older than 30 s, not the service's, or shows farm sharing failing",
+     "also fail when this metrics file is older than 30 s, not the service's, or shows farm "
+     "sharing failing",
      [](std::string_view v, HealthOptions& o) {
          o.metricsPath = std::string(v);
          return !v.empty();
@@ -62,8 +56,7 @@ int runHealthCommand(const Arguments& args, std::ostream& out, std::ostream& err
             printHealthHelp(out);
             return kExitSuccess;
         case OptionsParsed::Error:
-            err << "logoffcookie health: " << error << "\nTry 'logoffcookie health --help'.\n";
-            return kExitUsage;
+            return refuseCommandLine(err, "health", error);
         case OptionsParsed::Ok:
             break;
     }

@@ -1,8 +1,9 @@
 // A subcommand's options as a table, and the one walk over the arguments
 // that fills them in: "--name value" and "--name=value", each option at most
-// once, --help or -h anywhere.
+// once, --help or -h anywhere. Every subcommand reads its options here.
 #pragma once
 
+#include <cstddef>
 #include <iomanip>
 #include <ostream>
 #include <span>
@@ -23,16 +24,36 @@ struct CommandOption {
     bool (*apply)(std::string_view value, Target& target);
 };
 
+// The options of a sibling subcommand that this one lacks (add's --kind for
+// query): naming one is refused as "'NAME' is only for COMMAND", which says
+// more than an unknown argument.
+template <typename Target>
+struct SiblingOptions {
+    std::span<const CommandOption<Target>> table;
+    std::string_view command;
+};
+
 enum class OptionsParsed { Ok, Help, Error };
 
+// The index of the option called `name`, or the table's size.
+template <typename Target>
+size_t findCommandOption(std::span<const CommandOption<Target>> table, std::string_view name) {
+    size_t index = 0;
+    while (index < table.size() && table[index].name != name) {
+        ++index;
+    }
+    return index;
+}
+
 // On Error, `error` says which argument is wrong and why. Help means --help
-// came: nothing after it was checked.
+// came: nothing after it was checked, what came before it is in `target`.
 template <typename Target>
 OptionsParsed parseCommandOptions(const Arguments& args,
                                   std::span<const CommandOption<Target>> table, Target& target,
-                                  std::string& error) {
+                                  std::string& error, const SiblingOptions<Target>& sibling = {}) {
     auto quoted = [](std::string_view text) { return "'" + std::string(text) + "'"; };
-    // An option given twice is refused rather than the last one winning.
+    // An option given twice is refused rather than the last one winning: a
+    // script that says --created twice has said two different things.
     std::vector<bool> given(table.size(), false);
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
@@ -47,12 +68,11 @@ OptionsParsed parseCommandOptions(const Arguments& args,
             value = arg.substr(equals + 1);
             inlineValue = true;
         }
-        size_t index = 0;
-        while (index < table.size() && table[index].name != name) {
-            ++index;
-        }
+        const size_t index = findCommandOption(table, name);
         if (index == table.size()) {
-            error = "unknown argument " + quoted(arg);
+            error = findCommandOption(sibling.table, name) < sibling.table.size()
+                        ? quoted(name) + " is only for " + std::string(sibling.command)
+                        : "unknown argument " + quoted(arg);
             return OptionsParsed::Error;
         }
         const CommandOption<Target>& option = table[index];
@@ -96,6 +116,15 @@ void printCommandOptions(std::ostream& out, std::span<const CommandOption<Target
     }
     out << "  " << std::left << std::setw(width) << "--help"
         << "this text\n";
+}
+
+// A command line a subcommand cannot use: says why, points at the
+// subcommand's help, and gives the exit status of a wrong command line.
+inline int refuseCommandLine(std::ostream& err, std::string_view command,
+                             const std::string& error) {
+    err << "logoffcookie " << command << ": " << error << "\nTry 'logoffcookie " << command
+        << " --help'.\n";
+    return kExitUsage;
 }
 
 }  // namespace logoffcookie::cli

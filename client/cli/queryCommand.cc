@@ -17,30 +17,23 @@ void printQueryHelp(std::ostream& out) {
     printCookieOptions(out, RequestKind::Query);
 }
 
+ClientStatus query(const CookieCommand& command, std::ostream& out) {
+    bool cached = false;
+    ClientStatus status = cookieIsCached(command.cookie, cached, command.options);
+    if (status.ok()) {
+        if (command.raw) {
+            out << (cached ? "1" : "0") << "\n";
+        } else {
+            out << (cached ? "cached" : "not cached") << "\n";
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int runQueryCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
-    CookieCommand command;
-    std::string error;
-    if (!parseCookieCommand(args, RequestKind::Query, currentTime(), command, error)) {
-        err << "logoffcookie query: " << error << "\nTry 'logoffcookie query --help'.\n";
-        return kExitUsage;
-    }
-    if (command.help) {
-        printQueryHelp(out);
-        return kExitSuccess;
-    }
-    bool cached = false;
-    ClientStatus status = cookieIsCached(command.cookie, cached, command.options);
-    if (!status.ok()) {
-        return reportFailure(err, "query", status, command.options);
-    }
-    if (command.raw) {
-        out << (cached ? "1" : "0") << "\n";
-    } else {
-        out << (cached ? "cached" : "not cached") << "\n";
-    }
-    return kExitSuccess;
+    return runCookieCommand(args, RequestKind::Query, printQueryHelp, query, out, err);
 }
 
 }  // namespace logoffcookie::cli

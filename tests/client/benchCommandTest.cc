@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "client/cli/benchOptions.h"
 #include "client/cli/benchStatistics.h"
 #include "client/cli/subcommand.h"
+#include "tests/client/cliRun.h"
 #include "tests/client/fakeService.h"
 
 namespace lctest {
@@ -14,19 +14,9 @@ namespace {
 
 using namespace logoffcookie::cli;
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 CliRun runBench(std::vector<std::string> words) {
     words.insert(words.begin(), "bench");
-    Arguments args(words.begin(), words.end());
-    std::ostringstream out;
-    std::ostringstream err;
-    int status = runCommandLine(args, out, err);
-    return {status, out.str(), err.str()};
+    return runCli(words);
 }
 
 std::string parseError(const std::vector<std::string>& words) {
@@ -94,6 +84,13 @@ TEST(BenchOptions, OutOfRangeAndMalformedValuesAreNamed) {
     EXPECT_EQ(parseError({"--clients"}), "'--clients' needs a value (C)");
     EXPECT_EQ(parseError({"--duration", "2", "--requests", "10"}),
               "give either --duration or --requests, not both");
+}
+
+// A repeated option is refused as by every other subcommand, not the last
+// one winning: a script that says --clients twice has said two things.
+TEST(BenchOptions, RepeatedOptionIsAUsageError) {
+    EXPECT_EQ(parseError({"--clients", "2", "--clients=3"}), "'--clients' is given more than once");
+    EXPECT_EQ(parseError({"--tsv", "--requests", "5", "--tsv"}), "'--tsv' is given more than once");
 }
 
 TEST(BenchOptions, HelpNeedsNothingElse) {

@@ -5,6 +5,7 @@
 
 #include "client/cli/cookieOptions.h"
 #include "client/cli/subcommand.h"
+#include "tests/client/cliRun.h"
 #include "tests/client/fakeService.h"
 
 namespace lctest {
@@ -13,20 +14,6 @@ namespace {
 using namespace logoffcookie::cli;
 
 constexpr int32_t kNow = 1'700'000'000;
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliRun runCli(const std::vector<std::string>& words) {
-    Arguments args(words.begin(), words.end());
-    std::ostringstream out;
-    std::ostringstream err;
-    int status = runCommandLine(args, out, err);
-    return {status, out.str(), err.str()};
-}
 
 // The words of a command line written with single blanks.
 std::vector<std::string> splitWords(const std::string& line) {
@@ -221,6 +208,17 @@ TEST(CommandLineRun, UnknownCommandAndBadOptionsAreUsageErrors) {
     EXPECT_EQ(missing.status, kExitUsage);
     EXPECT_EQ(missing.err,
               "logoffcookie add: --text is required\nTry 'logoffcookie add --help'.\n");
+}
+
+TEST(CommandLineRun, EverySubcommandRefusesARepeatedOption) {
+    for (const Subcommand& command : subcommands()) {
+        const std::string name(command.name);
+        CliRun run = runCli({name, "--timeout", "5", "--timeout=5"});
+        EXPECT_EQ(run.status, kExitUsage) << name;
+        EXPECT_EQ(run.out, "") << name;
+        EXPECT_EQ(run.err, "logoffcookie " + name + ": '--timeout' is given more than once\n" +
+                               "Try 'logoffcookie " + name + " --help'.\n");
+    }
 }
 
 TEST(CommandLineRun, CreationTimeBeyondTheTimeRangeIsAUsageError) {

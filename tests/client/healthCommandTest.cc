@@ -4,13 +4,13 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <sstream>
 
 #include "client/cli/healthCheck.h"
 #include "client/cli/shareHealth.h"
 #include "client/cli/subcommand.h"
 #include "diag/metricsExposition.h"
 #include "protocol/requestLayout.h"
+#include "tests/client/cliRun.h"
 #include "tests/client/fakeService.h"
 
 namespace lctest {
@@ -19,19 +19,9 @@ namespace {
 using namespace logoffcookie::cli;
 using namespace std::chrono_literals;
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 CliRun runHealth(std::vector<std::string> words) {
     words.insert(words.begin(), "health");
-    Arguments args(words.begin(), words.end());
-    std::ostringstream out;
-    std::ostringstream err;
-    int status = runCommandLine(args, out, err);
-    return {status, out.str(), err.str()};
+    return runCli(words);
 }
 
 int32_t readInt32(const std::vector<uint8_t>& message, size_t offset) {

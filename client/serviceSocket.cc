@@ -1,4 +1,4 @@
-#include "client/clientConnection.h"
+#include "client/serviceSocket.h"
 
 #include <poll.h>
 #include <sys/socket.h>

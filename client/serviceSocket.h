@@ -1,5 +1,6 @@
-// One connection to the service: find its socket, connect, send the request
-// in one write and read the reply until the service closes.
+// The client's side of the service socket, one connection per request: find
+// the socket, connect, send the request in one write and read the reply until
+// the service closes.
 #pragma once
 
 #include <sys/un.h>
