@@ -191,6 +191,31 @@ TEST(PipeEnvelope, AuthenticBlockTooShortForAMessageFailsWithTwo) {
     EXPECT_EQ(received.length, 48);
 }
 
+// A block cut short inside its zero fill still carries an authentic packet;
+// it must fail rather than come back as a shorter message.
+TEST(PipeEnvelopeCutShort, TextMissingPartOfItsZeroFillFailsWithTwoAndLeavesTheBufferAlone) {
+    // A 988-byte add request: a 1018-byte packet in a 1037-byte block, 1384
+    // characters. Cutting whole groups of four keeps the packet whole.
+    std::string payload(988, 'a');
+    std::string text = seal(payload);
+    ASSERT_EQ(text.size(), 1384u);
+    for (size_t cut : {4u, 8u, 20u}) {
+        std::string shorter = text.substr(0, text.size() - cut);
+        Received received(shorter);
+        EXPECT_EQ(received.open(), 2) << cut;
+        EXPECT_EQ(received.length, static_cast<int>(shorter.size())) << cut;
+        EXPECT_EQ(received.buffer.substr(0, shorter.size()), shorter) << cut;
+    }
+}
+
+TEST(PipeEnvelopeCutShort, WholeTextStillOpensToThePayloadAndOneZero) {
+    std::string payload(988, 'a');
+    Received received(seal(payload));
+    ASSERT_EQ(received.open(), 0);
+    EXPECT_EQ(received.length, 989);
+    EXPECT_EQ(received.buffer.substr(0, 989), payload + std::string(1, '\0'));
+}
+
 TEST(PipeEnvelope, UnusableArgumentsAreRefused) {
     char* out = nullptr;
     int outLen = 0;
