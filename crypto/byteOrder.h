@@ -10,30 +10,39 @@
 #include <cstdint>
 #include <cstring>
 
-inline uint32_t byteSwap32(uint32_t v) {
-    return __builtin_bswap32(v);
+// The host's word in `Order`, and back: the same swap either way.
+template <std::endian Order>
+inline uint32_t inByteOrder(uint32_t v) {
+    return std::endian::native == Order ? v : __builtin_bswap32(v);
+}
+
+template <std::endian Order>
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return inByteOrder<Order>(v);
+}
+
+template <std::endian Order>
+inline void store32(uint8_t* p, uint32_t v) {
+    v = inByteOrder<Order>(v);
+    std::memcpy(p, &v, sizeof v);
 }
 
 inline uint32_t load32_be(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return std::endian::native == std::endian::big ? v : byteSwap32(v);
+    return load32<std::endian::big>(p);
 }
 
 inline void store32_be(uint8_t* p, uint32_t v) {
-    v = std::endian::native == std::endian::big ? v : byteSwap32(v);
-    std::memcpy(p, &v, sizeof v);
+    store32<std::endian::big>(p, v);
 }
 
 inline uint32_t load32_le(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return std::endian::native == std::endian::little ? v : byteSwap32(v);
+    return load32<std::endian::little>(p);
 }
 
 inline void store32_le(uint8_t* p, uint32_t v) {
-    v = std::endian::native == std::endian::little ? v : byteSwap32(v);
-    std::memcpy(p, &v, sizeof v);
+    store32<std::endian::little>(p, v);
 }
 
 inline uint32_t rotl32(uint32_t x, uint32_t n) {

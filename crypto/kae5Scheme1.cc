@@ -39,24 +39,12 @@ int encrypt(KAE5_context* context, KAE5_buffer* buffer) {
 }
 
 int decrypt(KAE5_context* context, KAE5_buffer* buffer) {
-    if (!KAE5_bufferIsValid(buffer)) {
-        return KAE5_BAD_DESCRIPTOR;
+    uint32_t total = 0;
+    int result = KAE5_readHeader(context, buffer, kHeaderSize, &total);
+    if (result != KAE5_OK) {
+        return result;
     }
     uint8_t* data = buffer->dataStart;
-    uint32_t available = buffer->dataLength;
-    if (available == 0) {
-        return KAE5_BAD_LENGTH;
-    }
-    if (data[0] != static_cast<uint8_t>(context->scheme)) {
-        return KAE5_SCHEME_MISMATCH;
-    }
-    if (available < kHeaderSize) {
-        return KAE5_BAD_LENGTH;
-    }
-    uint32_t total = load32_be(data + 4);
-    if (available < total || total < kHeaderSize) {
-        return KAE5_BAD_LENGTH;
-    }
     uint32_t payload = total - kHeaderSize;
     std::memmove(data, data + kHeaderSize, payload);
     // The header's 8 bytes now end the packet; zeroing them stays inside it.

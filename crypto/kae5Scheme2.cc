@@ -112,24 +112,12 @@ int encrypt(KAE5_context* context, KAE5_buffer* buffer) {
 
 int decrypt(KAE5_context* context, KAE5_buffer* buffer) {
     KAE5_scheme2Context* ctx = scheme2(context);
-    if (!KAE5_bufferIsValid(buffer)) {
-        return KAE5_BAD_DESCRIPTOR;
+    uint32_t total = 0;
+    int result = KAE5_readHeader(context, buffer, KAE5_CHECK_SIZE, &total);
+    if (result != KAE5_OK) {
+        return result;
     }
     uint8_t* data = buffer->dataStart;
-    uint32_t available = buffer->dataLength;
-    if (available == 0) {
-        return KAE5_BAD_LENGTH;
-    }
-    if (data[0] != static_cast<uint8_t>(ctx->base.scheme)) {
-        return KAE5_SCHEME_MISMATCH;
-    }
-    if (available < 8) {
-        return KAE5_BAD_LENGTH;
-    }
-    uint32_t total = load32_be(data + 4);
-    if (available < total || total < KAE5_CHECK_SIZE) {
-        return KAE5_BAD_LENGTH;
-    }
     buffer->dataLength = total - KAE5_CHECK_SIZE;
 
     uint32_t end = total - KAE5_CHECK_SIZE;

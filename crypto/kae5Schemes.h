@@ -27,5 +27,12 @@ struct KAE5_scheme {
     int (*release)(KAE5_context* context);
 };
 
+// The checks that open a packet of either scheme, in this order: a usable
+// buffer (7), some data (25), the context's scheme byte (23), the 8-byte
+// header present (25), and a stated length of at least `minTotal` that the
+// data holds (25). Returns 0 with that length in *total, or the first failure.
+int KAE5_readHeader(const KAE5_context* context, const KAE5_buffer* buffer, uint32_t minTotal,
+                    uint32_t* total);
+
 extern const KAE5_scheme KAE5_scheme1;
 extern const KAE5_scheme KAE5_scheme2;

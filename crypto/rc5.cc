@@ -75,6 +75,82 @@ void xorTail(const RC5_state& state, uint8_t* data, size_t len) {
     }
 }
 
+template <int Rounds, void (*Words)(const RC5_keyTable<Rounds>&, uint32_t&, uint32_t&)>
+inline void blockThroughWords(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+    uint32_t a = load32_le(block);
+    uint32_t b = load32_le(block + 4);
+    Words(table, a, b);
+    store32_le(block, a);
+    store32_le(block + 4, b);
+}
+
+// The whole blocks of a chained run, `len` a multiple of 8; the chain value
+// (ha, hb) goes in and comes out advanced.
+using ChainedBlocks = void (*)(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+                               uint32_t& ha, uint32_t& hb);
+
+inline void encryptBlocks(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+                          uint32_t& ha, uint32_t& hb) {
+    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+        ha ^= load32_le(data);
+        hb ^= load32_le(data + 4);
+        encryptWords<RC5_ROUNDS>(table, ha, hb);
+        store32_le(data, ha);
+        store32_le(data + 4, hb);
+    }
+}
+
+inline void decryptBlocks(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+                          uint32_t& ha, uint32_t& hb) {
+    constexpr size_t kLanesSize = kDecryptLanes * RC5_BLOCK_SIZE;
+    for (; len >= kLanesSize; len -= kLanesSize, data += kLanesSize) {
+        uint32_t ca[kDecryptLanes], cb[kDecryptLanes], a[kDecryptLanes], b[kDecryptLanes];
+#pragma GCC unroll 4
+        for (size_t k = 0; k < kDecryptLanes; ++k) {
+            a[k] = ca[k] = load32_le(data + k * RC5_BLOCK_SIZE);
+            b[k] = cb[k] = load32_le(data + k * RC5_BLOCK_SIZE + 4);
+        }
+        decryptWordsSideBySide<RC5_ROUNDS>(table, a, b);
+#pragma GCC unroll 4
+        for (size_t k = 0; k < kDecryptLanes; ++k) {
+            store32_le(data + k * RC5_BLOCK_SIZE, a[k] ^ (k == 0 ? ha : ca[k - 1]));
+            store32_le(data + k * RC5_BLOCK_SIZE + 4, b[k] ^ (k == 0 ? hb : cb[k - 1]));
+        }
+        ha = ca[kDecryptLanes - 1];
+        hb = cb[kDecryptLanes - 1];
+    }
+    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+        uint32_t ca = load32_le(data);
+        uint32_t cb = load32_le(data + 4);
+        uint32_t a = ca;
+        uint32_t b = cb;
+        decryptWords<RC5_ROUNDS>(table, a, b);
+        store32_le(data, a ^ ha);
+        store32_le(data + 4, b ^ hb);
+        ha = ca;
+        hb = cb;
+    }
+}
+
+// Either direction of a chained run: the chain value kept in the state from
+// one run to the next, and the bytes after the last whole block.
+template <ChainedBlocks Blocks>
+int chainedRun(RC5_state* state, uint8_t* data, size_t len) {
+    if (state == nullptr || (data == nullptr && len > 0)) {
+        return -1;
+    }
+    const size_t whole = len - len % RC5_BLOCK_SIZE;
+    uint32_t ha = state->chain[0];
+    uint32_t hb = state->chain[1];
+    Blocks(state->table, data, whole, ha, hb);
+    state->chain[0] = ha;
+    state->chain[1] = hb;
+    if (whole < len) {
+        xorTail(*state, data + whole, len - whole);
+    }
+    return 0;
+}
+
 }  // namespace
 
 template <int Rounds>
@@ -108,20 +184,12 @@ int RC5_keySchedule(const uint8_t key[RC5_KEY_SIZE], RC5_keyTable<Rounds>* table
 
 template <int Rounds>
 void RC5_encryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
-    uint32_t a = load32_le(block);
-    uint32_t b = load32_le(block + 4);
-    encryptWords<Rounds>(table, a, b);
-    store32_le(block, a);
-    store32_le(block + 4, b);
+    blockThroughWords<Rounds, encryptWords<Rounds>>(table, block);
 }
 
 template <int Rounds>
 void RC5_decryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
-    uint32_t a = load32_le(block);
-    uint32_t b = load32_le(block + 4);
-    decryptWords<Rounds>(table, a, b);
-    store32_le(block, a);
-    store32_le(block + 4, b);
+    blockThroughWords<Rounds, decryptWords<Rounds>>(table, block);
 }
 
 template int RC5_keySchedule<12>(const uint8_t*, RC5_keyTable<12>*);
@@ -149,64 +217,9 @@ int RC5_setChainValue(RC5_state* state, const uint8_t value[RC5_BLOCK_SIZE]) {
 }
 
 int RC5_chainEncrypt(RC5_state* state, uint8_t* data, size_t len) {
-    if (state == nullptr || (data == nullptr && len > 0)) {
-        return -1;
-    }
-    uint32_t ha = state->chain[0];
-    uint32_t hb = state->chain[1];
-    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
-        ha ^= load32_le(data);
-        hb ^= load32_le(data + 4);
-        encryptWords<RC5_ROUNDS>(state->table, ha, hb);
-        store32_le(data, ha);
-        store32_le(data + 4, hb);
-    }
-    state->chain[0] = ha;
-    state->chain[1] = hb;
-    if (len > 0) {
-        xorTail(*state, data, len);
-    }
-    return 0;
+    return chainedRun<encryptBlocks>(state, data, len);
 }
 
 int RC5_chainDecrypt(RC5_state* state, uint8_t* data, size_t len) {
-    if (state == nullptr || (data == nullptr && len > 0)) {
-        return -1;
-    }
-    uint32_t ha = state->chain[0];
-    uint32_t hb = state->chain[1];
-    constexpr size_t kLanesSize = kDecryptLanes * RC5_BLOCK_SIZE;
-    for (; len >= kLanesSize; len -= kLanesSize, data += kLanesSize) {
-        uint32_t ca[kDecryptLanes], cb[kDecryptLanes], a[kDecryptLanes], b[kDecryptLanes];
-#pragma GCC unroll 4
-        for (size_t k = 0; k < kDecryptLanes; ++k) {
-            a[k] = ca[k] = load32_le(data + k * RC5_BLOCK_SIZE);
-            b[k] = cb[k] = load32_le(data + k * RC5_BLOCK_SIZE + 4);
-        }
-        decryptWordsSideBySide<RC5_ROUNDS>(state->table, a, b);
-#pragma GCC unroll 4
-        for (size_t k = 0; k < kDecryptLanes; ++k) {
-            store32_le(data + k * RC5_BLOCK_SIZE, a[k] ^ (k == 0 ? ha : ca[k - 1]));
-            store32_le(data + k * RC5_BLOCK_SIZE + 4, b[k] ^ (k == 0 ? hb : cb[k - 1]));
-        }
-        ha = ca[kDecryptLanes - 1];
-        hb = cb[kDecryptLanes - 1];
-    }
-    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
-        uint32_t ca = load32_le(data);
-        uint32_t cb = load32_le(data + 4);
-        uint32_t a = ca;
-        uint32_t b = cb;
-        decryptWords<RC5_ROUNDS>(state->table, a, b);
-        store32_le(data, a ^ ha);
-        store32_le(data + 4, b ^ hb);
-        ha = ca;
-        hb = cb;
-    }
-    state->chain[0] = ha;
-    state->chain[1] = hb;
-    if (len > 0) {
-        xorTail(*state, data, len);
-    }
-    return 0;
+    return chainedRun<decryptBlocks>(state, data, len);
 }

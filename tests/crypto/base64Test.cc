@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -84,18 +85,25 @@ TEST(Base64, CharactersOutsideTheAlphabetAreRefused) {
     }
 }
 
+// A text, the room given for its bytes, and the result decoding it must have.
+struct DecodeCase {
+    const char* text;
+    int capacity;
+    int result;
+};
+
+void expectResults(std::initializer_list<DecodeCase> cases) {
+    for (const DecodeCase& c : cases) {
+        EXPECT_EQ(decode(c.text, nullptr, c.capacity), c.result) << c.text << " in " << c.capacity;
+    }
+}
+
 TEST(Base64, PaddingOnlyEndsAGroup) {
-    EXPECT_EQ(decode("=m9v"), 1);
-    EXPECT_EQ(decode("Z=9v"), 1);
-    EXPECT_EQ(decode("Zm=v"), 1);
-    EXPECT_EQ(decode("Zm=="), 0);
+    expectResults({{"=m9v", 1024, 1}, {"Z=9v", 1024, 1}, {"Zm=v", 1024, 1}, {"Zm==", 1024, 0}});
 }
 
 TEST(Base64, DecodingNeedsRoomOnlyForTheBytesAGroupCarries) {
-    EXPECT_EQ(decode("Zm9v", nullptr, 2), 3);
-    EXPECT_EQ(decode("Zm8=", nullptr, 2), 0);
-    EXPECT_EQ(decode("Zg==", nullptr, 1), 0);
-    EXPECT_EQ(decode("Zg==", nullptr, 0), 3);
+    expectResults({{"Zm9v", 2, 3}, {"Zm8=", 2, 0}, {"Zg==", 1, 0}, {"Zg==", 0, 3}});
 }
 
 // Whole groups are decoded in one step; a group that needs the checks gets
@@ -104,10 +112,8 @@ TEST(Base64, EveryGroupIsCheckedWhereverItStands) {
     std::string decoded;
     EXPECT_EQ(decode("Zg==Zm9v", &decoded), 0);
     EXPECT_EQ(decoded, "ffoo");
-    EXPECT_EQ(decode("Zm9vYm 9"), 1);
-    EXPECT_EQ(decode("Zm9vYm=v"), 1);
-    EXPECT_EQ(decode("Zm9vYmFy", nullptr, 5), 3);
-    EXPECT_EQ(decode("Zm9vYmE=", nullptr, 5), 0);
+    expectResults(
+        {{"Zm9vYm 9", 1024, 1}, {"Zm9vYm=v", 1024, 1}, {"Zm9vYmFy", 5, 3}, {"Zm9vYmE=", 5, 0}});
 }
 
 TEST(Base64, BitsBeyondTheLastByteAreIgnored) {

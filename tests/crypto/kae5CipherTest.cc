@@ -166,38 +166,38 @@ TEST_F(Kae5Packet, ReferencePacketDecrypts) {
     EXPECT_EQ(Bytes(packet.begin(), packet.begin() + length), payload);
 }
 
-TEST_F(Kae5Packet, DocumentedExamplePacket) {
-    const Bytes pipeKey = fromHex("8f690efb83f463bba70ceb76947c8ba6");
-    Bytes plain = fromHex(
-        "0001020304050607"
-        "01000000"
-        "04040404");
-    Bytes packet = referencePacket(pipeKey, plain);
-    EXPECT_EQ(toHex(packet),
-              "020000000000002226a981d7245203b4a79b87655912f4276043fa7f845621ec005e");
-    KAE5_context* context = makeContext(pipeKey);
-    uint32_t length = 0;
-    ASSERT_EQ(open(packet, &length, context), KAE5_OK);
-    EXPECT_EQ(toHex(packet.data(), length), "01000000");
-    KAE5_free_context(context);
-}
-
-// The second example reaches the swap size and host name; its pipe key is
-// checked against the host facts in the host facts test.
-TEST_F(Kae5Packet, SecondDocumentedExamplePacket) {
-    const Bytes pipeKey = fromHex("145cf76c81c30ca6a227fe2e457acf45");
-    Bytes plain = fromHex(
-        "f0e1d2c3b4a59687"
-        "ffffffff"
-        "04040404");
-    Bytes packet = referencePacket(pipeKey, plain);
-    EXPECT_EQ(toHex(packet),
-              "0200000000000022ed93b40e34eb600a202ccbf871519655fb1ccb22a4b468e88169");
-    KAE5_context* context = makeContext(pipeKey);
-    uint32_t length = 0;
-    ASSERT_EQ(open(packet, &length, context), KAE5_OK);
-    EXPECT_EQ(toHex(packet.data(), length), "ffffffff");
-    KAE5_free_context(context);
+// The worked examples of the protocol description; the second reaches the
+// swap size and host name, and its pipe key is checked against the host facts
+// in the host facts test.
+TEST_F(Kae5Packet, DocumentedExamplePackets) {
+    struct Example {
+        const char* pipeKey;
+        const char* plain;  // random value, payload, padding
+        const char* packet;
+        const char* payload;
+    };
+    const Example examples[] = {
+        {"8f690efb83f463bba70ceb76947c8ba6",
+         "0001020304050607"
+         "01000000"
+         "04040404",
+         "020000000000002226a981d7245203b4a79b87655912f4276043fa7f845621ec005e", "01000000"},
+        {"145cf76c81c30ca6a227fe2e457acf45",
+         "f0e1d2c3b4a59687"
+         "ffffffff"
+         "04040404",
+         "0200000000000022ed93b40e34eb600a202ccbf871519655fb1ccb22a4b468e88169", "ffffffff"},
+    };
+    for (const Example& example : examples) {
+        const Bytes pipeKey = fromHex(example.pipeKey);
+        Bytes packet = referencePacket(pipeKey, fromHex(example.plain));
+        EXPECT_EQ(toHex(packet), example.packet);
+        KAE5_context* context = makeContext(pipeKey);
+        uint32_t length = 0;
+        ASSERT_EQ(open(packet, &length, context), KAE5_OK) << example.packet;
+        EXPECT_EQ(toHex(packet.data(), length), example.payload);
+        KAE5_free_context(context);
+    }
 }
 
 TEST_F(Kae5Packet, TwoEncryptionsDifferAndBothDecrypt) {

@@ -50,14 +50,16 @@ std::string seal(const std::string& payload, PipeKeySource key = keyA) {
     return text;
 }
 
-// The receiver's side: the text in a buffer of `kCapacity` bytes filled with 0xEE.
+// The receiver's side: the text in a buffer of `capacity` bytes filled with 0xEE.
 struct Received {
-    explicit Received(const std::string& text) : buffer(kCapacity, '\xEE') {
+    explicit Received(const std::string& text, int capacity = kCapacity)
+        : buffer(static_cast<size_t>(capacity), '\xEE') {
         std::memcpy(buffer.data(), text.data(), text.size());
         length = static_cast<int>(text.size());
     }
     int open(PipeKeySource key = keyA) {
-        return decryptPipeDataWith(key, buffer.data(), &length, kCapacity, ENCRYPTION_KAE5);
+        return decryptPipeDataWith(key, buffer.data(), &length, static_cast<int>(buffer.size()),
+                                   ENCRYPTION_KAE5);
     }
     std::string buffer;
     int length;
@@ -97,6 +99,26 @@ TEST(PipeEnvelope, ReceiverGetsThePayloadAZeroAndZerosToCapacity) {
         ASSERT_EQ(received.length, static_cast<int>(length) + 1);
         EXPECT_EQ(received.buffer.substr(0, length), payload);
         EXPECT_EQ(received.buffer.substr(length), std::string(kCapacity - length, '\0'));
+    }
+}
+
+// A block of up to 3072 bytes (a 4096-character text) is held on the stack,
+// a longer one on the heap: messages on both sides of that bound, and one
+// far beyond it, open, and under another key fail alike.
+TEST(PipeEnvelope, MessagesBeyondTheLongestRequestOpenToo) {
+    constexpr int kLargeCapacity = 16384;
+    for (size_t length : {3023u, 3024u, 9000u}) {
+        std::string payload = payloadOf(length);
+        Received received(seal(payload), kLargeCapacity);
+        ASSERT_EQ(received.open(), 0) << length;
+        EXPECT_EQ(received.length, static_cast<int>(length) + 1);
+        EXPECT_EQ(received.buffer.substr(0, length), payload);
+        EXPECT_EQ(received.buffer.substr(length), std::string(kLargeCapacity - length, '\0'));
+
+        Received foreign(seal(payload, keyB), kLargeCapacity);
+        std::string before = foreign.buffer;
+        EXPECT_EQ(foreign.open(), 2) << length;
+        EXPECT_EQ(foreign.buffer, before);
     }
 }
 
@@ -167,6 +189,31 @@ TEST(PipeEnvelope, AuthenticBlockTooShortForAMessageFailsWithTwo) {
     EXPECT_EQ(received.open(), 2);
     EXPECT_EQ(received.buffer, before);
     EXPECT_EQ(received.length, 48);
+}
+
+// A block cut short inside its zero fill still carries an authentic packet;
+// it must fail rather than come back as a shorter message.
+TEST(PipeEnvelopeCutShort, TextMissingPartOfItsZeroFillFailsWithTwoAndLeavesTheBufferAlone) {
+    // A 988-byte add request: a 1018-byte packet in a 1037-byte block, 1384
+    // characters. Cutting whole groups of four keeps the packet whole.
+    std::string payload(988, 'a');
+    std::string text = seal(payload);
+    ASSERT_EQ(text.size(), 1384u);
+    for (size_t cut : {4u, 8u, 20u}) {
+        std::string shorter = text.substr(0, text.size() - cut);
+        Received received(shorter);
+        EXPECT_EQ(received.open(), 2) << cut;
+        EXPECT_EQ(received.length, static_cast<int>(shorter.size())) << cut;
+        EXPECT_EQ(received.buffer.substr(0, shorter.size()), shorter) << cut;
+    }
+}
+
+TEST(PipeEnvelopeCutShort, WholeTextStillOpensToThePayloadAndOneZero) {
+    std::string payload(988, 'a');
+    Received received(seal(payload));
+    ASSERT_EQ(received.open(), 0);
+    EXPECT_EQ(received.length, 989);
+    EXPECT_EQ(received.buffer.substr(0, 989), payload + std::string(1, '\0'));
 }
 
 TEST(PipeEnvelope, UnusableArgumentsAreRefused) {
