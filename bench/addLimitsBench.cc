@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/benchMain.h"
 #include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
@@ -25,8 +26,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void cleanupThreadReturningAtOnce() {}
 
 void BM_PeerMayAdd(benchmark::State& state) {
     if (state.range(0) == 0) {
@@ -106,9 +105,8 @@ BENCHMARK(BM_FlushHeldRecords)
 }  // namespace
 
 int main(int argc, char** argv) {
-    cleanupThreadFunction = cleanupThreadReturningAtOnce;
     unsetenv("VOKTRACELEVEL");
-    initLogoffCookieCache();
+    startCacheWithoutCleanupLoop();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -22,6 +22,7 @@
 #include <ctime>
 #include <string>
 
+#include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "cache/logoffCookieCleanupThread.h"
@@ -367,8 +368,6 @@ void BM_AddOneCookieAgain(benchmark::State& state) {
     heldCount = 1;
 }
 
-void cleanupThreadReturningAtOnce() {}
-
 // Passes over a million cookies take a fill each (but the first), which the
 // fixed table makes very slow: LC_CACHE_BENCH_PASSES sets how many (default 3).
 int passRuns() {
@@ -423,14 +422,7 @@ void registerBenchmarks() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    cleanupThreadFunction = cleanupThreadReturningAtOnce;
-    initLogoffCookieCache();
+    startCacheWithoutCleanupLoop();
     registerBenchmarks();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

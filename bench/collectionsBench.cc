@@ -31,28 +31,31 @@ class CookieLike : public RWCollectable {
     std::string text_;
 };
 
-std::vector<std::unique_ptr<CookieLike>> makeCookies(std::uint32_t count) {
-    std::vector<std::unique_ptr<CookieLike>> cookies;
-    for (std::uint32_t serial = 0; serial < count; ++serial) {
-        cookies.push_back(std::make_unique<CookieLike>(serial));
+// `count` cookies, the first `held` of them in a table of the default capacity.
+struct HeldCookies {
+    HeldCookies(std::uint32_t count, std::uint32_t held) {
+        for (std::uint32_t serial = 0; serial < count; ++serial) {
+            cookies.push_back(std::make_unique<CookieLike>(serial));
+        }
+        for (std::uint32_t serial = 0; serial < held; ++serial) {
+            table.insert(cookies[serial].get());
+        }
     }
-    return cookies;
-}
+
+    std::vector<std::unique_ptr<CookieLike>> cookies;
+    RWHashTable table{DEFAULT_CAPACITY};
+};
 
 // Arguments: cookies held, and 1 to grow the table to entries × 3 / 2.
 void BM_FindHit(benchmark::State& state) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    auto cookies = makeCookies(count);
-    RWHashTable table(DEFAULT_CAPACITY);
-    for (auto& cookie : cookies) {
-        table.insert(cookie.get());
-    }
+    HeldCookies held(count, count);
     if (state.range(1) != 0) {
-        table.resize();
+        held.table.resize();
     }
     std::uint32_t next = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(table.find(cookies[next].get()));
+        benchmark::DoNotOptimize(held.table.find(held.cookies[next].get()));
         next = next + 1 == count ? 0 : next + 1;
     }
 }
@@ -60,31 +63,23 @@ BENCHMARK(BM_FindHit)->ArgsProduct({{64, 1000, 10000}, {0, 1}});
 
 void BM_InsertRemove(benchmark::State& state) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    auto cookies = makeCookies(count + 1);
-    RWHashTable table(DEFAULT_CAPACITY);
-    for (std::uint32_t serial = 0; serial < count; ++serial) {
-        table.insert(cookies[serial].get());
-    }
-    table.resize();
-    CookieLike* extra = cookies[count].get();
+    HeldCookies held(count + 1, count);
+    held.table.resize();
+    CookieLike* extra = held.cookies[count].get();
     for (auto _ : state) {
-        table.insert(extra);
-        benchmark::DoNotOptimize(table.remove(extra));
+        held.table.insert(extra);
+        benchmark::DoNotOptimize(held.table.remove(extra));
     }
 }
 BENCHMARK(BM_InsertRemove)->Arg(1000)->Arg(10000);
 
 void BM_Resize(benchmark::State& state) {
     auto count = static_cast<std::uint32_t>(state.range(0));
-    auto cookies = makeCookies(count);
-    RWHashTable table(DEFAULT_CAPACITY);
-    for (auto& cookie : cookies) {
-        table.insert(cookie.get());
-    }
+    HeldCookies held(count, count);
     std::uint32_t buckets[2] = {count * 3 / 2, count * 2};
     std::uint32_t flip = 0;
     for (auto _ : state) {
-        table.resize(buckets[flip]);
+        held.table.resize(buckets[flip]);
         flip ^= 1;
     }
     state.SetItemsProcessed(state.iterations() * count);

@@ -32,6 +32,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "bench/detachedThread.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/listenSocket.h"
 
@@ -78,21 +79,10 @@ void* serveConnection(void* argument) {
 }
 
 void launchConnectionThread(int fd) {
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (startBound) {
-        cpu_set_t here;
-        CPU_ZERO(&here);
-        CPU_SET(sched_getcpu(), &here);
-        pthread_attr_setaffinity_np(&attributes, sizeof here, &here);
-    }
-    pthread_t thread;
-    if (pthread_create(&thread, &attributes, serveConnection,
-                       reinterpret_cast<void*>(static_cast<intptr_t>(fd))) != 0) {
+    if (startDetachedThread(serveConnection, reinterpret_cast<void*>(static_cast<intptr_t>(fd)),
+                            startBound) != 0) {
         close(fd);
     }
-    pthread_attr_destroy(&attributes);
 }
 
 [[noreturn]] void serve(int fd_socket, ServingMode mode) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "diag/serviceMetrics.h"
@@ -32,8 +33,6 @@ char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
 std::int32_t creationTime() {
     return getCacheStartTime() + 1000;
 }
-
-void cleanupThreadReturningAtOnce() {}
 
 void fillCache() {
     std::memcpy(attributes + MAX_LIFETIME_OFFSET, &kLifetimeMinutes, sizeof kLifetimeMinutes);
@@ -95,14 +94,7 @@ BENCHMARK(BM_CountOn)->ThreadRange(1, 2)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    cleanupThreadFunction = cleanupThreadReturningAtOnce;
-    initLogoffCookieCache();
+    startCacheWithoutCleanupLoop();
     fillCache();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "diag/traceLog.h"
@@ -33,8 +34,6 @@ std::string statePath() {
     const char* directory = std::getenv("STATE_BENCH_DIR");
     return std::string(directory != nullptr ? directory : ".") + "/state-bench.state";
 }
-
-void cleanupThreadReturningAtOnce() {}
 
 // A million distinct cookies of 64-character texts, as session tokens fill them.
 void fillCache() {
@@ -70,8 +69,8 @@ void BM_SaveMillion(benchmark::State& state) {
     config.path = statePath();
     for (auto _ : state) {
         auto start = Clock::now();
-        bool saved = logoffCookieState_save(config, key, static_cast<std::int32_t>(time(nullptr)),
-                                            {}, {});
+        bool saved =
+            logoffCookieState_save(config, key, static_cast<std::int32_t>(time(nullptr)), {}, {});
         state.SetIterationTime(seconds(start));
         if (!saved) {
             state.SkipWithError("the state was not saved");
@@ -115,8 +114,7 @@ void BM_LoadMillion(benchmark::State& state) {
 int main(int argc, char** argv) {
     // Each save and load says one line: on standard error, not in a trace.
     setenv("VOKTRACELEVEL", "0", 1);
-    cleanupThreadFunction = cleanupThreadReturningAtOnce;
-    initLogoffCookieCache();
+    startCacheWithoutCleanupLoop();
     fillCache();
     benchmark::RegisterBenchmark("BM_SaveMillion", BM_SaveMillion)
         ->Iterations(3)
@@ -126,11 +124,5 @@ int main(int argc, char** argv) {
         ->Iterations(3)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

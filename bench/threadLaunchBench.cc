@@ -15,6 +15,7 @@
 #include <chrono>
 #include <thread>
 
+#include "bench/detachedThread.h"
 #include "support/threads/RWThreadFunction.h"
 
 namespace {
@@ -81,21 +82,12 @@ void launchDetached(benchmark::State& state, bool onThisProcessor) {
     pthread_getaffinity_np(pthread_self(), sizeof launcherAffinity, &launcherAffinity);
     LaunchCounters counters;
     for (auto _ : state) {
-        pthread_attr_t attributes;
-        pthread_attr_init(&attributes);
-        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        if (onThisProcessor) {
-            cpu_set_t here;
-            CPU_ZERO(&here);
-            CPU_SET(sched_getcpu(), &here);
-            pthread_attr_setaffinity_np(&attributes, sizeof here, &here);
-        }
         liveThreads.fetch_add(1, std::memory_order_relaxed);
-        pthread_t thread;
-        int rc = pthread_create(&thread, &attributes,
-                                onThisProcessor ? widenThenFinishOne : finishOneDetached, nullptr);
-        pthread_attr_destroy(&attributes);
+        int rc = startDetachedThread(onThisProcessor ? widenThenFinishOne : finishOneDetached,
+                                     nullptr, onThisProcessor);
         if (rc != 0) {
+            // Not started, so never counted down: waitForAll would wait for ever.
+            finishOne(0);
             state.SkipWithError("pthread_create failed");
             break;
         }

@@ -6,6 +6,7 @@
 #include "crypto/secureMemory.h"
 #include "crypto/sha1.h"
 #include "support/collections/RWFactory.h"
+#include "support/collections/collectableDefinitions.h"
 
 namespace {
 
@@ -104,25 +105,8 @@ void LogoffCookie::resetToDefaults() {
     cookieKind_ = 0;
 }
 
-RWCollectable* LogoffCookie::newInstance() const {
-    return new LogoffCookie;
-}
-
-RWCollectable* LogoffCookie::copy() const {
-    return new LogoffCookie(*this);
-}
-
-RWClassID LogoffCookie::classId() const {
-    return LOGOFF_COOKIE_CLASS_ID;
-}
-
-RWCollectable* LogoffCookie::selfAsCollectable() {
-    return this;
-}
-
-const RWCollectable* LogoffCookie::selfAsCollectable() const {
-    return this;
-}
+LC_DEFINE_COLLECTABLE(LogoffCookie, LOGOFF_COOKIE_CLASS_ID)
+LC_DEFINE_SELF_AS_COLLECTABLE(LogoffCookie)
 
 void LogoffCookie::adoptTimesOf(const LogoffCookie& newer) {
     lastUseTime_ = newer.lastUseTime_;

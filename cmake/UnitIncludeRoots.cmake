@@ -29,3 +29,12 @@ function(lc_unit_headers target scope unit)
   endif()
   target_include_directories(${target} ${scope} "${root}")
 endfunction()
+
+# lc_unit_library(<target> <unit folder> <source>...)
+# A unit's static library: its sources, its own include directory and the
+# project's warnings. The caller links what the unit needs.
+function(lc_unit_library target unit)
+  add_library(${target} STATIC ${ARGN})
+  lc_unit_headers(${target} PUBLIC ${unit})
+  target_link_libraries(${target} PRIVATE lc_warnings)
+endfunction()

@@ -8,16 +8,9 @@
 # primary and the logoffs B never refused, then the total. Runs the
 # end-to-end failover test with more rounds; run as root, after a build.
 #   --rounds N   failovers in a row (default 10)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${LC_BUILD_DIR:-build}"
+source "$(dirname "$0")/benchstart.sh"
 rounds=10
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --rounds) rounds="$2"; shift 2 ;;
-        *) echo "unknown option $1" >&2; exit 2 ;;
-    esac
-done
+lc_bench_options rounds -- "$@"
 test -x "$build/tests/e2e_farm_failover_test" ||
     cmake --build "$build" --target e2e_farm_failover_test >/dev/null
 # A namespace of our own, so that no other instance of the service is seen.

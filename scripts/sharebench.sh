@@ -8,18 +8,9 @@
 #   --rate N     logoffs per second on A (default 1000)
 #   --count N    logoffs sent to A (default 10000)
 #   --publish N  logoffs for the publisher's rate (default 500000)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${LC_BUILD_DIR:-build}"
+source "$(dirname "$0")/benchstart.sh"
 rate=1000 count=10000 publish=500000
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --rate) rate="$2"; shift 2 ;;
-        --count) count="$2"; shift 2 ;;
-        --publish) publish="$2"; shift 2 ;;
-        *) echo "unknown option $1" >&2; exit 2 ;;
-    esac
-done
+lc_bench_options rate count publish -- "$@"
 
 work=$(mktemp -d /tmp/lc-sharebench-XXXXXX)
 pids=()

@@ -7,16 +7,9 @@
 # (unshare --pid --fork --mount-proc) when another instance may run; the
 # services started here are stopped by pid.
 #   --cookies N   cookies added, a multiple of 100000 (default 1000000)
-set -euo pipefail
-cd "$(dirname "$0")/.."
-build="${LC_BUILD_DIR:-build}"
+source "$(dirname "$0")/benchstart.sh"
 cookies=1000000
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --cookies) cookies="$2"; shift 2 ;;
-        *) echo "unknown option $1" >&2; exit 2 ;;
-    esac
-done
+lc_bench_options cookies -- "$@"
 
 work=$(mktemp -d "${STATE_BENCH_DIR:-$PWD/$build}/statebench-XXXXXX")
 monitor=""

@@ -1,26 +1,10 @@
 #include "support/collections/RWCollectable.h"
 
 #include "support/collections/RWFactory.h"
+#include "support/collections/collectableDefinitions.h"
 
-RWCollectable* RWCollectable::newInstance() const {
-    return new RWCollectable;
-}
-
-RWCollectable* RWCollectable::copy() const {
-    return new RWCollectable(*this);
-}
-
-RWClassID RWCollectable::classId() const {
-    return RW_COLLECTABLE_CLASS_ID;
-}
-
-RWCollectable* RWCollectable::selfAsCollectable() {
-    return this;
-}
-
-const RWCollectable* RWCollectable::selfAsCollectable() const {
-    return this;
-}
+LC_DEFINE_COLLECTABLE(RWCollectable, RW_COLLECTABLE_CLASS_ID)
+LC_DEFINE_SELF_AS_COLLECTABLE(RWCollectable)
 
 RWCollectable::~RWCollectable() = default;
 

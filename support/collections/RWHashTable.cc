@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/collections/RWSlistCollectables.h"
+#include "support/collections/collectableDefinitions.h"
 
 namespace {
 
@@ -33,17 +34,7 @@ RWHashTable::RWHashTable(const RWHashTable& other)
 
 RWHashTable::~RWHashTable() = default;
 
-RWCollectable* RWHashTable::newInstance() const {
-    return new RWHashTable;
-}
-
-RWCollectable* RWHashTable::copy() const {
-    return new RWHashTable(*this);
-}
-
-RWClassID RWHashTable::classId() const {
-    return RW_HASH_TABLE_CLASS_ID;
-}
+LC_DEFINE_COLLECTABLE(RWHashTable, RW_HASH_TABLE_CLASS_ID)
 
 void RWHashTable::clear() {
     for (std::uint32_t index = 0; index < bucketCount_; ++index) {

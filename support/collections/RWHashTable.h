@@ -9,6 +9,7 @@
 
 #include "support/collections/RWCollection.h"
 #include "support/collections/RWSlistCollectables.h"
+#include "support/collections/collectableDefinitions.h"
 
 // The library-wide default bucket count.
 inline constexpr std::uint32_t DEFAULT_CAPACITY = 64;
@@ -24,9 +25,7 @@ class RWHashTable : public RWCollection {
     RWHashTable& operator=(const RWHashTable&) = delete;
     ~RWHashTable() override;
 
-    RWCollectable* newInstance() const override;
-    RWCollectable* copy() const override;
-    RWClassID classId() const override;
+    LC_COLLECTABLE_OVERRIDES;
 
     // Releases every bucket list (the elements stay alive).
     void clear() override;

@@ -1,18 +1,9 @@
 #include "support/collections/RWSet.h"
 
 #include "support/collections/RWSlistCollectables.h"
+#include "support/collections/collectableDefinitions.h"
 
-RWCollectable* RWSet::newInstance() const {
-    return new RWSet;
-}
-
-RWCollectable* RWSet::copy() const {
-    return new RWSet(*this);
-}
-
-RWClassID RWSet::classId() const {
-    return RW_SET_CLASS_ID;
-}
+LC_DEFINE_COLLECTABLE(RWSet, RW_SET_CLASS_ID)
 
 // One hash serves both the search and the insertion.
 RWCollectable* RWSet::insert(RWCollectable* element) {

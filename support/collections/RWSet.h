@@ -2,6 +2,7 @@
 #pragma once
 
 #include "support/collections/RWHashTable.h"
+#include "support/collections/collectableDefinitions.h"
 
 class RWSet : public RWHashTable {
   public:
@@ -9,9 +10,7 @@ class RWSet : public RWHashTable {
     RWSet(const RWSet& other) = default;
     RWSet& operator=(const RWSet&) = delete;
 
-    RWCollectable* newInstance() const override;
-    RWCollectable* copy() const override;
-    RWClassID classId() const override;
+    LC_COLLECTABLE_OVERRIDES;
 
     // Returns the stored element equal to `element` and changes nothing, or
     // inserts `element` and returns it.

@@ -1,5 +1,6 @@
 #include "support/collections/RWSlistCollectables.h"
 
+#include "support/collections/collectableDefinitions.h"
 RWSlistCollectables::RWSlistCollectables(const RWSlistCollectables& other)
     : RWSequenceable(other), RWSlist() {
     for (RWSlistLink* link = other.firstLink(); link != other.end(); link = link->next) {
@@ -7,17 +8,7 @@ RWSlistCollectables::RWSlistCollectables(const RWSlistCollectables& other)
     }
 }
 
-RWCollectable* RWSlistCollectables::newInstance() const {
-    return new RWSlistCollectables;
-}
-
-RWCollectable* RWSlistCollectables::copy() const {
-    return new RWSlistCollectables(*this);
-}
-
-RWClassID RWSlistCollectables::classId() const {
-    return RW_SLIST_COLLECTABLES_CLASS_ID;
-}
+LC_DEFINE_COLLECTABLE(RWSlistCollectables, RW_SLIST_COLLECTABLES_CLASS_ID)
 
 void RWSlistCollectables::clear() {
     RWSlist::clear();

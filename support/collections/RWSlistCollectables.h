@@ -7,6 +7,7 @@
 
 #include "support/collections/RWSequenceable.h"
 #include "support/collections/RWSlist.h"
+#include "support/collections/collectableDefinitions.h"
 
 class RWSlistCollectables : public RWSequenceable, protected RWSlist {
   public:
@@ -15,9 +16,7 @@ class RWSlistCollectables : public RWSequenceable, protected RWSlist {
     RWSlistCollectables(const RWSlistCollectables& other);
     RWSlistCollectables& operator=(const RWSlistCollectables&) = delete;
 
-    RWCollectable* newInstance() const override;
-    RWCollectable* copy() const override;
-    RWClassID classId() const override;
+    LC_COLLECTABLE_OVERRIDES;
 
     void clear() override;
     std::uint32_t entries() const override { return count(); }

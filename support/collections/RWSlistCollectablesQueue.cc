@@ -1,5 +1,6 @@
 #include "support/collections/RWSlistCollectablesQueue.h"
 
+#include "support/collections/collectableDefinitions.h"
 RWSlistCollectablesQueue::RWSlistCollectablesQueue(const RWSlistCollectablesQueue& other)
     : RWSlistCollectables() {
     for (RWSlistLink* link = other.firstLink(); link != other.end(); link = link->next) {
@@ -10,17 +11,7 @@ RWSlistCollectablesQueue::RWSlistCollectablesQueue(const RWSlistCollectablesQueu
     }
 }
 
-RWCollectable* RWSlistCollectablesQueue::newInstance() const {
-    return new RWSlistCollectablesQueue;
-}
-
-RWCollectable* RWSlistCollectablesQueue::copy() const {
-    return new RWSlistCollectablesQueue(*this);
-}
-
-RWClassID RWSlistCollectablesQueue::classId() const {
-    return RW_SLIST_COLLECTABLES_QUEUE_CLASS_ID;
-}
+LC_DEFINE_COLLECTABLE(RWSlistCollectablesQueue, RW_SLIST_COLLECTABLES_QUEUE_CLASS_ID)
 
 RWCollectable* RWSlistCollectablesQueue::moveFirstTo(RWSlistCollectablesQueue& destination) {
     if (count() == 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/collections/RWSlistCollectables.h"
+#include "support/collections/collectableDefinitions.h"
 
 class RWSlistCollectablesQueue : public RWSlistCollectables {
   public:
@@ -12,9 +13,7 @@ class RWSlistCollectablesQueue : public RWSlistCollectables {
     RWSlistCollectablesQueue(const RWSlistCollectablesQueue& other);
     RWSlistCollectablesQueue& operator=(const RWSlistCollectablesQueue&) = delete;
 
-    RWCollectable* newInstance() const override;
-    RWCollectable* copy() const override;
-    RWClassID classId() const override;
+    LC_COLLECTABLE_OVERRIDES;
 
     // Takes the front element off and returns it; nullptr when empty.
     RWCollectable* get() { return removeFirst(); }

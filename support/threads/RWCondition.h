@@ -7,15 +7,14 @@
 #include <time.h>
 
 #include "support/threads/RWMutexLock.h"
+#include "support/threads/uncopyable.h"
 
-class RWCondition {
+class RWCondition : private Uncopyable {
   public:
     using Hook = void (*)();
 
     explicit RWCondition(RWMutexLock& mutex, Hook hook = nullptr);
     ~RWCondition();
-    RWCondition(const RWCondition&) = delete;
-    RWCondition& operator=(const RWCondition&) = delete;
 
     // Waits until signalled; interruptions by signals are waited through.
     void wait();

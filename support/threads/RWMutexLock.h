@@ -7,15 +7,15 @@
 
 #include <cstdint>
 
-class RWMutexLock {
+#include "support/threads/uncopyable.h"
+
+class RWMutexLock : private Uncopyable {
   public:
     // Called at the start of acquire and tryAcquire when set.
     using Hook = void (*)();
 
     explicit RWMutexLock(Hook hook = nullptr);
     ~RWMutexLock();
-    RWMutexLock(const RWMutexLock&) = delete;
-    RWMutexLock& operator=(const RWMutexLock&) = delete;
 
     void acquire();
     // False when another holder has it (EBUSY); never blocks.

@@ -122,38 +122,26 @@ void releaseQuietly(RWReadersWriterLock& lock) {
 
 }  // namespace
 
-ReadGuard::ReadGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
-    lock.acquireRead();
+template <void (RWReadersWriterLock::*acquire)()>
+HoldGuard<acquire>::HoldGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
+    (lock.*acquire)();
     acquired = true;
 }
 
-ReadGuard::~ReadGuard() {
+template <void (RWReadersWriterLock::*acquire)()>
+HoldGuard<acquire>::~HoldGuard() {
     if (acquired) {
         releaseQuietly(lock);
     }
 }
 
-void ReadGuard::release() {
+template <void (RWReadersWriterLock::*acquire)()>
+void HoldGuard<acquire>::release() {
     if (acquired) {
         lock.release();
         acquired = false;
     }
 }
 
-WriteGuard::WriteGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
-    lock.acquireWrite();
-    acquired = true;
-}
-
-WriteGuard::~WriteGuard() {
-    if (acquired) {
-        releaseQuietly(lock);
-    }
-}
-
-void WriteGuard::release() {
-    if (acquired) {
-        lock.release();
-        acquired = false;
-    }
-}
+template class HoldGuard<&RWReadersWriterLock::acquireRead>;
+template class HoldGuard<&RWReadersWriterLock::acquireWrite>;

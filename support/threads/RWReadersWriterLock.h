@@ -7,8 +7,9 @@
 
 #include "support/threads/RWCondition.h"
 #include "support/threads/RWMutexLock.h"
+#include "support/threads/uncopyable.h"
 
-class RWReadersWriterLock {
+class RWReadersWriterLock : private Uncopyable {
   public:
     using Hook = void (*)();
 
@@ -21,8 +22,6 @@ class RWReadersWriterLock {
 
     explicit RWReadersWriterLock(Hook hook = nullptr);
     ~RWReadersWriterLock() = default;
-    RWReadersWriterLock(const RWReadersWriterLock&) = delete;
-    RWReadersWriterLock& operator=(const RWReadersWriterLock&) = delete;
 
     void acquireRead();
     void acquireWrite();
@@ -50,15 +49,16 @@ class RWReadersWriterLock {
     int32_t holders;
 };
 
-// Holds a read hold for a scope. The protected region ends with an explicit
-// release(); the destructor releases only when that was skipped, i.e. when an
-// exception left the region.
-class ReadGuard {
+// Holds a read hold (ReadGuard) or the write hold (WriteGuard) for a scope.
+// The protected region ends with an explicit release(); the destructor
+// releases only when that was skipped, i.e. when an exception left the region.
+template <void (RWReadersWriterLock::*acquire)()>
+class HoldGuard {
   public:
-    explicit ReadGuard(RWReadersWriterLock& lock);
-    ~ReadGuard();
-    ReadGuard(const ReadGuard&) = delete;
-    ReadGuard& operator=(const ReadGuard&) = delete;
+    explicit HoldGuard(RWReadersWriterLock& lock);
+    ~HoldGuard();
+    HoldGuard(const HoldGuard&) = delete;
+    HoldGuard& operator=(const HoldGuard&) = delete;
 
     void release();
 
@@ -67,17 +67,9 @@ class ReadGuard {
     bool acquired;
 };
 
-// The same as ReadGuard for the write hold.
-class WriteGuard {
-  public:
-    explicit WriteGuard(RWReadersWriterLock& lock);
-    ~WriteGuard();
-    WriteGuard(const WriteGuard&) = delete;
-    WriteGuard& operator=(const WriteGuard&) = delete;
+using ReadGuard = HoldGuard<&RWReadersWriterLock::acquireRead>;
+using WriteGuard = HoldGuard<&RWReadersWriterLock::acquireWrite>;
 
-    void release();
-
-  private:
-    RWReadersWriterLock& lock;
-    bool acquired;
-};
+// Both are built once, in RWReadersWriterLock.cc.
+extern template class HoldGuard<&RWReadersWriterLock::acquireRead>;
+extern template class HoldGuard<&RWReadersWriterLock::acquireWrite>;

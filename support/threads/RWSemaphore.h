@@ -12,14 +12,14 @@
 
 #include <cstdint>
 
-class RWSemaphore {
+#include "support/threads/uncopyable.h"
+
+class RWSemaphore : private Uncopyable {
   public:
     using Hook = void (*)();
 
     explicit RWSemaphore(int32_t count = 0, Hook hook = nullptr);
     ~RWSemaphore();
-    RWSemaphore(const RWSemaphore&) = delete;
-    RWSemaphore& operator=(const RWSemaphore&) = delete;
 
     void acquire();
     // As acquire(), but gives up after `milliseconds`: true when acquired.

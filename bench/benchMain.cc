@@ -1,0 +1,27 @@
+#include "bench/benchMain.h"
+
+#include <benchmark/benchmark.h>
+
+#include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCacheState.h"
+
+namespace {
+
+void cleanupThreadReturningAtOnce() {}
+
+}  // namespace
+
+void startCacheWithoutCleanupLoop() {
+    cleanupThreadFunction = cleanupThreadReturningAtOnce;
+    initLogoffCookieCache();
+}
+
+int runBenchmarks(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
