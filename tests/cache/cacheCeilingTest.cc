@@ -4,9 +4,11 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "cache/cacheCeiling.h"
 #include "cache/farmLogoff.h"
+#include "cache/logoffCookieAPI.h"
 #include "cache/receivedLogoffs.h"
 #include "tests/cache/cacheTestSupport.h"
 
@@ -37,7 +39,7 @@ class CacheCeiling : public cachetest::CacheTest {
         logoff.identity.fill(id);
         logoff.times.creationTime = future();
         logoff.times.maxLifetimeMinutes = 60;
-        logoffCookieAPI_addReceivedLogoff(logoff);
+        logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{logoff});
     }
     static std::uint32_t receivedHeld() {
         ReadGuard guard(logoffCookieCacheLock);
