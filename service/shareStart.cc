@@ -19,12 +19,8 @@ bool sharingConfigured = false;
 }  // namespace
 
 void requireShareConfig() {
+    sharingConfigured = requireSetting(readShareConfig, shareConfig);
     std::string error;
-    ShareConfigResult result = readShareConfig(shareConfig, error);
-    if (result == ShareConfigResult::Refused) {
-        refuseStart(error);
-    }
-    sharingConfigured = result == ShareConfigResult::On;
     if (sharingConfigured && !drawShareRunId(shareRun, error)) {
         refuseStart(error);
     }

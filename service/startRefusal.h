@@ -7,3 +7,15 @@
 // Writes "logoffCookieAPI_ServerMain() -- `reason`" as one line to the trace
 // and to standard error, and exits with 1.
 [[noreturn]] void refuseStart(const std::string& reason);
+
+// Reads a setting with `read` (readShareConfig, readStateConfig): true when
+// it is on, false when off; refuses the start when it is refused.
+template <typename Result, typename Config>
+bool requireSetting(Result (*read)(Config& out, std::string& error), Config& config) {
+    std::string error;
+    Result result = read(config, error);
+    if (result == Result::Refused) {
+        refuseStart(error);
+    }
+    return result == Result::On;
+}

@@ -57,12 +57,7 @@ std::int32_t now() {
 }  // namespace
 
 void requireStateConfig() {
-    std::string error;
-    StateConfigResult result = readStateConfig(stateConfig, error);
-    if (result == StateConfigResult::Refused) {
-        refuseStart(error);
-    }
-    stateConfigured = result == StateConfigResult::On;
+    stateConfigured = requireSetting(readStateConfig, stateConfig);
 }
 
 void loadConfiguredState() {

@@ -46,6 +46,8 @@ class ShareConnector {
     // a moment ago, demoted). Closes it; with sentinel:// the next
     // connection asks the sentinels again.
     void foundReplica(RedisLink& link, std::string_view reply);
+    // What the next connection waits first, in seconds.
+    int pauseSeconds() const { return pauseSeconds_; }
 
   private:
     // The one step that makes a connection, and says what came of it.

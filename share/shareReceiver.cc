@@ -39,8 +39,15 @@ std::int64_t now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-void storeReadTime() {
+// A read Redis answered: refused (said, and waited for), or served.
+bool servedRead(ShareConnector& connector, const redisReply& reply) {
+    if (reply.type == REDIS_REPLY_ERROR) {
+        connector.refused("reading", std::string_view(reply.str, reply.len));
+        return false;
+    }
+    connector.served();
     metrics_shareRead(now());
+    return true;
 }
 
 // At most one trace line a second for each kind of dropped entry: a writer
@@ -243,12 +250,9 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
         failedCommand(connector, link, error);
         return;
     }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        connector.refused("reading", std::string_view(reply->str, reply->len));
+    if (!servedRead(connector, *reply)) {
         return;
     }
-    connector.served();
-    storeReadTime();
     // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
         checkFacts(connector, link);
@@ -280,12 +284,9 @@ void StreamReader::stepCarefully(ShareConnector& connector, RedisLink& link) {
         connector.steppedOver();
         return;
     }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        connector.refused("reading", std::string_view(reply->str, reply->len));
+    if (!servedRead(connector, *reply)) {
         return;
     }
-    connector.served();
-    storeReadTime();
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements == 0 ||
         ++carefulReads_ >= SHARE_READ_COUNT_NUMBER) {
         careful_ = false;
