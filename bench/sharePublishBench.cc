@@ -13,10 +13,11 @@
 #include <thread>
 
 #include "cache/logoffCookieAPI.h"
+#include "diag/shareMetrics.h"
 #include "share/farmSharing.h"
-#include "share/shareCounters.h"
 #include "share/shareLink.h"
 #include "share/sharePublisher.h"
+#include "share/shareState.h"
 
 int main(int argc, char** argv) {
     std::uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 500000;
@@ -27,12 +28,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     initLogoffCookieCache();
-    startFarmSharing(config);
+    ShareRunId run;
+    if (!drawShareRunId(run, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    startFarmSharing(config, run);
     // Connected once the first logoff went through.
     FarmLogoff logoff;
     logoff.times.maxLifetimeMinutes = 60;
     shareQueueLogoff(logoff);
-    while (readShareCounters().published < 1) {
+    while (metrics_value(ShareMetric::Published) < 1) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
@@ -48,16 +54,15 @@ int main(int argc, char** argv) {
         }
         shareQueueLogoff(logoff);
     }
-    while (readShareCounters().published < count + 1) {
+    while (metrics_value(ShareMetric::Published) < count + 1) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ShareCounterSnapshot counters = readShareCounters();
     std::printf("published %llu logoffs in %.2f s: %.0f per second (dropped %llu)\n",
                 static_cast<unsigned long long>(count), seconds,
                 static_cast<double>(count) / seconds,
-                static_cast<unsigned long long>(counters.droppedQueueFull));
+                static_cast<unsigned long long>(metrics_value(ShareMetric::DroppedQueueFull)));
     std::fflush(stdout);
     std::_Exit(0);
 }

@@ -55,7 +55,7 @@ void fillOnce() {
             logoffCookieAPI_addToCache(f.text, f.bytes, created, created, 0, f.attributes, 0);
         }
         for (std::uint64_t i = 0; i < 100'000; ++i) {
-            logoffCookieAPI_addReceivedLogoff(receivedLogoff(i, created));
+            logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{receivedLogoff(i, created)});
         }
         return true;
     }();

@@ -2,6 +2,8 @@
 
 #include <exception>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "cache/LogoffCookie.h"
 #include "cache/cacheCeiling.h"
@@ -10,6 +12,7 @@
 #include "cache/receivedLogoffs.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -22,6 +25,36 @@ void traceLaunchFailure(const char* reason) {
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Could not start the cleanup thread: %s", reason);
 }
+
+// What the flushes of one batch of received logoffs took, with how many
+// records each forgot. Declared before the lock's guard, so that the records
+// are freed, and each flush said, only once the lock is released, on the way
+// out of an exception too.
+class BatchFlushes {
+  public:
+    explicit BatchFlushes(std::size_t most) { taken_.reserve(most); }
+    BatchFlushes(const BatchFlushes&) = delete;
+    BatchFlushes& operator=(const BatchFlushes&) = delete;
+    ~BatchFlushes() {
+        for (auto& [records, held] : taken_) {
+            records.reset();
+            logoffCookieCache_reportFlush("logoffCookieAPI_addReceivedLogoff", held);
+        }
+    }
+
+    // Requires the write hold: makes room for one record more. Never
+    // allocates for its own list, which holds a place for each logoff.
+    void makeRoom() {
+        std::unique_ptr<TakenCacheRecords> flushed;
+        std::uint64_t held = logoffCookieCache_flushIfFull(flushed);
+        if (flushed) {
+            taken_.emplace_back(std::move(flushed), held);
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::unique_ptr<TakenCacheRecords>, std::uint64_t>> taken_;
+};
 
 }  // namespace
 
@@ -174,4 +207,24 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
                         idleTimeoutMinutes, maxLifetimeMinutes, kind};
         logoffCookieFarm_hook()(logoff);
     }
+}
+
+void logoffCookieAPI_addReceivedLogoff(std::span<const FarmLogoff> logoffs) {
+    if (logoffs.empty()) {
+        return;
+    }
+    // Not cut off at the exit between the set and the lock's release.
+    NoCancellation wholeBatch;
+    {
+        BatchFlushes flushes(logoffs.size());
+        WriteGuard guard(logoffCookieCacheLock);
+        for (const FarmLogoff& logoff : logoffs) {
+            if (!receivedLogoffs_contains(logoff.identity)) {
+                flushes.makeRoom();
+            }
+            receivedLogoffs_insert(logoff);
+        }
+        logoffCookieCache_recordSizes();
+    }
+    logoffCookieAPI_launchCleanupThreadOnce();
 }

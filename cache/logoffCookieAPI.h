@@ -3,10 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include "cache/farmLogoff.h"
 
 // Records the cache start time and draws the cookie salt. Called once by the
 // worker before any request is read.
 void initLogoffCookieCache();
+
+// The service's clock when the cache was initialised, or when it last forgot
+// everything at the ceiling: every cookie created until then counts as logged off.
+std::int32_t getCacheStartTime();
 
 // 1 when the cookie counts as logged off, 0 otherwise. `cookieText` and
 // `cookieBytes` point at 64-byte fields, `cookieAttributes` at the 840-byte
@@ -23,3 +30,11 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
 // Launches the cleanup thread unless it was launched: the first insert does,
 // whether a local add or a logoff received from another host of the farm.
 void logoffCookieAPI_launchCleanupThreadOnce();
+
+// Records logoffs received from other hosts, the entries of one read of the
+// farm's stream: takes the write hold once for all of them and makes sure the
+// cleanup thread runs, since a host that only receives never adds. Each one
+// not held yet takes a record's room, so a batch may pass the ceiling (and
+// forget everything) more than once; each time is said once the lock is
+// released.
+void logoffCookieAPI_addReceivedLogoff(std::span<const FarmLogoff> logoffs);

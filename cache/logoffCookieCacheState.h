@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cache/LogoffCookie.h"
+#include "cache/logoffCookieAPI.h"
 #include "support/collections/RWHashTable.h"
 #include "support/collections/RWSlistCollectablesQueue.h"
 #include "support/threads/RWMutexLock.h"
@@ -42,9 +43,8 @@ void launchCleanupThread();
 // launcher that fails in its place.
 extern void (*cleanupThreadLauncher)();
 
-// The service's clock when the cache was initialised, read under
-// cacheStartTimeLock.
-std::int32_t getCacheStartTime();
+// getCacheStartTime (on the cache's face, cache/logoffCookieAPI.h) reads
+// the start time under cacheStartTimeLock.
 // Moves the start time forward to `now` (never back) under
 // cacheStartTimeLock: every cookie created until then counts as logged off.
 void moveCacheStartTime(std::int32_t now);

@@ -4,11 +4,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "cache/cacheCeiling.h"
-#include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
-#include "diag/traceLog.h"
-#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -91,25 +87,4 @@ void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), 
         logoff.times = times;
         visit(logoff, data);
     }
-}
-
-void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff) {
-    // Not cut off at the exit between the set and the lock's release.
-    NoCancellation wholeInsert;
-    // Declared before the guard, so that it frees what a flush took only
-    // once the lock is released.
-    std::unique_ptr<TakenCacheRecords> flushed;
-    WriteGuard guard(logoffCookieCacheLock);
-    std::uint64_t flushedCount = 0;
-    if (!receivedLogoffs_contains(logoff.identity)) {
-        flushedCount = logoffCookieCache_flushIfFull(flushed);
-    }
-    receivedLogoffs_insert(logoff);
-    logoffCookieCache_recordSizes();
-    guard.release();
-    if (flushed) {
-        flushed.reset();
-        logoffCookieCache_reportFlush("logoffCookieAPI_addReceivedLogoff", flushedCount);
-    }
-    logoffCookieAPI_launchCleanupThreadOnce();
 }

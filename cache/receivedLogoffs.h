@@ -28,8 +28,3 @@ void receivedLogoffs_visit(void (*visit)(const FarmLogoff& logoff, void* data), 
 // replayed older entry therefore never shortens a logoff that the sending
 // host still refuses; the merge expires no earlier than either of them.
 CookieTimes mergeReceivedTimes(const CookieTimes& held, const CookieTimes& arrived);
-
-// Records a logoff received from another host: takes the write hold for the
-// insert and makes sure the cleanup thread runs, since a host that only
-// receives never adds.
-void logoffCookieAPI_addReceivedLogoff(const FarmLogoff& logoff);

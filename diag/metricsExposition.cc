@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diag/serviceMetrics.h"
+#include "diag/shareMetrics.h"
 
 #ifndef LC_VERSION
 #error "LC_VERSION must name the version written into the build information"
@@ -12,7 +13,7 @@
 
 namespace {
 
-enum class Source { Counted, Stored, StoredMicros };
+enum class Source { Counted, Stored, StoredMicros, Share, ShareGauge };
 
 // One sample line. Consecutive lines of one family share its HELP and TYPE.
 struct SampleLine {
@@ -24,11 +25,25 @@ struct SampleLine {
     unsigned index;
 };
 
-constexpr unsigned at(CountedMetric metric) {
-    return static_cast<unsigned>(metric);
+// A row's type and where its value comes from follow from the kind of
+// number named; `labels` go inside the braces.
+constexpr SampleLine counter(const char* family, const char* help, CountedMetric metric,
+                             const char* labels = nullptr) {
+    return {family, "counter", help, labels, Source::Counted, static_cast<unsigned>(metric)};
 }
-constexpr unsigned at(StoredMetric metric) {
-    return static_cast<unsigned>(metric);
+constexpr SampleLine counter(const char* family, const char* help, ShareMetric metric,
+                             const char* labels = nullptr) {
+    return {family, "counter", help, labels, Source::Share, static_cast<unsigned>(metric)};
+}
+constexpr SampleLine gauge(const char* family, const char* help, StoredMetric metric) {
+    return {family, "gauge", help, nullptr, Source::Stored, static_cast<unsigned>(metric)};
+}
+constexpr SampleLine gauge(const char* family, const char* help, ShareGauge gauge) {
+    return {family, "gauge", help, nullptr, Source::ShareGauge, static_cast<unsigned>(gauge)};
+}
+// A duration stored in microseconds, written out in seconds.
+constexpr SampleLine seconds(const char* family, const char* help, StoredMetric metric) {
+    return {family, "gauge", help, nullptr, Source::StoredMicros, static_cast<unsigned>(metric)};
 }
 
 constexpr const char kRequests[] = "voklogoffcookie_requests_total";
@@ -51,114 +66,116 @@ constexpr const char kRefusedHelp[] =
     "could not be read.";
 
 constexpr SampleLine kSampleLines[] = {
-    {kRequests, "counter", kRequestsHelp, "outcome=\"logged_off\"", Source::Counted,
-     at(CountedMetric::RequestsLoggedOff)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"not_logged_off\"", Source::Counted,
-     at(CountedMetric::RequestsNotLoggedOff)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"before_start\"", Source::Counted,
-     at(CountedMetric::RequestsBeforeStart)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"added\"", Source::Counted,
-     at(CountedMetric::RequestsAdded)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"invalid_function\"", Source::Counted,
-     at(CountedMetric::RequestsInvalidFunction)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"too_short\"", Source::Counted,
-     at(CountedMetric::RequestsTooShort)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"undecryptable\"", Source::Counted,
-     at(CountedMetric::RequestsUndecryptable)},
-    {kRequests, "counter", kRequestsHelp, "outcome=\"client_gone\"", Source::Counted,
-     at(CountedMetric::RequestsClientGone)},
-    {kRefused, "counter", kRefusedHelp, "reason=\"not_allowed\"", Source::Counted,
-     at(CountedMetric::AddsRefusedNotListed)},
-    {kRefused, "counter", kRefusedHelp, "reason=\"no_credentials\"", Source::Counted,
-     at(CountedMetric::AddsRefusedNoCredentials)},
-    {"voklogoffcookie_connections_accepted_total", "counter", "Connections accepted.", nullptr,
-     Source::Counted, at(CountedMetric::ConnectionsAccepted)},
-    {"voklogoffcookie_connections_timed_out_total", "counter",
-     "Connections dropped because no request arrived within the receive time-out.", nullptr,
-     Source::Counted, at(CountedMetric::ConnectionsTimedOut)},
-    {"voklogoffcookie_connections_refused_total", "counter",
-     "Connections closed unserved because no thread could be had.", nullptr, Source::Counted,
-     at(CountedMetric::ConnectionsRefused)},
-    {"voklogoffcookie_connection_threads", "gauge", "Connection threads alive.", nullptr,
-     Source::Stored, at(StoredMetric::ConnectionThreadsLive)},
-    {"voklogoffcookie_connection_threads_waiting", "gauge",
-     "Connection threads waiting for a connection to serve.", nullptr, Source::Stored,
-     at(StoredMetric::ConnectionThreadsWaiting)},
-    {"voklogoffcookie_cookies_cached", "gauge", "Logged-off cookies in the set.", nullptr,
-     Source::Stored, at(StoredMetric::CookiesCached)},
-    {"voklogoffcookie_cookies_queued", "gauge",
-     "Cookies in the queue the cleanup walks, replaced ones included.", nullptr, Source::Stored,
-     at(StoredMetric::CookiesQueued)},
-    {"voklogoffcookie_farm_entries", "gauge", "Logoffs received from the farm and still held.",
-     nullptr, Source::Stored, at(StoredMetric::FarmEntries)},
-    {"voklogoffcookie_cache_flushes_total", "counter",
-     "Times the records held reached the ceiling and the cache forgot them all, as a restart "
-     "does.",
-     nullptr, Source::Counted, at(CountedMetric::CacheFlushes)},
-    {"voklogoffcookie_cleanup_passes_total", "counter", "Cleanup passes run.", nullptr,
-     Source::Counted, at(CountedMetric::CleanupPasses)},
-    {"voklogoffcookie_cleanup_last_pass_seconds", "gauge", "Duration of the last cleanup pass.",
-     nullptr, Source::StoredMicros, at(StoredMetric::CleanupLastPassMicros)},
-    {"voklogoffcookie_cleanup_last_pass_lock_seconds", "gauge",
-     "Time the last cleanup pass held the cache's write lock.", nullptr, Source::StoredMicros,
-     at(StoredMetric::CleanupLastLockMicros)},
-    {"voklogoffcookie_share_published_total", "counter", "Local logoffs published to the farm.",
-     nullptr, Source::Stored, at(StoredMetric::SharePublished)},
-    {"voklogoffcookie_share_republished_total", "counter",
-     "Local logoffs published again because Redis was found to be another incarnation.", nullptr,
-     Source::Stored, at(StoredMetric::ShareRepublished)},
-    {"voklogoffcookie_share_incarnation_changes_total", "counter",
-     "Times Redis was found to be another incarnation than the one that took this host's last "
-     "logoffs (another run_id, or that logoff gone from the stream).",
-     nullptr, Source::Stored, at(StoredMetric::ShareIncarnationChanges)},
-    {"voklogoffcookie_share_received_total", "counter", "Farm entries received and accepted.",
-     nullptr, Source::Stored, at(StoredMetric::ShareReceived)},
-    {kDropped, "counter", kDroppedHelp, "reason=\"queue_full\"", Source::Stored,
-     at(StoredMetric::ShareDroppedQueueFull)},
-    {kDropped, "counter", kDroppedHelp, "reason=\"bad_hmac\"", Source::Stored,
-     at(StoredMetric::ShareDroppedBadHmac)},
-    {kDropped, "counter", kDroppedHelp, "reason=\"malformed\"", Source::Stored,
-     at(StoredMetric::ShareDroppedMalformed)},
-    {kRefusals, "counter", kRefusalsHelp, "kind=\"passing\"", Source::Stored,
-     at(StoredMetric::ShareRefusedPassing)},
-    {kRefusals, "counter", kRefusalsHelp, "kind=\"needs_operator\"", Source::Stored,
-     at(StoredMetric::ShareRefusedNeedsOperator)},
-    {"voklogoffcookie_share_publishing_refused", "gauge",
-     "1 while Redis refuses this host's logoffs (its last try to publish was refused), else 0.",
-     nullptr, Source::Stored, at(StoredMetric::SharePublishingRefused)},
-    {"voklogoffcookie_share_position_resets_total", "counter",
-     "Times the read position was found ahead of the stream or of the server's clock and moved "
-     "back to the stream's end.",
-     nullptr, Source::Stored, at(StoredMetric::SharePositionResets)},
-    {"voklogoffcookie_share_read_last_minute", "gauge",
-     "Farm entries of other hosts judged in the last minute.", nullptr, Source::Stored,
-     at(StoredMetric::ShareReadLastMinute)},
-    {"voklogoffcookie_share_bad_hmac_last_minute", "gauge",
-     "Farm entries judged in the last minute that were not signed with the farm secret.", nullptr,
-     Source::Stored, at(StoredMetric::ShareBadHmacLastMinute)},
-    {"voklogoffcookie_share_reconnects_total", "counter", "Reconnections to the farm's server.",
-     nullptr, Source::Stored, at(StoredMetric::ShareReconnects)},
-    {"voklogoffcookie_share_missed_logoff_warnings_total", "counter",
-     "Warnings that farm logoffs may have been missed.", nullptr, Source::Stored,
-     at(StoredMetric::ShareMissedLogoffWarnings)},
-    {"voklogoffcookie_share_seconds_since_last_read", "gauge",
-     "Seconds since the last successful read from the farm, or since sharing started when none "
-     "has succeeded yet; NaN with sharing off.",
-     nullptr, Source::Stored, at(StoredMetric::ShareSecondsSinceLastRead)},
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsLoggedOff, "outcome=\"logged_off\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsNotLoggedOff,
+            "outcome=\"not_logged_off\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsBeforeStart,
+            "outcome=\"before_start\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsAdded, "outcome=\"added\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsInvalidFunction,
+            "outcome=\"invalid_function\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsTooShort, "outcome=\"too_short\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsUndecryptable,
+            "outcome=\"undecryptable\""),
+    counter(kRequests, kRequestsHelp, CountedMetric::RequestsClientGone, "outcome=\"client_gone\""),
+    counter(kRefused, kRefusedHelp, CountedMetric::AddsRefusedNotListed, "reason=\"not_allowed\""),
+    counter(kRefused, kRefusedHelp, CountedMetric::AddsRefusedNoCredentials,
+            "reason=\"no_credentials\""),
+    counter("voklogoffcookie_connections_accepted_total", "Connections accepted.",
+            CountedMetric::ConnectionsAccepted),
+    counter("voklogoffcookie_connections_timed_out_total",
+            "Connections dropped because no request arrived within the receive time-out.",
+            CountedMetric::ConnectionsTimedOut),
+    counter("voklogoffcookie_connections_refused_total",
+            "Connections closed unserved because no thread could be had.",
+            CountedMetric::ConnectionsRefused),
+    gauge("voklogoffcookie_connection_threads", "Connection threads alive.",
+          StoredMetric::ConnectionThreadsLive),
+    gauge("voklogoffcookie_connection_threads_waiting",
+          "Connection threads waiting for a connection to serve.",
+          StoredMetric::ConnectionThreadsWaiting),
+    gauge("voklogoffcookie_cookies_cached", "Logged-off cookies in the set.",
+          StoredMetric::CookiesCached),
+    gauge("voklogoffcookie_cookies_queued",
+          "Cookies in the queue the cleanup walks, replaced ones included.",
+          StoredMetric::CookiesQueued),
+    gauge("voklogoffcookie_farm_entries", "Logoffs received from the farm and still held.",
+          StoredMetric::FarmEntries),
+    counter(
+        "voklogoffcookie_cache_flushes_total",
+        "Times the records held reached the ceiling and the cache forgot them all, as a restart "
+        "does.",
+        CountedMetric::CacheFlushes),
+    counter("voklogoffcookie_cleanup_passes_total", "Cleanup passes run.",
+            CountedMetric::CleanupPasses),
+    seconds("voklogoffcookie_cleanup_last_pass_seconds", "Duration of the last cleanup pass.",
+            StoredMetric::CleanupLastPassMicros),
+    seconds("voklogoffcookie_cleanup_last_pass_lock_seconds",
+            "Time the last cleanup pass held the cache's write lock.",
+            StoredMetric::CleanupLastLockMicros),
+    counter("voklogoffcookie_share_published_total", "Local logoffs published to the farm.",
+            ShareMetric::Published),
+    counter("voklogoffcookie_share_republished_total",
+            "Local logoffs published again because Redis was found to be another incarnation.",
+            ShareMetric::Republished),
+    counter(
+        "voklogoffcookie_share_incarnation_changes_total",
+        "Times Redis was found to be another incarnation than the one that took this host's last "
+        "logoffs (another run_id, or that logoff gone from the stream).",
+        ShareMetric::IncarnationChanges),
+    counter("voklogoffcookie_share_received_total", "Farm entries received and accepted.",
+            ShareMetric::Received),
+    counter(kDropped, kDroppedHelp, ShareMetric::DroppedQueueFull, "reason=\"queue_full\""),
+    counter(kDropped, kDroppedHelp, ShareMetric::DroppedBadHmac, "reason=\"bad_hmac\""),
+    counter(kDropped, kDroppedHelp, ShareMetric::DroppedMalformed, "reason=\"malformed\""),
+    counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedPassing, "kind=\"passing\""),
+    counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedNeedsOperator, "kind=\"needs_operator\""),
+    gauge(
+        "voklogoffcookie_share_publishing_refused",
+        "1 while Redis refuses this host's logoffs (its last try to publish was refused), else 0.",
+        ShareGauge::PublishingRefused),
+    counter(
+        "voklogoffcookie_share_position_resets_total",
+        "Times the read position was found ahead of the stream or of the server's clock and moved "
+        "back to the stream's end.",
+        ShareMetric::PositionResets),
+    gauge("voklogoffcookie_share_read_last_minute",
+          "Farm entries of other hosts judged in the last minute.", ShareGauge::ReadLastMinute),
+    gauge("voklogoffcookie_share_bad_hmac_last_minute",
+          "Farm entries judged in the last minute that were not signed with the farm secret.",
+          ShareGauge::BadHmacLastMinute),
+    counter("voklogoffcookie_share_reconnects_total", "Reconnections to the farm's server.",
+            ShareMetric::Reconnects),
+    counter("voklogoffcookie_share_missed_logoff_warnings_total",
+            "Warnings that farm logoffs may have been missed.", ShareMetric::MissedLogoffWarnings),
+    gauge(
+        "voklogoffcookie_share_seconds_since_last_read",
+        "Seconds since the last successful read from the farm, or since sharing started when none "
+        "has succeeded yet; NaN with sharing off.",
+        ShareGauge::SecondsSinceLastRead),
     // Not the conventional process_start_time_seconds: the node exporter
     // exports that family for itself and refuses a textfile that carries it too.
-    {"voklogoffcookie_start_time_seconds", "gauge",
-     "Start time of the service's worker, in seconds since the epoch.", nullptr, Source::Stored,
-     at(StoredMetric::ProcessStartTime)},
+    gauge("voklogoffcookie_start_time_seconds",
+          "Start time of the service's worker, in seconds since the epoch.",
+          StoredMetric::ProcessStartTime),
 };
+
+std::int64_t signedValue(const SampleLine& line) {
+    if (line.source == Source::ShareGauge) {
+        return metrics_value(static_cast<ShareGauge>(line.index));
+    }
+    return metrics_value(static_cast<StoredMetric>(line.index));
+}
 
 void appendValue(std::string& out, const SampleLine& line) {
     char value[32];
-    if (line.source == Source::Counted) {
-        std::snprintf(value, sizeof value, "%" PRIu64,
-                      metrics_value(static_cast<CountedMetric>(line.index)));
+    if (line.source == Source::Counted || line.source == Source::Share) {
+        std::uint64_t count = line.source == Source::Counted
+                                  ? metrics_value(static_cast<CountedMetric>(line.index))
+                                  : metrics_value(static_cast<ShareMetric>(line.index));
+        std::snprintf(value, sizeof value, "%" PRIu64, count);
     } else {
-        std::int64_t stored = metrics_value(static_cast<StoredMetric>(line.index));
+        std::int64_t stored = signedValue(line);
         if (stored == kMetricUnknown) {
             std::snprintf(value, sizeof value, "NaN");
         } else if (line.source == Source::StoredMicros) {

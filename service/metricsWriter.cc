@@ -15,7 +15,6 @@
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/waitingConnectionThreads.h"
-#include "share/shareCounters.h"
 #include "support/threads/RWThreadFunction.h"
 #include "support/threads/RWxmsg.h"
 
@@ -46,34 +45,6 @@ void sampleStoredMetrics() {
     ConnectionThreadCounts threads = connectionThreadCounts();
     metrics_set(StoredMetric::ConnectionThreadsLive, threads.live);
     metrics_set(StoredMetric::ConnectionThreadsWaiting, threads.waiting);
-    ShareCounterSnapshot share = readShareCounters();
-    metrics_set(StoredMetric::SharePublished, static_cast<std::int64_t>(share.published));
-    metrics_set(StoredMetric::ShareRepublished, static_cast<std::int64_t>(share.republished));
-    metrics_set(StoredMetric::ShareIncarnationChanges,
-                static_cast<std::int64_t>(share.incarnationChanges));
-    metrics_set(StoredMetric::ShareReceived, static_cast<std::int64_t>(share.received));
-    metrics_set(StoredMetric::ShareDroppedQueueFull,
-                static_cast<std::int64_t>(share.droppedQueueFull));
-    metrics_set(StoredMetric::ShareDroppedBadHmac, static_cast<std::int64_t>(share.droppedBadMac));
-    metrics_set(StoredMetric::ShareDroppedMalformed,
-                static_cast<std::int64_t>(share.droppedMalformed));
-    metrics_set(StoredMetric::ShareRefusedPassing, static_cast<std::int64_t>(share.refusedPassing));
-    metrics_set(StoredMetric::ShareRefusedNeedsOperator,
-                static_cast<std::int64_t>(share.refusedNeedsOperator));
-    metrics_set(StoredMetric::SharePublishingRefused, share.publishingRefused ? 1 : 0);
-    metrics_set(StoredMetric::SharePositionResets, static_cast<std::int64_t>(share.positionResets));
-    metrics_set(StoredMetric::ShareReadLastMinute, static_cast<std::int64_t>(share.readLastMinute));
-    metrics_set(StoredMetric::ShareBadHmacLastMinute,
-                static_cast<std::int64_t>(share.badMacLastMinute));
-    metrics_set(StoredMetric::ShareReconnects, static_cast<std::int64_t>(share.reconnects));
-    metrics_set(StoredMetric::ShareMissedLogoffWarnings,
-                static_cast<std::int64_t>(share.missedLogoffWarnings));
-    // With sharing on and no read yet, the time since it started: a host
-    // that never reaches Redis looks as stale as one that lost it.
-    std::int64_t lastRead = share.lastReadTime != 0 ? share.lastReadTime : share.startTime;
-    metrics_set(
-        StoredMetric::ShareSecondsSinceLastRead,
-        lastRead == 0 ? kMetricUnknown : static_cast<std::int64_t>(std::time(nullptr)) - lastRead);
 }
 
 // Called with state.lock held, so two writes never interleave. Returns 1

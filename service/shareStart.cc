@@ -1,40 +1,34 @@
 #include "service/shareStart.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "crypto/secureMemory.h"
-#include "diag/traceLog.h"
+#include "service/startRefusal.h"
 #include "share/farmSharing.h"
 #include "share/shareConfig.h"
 #include "share/sharePublisher.h"
 
 namespace {
 
-// Read in the launcher, used in the worker: the forks carry it across.
+// Read and drawn in the launcher, used in the worker: the forks carry them
+// across.
 ShareConfig shareConfig;
+ShareRunId shareRun{};
 bool sharingConfigured = false;
 
 }  // namespace
 
 void requireShareConfig() {
+    sharingConfigured = requireSetting(readShareConfig, shareConfig);
     std::string error;
-    switch (readShareConfig(shareConfig, error)) {
-        case ShareConfigResult::Off:
-            return;
-        case ShareConfigResult::On:
-            sharingConfigured = true;
-            return;
-        case ShareConfigResult::Refused:
-            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
-            std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
-            std::exit(1);
+    if (sharingConfigured && !drawShareRunId(shareRun, error)) {
+        refuseStart(error);
     }
 }
 
 void startConfiguredSharing() {
     if (sharingConfigured) {
-        startFarmSharing(shareConfig);
+        startFarmSharing(shareConfig, shareRun);
     }
 }
 

@@ -3,7 +3,8 @@
 // sharing starts in the worker.
 #pragma once
 
-// Reads the sharing variables; on a bad configuration writes one line to the
+// Reads the sharing variables and draws this run's id; on a bad
+// configuration, or with no random bytes to be had, writes one line to the
 // trace and standard error and exits with 1.
 void requireShareConfig();
 

@@ -14,6 +14,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
+#include "service/startRefusal.h"
 #include "share/farmSharing.h"
 #include "share/shareReceiver.h"
 #include "share/streamId.h"
@@ -56,18 +57,7 @@ std::int32_t now() {
 }  // namespace
 
 void requireStateConfig() {
-    std::string error;
-    switch (readStateConfig(stateConfig, error)) {
-        case StateConfigResult::Off:
-            return;
-        case StateConfigResult::On:
-            stateConfigured = true;
-            return;
-        case StateConfigResult::Refused:
-            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
-            std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
-            std::exit(1);
-    }
+    stateConfigured = requireSetting(readStateConfig, stateConfig);
 }
 
 void loadConfiguredState() {

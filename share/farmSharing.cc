@@ -3,62 +3,67 @@
 #include <sys/random.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "cache/farmLogoff.h"
 #include "crypto/secureMemory.h"
+#include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
-#include "share/shareCounters.h"
-#include "share/shareLink.h"
 #include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
-
-// The two threads; each asks its own handle whether to end.
-RWThreadFunction sharePublisherHandle;
-RWThreadFunction shareReceiverHandle;
+#include "share/shareState.h"
 
 namespace {
 
-ShareState* state = nullptr;
-// Set once `state` is complete: the stop's thread, made before sharing
-// started, reads `state` only after seeing it.
+// Set once the state is complete: the stop's thread, made before sharing
+// started, reads the state only after seeing it.
 std::atomic<bool> started{false};
 
-// A run id that no other run draws: sixteen bytes from the kernel.
-void drawRunId(ShareRunId& run) {
-    std::size_t filled = 0;
-    while (filled < run.size()) {
-        ssize_t got = getrandom(run.data() + filled, run.size() - filled, 0);
-        if (got > 0) {
-            filled += static_cast<std::size_t>(got);
-        }
-    }
-}
+// A signal during the wait for the kernel's pool is tried again; this many in
+// a row is no longer a passing interruption.
+constexpr int kInterruptedTries = 100;
 
 }  // namespace
 
-ShareState& shareState() {
-    return *state;
+bool drawShareRunId(ShareRunId& run, std::string& error, ShareRandomSource source) {
+    std::size_t filled = 0;
+    int interrupted = 0;
+    while (filled < run.size()) {
+        ssize_t got = source(run.data() + filled, run.size() - filled, 0);
+        if (got > 0) {
+            filled += static_cast<std::size_t>(got);
+            continue;
+        }
+        int failure = got < 0 ? errno : EIO;
+        if (failure == EINTR && ++interrupted < kInterruptedTries) {
+            continue;
+        }
+        error = std::string("cannot draw the farm run id: getrandom: ") + std::strerror(failure);
+        return false;
+    }
+    return true;
 }
 
-void startFarmSharing(ShareConfig& config) {
-    state = new ShareState;
-    state->endpoint = config.endpoint;
-    state->streamKey = config.streamKey;
-    state->key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
+void startFarmSharing(ShareConfig& config, const ShareRunId& run) {
+    ShareState& state = shareState();
+    state.endpoint = config.endpoint;
+    state.streamKey = config.streamKey;
+    state.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
     // From here the key's hash states stand for the secret.
     secureZero(config.secret.data(), config.secret.size());
     config.secret.clear();
-    drawRunId(state->run);
-    logoffCookieFarm_enable(state->key.get(), shareQueueLogoff);
+    state.run = run;
+    logoffCookieFarm_enable(state.key.get(), shareQueueLogoff);
 
-    shareCounters().startTime.store(static_cast<std::int64_t>(std::time(nullptr)));
-    shareSay("logoffCookieShare -- Sharing logoffs through " + state->endpoint.describe() +
-             ", stream " + state->streamKey + ".");
+    metrics_shareStarted(static_cast<std::int64_t>(std::time(nullptr)));
+    shareSay("logoffCookieShare -- Sharing logoffs through " + state.endpoint.describe() +
+             ", stream " + state.streamKey + ".");
     // So that the hosts receiving a flood, which name its run, name a host.
     shareSay("logoffCookieShare -- This host publishes as run " +
-             toHex(state->run.data(), state->run.size()) + ".");
+             toHex(state.run.data(), state.run.size()) + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);
@@ -70,12 +75,12 @@ std::vector<FarmLogoff> shareQueuedLogoffs() {
     if (!started.load(std::memory_order_acquire)) {
         return {};
     }
-    return state->queue.snapshot();
+    return shareState().queue.snapshot();
 }
 
 std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {
     if (!started.load(std::memory_order_acquire)) {
         return 0;
     }
-    return state->queue.restore(logoffs);
+    return shareState().queue.restore(logoffs);
 }

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <thread>
 
+#include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
 #include "share/redisRefusal.h"
 #include "share/sentinelDiscovery.h"
-#include "share/shareCounters.h"
 #include "share/shareNotice.h"
+#include "share/shareState.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool ShareConnector::connect(RedisLink& link) {
             return false;
     }
     if (everConnected_ || connects_.seconds() > 0) {
-        countShare(shareCounters().reconnects);
+        metrics_count(ShareMetric::Reconnects);
     }
     everConnected_ = true;
     pauseSeconds_ = 0;
@@ -130,12 +131,12 @@ int ShareConnector::pauseFor(const char* what, std::string_view reply) {
                         what + " (" + refusal.text + ")";
     int seconds = 0;
     if (refusal.kind == RefusalKind::Passing) {
-        countShare(shareCounters().refusedPassing);
+        metrics_count(ShareMetric::RefusedPassing);
         seconds = refusals_.failed();
         shareSayAtMostEvery(refusal.code, SHARE_NOTICE_PERIOD,
                             where + "; nothing is dropped, retrying.");
     } else {
-        countShare(shareCounters().refusedNeedsOperator);
+        metrics_count(ShareMetric::RefusedNeedsOperator);
         refusals_.failed();
         seconds = SHARE_LAST_RETRY_SECONDS;
         shareSayAtMostEvery(

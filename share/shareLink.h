@@ -1,36 +1,14 @@
-// What the publishing and the receiving thread have in common: the
-// configuration, the farm key, the run id, the queue between the adds and
-// the publisher, and the way both connect to Redis, wait to retry, and say
-// when Redis is away and back.
+// How the publishing and the receiving thread connect to Redis, wait to
+// retry, and say when Redis is away and back.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
+#include <string_view>
 
-#include "cache/farmKey.h"
 #include "share/redisLink.h"
 #include "share/shareBackoff.h"
-#include "share/shareConfig.h"
-#include "share/shareEntry.h"
-#include "share/shareQueue.h"
 #include "support/threads/RWThreadFunction.h"
-
-struct ShareState {
-    ShareEndpoint endpoint;
-    std::string streamKey;
-    std::unique_ptr<FarmKey> key;
-    ShareRunId run{};
-    ShareQueue queue;
-    // True from the first failure of either connection until both are back;
-    // Redis being away is said once, not once per thread or per retry.
-    std::atomic<bool> redisAway{false};
-};
-
-// The one state, made by startFarmSharing and never freed: the threads use it
-// until the process ends.
-ShareState& shareState();
 
 // Keeps one thread's link up: connects when it is down, waiting between tries
 // with the backoff. With sentinel:// each connection asks the sentinels for
@@ -68,6 +46,8 @@ class ShareConnector {
     // a moment ago, demoted). Closes it; with sentinel:// the next
     // connection asks the sentinels again.
     void foundReplica(RedisLink& link, std::string_view reply);
+    // What the next connection waits first, in seconds.
+    int pauseSeconds() const { return pauseSeconds_; }
 
   private:
     // The one step that makes a connection, and says what came of it.

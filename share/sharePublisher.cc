@@ -8,14 +8,13 @@
 #include <span>
 #include <thread>
 
+#include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
 #include "share/publishedRing.h"
 #include "share/redisIncarnation.h"
-#include "share/shareCounters.h"
 #include "share/shareLink.h"
 #include "share/shareNotice.h"
-
-extern RWThreadFunction sharePublisherHandle;
+#include "share/shareState.h"
 
 namespace {
 
@@ -119,7 +118,7 @@ void checkIncarnation(Publisher& p) {
     // The ring still holds whatever an earlier change left in `again`.
     std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing(p.lastCheck);
     p.again.assign(logoffs.begin(), logoffs.end());
-    countShare(shareCounters().incarnationChanges);
+    metrics_count(ShareMetric::IncarnationChanges);
     std::string line = "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
                        " is not the one that took this host's last logoffs (" + why +
                        "): publishing again the " + std::to_string(logoffs.size()) +
@@ -178,10 +177,10 @@ void publishOnce(Publisher& p) {
     if (again) {
         p.again.erase(p.again.begin(),
                       p.again.begin() + static_cast<std::ptrdiff_t>(outcome.accepted));
-        countShare(shareCounters().republished, outcome.accepted);
+        metrics_count(ShareMetric::Republished, outcome.accepted);
     } else {
         shareState().queue.dropFront(outcome.accepted);
-        countShare(shareCounters().published, outcome.accepted);
+        metrics_count(ShareMetric::Published, outcome.accepted);
         p.ring.add(std::span<const FarmLogoff>(p.batch.data(), outcome.accepted), Clock::now());
     }
     if (!outcome.lastId.empty()) {
@@ -195,10 +194,10 @@ void publishOnce(Publisher& p) {
             p.connector.foundReplica(p.link, outcome.error);
             return;
         }
-        shareCounters().publishingRefused.store(true, std::memory_order_relaxed);
+        metrics_setPublishingRefused(true);
         p.connector.refused("publishing", outcome.error);
     } else {
-        shareCounters().publishingRefused.store(false, std::memory_order_relaxed);
+        metrics_setPublishingRefused(false);
         p.connector.served();
     }
 }
@@ -215,7 +214,7 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
     if (queued) {
         return;
     }
-    countShare(shareCounters().droppedQueueFull);
+    metrics_count(ShareMetric::DroppedQueueFull);
     auto now = static_cast<std::int64_t>(std::time(nullptr));
     std::int64_t last = lastFullQueueTrace.load(std::memory_order_relaxed);
     if (now != last && lastFullQueueTrace.compare_exchange_strong(last, now)) {
@@ -223,8 +222,7 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
                   "logoffCookieShare -- Publish queue full (%zu entries): logoffs dropped, %llu "
                   "so far.",
                   SHARE_QUEUE_CAPACITY,
-                  static_cast<unsigned long long>(
-                      shareCounters().droppedQueueFull.load(std::memory_order_relaxed)));
+                  static_cast<unsigned long long>(metrics_value(ShareMetric::DroppedQueueFull)));
         shareSayAtMostEvery("queue-full", SHARE_NOTICE_PERIOD,
                             "logoffCookieShare -- Publish queue full: logoffs of this host are "
                             "dropped from publishing until Redis takes the queued ones.");
@@ -250,7 +248,7 @@ bool shareFlushPublisher(std::chrono::milliseconds most) {
     auto deadline = std::chrono::steady_clock::now() + most;
     std::size_t left = state.queue.size();
     while (left != 0 && !state.redisAway.load() &&
-           !shareCounters().publishingRefused.load(std::memory_order_relaxed) &&
+           metrics_value(ShareGauge::PublishingRefused) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
         left = state.queue.size();

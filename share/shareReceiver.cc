@@ -6,19 +6,18 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
-#include "cache/logoffCookieCacheState.h"
-#include "cache/receivedLogoffs.h"
+#include "cache/logoffCookieAPI.h"
 #include "diag/oncePerInterval.h"
+#include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
 #include "share/receivedRunTally.h"
 #include "share/redisRefusal.h"
-#include "share/shareCounters.h"
 #include "share/shareLink.h"
 #include "share/shareNotice.h"
+#include "share/shareState.h"
 #include "share/streamFacts.h"
-
-extern RWThreadFunction shareReceiverHandle;
 
 namespace {
 
@@ -40,8 +39,15 @@ std::int64_t now() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-void storeReadTime() {
-    shareCounters().lastReadTime.store(now(), std::memory_order_relaxed);
+// A read Redis answered: refused (said, and waited for), or served.
+bool servedRead(ShareConnector& connector, const redisReply& reply) {
+    if (reply.type == REDIS_REPLY_ERROR) {
+        connector.refused("reading", std::string_view(reply.str, reply.len));
+        return false;
+    }
+    connector.served();
+    metrics_shareRead(now());
+    return true;
 }
 
 // At most one trace line a second for each kind of dropped entry: a writer
@@ -64,12 +70,19 @@ class OncePerSecond {
 // One receiving thread's reading of the stream.
 class StreamReader {
   public:
-    explicit StreamReader(StreamId start) : position_(start) { publishPosition(); }
+    explicit StreamReader(StreamId start) : position_(start) {
+        accepted_.reserve(SHARE_READ_COUNT_NUMBER);
+        publishPosition();
+    }
 
     void receiveOnce(ShareConnector& connector, RedisLink& link);
 
   private:
     void checkFacts(ShareConnector& connector, RedisLink& link);
+    // Whether a check of the facts was answered; when not, the checks end
+    // for now.
+    bool answered(FactsOutcome outcome, const char* command, ShareConnector& connector,
+                  RedisLink& link, const std::string& error);
     void readNormally(ShareConnector& connector, RedisLink& link);
     void stepCarefully(ShareConnector& connector, RedisLink& link);
     void failedCommand(ShareConnector& connector, RedisLink& link, const std::string& error);
@@ -94,6 +107,8 @@ class StreamReader {
     std::chrono::steady_clock::time_point factsRefusedUntil_;
     OncePerSecond malformedTrace_;
     OncePerSecond badMacTrace_;
+    // The logoffs accepted from one read, recorded in the cache together.
+    std::vector<FarmLogoff> accepted_;
 };
 
 void StreamReader::publishPosition() {
@@ -112,6 +127,24 @@ void StreamReader::failedCommand(ShareConnector& connector, RedisLink& link,
         lookForTrim_ = true;
         connector.lost(link, error);
     }
+}
+
+bool StreamReader::answered(FactsOutcome outcome, const char* command, ShareConnector& connector,
+                            RedisLink& link, const std::string& error) {
+    switch (outcome) {
+        case FactsOutcome::Answered:
+            return true;
+        case FactsOutcome::LinkFailed:
+            failedCommand(connector, link, error);
+            return false;
+        case FactsOutcome::Refused:
+            // Reading goes on without these checks (a user without +time or
+            // +xinfo): said, but not waited for.
+            connector.noteRefusal(command, error);
+            factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+            return false;
+    }
+    return false;
 }
 
 void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
@@ -142,31 +175,14 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
     ShareState& state = shareState();
     StreamFacts facts;
     std::string error;
-    switch (readServerTime(link, facts.serverMs, error)) {
-        case FactsOutcome::Answered:
-            break;
-        case FactsOutcome::LinkFailed:
-            failedCommand(connector, link, error);
-            return;
-        case FactsOutcome::Refused:
-            // Reading goes on without these checks (a user without +time):
-            // said, but not waited for.
-            connector.noteRefusal("TIME", error);
-            factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
-            return;
+    if (!answered(readServerTime(link, facts.serverMs, error), "TIME", connector, link, error)) {
+        return;
     }
     bool mayBeAhead = position_.ms >= facts.serverMs;
     if (mayBeAhead || lookForTrim_) {
-        switch (readStreamInfo(link, state.streamKey, facts, error)) {
-            case FactsOutcome::Answered:
-                break;
-            case FactsOutcome::LinkFailed:
-                failedCommand(connector, link, error);
-                return;
-            case FactsOutcome::Refused:
-                connector.noteRefusal("XINFO", error);
-                factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
-                return;
+        if (!answered(readStreamInfo(link, state.streamKey, facts, error), "XINFO", connector, link,
+                      error)) {
+            return;
         }
         if (facts.exists && facts.added < 0 && !versionSaid_) {
             versionSaid_ = true;
@@ -189,7 +205,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
         return;
     }
     if (check.reset) {
-        countShare(shareCounters().positionResets);
+        metrics_count(ShareMetric::PositionResets);
         std::string line = "logoffCookieShare -- The read position " + position_.text() +
                            " lies ahead of the stream (last id " +
                            (facts.exists ? facts.last.text() : std::string("none")) +
@@ -201,7 +217,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
         aheadSaid_ = false;
     } else if (!aheadSaid_) {
         aheadSaid_ = true;
-        countShare(shareCounters().positionResets);
+        metrics_count(ShareMetric::PositionResets);
         shareSayAtMostEvery("position-clock", SHARE_NOTICE_PERIOD,
                             "logoffCookieShare -- The stream's ids (read position " +
                                 position_.text() +
@@ -215,7 +231,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
 // logoffs sent while this host was away may be gone unread.
 void StreamReader::warnIfTrimmedPast(const StreamFacts& facts) {
     if (facts.exists && facts.added > facts.length && facts.length > 0 && position_ < facts.first) {
-        countShare(shareCounters().missedLogoffWarnings);
+        metrics_count(ShareMetric::MissedLogoffWarnings);
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieShare -- The stream was trimmed past %s: logoffs of other hosts "
                   "may have been missed.",
@@ -234,12 +250,9 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
         failedCommand(connector, link, error);
         return;
     }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        connector.refused("reading", std::string_view(reply->str, reply->len));
+    if (!servedRead(connector, *reply)) {
         return;
     }
-    connector.served();
-    storeReadTime();
     // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
         checkFacts(connector, link);
@@ -271,12 +284,9 @@ void StreamReader::stepCarefully(ShareConnector& connector, RedisLink& link) {
         connector.steppedOver();
         return;
     }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        connector.refused("reading", std::string_view(reply->str, reply->len));
+    if (!servedRead(connector, *reply)) {
         return;
     }
-    connector.served();
-    storeReadTime();
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements == 0 ||
         ++carefulReads_ >= SHARE_READ_COUNT_NUMBER) {
         careful_ = false;
@@ -288,24 +298,26 @@ void StreamReader::takeEntries(const redisReply* entries) {
     if (entries == nullptr || entries->type != REDIS_REPLY_ARRAY) {
         return;
     }
+    accepted_.clear();
     for (size_t i = 0; i < entries->elements; ++i) {
         takeEntry(entries->element[i]);
     }
+    logoffCookieAPI_addReceivedLogoff(accepted_);
+    metrics_count(ShareMetric::Received, accepted_.size());
 }
 
 void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
-    countShare(shareCounters().droppedMalformed);
-    shareCounters().judged.count(now(), false);
+    metrics_count(ShareMetric::DroppedMalformed);
+    metrics_shareJudged(now(), false);
     if (malformedTrace_.due()) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Entry %s dropped: malformed (%s).",
                   id.text().c_str(), why.c_str());
     }
-    shareSayAtMostEvery(
-        "malformed", SHARE_NOTICE_PERIOD,
-        "logoffCookieShare -- Entries not in the farm's format dropped (" +
-            std::to_string(shareCounters().droppedMalformed.load(std::memory_order_relaxed)) +
-            " so far, the last " + id.text() +
-            "): something that is no host of this farm writes to the stream.");
+    shareSayAtMostEvery("malformed", SHARE_NOTICE_PERIOD,
+                        "logoffCookieShare -- Entries not in the farm's format dropped (" +
+                            std::to_string(metrics_value(ShareMetric::DroppedMalformed)) +
+                            " so far, the last " + id.text() +
+                            "): something that is no host of this farm writes to the stream.");
 }
 
 // A flood of adds on one host reaches this one: say which run sends it, at
@@ -347,9 +359,8 @@ void StreamReader::takeEntry(const redisReply* entry) {
     ShareRunId sender;
     switch (decodeShareEntry(*state.key, fields, state.run, logoff, &sender)) {
         case ShareEntryCheck::Accepted:
-            logoffCookieAPI_addReceivedLogoff(logoff);
-            countShare(shareCounters().received);
-            shareCounters().judged.count(now(), false);
+            accepted_.push_back(logoff);
+            metrics_shareJudged(now(), false);
             noteFastGrowth(sender);
             break;
         case ShareEntryCheck::OwnRun:
@@ -358,8 +369,8 @@ void StreamReader::takeEntry(const redisReply* entry) {
             dropMalformed(*id, "a field missing, repeated, unknown or unreadable");
             break;
         case ShareEntryCheck::BadMac:
-            countShare(shareCounters().droppedBadMac);
-            shareCounters().judged.count(now(), true);
+            metrics_count(ShareMetric::DroppedBadHmac);
+            metrics_shareJudged(now(), true);
             if (badMacTrace_.due()) {
                 TRACE_LOG(TRACE_DETAIL,
                           "logoffCookieShare -- Entry %s dropped: not signed with the farm secret.",
@@ -368,7 +379,7 @@ void StreamReader::takeEntry(const redisReply* entry) {
             shareSayAtMostEvery(
                 "badmac", SHARE_NOTICE_PERIOD,
                 "logoffCookieShare -- Entries not signed with the farm secret dropped (" +
-                    std::to_string(shareCounters().droppedBadMac.load(std::memory_order_relaxed)) +
+                    std::to_string(metrics_value(ShareMetric::DroppedBadHmac)) +
                     " so far): something writes to the stream without the secret, or this "
                     "host's farm secret differs from the other hosts'.");
             break;
@@ -392,6 +403,16 @@ std::string shareReceivedPosition() {
     return reachedPosition;
 }
 
+StreamId shareReceiverStart() {
+    std::string saved;
+    {
+        std::lock_guard guard(positionLock);
+        saved = savedStartPosition;
+    }
+    std::optional<StreamId> start = parseStreamId(saved);
+    return start ? *start : *parseStreamId(shareStartPosition(getCacheStartTime()));
+}
+
 PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& facts) {
     PositionCheck check;
     check.position = position;
@@ -413,13 +434,7 @@ void shareReceiverThread() {
     // not taken for a dead connection.
     ShareConnector connector("receiver", 5s, shareReceiverHandle);
     RedisLink link;
-    std::string start;
-    {
-        std::lock_guard guard(positionLock);
-        start = savedStartPosition;
-    }
-    std::optional<StreamId> saved = parseStreamId(start);
-    StreamReader reader(saved ? *saved : *parseStreamId(shareStartPosition(getCacheStartTime())));
+    StreamReader reader(shareReceiverStart());
     for (;;) {
         shareReceiverHandle.serviceCancellation();
         try {

@@ -25,6 +25,9 @@ std::string shareStartPosition(std::int32_t cacheStartTime);
 // Where the receiver starts instead of shareStartPosition: a position saved
 // by an earlier run. Called before sharing starts.
 void shareSetStartPosition(const std::string& position);
+// Where the receiver begins: the position saved by an earlier run when it
+// is an id, else shareStartPosition of the cache's start time.
+StreamId shareReceiverStart();
 // The position the receiver has reached: the id of the last entry it took
 // or stepped over.
 std::string shareReceivedPosition();

@@ -4,9 +4,11 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "cache/cacheCeiling.h"
 #include "cache/farmLogoff.h"
+#include "cache/logoffCookieAPI.h"
 #include "cache/receivedLogoffs.h"
 #include "tests/cache/cacheTestSupport.h"
 
@@ -32,12 +34,15 @@ class CacheCeiling : public cachetest::CacheTest {
         return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, created, 0,
                                               fields.attributes);
     }
-    static void receive(std::uint8_t id) {
+    static FarmLogoff receivedFrom(std::uint8_t id) {
         FarmLogoff logoff;
         logoff.identity.fill(id);
         logoff.times.creationTime = future();
         logoff.times.maxLifetimeMinutes = 60;
-        logoffCookieAPI_addReceivedLogoff(logoff);
+        return logoff;
+    }
+    static void receive(std::uint8_t id) {
+        logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{receivedFrom(id)});
     }
     static std::uint32_t receivedHeld() {
         ReadGuard guard(logoffCookieCacheLock);
@@ -108,6 +113,25 @@ TEST_F(CacheCeiling, ReceivedLogoffsCountAndCanPassItThemselves) {
         traced("logoffCookieAPI_addReceivedLogoff() -- 2 records held reached the ceiling"));
     EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
     EXPECT_EQ(receivedHeld(), 1u);
+}
+
+// One read's logoffs are recorded together, yet each record still takes its
+// room: a batch may pass the ceiling more than once, and each time is said.
+TEST_F(CacheCeiling, ABatchPassingItTwiceSaysEachFlush) {
+    logoffCookieCache_setCeiling(2);
+    std::vector<FarmLogoff> batch;
+    for (std::uint8_t id : {1, 2, 2, 3, 4, 5}) {  // one held twice: no room taken
+        batch.push_back(receivedFrom(id));
+    }
+    logoffCookieAPI_addReceivedLogoff(batch);
+    int flushes = 0;
+    for (const std::string& line : trace.messages()) {
+        flushes += line.find(
+                       "logoffCookieAPI_addReceivedLogoff() -- 2 records held reached the "
+                       "ceiling of 2") != std::string::npos;
+    }
+    EXPECT_EQ(flushes, 2);
+    EXPECT_EQ(receivedHeld(), 1u);  // 5, after the flushes at 3 and at 5
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cache/farmLogoff.h"
+#include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "cache/receivedLogoffs.h"
 #include "tests/cache/cacheTestSupport.h"
@@ -66,7 +67,7 @@ TEST_F(FarmCache, LogoffReceivedFromAnotherHostIsRefused) {
     CookieFields sameText("farm-text", "other-bytes");
     ASSERT_EQ(query(cookie, created_), 0);
 
-    logoffCookieAPI_addReceivedLogoff(received(cookie, created_));
+    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{received(cookie, created_)});
     EXPECT_EQ(query(cookie, created_), 1);
     EXPECT_EQ(query(sameText, created_), 0);
     EXPECT_EQ(query(cookie, created_ + 1), 0);
@@ -100,8 +101,8 @@ TEST_F(FarmCache, CleanupPassForgetsReceivedLogoffsByTheRuleOfLocalOnes) {
     CookieFields longLived("long", "lived");
     FarmLogoff soon = received(shortLived, created_, 1);
     FarmLogoff late = received(longLived, created_, 60);
-    logoffCookieAPI_addReceivedLogoff(soon);
-    logoffCookieAPI_addReceivedLogoff(late);
+    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{soon});
+    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{late});
 
     // The service clock at which the short one's lifetime has run out.
     static std::int32_t now;
@@ -119,8 +120,9 @@ TEST_F(FarmCache, ReplayedOlderEntryNeverShortensALogoff) {
     older.times.idleTimeoutMinutes = 10;
     FarmLogoff later = older;
     later.times.lastUseTime = created_ + 30 * 60;  // used again half an hour on
-    logoffCookieAPI_addReceivedLogoff(later);
-    logoffCookieAPI_addReceivedLogoff(older);  // a writer re-adds the earlier entry
+    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{later});
+    logoffCookieAPI_addReceivedLogoff(
+        std::vector<FarmLogoff>{older});  // a writer re-adds the earlier entry
 
     // When the older one's idle timeout has run out, the later use still holds.
     static std::int32_t now;
@@ -162,7 +164,8 @@ TEST(ReceivedTimesMerge, MergeExpiresNoEarlierThanEitherEntry) {
 TEST_F(FarmCache, FirstReceivedLogoffLaunchesTheCleanupThread) {
     // A host that only receives never adds, and its received logoffs must
     // still be forgotten.
-    logoffCookieAPI_addReceivedLogoff(received(CookieFields("r", "r"), created_));
+    logoffCookieAPI_addReceivedLogoff(
+        std::vector<FarmLogoff>{received(CookieFields("r", "r"), created_)});
     ASSERT_TRUE(cleanupThreadHandle.isValid());
     cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
     EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "diag/metricsExposition.h"
 #include "diag/metricsFile.h"
 #include "diag/serviceMetrics.h"
+#include "diag/shareMetrics.h"
 #include "tests/support/fileText.h"
 #include "tests/support/metricsReader.h"
 #include "tests/support/scratchDirectory.h"
@@ -69,6 +71,39 @@ TEST_F(MetricsTest, NothingIsCountedWhileMetricsAreOff) {
     EXPECT_EQ(metrics_value(CountedMetric::RequestsAdded), 0u);
     EXPECT_EQ(metrics_value(StoredMetric::CookiesCached), 0);
     EXPECT_EQ(metrics_value(StoredMetric::ConnectionThreadsLive), 0);
+}
+
+// Sharing's notices say how many entries were dropped so far, and the
+// publisher asks whether Redis refuses it: those must count with metrics off.
+TEST_F(MetricsTest, SharingCountsWhetherMetricsAreOnOrNot) {
+    ASSERT_FALSE(metrics_enabled());
+    metrics_count(ShareMetric::DroppedMalformed, 2);
+    metrics_count(ShareMetric::DroppedMalformed);
+    metrics_setPublishingRefused(true);
+    EXPECT_EQ(metrics_value(ShareMetric::DroppedMalformed), 3u);
+    EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 1);
+    metrics_setPublishingRefused(false);
+    EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 0);
+}
+
+TEST_F(MetricsTest, ShareLevelsFollowTheStartTheReadsAndTheLastMinute) {
+    EXPECT_EQ(metrics_value(ShareGauge::SecondsSinceLastRead), kMetricUnknown);
+    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    // Started long ago and never read: as stale as the start.
+    metrics_shareStarted(now - 1000);
+    EXPECT_GE(metrics_value(ShareGauge::SecondsSinceLastRead), 1000);
+    EXPECT_LT(metrics_value(ShareGauge::SecondsSinceLastRead), 1100);
+    metrics_shareRead(now - 5);
+    EXPECT_GE(metrics_value(ShareGauge::SecondsSinceLastRead), 5);
+    EXPECT_LT(metrics_value(ShareGauge::SecondsSinceLastRead), 100);
+
+    // An entry judged more than a minute ago no longer counts.
+    metrics_shareJudged(now - 61, true);
+    metrics_shareJudged(now, true);
+    metrics_shareJudged(now, false);
+    metrics_shareJudged(now, false);
+    EXPECT_EQ(metrics_value(ShareGauge::ReadLastMinute), 3);
+    EXPECT_EQ(metrics_value(ShareGauge::BadHmacLastMinute), 1);
 }
 
 TEST_F(MetricsTest, RenderedTextIsReadByTheReferenceParserOneFamilyEach) {
@@ -142,8 +177,7 @@ TEST_F(MetricsTest, FileCarriesEveryCountAndLevelAsMade) {
     metrics_add(StoredMetric::ConnectionThreadsLive, -1);
     metrics_set(StoredMetric::CleanupLastPassMicros, 1'500'000);
     metrics_set(StoredMetric::CleanupLastLockMicros, 250);
-    metrics_set(StoredMetric::ShareDroppedBadHmac, 9);
-    metrics_set(StoredMetric::ShareSecondsSinceLastRead, kMetricUnknown);
+    metrics_count(ShareMetric::DroppedBadHmac, 9);
     metrics_set(StoredMetric::ProcessStartTime, 1'700'000'000);
 
     lctest::ParsedMetrics parsed = renderAndParse();

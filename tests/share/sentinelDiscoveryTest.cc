@@ -22,6 +22,18 @@ ShareEndpoint endpointOf(const std::string& text) {
     return endpoint;
 }
 
+// One asking of the sentinels, and what it found.
+struct Discovery {
+    ShareConnectOutcome ask(const ShareEndpoint& config, std::chrono::seconds timeout = 2s) {
+        return connectThroughSentinels(link, config, timeout, primary, error, failingOver);
+    }
+
+    RedisLink link;
+    ShareEndpoint primary;
+    std::string error;
+    bool failingOver = false;
+};
+
 TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSentinel) {
     SentinelSet set;
     ASSERT_TRUE(set.start());
@@ -30,18 +42,15 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
     ShareEndpoint config = endpointOf(url);
     ASSERT_EQ(config.sentinels.size(), 4u);
 
-    RedisLink link;
-    ShareEndpoint primary;
-    std::string error;
-    bool failingOver = false;
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
-        << error;
-    EXPECT_EQ(primary.port, set.nodePort(0));
-    EXPECT_FALSE(primary.viaSentinel());
-    EXPECT_TRUE(link.connected());
+    Discovery found;
+    ASSERT_EQ(found.ask(config), kConnected) << found.error;
+    EXPECT_EQ(found.primary.port, set.nodePort(0));
+    EXPECT_FALSE(found.primary.viaSentinel());
+    EXPECT_TRUE(found.link.connected());
 
     // The replica answers, but is no place to write.
-    ShareEndpoint replica = primary;
+    std::string error;
+    ShareEndpoint replica = found.primary;
     replica.port = set.nodePort(1);
     RedisLink toReplica;
     ASSERT_EQ(toReplica.connect(replica, 2s, error), kConnected) << error;
@@ -51,25 +60,20 @@ TEST(SentinelDiscovery, FindsThePrimaryBeforeAndAfterAFailoverSkippingADeadSenti
 
     set.killNode(0);
     ASSERT_TRUE(set.waitForPrimary(1, 60s));
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
-        << error;
-    EXPECT_EQ(primary.port, set.nodePort(1));
+    ASSERT_EQ(found.ask(config), kConnected) << found.error;
+    EXPECT_EQ(found.primary.port, set.nodePort(1));
 }
 
 TEST(SentinelDiscovery, NoSentinelAnsweringIsSaidForEach) {
     ShareEndpoint config =
         endpointOf(std::string("sentinel://") + kDeadSentinel + "," + kDeadSentinel + "/lcfarm");
-    RedisLink link;
-    ShareEndpoint primary;
-    std::string error;
-    bool failingOver = false;
-    EXPECT_EQ(connectThroughSentinels(link, config, 1s, primary, error, failingOver),
-              ShareConnectOutcome::Unreachable);
-    EXPECT_FALSE(failingOver);  // nobody answered: no failover known of
-    EXPECT_FALSE(link.connected());
-    EXPECT_NE(error.find("no sentinel named a reachable primary lcfarm"), std::string::npos)
-        << error;
-    EXPECT_NE(error.find("sentinel 127.0.0.1:1: connect"), std::string::npos) << error;
+    Discovery found;
+    EXPECT_EQ(found.ask(config, 1s), ShareConnectOutcome::Unreachable);
+    EXPECT_FALSE(found.failingOver);  // nobody answered: no failover known of
+    EXPECT_FALSE(found.link.connected());
+    EXPECT_NE(found.error.find("no sentinel named a reachable primary lcfarm"), std::string::npos)
+        << found.error;
+    EXPECT_NE(found.error.find("sentinel 127.0.0.1:1: connect"), std::string::npos) << found.error;
 }
 
 TEST(SentinelDiscovery, SentinelsThatNeedAPasswordAreAskedWithTheirOwn) {
@@ -80,20 +84,15 @@ TEST(SentinelDiscovery, SentinelsThatNeedAPasswordAreAskedWithTheirOwn) {
     ASSERT_TRUE(set.start());
     ShareEndpoint config = endpointOf(set.endpoint());
 
-    RedisLink link;
-    ShareEndpoint primary;
-    std::string error;
-    bool failingOver = false;
-    EXPECT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver),
-              ShareConnectOutcome::Refused);
-    EXPECT_EQ(error.rfind("NOAUTH", 0), 0u) << error;
+    Discovery found;
+    EXPECT_EQ(found.ask(config), ShareConnectOutcome::Refused);
+    EXPECT_EQ(found.error.rfind("NOAUTH", 0), 0u) << found.error;
 
     config.sentinelPassword = "watch-secret";
     config.hasSentinelPassword = true;
-    ASSERT_EQ(connectThroughSentinels(link, config, 2s, primary, error, failingOver), kConnected)
-        << error;
-    EXPECT_EQ(primary.port, set.nodePort(0));
-    EXPECT_FALSE(primary.hasPassword);  // the data node takes its own credentials, none here
+    ASSERT_EQ(found.ask(config), kConnected) << found.error;
+    EXPECT_EQ(found.primary.port, set.nodePort(0));
+    EXPECT_FALSE(found.primary.hasPassword);  // the data node takes its own credentials, none here
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
 // How farm sharing waits between tries and what it makes of Redis's refusals.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <vector>
+
 #include "share/redisRefusal.h"
 #include "share/shareBackoff.h"
+#include "share/shareLink.h"
+#include "share/shareState.h"
+#include "support/threads/RWRunnableImp.h"
+#include "support/threads/RWThreadFunction.h"
 
 namespace {
 
@@ -17,6 +24,37 @@ TEST(ShareBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterASuccess) {
     backoff.succeeded();
     EXPECT_EQ(backoff.seconds(), 0);
     EXPECT_EQ(backoff.failed(), 1);
+}
+
+RWThreadFunction retryingHandle;
+std::vector<int> pausesSeen;
+bool connectedEver = false;
+
+// On a thread of its own, as the connector asks its thread whether to end
+// while it waits.
+void retryUnreachableRedis() {
+    ShareConnector connector("test", std::chrono::seconds(1), retryingHandle);
+    RedisLink link;
+    connectedEver |= connector.ensureConnected(link);
+    pausesSeen.push_back(connector.pauseSeconds());
+    connectedEver |= connector.ensureConnected(link);  // waits the second first
+    pausesSeen.push_back(connector.pauseSeconds());
+    connector.failedRead(link, "reply too large");
+    pausesSeen.push_back(connector.pauseSeconds());
+    connector.steppedOver();
+    pausesSeen.push_back(connector.pauseSeconds());
+}
+
+TEST(ShareConnector, FailedConnectsAndReadsWaitTheBackoffASteppedOverEntryNone) {
+    std::string error;
+    ASSERT_TRUE(
+        parseShareEndpoint("unix:/nonexistent/lc-no-redis.sock", shareState().endpoint, error))
+        << error;
+    retryingHandle = RWThreadFunction::make(retryUnreachableRedis);
+    retryingHandle.start();
+    retryingHandle.waitExecutionState(RWRunnableImp::kInitial);
+    EXPECT_FALSE(connectedEver);
+    EXPECT_EQ(pausesSeen, (std::vector<int>{1, 2, 4, 0}));
 }
 
 TEST(RedisRefusal, PassingReasonsAreToldFromThoseAnOperatorMustMend) {

@@ -2,6 +2,7 @@
 // gave up, and where it reads on when its position is ahead of the stream.
 #include <gtest/gtest.h>
 
+#include "cache/logoffCookieAPI.h"
 #include "share/shareReceiver.h"
 #include "share/streamFacts.h"
 
@@ -17,6 +18,23 @@ TEST(StreamId, OnlyTwoDecimalNumbersJoinedByADashAreAnId) {
     }
     EXPECT_LT((StreamId{5, 9}), (StreamId{6, 0}));
     EXPECT_EQ((StreamId{12, 3}).text(), "12-3");
+}
+
+TEST(StartPosition, ASavedIdWinsElseFiveMinutesBeforeTheCacheStarted) {
+    EXPECT_EQ(shareStartPosition(1'700'000'300), "1700000000000-0");
+    // Never before the epoch.
+    EXPECT_EQ(shareStartPosition(SHARE_START_LOOKBACK_SECONDS - 1), "0-0");
+    EXPECT_EQ(shareStartPosition(-5), "0-0");
+
+    initLogoffCookieCache();
+    StreamId fromTheCache = *parseStreamId(shareStartPosition(getCacheStartTime()));
+    EXPECT_EQ(shareReceiverStart(), fromTheCache);
+    shareSetStartPosition("1700000000123-4");
+    EXPECT_EQ(shareReceiverStart(), (StreamId{1700000000123, 4}));
+    // A saved position that is no id is not read from.
+    shareSetStartPosition("1700000000123");
+    EXPECT_EQ(shareReceiverStart(), fromTheCache);
+    shareSetStartPosition("");
 }
 
 RedisReplyPiece piece(int depth, int index, int parentIndex, std::string text) {

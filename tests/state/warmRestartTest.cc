@@ -1,13 +1,16 @@
 // Saving the cache to a state file and taking it back, as a stop and the
 // next start do, with the refusals a start must make.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheExport.h"
 #include "cache/receivedLogoffs.h"
 #include "state/warmRestart.h"
@@ -88,7 +91,7 @@ TEST_F(WarmRestart, FreshStateBringsBackCookiesFarmLogoffsStartAndSalt) {
     FarmLogoff farm;
     farm.identity.fill(3);
     farm.times = {created, created, 0, 30, 60, 0};
-    logoffCookieAPI_addReceivedLogoff(farm);
+    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{farm});
     ASSERT_TRUE(save());
     struct stat info {};
     ASSERT_EQ(stat(config.path.c_str(), &info), 0);

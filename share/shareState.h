@@ -1,0 +1,33 @@
+// What the publishing and the receiving thread have in common: the
+// configuration, the farm key, the run id, the queue between the adds and
+// the publisher, and the two threads' handles.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "cache/farmKey.h"
+#include "share/shareConfig.h"
+#include "share/shareEntry.h"
+#include "share/shareQueue.h"
+#include "support/threads/RWThreadFunction.h"
+
+struct ShareState {
+    ShareEndpoint endpoint;
+    std::string streamKey;
+    std::unique_ptr<FarmKey> key;  // null until sharing starts
+    ShareRunId run{};
+    ShareQueue queue;
+    // True from the first failure of either connection until both are back;
+    // Redis being away is said once, not once per thread or per retry.
+    std::atomic<bool> redisAway{false};
+};
+
+// The one state, made on first use and never freed: the threads use it until
+// the process ends. Empty, with no key, until startFarmSharing fills it.
+ShareState& shareState();
+
+// The two threads; each asks its own handle whether to end.
+extern RWThreadFunction sharePublisherHandle;
+extern RWThreadFunction shareReceiverHandle;
