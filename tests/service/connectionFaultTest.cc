@@ -24,7 +24,7 @@
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/connectionSlots.h"
 #include "service/listenSocket.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/clientLoop.h"
 #include "service/waitingConnectionThreads.h"
 #include "tests/e2e/abuseSupport.h"
 #include "tests/support/faultInjection.h"
