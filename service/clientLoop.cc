@@ -32,8 +32,8 @@ namespace {
 RWThreadFunction connectionThreadHandle;
 
 constexpr int kReceiveTimeoutSeconds = 5;
-// After a failed accept: long enough not to spin while the cause lasts (out
-// of descriptors, for example), short enough to go unnoticed.
+// After a failed accept or select: long enough not to spin while the cause
+// lasts (out of descriptors, for example), short enough to go unnoticed.
 constexpr long kRetryPauseNanos = 10'000'000;
 
 // Lets the connection bound, not the descriptor limit, decide how many
@@ -222,6 +222,15 @@ void logoffCookieAPI_clientLoop(int fd_socket) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- fd_socket: %d.", fd_socket);
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- fd_hwm   : %d.", fd_hwm);
         if (select(fd_hwm + 1, &read_set, nullptr, nullptr, nullptr) < 0) {
+            // A signal is no failure; anything else would fail again at once.
+            const int error = errno;
+            if (error != EINTR) {
+                TRACE_LOG(TRACE_DETAIL,
+                          "logoffCookieAPI_ServerMain() -- select failed with errno %s, val %d -- "
+                          "pausing before trying again",
+                          errnoName(error), error);
+                pauseBeforeRetrying();
+            }
             continue;
         }
         for (int fd = 0; fd <= fd_hwm; ++fd) {
