@@ -32,7 +32,7 @@
 #include "cache/logoffCookieCleanupThread.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/listenSocket.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/clientLoop.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
 

@@ -1,12 +1,11 @@
 #include "service/clientConnection.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <utility>
-
-#include "support/threads/RWSemaphore.h"
-#include "support/threads/RWxmsg.h"
 
 namespace {
 
@@ -15,30 +14,54 @@ std::atomic<int> openAcceptedConnections{0};
 }  // namespace
 
 ClientConnection::ClientConnection(int descriptor, RWSemaphore* slots) noexcept
-    : fd(descriptor), slots(slots) {
-    if (fd >= 0 && slots != nullptr) {
+    : fd(descriptor), counted(descriptor >= 0 && slots != nullptr), slot(slots) {
+    if (counted) {
         openAcceptedConnections.fetch_add(1, std::memory_order_relaxed);
     }
 }
+
+ClientConnection::ClientConnection(ConnectionSlot slot) noexcept : slot(std::move(slot)) {}
 
 int ClientConnection::openAccepted() noexcept {
     return openAcceptedConnections.load(std::memory_order_acquire);
 }
 
 ClientConnection::ClientConnection(ClientConnection&& other) noexcept
-    : fd(std::exchange(other.fd, -1)), slots(std::exchange(other.slots, nullptr)) {}
+    : fd(std::exchange(other.fd, -1)),
+      counted(std::exchange(other.counted, false)),
+      slot(std::move(other.slot)) {}
 
 ClientConnection& ClientConnection::operator=(ClientConnection&& other) noexcept {
     if (this != &other) {
-        end();
+        close();
         fd = std::exchange(other.fd, -1);
-        slots = std::exchange(other.slots, nullptr);
+        counted = std::exchange(other.counted, false);
+        slot = std::move(other.slot);
     }
     return *this;
 }
 
 ClientConnection::~ClientConnection() {
-    end();
+    // Closed before the slot goes back: whoever takes the slot finds this
+    // connection answered.
+    close();
+}
+
+ssize_t ClientConnection::receive(char* buffer, size_t capacity) noexcept {
+    ssize_t received = ::read(fd, buffer, capacity);
+    if (received < 0 && errno == EBADF) {
+        forget();
+    }
+    return received;
+}
+
+ssize_t ClientConnection::send(const char* data, size_t length) noexcept {
+    // MSG_NOSIGNAL: a client that has gone away must not raise SIGPIPE.
+    ssize_t written = ::send(fd, data, length, MSG_NOSIGNAL);
+    if (written < 0 && errno == EBADF) {
+        forget();
+    }
+    return written;
 }
 
 void ClientConnection::close() noexcept {
@@ -57,22 +80,14 @@ void ClientConnection::forget() noexcept {
     }
 }
 
+ConnectionSlot ClientConnection::takeSlot() noexcept {
+    return std::move(slot);
+}
+
 void ClientConnection::countClosed() noexcept {
-    if (slots != nullptr) {
+    if (std::exchange(counted, false)) {
         // Release: whatever the connection's thread did, the recording of
         // its request included, is seen by whoever reads the count as 0.
         openAcceptedConnections.fetch_sub(1, std::memory_order_release);
-    }
-}
-
-void ClientConnection::end() noexcept {
-    close();
-    if (RWSemaphore* taken = std::exchange(slots, nullptr)) {
-        try {
-            taken->release();
-        } catch (const RWxmsg&) {
-            // A semaphore that cannot count up: the slot is lost, which is
-            // better than ending the worker from a destructor.
-        }
     }
 }

@@ -2,19 +2,26 @@
 // client loop took for it.
 #pragma once
 
-class RWSemaphore;
+#include <sys/types.h>
 
-// The one owner of a connection. Move-only; whoever holds it last closes the
-// descriptor if it is still open and gives the slot back, once, on every
-// path: a normal end, an exception, or a thread that never ran because it
-// could not be started. Whoever finds the connection broken closes it
-// through close(); nothing else closes it.
+#include <cstddef>
+
+#include "service/connectionSlots.h"
+
+// The one owner of a connection, and the only closer of its descriptor.
+// Move-only; whoever holds it last closes the descriptor if it is still open
+// and gives the slot back, once, on every path: a normal end, an exception, or
+// a thread that never ran because it could not be started. The steps that
+// read and write the connection only report a broken connection; it closes
+// when its owner goes.
 class ClientConnection {
   public:
     ClientConnection() = default;
     // Takes over `descriptor` (-1 when accept failed: nothing to close) and,
     // when `slots` is given, one slot already taken from it.
     explicit ClientConnection(int descriptor, RWSemaphore* slots = nullptr) noexcept;
+    // No descriptor, only the slot of a connection served elsewhere.
+    explicit ClientConnection(ConnectionSlot slot) noexcept;
     ClientConnection(ClientConnection&& other) noexcept;
     ClientConnection& operator=(ClientConnection&& other) noexcept;
     ClientConnection(const ClientConnection&) = delete;
@@ -25,23 +32,32 @@ class ClientConnection {
     int descriptor() const { return fd; }
     bool isOpen() const { return fd >= 0; }
 
+    // read(2) and send(2) without SIGPIPE on the descriptor, with errno set
+    // as they left it. A descriptor the system reports as not open (EBADF)
+    // is let go without a close, which could hit a descriptor opened since.
+    ssize_t receive(char* buffer, size_t capacity) noexcept;
+    ssize_t send(const char* data, size_t length) noexcept;
+
     // Closes the descriptor now; later calls do nothing. The slot stays
     // taken until the owner goes.
     void close() noexcept;
-    // For a descriptor the system reports as not open (EBADF): let go
-    // without a close, which could hit a descriptor opened since.
+    // Lets the descriptor go without a close, as receive and send do on EBADF.
     void forget() noexcept;
 
-    // Accepted connections (those holding a slot) whose descriptor is still
+    // Hands the slot to a new owner; the connection still counts as accepted
+    // (see openAccepted) until its descriptor is closed.
+    ConnectionSlot takeSlot() noexcept;
+
+    // Accepted connections (those given a slot) whose descriptor is still
     // open, in the whole process. A connection is closed only after its
     // reply is written, so when this is 0 and no connection is accepted any
     // more, every request has been answered.
     static int openAccepted() noexcept;
 
   private:
-    void end() noexcept;
     void countClosed() noexcept;
 
     int fd = -1;
-    RWSemaphore* slots = nullptr;
+    bool counted = false;  // counted in openAccepted
+    ConnectionSlot slot;
 };

@@ -1,3 +1,5 @@
+#include "service/clientLoop.h"
+
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -14,8 +16,9 @@
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/connectionSlots.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/messageFraming.h"
 #include "service/readyRequest.h"
+#include "service/serviceDispatcher.h"
 #include "service/waitingConnectionThreads.h"
 #include "support/threads/RWFunctor0.h"
 #include "support/threads/RWThreadFunction.h"
@@ -29,7 +32,9 @@ namespace {
 RWThreadFunction connectionThreadHandle;
 
 constexpr int kReceiveTimeoutSeconds = 5;
-constexpr long kAcceptRetryPauseNanos = 10'000'000;
+// After a failed accept or select: long enough not to spin while the cause
+// lasts (out of descriptors, for example), short enough to go unnoticed.
+constexpr long kRetryPauseNanos = 10'000'000;
 
 // Lets the connection bound, not the descriptor limit, decide how many
 // clients are served at once.
@@ -156,14 +161,17 @@ bool acceptingStopped = false;  // guarded by launchMutex()
     }
 }
 
-void acceptOneConnection(int fd_socket) {
-    connectionSlots().acquire();
-    ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
-    std::unique_lock<std::mutex> lock(launchMutex());
+void pauseBeforeRetrying() {
+    timespec pause{0, kRetryPauseNanos};
+    nanosleep(&pause, nullptr);
+}
+
+// Has `connection` served unless the exit has begun: false then, and the
+// connection goes unserved.
+bool takeOn(ClientConnection connection) {
+    std::lock_guard<std::mutex> lock(launchMutex());
     if (acceptingStopped) {
-        connection.close();
-        lock.unlock();
-        parkForever();
+        return false;
     }
     // A failed accept still gets its thread: its read fails on the invalid
     // descriptor and the socket check traces why.
@@ -178,11 +186,19 @@ void acceptOneConnection(int fd_socket) {
     } else {
         launchConnectionThread(std::move(connection));
     }
-    lock.unlock();
+    return true;
+}
+
+void acceptOneConnection(int fd_socket) {
+    connectionSlots().acquire();
+    ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
+    const bool accepted = connection.isOpen();
+    if (!takeOn(std::move(connection))) {
+        parkForever();
+    }
     if (!accepted) {
         // Out of descriptors, for example: do not spin while it lasts.
-        timespec pause{0, kAcceptRetryPauseNanos};
-        nanosleep(&pause, nullptr);
+        pauseBeforeRetrying();
     }
 }
 
@@ -191,13 +207,6 @@ void acceptOneConnection(int fd_socket) {
 void logoffCookieAPI_stopAccepting() {
     std::lock_guard<std::mutex> lock(launchMutex());
     acceptingStopped = true;
-}
-
-RWSemaphore& connectionSlots() {
-    // Never destroyed: connection threads may still release slots while the
-    // process exits.
-    static RWSemaphore* slots = new RWSemaphore(kMaxConnectionThreads);
-    return *slots;
 }
 
 void logoffCookieAPI_clientLoop(int fd_socket) {
@@ -213,6 +222,15 @@ void logoffCookieAPI_clientLoop(int fd_socket) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- fd_socket: %d.", fd_socket);
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- fd_hwm   : %d.", fd_hwm);
         if (select(fd_hwm + 1, &read_set, nullptr, nullptr, nullptr) < 0) {
+            // A signal is no failure; anything else would fail again at once.
+            const int error = errno;
+            if (error != EINTR) {
+                TRACE_LOG(TRACE_DETAIL,
+                          "logoffCookieAPI_ServerMain() -- select failed with errno %s, val %d -- "
+                          "pausing before trying again",
+                          errnoName(error), error);
+                pauseBeforeRetrying();
+            }
             continue;
         }
         for (int fd = 0; fd <= fd_hwm; ++fd) {

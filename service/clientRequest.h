@@ -7,8 +7,9 @@ class ClientConnection;
 
 inline constexpr int kReplyBufferSize = 1024;
 
-// Both records of a connection refer to its one owner: whichever step finds
-// the connection broken closes it there, and the owner knows it is closed.
+// Both records of a connection refer to its one owner, which reads and
+// writes it; a step that finds it broken only says so, and the owner closes
+// it when it goes.
 struct ClientRequest {
     ClientConnection* connection;
     char data[kRequestCapacity];

@@ -11,7 +11,6 @@
 
 #include "diag/traceLog.h"
 #include "protocol/socketPath.h"
-#include "service/logoffCookieAPIServer.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "service/commandLine.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/serverMain.h"
 
 int main(int argc, char** argv) {
     int answered = logoffCookieAPI_answerCommandLine(argc, argv, stdout);

@@ -1,5 +1,4 @@
-#include <sys/socket.h>
-#include <unistd.h>
+#include "service/messageFraming.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
-#include "service/logoffCookieAPIServer.h"
 #include "support/threads/cancellationScope.h"
 
 namespace {
@@ -23,6 +21,14 @@ void countFailedRead(int error) {
     if (error == EAGAIN || error == EWOULDBLOCK) {
         metrics_count(CountedMetric::ConnectionsTimedOut);
     }
+}
+
+// Traces errno by name; the connection's owner closes it, or, when the
+// descriptor was never open (EBADF), lets it go without a close.
+void logoffCookieAPI_socketCheck(int error) {
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_socketCheck() -- socket broken with errno %s, val %d -- closing...",
+              errnoName(error), error);
 }
 
 }  // namespace
@@ -54,18 +60,6 @@ const char* errnoName(int error) {
     }
 }
 
-void logoffCookieAPI_socketCheck(ClientConnection* connection) {
-    int error = errno;
-    TRACE_LOG(TRACE_DETAIL,
-              "logoffCookieAPI_socketCheck() -- socket broken with errno %s, val %d -- closing...",
-              errnoName(error), error);
-    if (error == EBADF) {
-        connection->forget();
-    } else {
-        connection->close();
-    }
-}
-
 int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");
     // One read is the whole request: the protocol has no length prefix.
@@ -73,7 +67,7 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     ssize_t received;
     {
         CancellableWait wait;
-        received = read(request->connection->descriptor(), request->data, kRequestCapacity);
+        received = request->connection->receive(request->data, kRequestCapacity);
     }
     if (received > 0) {
         request->count = static_cast<int>(received);
@@ -90,16 +84,14 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_reader -- decryptPipeData FAILED with error: %d", result);
         metrics_count(CountedMetric::RequestsUndecryptable);
-        request->connection->close();
         return 0;
     }
     if (received == 0) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_SERVER_reader() -- Unexpected end of data");
-        request->connection->close();
         return 0;
     }
     const int error = errno;
-    logoffCookieAPI_socketCheck(request->connection);
+    logoffCookieAPI_socketCheck(error);
     countFailedRead(error);
     return 0;
 }
@@ -115,15 +107,12 @@ int logoffCookieAPI_SERVER_writer(ClientReply* reply) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_writer -- encryptPipeData FAILED with error: %d", result);
         std::free(text);
-        reply->connection->close();
         return 0;
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_SERVER_writer -- encryptPipeData SUCCESS -- num encrypted bytes: %d",
               textLength);
-    // MSG_NOSIGNAL: a client that has gone away must not raise SIGPIPE.
-    ssize_t written =
-        send(reply->connection->descriptor(), text, static_cast<size_t>(textLength), MSG_NOSIGNAL);
+    ssize_t written = reply->connection->send(text, static_cast<size_t>(textLength));
     if (written > 0) {
         std::free(text);
         TRACE_LOG(TRACE_EXIT, "logoffCookieAPI_SERVER_writer() -- EXIT");
@@ -132,11 +121,9 @@ int logoffCookieAPI_SERVER_writer(ClientReply* reply) {
     if (written == 0) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_SERVER_writer() -- Unexpected failure to write any data");
-        reply->connection->close();
     } else {
-        logoffCookieAPI_socketCheck(reply->connection);
+        logoffCookieAPI_socketCheck(errno);
     }
-    // Counted after the socket check, which reads errno.
     metrics_count(CountedMetric::RequestsClientGone);
     std::free(text);
     return 0;

@@ -1,3 +1,5 @@
+#include "service/serverMain.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +13,8 @@
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "diag/traceLog.h"
 #include "service/addLimits.h"
+#include "service/clientLoop.h"
 #include "service/listenSocket.h"
-#include "service/logoffCookieAPIServer.h"
 #include "service/metricsWriter.h"
 #include "service/serviceSignals.h"
 #include "service/shareStart.h"
@@ -51,6 +53,13 @@ void requireSocketPath(char* socketPath) {
     }
 }
 
+// The launcher's last word: the pid of the instance that serves, for
+// whoever started it.
+[[noreturn]] void exitTellingPid(pid_t pid) {
+    std::printf("%d\n", static_cast<int>(pid));
+    std::exit(0);
+}
+
 // Ends the launcher with the pid of an instance that already runs, if any.
 void exitIfAnotherInstanceRuns(pid_t self) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- checkserver: %s.", checkserver);
@@ -73,8 +82,7 @@ void exitIfAnotherInstanceRuns(pid_t self) {
               "logoffCookieAPI_ServerMain() -- Scanned pid, %d, is NOT equal to current pid, %d, "
               "so we do a printf of pid to whomever is listening and exit.",
               static_cast<int>(running), static_cast<int>(self));
-    std::printf("%d\n", static_cast<int>(running));
-    std::exit(0);
+    exitTellingPid(running);
 }
 
 // Inherited files and sockets would stay open for the daemon's whole life;
@@ -202,8 +210,7 @@ void logoffCookieAPI_ServerMain() {
                   "logoffCookieAPI_ServerMain() -- I parent, %d, just forked to get child, %d.  I "
                   "will printf to listening party and exit",
                   static_cast<int>(self), static_cast<int>(monitor));
-        std::printf("%d\n", static_cast<int>(monitor));
-        std::exit(0);
+        exitTellingPid(monitor);
     }
 
     self = getpid();

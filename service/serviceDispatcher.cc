@@ -1,5 +1,8 @@
+#include "service/serviceDispatcher.h"
+
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
@@ -8,7 +11,7 @@
 #include "service/addLimits.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/messageFraming.h"
 #include "support/threads/cancellationScope.h"
 
 namespace {
@@ -19,78 +22,46 @@ int32_t readInt32(const char* payload, size_t offset) {
     return value;
 }
 
+// The cookie a query or an add names; only the attributes' place differs.
+struct RequestCookie {
+    char text[kCookieTextSize];
+    char bytes[kCookieBytesSize];
+    char attributes[kCookieAttributesSize];
+
+    RequestCookie(const char* payload, size_t attributesOffset) {
+        std::memcpy(text, payload + kOffsetCookieText, sizeof text);
+        std::memcpy(bytes, payload + kOffsetCookieBytes, sizeof bytes);
+        std::memcpy(attributes, payload + attributesOffset, sizeof attributes);
+    }
+};
+
+// A request shorter than its function's payload gets the function's reply
+// without reaching the cache, and is counted.
+bool holdsWholeRequest(const ClientRequest* request, int minimumCount) {
+    if (request->count >= minimumCount) {
+        return true;
+    }
+    metrics_count(CountedMetric::RequestsTooShort);
+    return false;
+}
+
 // The reply travels in a zeroed 1024-byte buffer of which 4 bytes are sent.
-void fillReply(ClientReply* reply, char* buffer, int32_t value) {
+// A reply that cannot be written is traced in the name of `function`.
+void writeReply(ClientReply* reply, int32_t value, const char* function) {
+    char buffer[kReplyBufferSize];
     std::memset(buffer, 0, kReplyBufferSize);
     std::memcpy(buffer, &value, sizeof value);
     reply->reply = buffer;
     reply->count = kReplyLength;
-}
-
-}  // namespace
-
-void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
-    int answer = 1;
-    if (request->count < kMinQueryCount) {
-        metrics_count(CountedMetric::RequestsTooShort);
-    } else {
-        const char* payload = request->data;
-        char cookieText[kCookieTextSize];
-        char cookieBytes[kCookieBytesSize];
-        char cookieAttributes[kCookieAttributesSize];
-        std::memcpy(cookieText, payload + kOffsetCookieText, sizeof cookieText);
-        std::memcpy(cookieBytes, payload + kOffsetCookieBytes, sizeof cookieBytes);
-        std::memcpy(cookieAttributes, payload + kOffsetQueryAttributes, sizeof cookieAttributes);
-        int32_t creationTime = readInt32(payload, kOffsetFirstTime);
-        int32_t timeOffset = readInt32(payload, kOffsetSecondTime);
-        answer = logoffCookieAPI_cookieIsCached(cookieText, cookieBytes, creationTime, timeOffset,
-                                                cookieAttributes);
-    }
-    char buffer[kReplyBufferSize];
-    fillReply(reply, buffer, answer != 0 ? 1 : 0);
     if (!logoffCookieAPI_SERVER_writer(reply)) {
-        TRACE_LOG(TRACE_DETAIL, "perform_cookieIsCached() -- Socket was BROKEN");
+        TRACE_LOG(TRACE_DETAIL, "%s() -- Socket was BROKEN", function);
     }
+    reply->reply = nullptr;
 }
 
-void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
-    // Refused like a malformed request: no reply, and the dispatcher closes.
-    if (!logoffCookieAPI_peerMayAdd(*request->connection)) {
-        return;
-    }
-    if (request->count < kMinAddCount) {
-        metrics_count(CountedMetric::RequestsTooShort);
-    } else {
-        const char* payload = request->data;
-        char cookieText[kCookieTextSize];
-        char cookieBytes[kCookieBytesSize];
-        char cookieAttributes[kCookieAttributesSize];
-        std::memcpy(cookieText, payload + kOffsetCookieText, sizeof cookieText);
-        std::memcpy(cookieBytes, payload + kOffsetCookieBytes, sizeof cookieBytes);
-        std::memcpy(cookieAttributes, payload + kOffsetAddAttributes, sizeof cookieAttributes);
-        int32_t lastUseTime = readInt32(payload, kOffsetFirstTime);
-        int32_t creationTime = readInt32(payload, kOffsetSecondTime);
-        int32_t timeOffset = readInt32(payload, kOffsetAddTimeOffset);
-        int32_t cookieKind = readInt32(payload, kOffsetAddCookieKind);
-        logoffCookieAPI_addToCache(cookieText, cookieBytes, lastUseTime, creationTime, timeOffset,
-                                   cookieAttributes, cookieKind);
-    }
-    char buffer[kReplyBufferSize];
-    fillReply(reply, buffer, kAddReplyValue);
-    if (!logoffCookieAPI_SERVER_writer(reply)) {
-        TRACE_LOG(TRACE_DETAIL, "perform_addToCache() -- Socket was BROKEN");
-    }
-    // What the ceiling's flush took, if this add passed it: freed only now,
-    // so that the reply did not wait for it.
-    logoffCookieAPI_freeFlushedRecords();
-}
-
-void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
-    // A connection is served whole or, while it waits for its request, not
-    // at all: never cut off in the cache, the heap or a lock at the exit.
-    NoCancellation wholeRequest;
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
-              connection.descriptor());
+// One request read and answered; a connection found broken is left to its
+// owner to close.
+void serveRequest(ClientConnection& connection) {
     ClientRequest request;
     ClientReply reply{};
     request.connection = &connection;
@@ -102,24 +73,66 @@ void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
                   "logoffCookieAPI_serviceDispatcher() -- Failed to read Client function request.");
         return;
     }
-    if (static_cast<unsigned>(request.count) > 4) {
-        int32_t func = readInt32(request.data, kOffsetFunctionCode);
-        switch (func) {
-            case FUNC_COOKIE_IS_CACHED:
-                perform_cookieIsCached(&request, &reply);
-                break;
-            case FUNC_ADD_TO_CACHE:
-                perform_addToCache(&request, &reply);
-                break;
-            default:
-                TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Invalid func: %d",
-                          func);
-                metrics_count(CountedMetric::RequestsInvalidFunction);
-        }
-    } else {
+    if (static_cast<unsigned>(request.count) <= 4) {
         metrics_count(CountedMetric::RequestsTooShort);
+        return;
     }
-    // Still open unless the reply could not be written; the owner closes it
-    // on the way out in any case, an exception from the handlers included.
-    connection.close();
+    int32_t func = readInt32(request.data, kOffsetFunctionCode);
+    switch (func) {
+        case FUNC_COOKIE_IS_CACHED:
+            perform_cookieIsCached(&request, &reply);
+            break;
+        case FUNC_ADD_TO_CACHE:
+            perform_addToCache(&request, &reply);
+            break;
+        default:
+            TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Invalid func: %d",
+                      func);
+            metrics_count(CountedMetric::RequestsInvalidFunction);
+    }
+}
+
+}  // namespace
+
+void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
+    int answer = 1;
+    if (holdsWholeRequest(request, kMinQueryCount)) {
+        const RequestCookie cookie(request->data, kOffsetQueryAttributes);
+        int32_t creationTime = readInt32(request->data, kOffsetFirstTime);
+        int32_t timeOffset = readInt32(request->data, kOffsetSecondTime);
+        answer = logoffCookieAPI_cookieIsCached(cookie.text, cookie.bytes, creationTime, timeOffset,
+                                                cookie.attributes);
+    }
+    writeReply(reply, answer != 0 ? 1 : 0, "perform_cookieIsCached");
+}
+
+void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
+    // Refused like a malformed request: no reply, and the connection closes.
+    if (!logoffCookieAPI_peerMayAdd(*request->connection)) {
+        return;
+    }
+    if (holdsWholeRequest(request, kMinAddCount)) {
+        const RequestCookie cookie(request->data, kOffsetAddAttributes);
+        int32_t lastUseTime = readInt32(request->data, kOffsetFirstTime);
+        int32_t creationTime = readInt32(request->data, kOffsetSecondTime);
+        int32_t timeOffset = readInt32(request->data, kOffsetAddTimeOffset);
+        int32_t cookieKind = readInt32(request->data, kOffsetAddCookieKind);
+        logoffCookieAPI_addToCache(cookie.text, cookie.bytes, lastUseTime, creationTime, timeOffset,
+                                   cookie.attributes, cookieKind);
+    }
+    writeReply(reply, kAddReplyValue, "perform_addToCache");
+    // What the ceiling's flush took, if this add passed it: freed only now,
+    // so that the reply did not wait for it.
+    logoffCookieAPI_freeFlushedRecords();
+}
+
+void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
+    // A connection is served whole or, while it waits for its request, not
+    // at all: never cut off in the cache, the heap or a lock at the exit.
+    NoCancellation wholeRequest;
+    // Goes before the scope ends, so the close is never cut off either.
+    ClientConnection served = std::move(connection);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
+              served.descriptor());
+    serveRequest(served);
 }

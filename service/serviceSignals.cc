@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "service/logoffCookieAPIServer.h"
+#include "service/clientLoop.h"
 #include "service/shareStart.h"
 #include "service/stateStart.h"
 

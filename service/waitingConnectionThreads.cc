@@ -199,11 +199,11 @@ void WaitingConnectionThreads::serveUntilIdle(ClientConnection first,
     } liveThread(*this);
     ClientConnection current = std::move(first);
     do {
-        // The descriptor goes to the work, which closes it; `current` keeps
-        // only the slot, for awaitNext to give back once this thread waits.
-        ClientConnection descriptor(current.descriptor());
-        current.forget();
-        serve(std::move(descriptor));
+        // The connection goes to the work, which ends it; its slot stays
+        // here, for awaitNext to give back once this thread waits.
+        ClientConnection served = std::move(current);
+        current = ClientConnection(served.takeSlot());
+        serve(std::move(served));
     } while (awaitNext(current));
 }
 

@@ -61,7 +61,7 @@ class WaitingConnectionThreads {
 
     // The whole life of a connection thread: serve `first`, then each
     // connection handed over, until the wait ends. `serve` gets the
-    // descriptor alone; the connection's slot stays with the thread until it
+    // connection without its slot, which stays with the thread until it
     // waits again (see awaitNext). The thread counts as live throughout,
     // however it ends.
     void serveUntilIdle(ClientConnection first, void (*serve)(ClientConnection));

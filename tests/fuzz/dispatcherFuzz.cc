@@ -23,7 +23,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/clientRequest.h"
-#include "service/logoffCookieAPIServer.h"
+#include "service/serviceDispatcher.h"
 
 namespace {
 

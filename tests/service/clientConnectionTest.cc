@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 #include "service/clientConnection.h"
@@ -128,6 +129,51 @@ TEST_F(ClientConnectionTest, AcceptedConnectionCountsWhileItsDescriptorIsOpen) {
         EXPECT_EQ(ClientConnection::openAccepted(), before);
     }
     close(fds[1]);
+}
+
+// A connection thread keeps the slot apart from the connection it serves: the
+// slot goes back with its new owner, and the connection counts as accepted
+// until it is closed, not until its slot is taken.
+TEST_F(ClientConnectionTest, ATakenSlotGoesBackWithItsNewOwner) {
+    const int before = ClientConnection::openAccepted();
+    ClientConnection connection(service(), &slots);
+    {
+        ClientConnection slotOnly(connection.takeSlot());
+        EXPECT_FALSE(slotOnly.isOpen());
+        EXPECT_EQ(ClientConnection::openAccepted(), before + 1);
+        connection = ClientConnection();
+        EXPECT_TRUE(peerSeesEnd());
+        EXPECT_EQ(ClientConnection::openAccepted(), before);
+        EXPECT_EQ(slotsBack(slots), 0);
+    }
+    EXPECT_EQ(slotsBack(slots), 1);
+}
+
+// A client gone (EPIPE) leaves the descriptor for the owner to close; one
+// the system reports as not open (EBADF) is let go, never closed, since its
+// number may belong to a file opened since.
+TEST_F(ClientConnectionTest, FailedSendOrReceiveLeavesOnlyAnOpenDescriptorToClose) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    {
+        ClientConnection gone(fds[0]);
+        close(fds[1]);
+        EXPECT_LT(gone.send("x", 1), 0);
+        EXPECT_EQ(errno, EPIPE);
+        EXPECT_TRUE(gone.isOpen());
+    }
+    EXPECT_FALSE(isOpen(fds[0]));
+
+    ClientConnection notOpen(service(), &slots);
+    close(service());
+    char byte;
+    EXPECT_LT(notOpen.receive(&byte, 1), 0);
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_FALSE(notOpen.isOpen());
+    ASSERT_EQ(dup(peer()), service()) << "the lowest free number is the one let go";
+    notOpen = ClientConnection();
+    EXPECT_TRUE(isOpen(service())) << "the owner closed a descriptor it no longer had";
+    EXPECT_EQ(slotsBack(slots), 1);
 }
 
 }  // namespace

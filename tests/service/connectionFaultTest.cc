@@ -3,17 +3,24 @@
 // or thread creations made by their threads fail on purpose. Whatever fails,
 // the client sees the end of its connection (with the right reply or none),
 // the connection's slot comes back, no thread is left behind, and the next
-// client is served.
+// client is served. The loop also serves no more connections at once than it
+// has slots, and pauses after an accept or a select that fails instead of
+// spinning: what it is doing is read from the system call it is blocked in.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -22,9 +29,10 @@
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheState.h"
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "service/clientConnection.h"
+#include "service/clientLoop.h"
 #include "service/connectionSlots.h"
 #include "service/listenSocket.h"
-#include "service/logoffCookieAPIServer.h"
 #include "service/waitingConnectionThreads.h"
 #include "tests/e2e/abuseSupport.h"
 #include "tests/support/faultInjection.h"
@@ -44,6 +52,60 @@ namespace lctest {
 namespace {
 
 constexpr auto kLongEnough = std::chrono::seconds(20);  // only reached when a test fails
+
+// The system call a thread of this process is blocked in, read through a file
+// opened beforehand (a test runs out of descriptors); -1 while it runs.
+class BlockedIn {
+  public:
+    explicit BlockedIn(pid_t tid)
+        : fd(open(("/proc/self/task/" + std::to_string(tid) + "/syscall").c_str(),
+                  O_RDONLY | O_CLOEXEC)) {}
+    ~BlockedIn() { close(fd); }
+    BlockedIn(const BlockedIn&) = delete;
+    BlockedIn& operator=(const BlockedIn&) = delete;
+
+    bool pausing() const { return now() == SYS_clock_nanosleep || now() == SYS_nanosleep; }
+    bool selecting() const {
+#ifdef SYS_select
+        if (now() == SYS_select) {
+            return true;
+        }
+#endif
+        return now() == SYS_pselect6;
+    }
+    bool onALock() const {
+        return now() == SYS_futex;
+    }
+
+  private:
+    long now() const {
+        char text[32] = {};
+        if (pread(fd, text, sizeof text - 1, 0) <= 0 || !std::isdigit(text[0])) {
+            return -1;
+        }
+        return std::strtol(text, nullptr, 10);
+    }
+
+    int fd;
+};
+
+void sendRequest(int fd, const std::string& payload) {
+    const std::string text = encryptRequest(payload);
+    ASSERT_EQ(send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+}
+
+// Reads until the service ends the connection: the reply's value, or nullopt.
+std::optional<int32_t> replyOn(int fd) {
+    timeval timeout{20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string text;
+    char buffer[256];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return decryptReply(text);
+}
 
 // What a client saw of one request.
 struct Seen {
@@ -69,7 +131,7 @@ class ConnectionFaults : public ::testing::Test {
 
         int fd_socket = createListeningSocket(socketPath().c_str());
         ASSERT_GE(fd_socket, 0);
-        std::thread([fd_socket] { logoffCookieAPI_clientLoop(fd_socket); }).detach();
+        loopTid_ = startLoop(fd_socket);
         ASSERT_EQ(ask(socketPath(), codePayload(1, 4)), 1);
         ASSERT_TRUE(settled());
     }
@@ -85,6 +147,16 @@ class ConnectionFaults : public ::testing::Test {
     }
 
     void TearDown() override { disarmFaults(); }
+
+    static pid_t startLoop(int fd_socket) {
+        std::promise<pid_t> started;
+        std::future<pid_t> tid = started.get_future();
+        std::thread([fd_socket, &started] {
+            started.set_value(gettid());
+            logoffCookieAPI_clientLoop(fd_socket);
+        }).detach();
+        return tid.get();
+    }
 
     static std::string socketPath() { return *directory_ + "/logoffCookieSocket"; }
     static std::string tracePath() { return *directory_ + "/trace.log"; }
@@ -104,16 +176,16 @@ class ConnectionFaults : public ::testing::Test {
         return count;
     }
 
-    // Holds every connection slot, so that the loop, woken by a new
-    // connection, waits before accepting it: what the client writes meanwhile
-    // is there when the loop accepts.
+    // Holds every connection slot but `leaving`, so that the loop, woken by
+    // a connection beyond those, waits before accepting it: what the client
+    // writes meanwhile is there when the loop accepts.
     class LoopHeld {
       public:
-        LoopHeld() {
-            while (connectionSlots().acquire(0)) {
+        explicit LoopHeld(int leaving = 0) {
+            while (held < kMaxConnectionThreads - leaving && connectionSlots().acquire(0)) {
                 ++held;
             }
-            EXPECT_EQ(held, kMaxConnectionThreads) << "the loop or a thread held a slot";
+            EXPECT_EQ(held, kMaxConnectionThreads - leaving) << "the loop or a thread held a slot";
         }
         ~LoopHeld() { release(); }
         LoopHeld(const LoopHeld&) = delete;
@@ -209,9 +281,11 @@ class ConnectionFaults : public ::testing::Test {
     }
 
     static std::string* directory_;
+    static pid_t loopTid_;
 };
 
 std::string* ConnectionFaults::directory_ = nullptr;
+pid_t ConnectionFaults::loopTid_ = 0;
 
 TEST_F(ConnectionFaults, AllocationFailingAnywhereEndsOnlyThatConnection) {
     sweepAllocationFailures(queryPayload(laterCookie("query")), 0, false);
@@ -320,6 +394,92 @@ TEST_F(ConnectionFaults, WhileACleanupPassHoldsTheCacheTheLoopHandsQueriesOnAndK
     }
     EXPECT_EQ(decryptReply(behind.reply), 0);
     EXPECT_TRUE(settled());
+}
+
+// With two slots left, two silent clients take two threads; a third client
+// waits in the backlog with its request until one of them has its answer.
+TEST_F(ConnectionFaults, AConnectionBeyondTheSlotsWaitsForOneToComeBack) {
+    ASSERT_TRUE(settled());
+    BlockedIn loop(loopTid_);
+    LoopHeld allButTwo(2);
+    const int first = connectTo(socketPath());
+    const int second = connectTo(socketPath());
+    ASSERT_TRUE(eventually(
+        [&] {
+            return ClientConnection::openAccepted() == 2 && connectionThreadCounts().live == 2 &&
+                   loop.selecting();
+        },
+        kLongEnough));
+
+    const int third = connectTo(socketPath());
+    sendRequest(third, codePayload(1, 4));
+    // Woken by the third client, the loop waits for a slot before accepting.
+    ASSERT_TRUE(eventually([&] { return loop.onALock(); }, kLongEnough));
+    EXPECT_EQ(ClientConnection::openAccepted(), 2);
+    EXPECT_EQ(connectionThreadCounts().live, 2);
+    char byte;
+    EXPECT_EQ(recv(third, &byte, 1, MSG_DONTWAIT), -1) << "answered without a slot";
+
+    sendRequest(first, codePayload(1, 4));
+    EXPECT_EQ(replyOn(first), 1);
+    EXPECT_EQ(replyOn(third), 1);
+    EXPECT_LE(connectionThreadCounts().live, 2);
+    close(first);
+    close(second);
+    close(third);
+    allButTwo.release();
+    EXPECT_TRUE(settled());
+}
+
+// Out of descriptors, accept fails for as long as the client waits: the loop
+// pauses between attempts, and serves the client once descriptors are back.
+TEST_F(ConnectionFaults, FailedAcceptPausesAndTheClientIsServedOnceItSucceeds) {
+    ASSERT_TRUE(settled());
+    BlockedIn loop(loopTid_);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    int client = -1;
+    {
+        // Connected while the loop cannot accept, so that it accepts only
+        // once no descriptor is left.
+        LoopHeld held;
+        client = connectTo(socketPath());
+        ASSERT_GE(client, 0);
+        sendRequest(client, codePayload(1, 4));
+        ASSERT_TRUE(eventually([&] { return loop.onALock(); }, kLongEnough));
+        const int lowestFree = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(lowestFree, 0);
+        close(lowestFree);
+        rlimit none = limit;
+        none.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    }
+    const bool paused = eventually([&] { return loop.pausing(); }, kLongEnough);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    EXPECT_TRUE(paused) << "the loop never paused after a failed accept";
+    EXPECT_EQ(replyOn(client), 1);
+    close(client);
+    EXPECT_TRUE(settled());
+}
+
+// A select that fails is traced with its errno, and the loop pauses before it
+// selects again. A second loop, on a descriptor no longer open, which runs on:
+// the last test of the process.
+TEST_F(ConnectionFaults, FailedSelectIsTracedAndPaused) {
+    const int opened = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int closed = fcntl(opened, F_DUPFD_CLOEXEC, 700);
+    close(opened);
+    ASSERT_GE(closed, 700);
+    close(closed);
+    BlockedIn loop(startLoop(closed));
+    EXPECT_TRUE(eventually(
+        [] {
+            return occurrences(
+                       "logoffCookieAPI_ServerMain() -- select failed with errno EBADF, "
+                       "val 9 -- pausing before trying again") > 0;
+        },
+        kLongEnough));
+    EXPECT_TRUE(eventually([&] { return loop.pausing(); }, kLongEnough));
 }
 
 }  // namespace

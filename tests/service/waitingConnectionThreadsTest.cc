@@ -299,4 +299,28 @@ TEST(WaitingConnectionThreads, DismissedThreadsHaveLeftTheRegistryWhenCloseRetur
     registered = nullptr;
 }
 
+// What an orderly stop waits on: a connection served on a thread counts as
+// accepted until the work has ended it, though its slot stays with the thread.
+std::atomic<int> acceptedWhileServing{-1};
+
+void recordAccepted(ClientConnection) {
+    acceptedWhileServing = ClientConnection::openAccepted();
+}
+
+TEST(WaitingConnectionThreads, AServedConnectionCountsAsAcceptedUntilItsWorkEnds) {
+    WaitingConnectionThreads threads(kNeverInATest);
+    RWSemaphore slots(0);
+    const int before = ClientConnection::openAccepted();
+    std::thread thread([&] {
+        threads.serveUntilIdle(ClientConnection(openDescriptor(), &slots), recordAccepted);
+    });
+    ASSERT_TRUE(waitForWaiting(threads, 1));
+    EXPECT_EQ(acceptedWhileServing, before + 1);
+    EXPECT_EQ(ClientConnection::openAccepted(), before);
+
+    threads.close(kNeverInATest);
+    thread.join();
+    EXPECT_EQ(slotsGivenBack(slots), 1);
+}
+
 }  // namespace
