@@ -434,6 +434,11 @@ TEST_F(ConnectionFaults, AConnectionBeyondTheSlotsWaitsForOneToComeBack) {
 // Out of descriptors, accept fails for as long as the client waits: the loop
 // pauses between attempts, and serves the client once descriptors are back.
 TEST_F(ConnectionFaults, FailedAcceptPausesAndTheClientIsServedOnceItSucceeds) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own checks open a pipe to test memory: out of
+    // descriptors they fail and report objects that are sound.
+    GTEST_SKIP() << "needs descriptors the sanitizers' checks would lack";
+#endif
     ASSERT_TRUE(settled());
     BlockedIn loop(loopTid_);
     rlimit limit{};
