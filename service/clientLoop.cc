@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <exception>
 #include <mutex>
@@ -161,6 +162,19 @@ bool acceptingStopped = false;  // guarded by launchMutex()
     }
 }
 
+// A loop that cannot accept serves nobody, and the trace may be off: said
+// once on standard error. Only the loop thread calls it.
+void sayServingStalledOnce(const char* call, int error) {
+    static bool said = false;
+    if (!said) {
+        said = true;
+        std::fprintf(stderr,
+                     "logoffCookieAPI_ServerMain() -- %s failed with errno %s, val %d: no client "
+                     "is served while this lasts; check the descriptor limit (ulimit -n).\n",
+                     call, errnoName(error), error);
+    }
+}
+
 void pauseBeforeRetrying() {
     timespec pause{0, kRetryPauseNanos};
     nanosleep(&pause, nullptr);
@@ -193,6 +207,9 @@ void acceptOneConnection(int fd_socket) {
     connectionSlots().acquire();
     ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
     const bool accepted = connection.isOpen();
+    if (!accepted) {
+        sayServingStalledOnce("accept", errno);
+    }
     if (!takeOn(std::move(connection))) {
         parkForever();
     }
@@ -229,6 +246,7 @@ void logoffCookieAPI_clientLoop(int fd_socket) {
                           "logoffCookieAPI_ServerMain() -- select failed with errno %s, val %d -- "
                           "pausing before trying again",
                           errnoName(error), error);
+                sayServingStalledOnce("select", error);
                 pauseBeforeRetrying();
             }
             continue;

@@ -476,6 +476,7 @@ TEST_F(ConnectionFaults, FailedSelectIsTracedAndPaused) {
     close(opened);
     ASSERT_GE(closed, 700);
     close(closed);
+    testing::internal::CaptureStderr();
     BlockedIn loop(startLoop(closed));
     EXPECT_TRUE(eventually(
         [] {
@@ -485,6 +486,10 @@ TEST_F(ConnectionFaults, FailedSelectIsTracedAndPaused) {
         },
         kLongEnough));
     EXPECT_TRUE(eventually([&] { return loop.pausing(); }, kLongEnough));
+    // Said once, before the first pause, since the trace may be off.
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "select failed with errno EBADF, val 9: no client is served while this lasts"),
+              std::string::npos);
 }
 
 }  // namespace
