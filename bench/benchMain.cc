@@ -3,16 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
-
-namespace {
-
-void cleanupThreadReturningAtOnce() {}
-
-}  // namespace
+#include "cache/logoffCookieCache.h"
 
 void startCacheWithoutCleanupLoop() {
-    cleanupThreadFunction = cleanupThreadReturningAtOnce;
+    LogoffCookieCacheHooks hooks;
+    hooks.cleanupThread = [](LogoffCookieCache&) {};
+    logoffCookieCache_useHooks(hooks);
     initLogoffCookieCache();
 }
 

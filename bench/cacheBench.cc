@@ -24,7 +24,7 @@
 
 #include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "cache/logoffCookieCleanupThread.h"
 
 namespace {
@@ -140,7 +140,7 @@ double timedPass(std::int32_t now) {
     passNow = now;
     double cpuStart = threadCpuSeconds();
     auto start = Clock::now();
-    logoffCookie_CleanupPass(passClock);
+    logoffCookieCache().cleanupPass(passClock);
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     passCpuSeconds += threadCpuSeconds() - cpuStart;
     return elapsed;
@@ -182,10 +182,7 @@ double holdCookies(std::uint32_t count, bool sameText = false) {
 }
 
 std::uint32_t cachedCount() {
-    ReadGuard guard(logoffCookieCacheLock);
-    std::uint32_t count = logoffCookieTable_entries();
-    guard.release();
-    return count;
+    return logoffCookieCache().cachedCookies();
 }
 
 // Visits serials 0 to count - 1 in a scattered order, so that a run over a
@@ -220,7 +217,7 @@ void BM_QueryHit(benchmark::State& state, bool sameText) {
     if (wrong != 0) {
         state.SkipWithError("a cached cookie was not found");
     }
-    state.counters["buckets"] = logoffCookieTable_buckets();
+    state.counters["buckets"] = logoffCookieCache().buckets();
 }
 
 void BM_QueryMiss(benchmark::State& state, bool sameText) {
@@ -348,7 +345,7 @@ void BM_FillFromEmpty(benchmark::State& state) {
         state.counters["longest_insert_ms"] = longest * 1e3;
         state.counters["rss_bytes_per_cookie"] = (residentBytes() - residentBefore) / count;
         state.counters["heap_bytes_per_cookie"] = (heapBytesInUse() - heapBefore) / count;
-        state.counters["buckets"] = logoffCookieTable_buckets();
+        state.counters["buckets"] = logoffCookieCache().buckets();
     }
 }
 

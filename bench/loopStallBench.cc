@@ -28,11 +28,11 @@
 
 #include "cache/LogoffCookie.h"
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "crypto/logoffCookiePipe_crypt.h"
-#include "service/listenSocket.h"
 #include "service/clientLoop.h"
+#include "service/listenSocket.h"
 #include "tests/support/rawRequests.h"
 #include "tests/support/serviceProcess.h"
 
@@ -154,7 +154,9 @@ int main(int argc, char** argv) {
     initLogoffCookieCache();
     setHashKeySeed();
     // The passes run here, at chosen moments, with a chosen clock.
-    cleanupThreadFunction = [] {};
+    LogoffCookieCacheHooks hooks;
+    hooks.cleanupThread = [](LogoffCookieCache&) {};
+    logoffCookieCache_useHooks(hooks);
     int fd_socket = createListeningSocket(socket.c_str());
     if (fd_socket < 0) {
         return 1;
@@ -204,7 +206,7 @@ int main(int argc, char** argv) {
         const Clock::time_point passStart = Clock::now();
         const long queriesBefore = queriesAnswered.load();
         passNow = options.expireAll ? getCacheStartTime() + 1'000'000 : getCacheStartTime();
-        logoffCookie_CleanupPass(passClock);
+        logoffCookieCache().cleanupPass(passClock);
         const Clock::time_point passEnd = Clock::now();
         const long queriesDuring = queriesAnswered.load() - queriesBefore;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));

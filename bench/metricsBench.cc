@@ -11,7 +11,7 @@
 
 #include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "diag/serviceMetrics.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "bench/benchMain.h"
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "diag/traceLog.h"
 #include "state/warmRestart.h"
 
@@ -50,13 +50,7 @@ void fillCache() {
 }
 
 void emptyCache() {
-    WriteGuard guard(logoffCookieCacheLock);
-    while (RWCollectable* cookie = logoffCookieQueue.get()) {
-        logoffCookieTable_removeReference(static_cast<LogoffCookie*>(cookie));
-        delete cookie;
-    }
-    logoffCookieTable_fitToEntries();
-    guard.release();
+    logoffCookieCache().forgetAll();
 }
 
 double seconds(Clock::time_point since) {

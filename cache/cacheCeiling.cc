@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cache/receivedLogoffs.h"
+#include "cache/logoffCookieCache.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 
@@ -25,24 +25,6 @@ std::uint32_t logoffCookieCache_ceiling() {
     return maxRecords.load(std::memory_order_relaxed);
 }
 
-std::uint64_t logoffCookieCache_flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed) {
-    // The queue holds every local cookie the cache owns, one whose insert
-    // into the set failed included.
-    std::uint64_t held = std::uint64_t{logoffCookieQueue.entries()} + receivedLogoffs_entries();
-    if (held < logoffCookieCache_ceiling()) {
-        return 0;
-    }
-    // Allocates first: should that fail, nothing has changed. The start time
-    // moves before anything is forgotten, so a failure between leaves the
-    // cache refusing more, never less.
-    flushed = std::make_unique<TakenCacheRecords>();
-    moveCacheStartTime(static_cast<std::int32_t>(std::time(nullptr)));
-    logoffCookieCache_takeAll(*flushed);
-    // A query that read the start time before and misses now learns of it.
-    cacheFlushes.fetch_add(1, std::memory_order_release);
-    return held;
-}
-
 void logoffCookieCache_reportFlush(const char* function, std::uint64_t held) {
     metrics_count(CountedMetric::CacheFlushes);
     char line[320];
@@ -57,6 +39,10 @@ void logoffCookieCache_reportFlush(const char* function, std::uint64_t held) {
 
 void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed) {
     keptFlushedRecords = std::move(flushed);
+}
+
+bool logoffCookieCache_holdsFlushedRecords() {
+    return keptFlushedRecords != nullptr;
 }
 
 void logoffCookieAPI_freeFlushedRecords() {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "cache/logoffCookieCacheState.h"
+struct TakenCacheRecords;
 
 // About 1.1 GB of cookies.
 inline constexpr std::uint32_t DEFAULT_MAX_COOKIES = 4'000'000;
@@ -17,21 +17,16 @@ inline constexpr std::uint32_t DEFAULT_MAX_COOKIES = 4'000'000;
 void logoffCookieCache_setCeiling(std::uint32_t maxRecords);
 std::uint32_t logoffCookieCache_ceiling();
 
-// Requires the write hold of logoffCookieCacheLock, taken to store one record
-// more. When that record would pass the ceiling: moves the start time to
-// now, takes every record into `flushed` and returns how many were held.
-// Returns 0 and leaves `flushed` empty otherwise.
-std::uint64_t logoffCookieCache_flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed);
-
 // Once the lock is released: says on standard error and in the trace that
 // `function` forgot `held` records, and counts it.
 void logoffCookieCache_reportFlush(const char* function, std::uint64_t held);
 
 // Keeps what a flush took with the calling thread until
 // logoffCookieAPI_freeFlushedRecords, or the thread's end: freeing millions
-// of records takes seconds, which the reply to the add that flushed need not
-// wait for.
+// of records takes seconds, which the reply to the add that flushed, and the
+// close of its connection, need not wait for.
 void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed);
+bool logoffCookieCache_holdsFlushedRecords();
 // Frees what a flush on this thread left; called by the request handler once
-// its reply is written.
+// its connection is closed.
 void logoffCookieAPI_freeFlushedRecords();

@@ -1,5 +1,6 @@
-// The logoff cookie cache: its start-up and the two entry points that the
-// request handlers call.
+// The logoff cookie cache: its start-up and the entry points that the request
+// handlers call, each a thin function over the process's one cache
+// (cache/logoffCookieCache.h).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,8 @@ void initLogoffCookieCache();
 // The service's clock when the cache was initialised, or when it last forgot
 // everything at the ceiling: every cookie created until then counts as logged off.
 std::int32_t getCacheStartTime();
+// Copies the cookie salt's bytes.
+void copyCookieSalt(std::uint8_t* destination);
 
 // 1 when the cookie counts as logged off, 0 otherwise. `cookieText` and
 // `cookieBytes` point at 64-byte fields, `cookieAttributes` at the 840-byte
@@ -21,6 +24,10 @@ std::int32_t getCacheStartTime();
 int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieBytes,
                                    int32_t creationTime, int32_t timeOffset,
                                    const char* cookieAttributes);
+// The same, but -1 at once instead of waiting for the cache's read hold.
+int logoffCookieAPI_tryCookieIsCached(const char* cookieText, const char* cookieBytes,
+                                      int32_t creationTime, int32_t timeOffset,
+                                      const char* cookieAttributes);
 
 // Records a logged-off cookie. Note the argument order: `lastUseTime` first.
 void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,

@@ -10,11 +10,19 @@
 #include "cache/cookieExpiry.h"
 #include "cache/farmLogoff.h"
 
-// Receives what logoffCookieCache_export hands out, in this order: the count
-// of cookies, each cookie, the count of farm logoffs, each farm logoff.
+// Receives what logoffCookieCache_export hands out, in this order: the start
+// time and salt, the count of cookies, each cookie, the count of farm
+// logoffs, each farm logoff.
 class LogoffCookieCacheVisitor {
   public:
     virtual ~LogoffCookieCacheVisitor() = default;
+    // The start time and the salt that go with the cookies that follow: a
+    // flush between reading them and the cookies would pair the start of an
+    // emptied cache with the cookies of the one before.
+    virtual void start(std::int32_t startTime, const std::uint8_t* salt) {
+        (void)startTime;
+        (void)salt;
+    }
     virtual void cookies(std::uint32_t count) = 0;
     virtual void cookie(const LogoffCookieDigest& digest, const CookieTimes& times) = 0;
     virtual void farmLogoffs(std::uint32_t count) = 0;
@@ -23,9 +31,8 @@ class LogoffCookieCacheVisitor {
 
 // Hands every cached cookie and every received farm logoff to `visitor`,
 // all under one read hold of logoffCookieCacheLock: the counts and what
-// follows them belong to the same moment. The visitor must not call into the
-// cache. Start time and salt are read with getCacheStartTime and
-// copyCookieSalt.
+// follows them belong to the same moment, the start time and salt included.
+// The visitor must not call into the cache.
 void logoffCookieCache_export(LogoffCookieCacheVisitor& visitor);
 
 // Taking back. Called by the worker after initLogoffCookieCache and before
@@ -36,14 +43,12 @@ void logoffCookieCache_export(LogoffCookieCacheVisitor& visitor);
 // those just drawn: the digests it made match again.
 void logoffCookieCache_restoreStart(std::int32_t startTime, const std::uint8_t* salt);
 
-// Holds the write lock over many restores: taking it for each of a million
-// cookies would cost more than the restore itself.
+// Restores into the process's cache.
 class LogoffCookieCacheRestore {
   public:
     // `cookies`: how many cookie() calls to make room for at once.
     explicit LogoffCookieCacheRestore(std::uint32_t cookies);
-    // Publishes the sizes to the metrics and releases the lock.
-    ~LogoffCookieCacheRestore();
+    ~LogoffCookieCacheRestore() = default;
     LogoffCookieCacheRestore(const LogoffCookieCacheRestore&) = delete;
     LogoffCookieCacheRestore& operator=(const LogoffCookieCacheRestore&) = delete;
 

@@ -125,23 +125,25 @@ void launchConnectionThread(ClientConnection connection) {
     }
 }
 
-// A request that is already there, answered on the loop through the same
-// dispatcher as on a connection thread: the hand-over to another thread costs
-// more than the answer. The one read returns at once, and the one 72-character
-// reply fits the fresh connection's send buffer, so nothing here waits on the
-// client; its receive time-out is left unset. What goes wrong ends this one
-// connection, never the loop: the connection closes and its slot comes back as
-// the dispatcher's argument goes.
+// A query that is already there, answered on the loop through the same
+// replies as on a connection thread: the hand-over to another thread costs
+// more than the answer. The loop looks only at the bytes already received
+// and only tries the cache's read hold, so it waits for neither the client
+// nor a cleanup pass or an insert; anything else goes to a connection thread
+// untouched. The one 72-character reply fits the fresh connection's send
+// buffer. What goes wrong ends this one connection, never the loop: true,
+// and the connection closes as it goes.
 RW_CATCHES_FORCED_UNWIND
-void serveOnTheLoop(ClientConnection connection) {
+bool answeredOnTheLoop(ClientConnection& connection) {
     const int fd_client = connection.descriptor();
     try {
-        logoffCookieAPI_serviceDispatcher(std::move(connection));
+        return logoffCookieAPI_answerQueryAtOnce(connection, bytesAlreadyReceived(fd_client));
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- Serving fd_client %d failed: %s",
                   fd_client, caughtMessage());
+        return true;
     }
 }
 
@@ -195,9 +197,7 @@ bool takeOn(ClientConnection connection) {
     }
     // Under the launch mutex like a launch: the exit waits for the answer
     // rather than taking the cache away beneath it.
-    if (accepted && requestIsReadyToAnswer(connection.descriptor())) {
-        serveOnTheLoop(std::move(connection));
-    } else {
+    if (!accepted || !answeredOnTheLoop(connection)) {
         launchConnectionThread(std::move(connection));
     }
     return true;

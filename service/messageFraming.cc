@@ -1,5 +1,7 @@
 #include "service/messageFraming.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -94,6 +96,25 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     logoffCookieAPI_socketCheck(error);
     countFailedRead(error);
     return 0;
+}
+
+int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most) {
+    ssize_t received = recv(request->connection->descriptor(), request->data,
+                            static_cast<size_t>(most), MSG_PEEK | MSG_DONTWAIT);
+    if (received <= 0) {
+        return 0;
+    }
+    request->count = static_cast<int>(received);
+    return decryptPipeData(request->data, &request->count, kRequestCapacity, pipeEncryptionType) ==
+                   0
+               ? 1
+               : 0;
+}
+
+bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count) {
+    char discarded[kRequestCapacity];
+    return recv(request->connection->descriptor(), discarded, static_cast<size_t>(count),
+                MSG_DONTWAIT) == count;
 }
 
 int logoffCookieAPI_SERVER_writer(ClientReply* reply) {

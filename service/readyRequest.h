@@ -1,5 +1,5 @@
-// Whether the client loop may answer an accepted connection itself instead of
-// handing it to a connection thread.
+// What the client loop looks at before it answers an accepted connection
+// itself instead of handing it to a connection thread.
 #pragma once
 
 #include "protocol/requestLayout.h"
@@ -16,11 +16,8 @@ inline constexpr int kCompleteQueryTextLength = envelopeTextLength(kQueryPayload
 inline constexpr int kCompleteAddTextLength = envelopeTextLength(kAddPayloadSize);
 static_assert(kCompleteQueryTextLength == 1372 && kCompleteAddTextLength == 1384);
 
-// True when the request of the connection `fd` can be answered on the loop
-// without the loop waiting: at least a complete query's text is already
-// readable, so the one read takes it at once and a silent or slow client never
-// holds the loop; less than a complete add's, so the loop never takes the
-// cache's write hold (an insert that grows the table holds it for a long time
-// when a million cookies are cached); and no cleanup pass or insert holds or
-// waits for the cache, so a query does not hold the loop up behind it.
-bool requestIsReadyToAnswer(int fd);
+// The bytes already received on the connection `fd` (FIONREAD), or 0 when
+// that cannot be told. The loop looks at no more than these: reading more
+// could take the rest of an add that arrived meanwhile and answer it on the
+// loop, whose inserts may wait for the cache's write hold.
+int bytesAlreadyReceived(int fd);

@@ -4,14 +4,15 @@
 #include <cstring>
 #include <utility>
 
-#include "cache/cacheCeiling.h"
 #include "cache/logoffCookieAPI.h"
+#include "cache/logoffCookieCache.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/addLimits.h"
 #include "service/clientConnection.h"
 #include "service/clientRequest.h"
 #include "service/messageFraming.h"
+#include "service/readyRequest.h"
 #include "support/threads/cancellationScope.h"
 
 namespace {
@@ -121,9 +122,6 @@ void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
                                    cookie.attributes, cookieKind);
     }
     writeReply(reply, kAddReplyValue, "perform_addToCache");
-    // What the ceiling's flush took, if this add passed it: freed only now,
-    // so that the reply did not wait for it.
-    logoffCookieAPI_freeFlushedRecords();
 }
 
 void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
@@ -135,4 +133,39 @@ void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
               served.descriptor());
     serveRequest(served);
+    // What the ceiling's flush took, if this request's add passed it, is
+    // freed only once the reply is written and the connection closed: the
+    // client waits for neither (freeing millions of records takes seconds).
+    served.close();
+    logoffCookieCache().freeFlushedRecords();
+}
+
+bool logoffCookieAPI_answerQueryAtOnce(ClientConnection& connection, int readable) {
+    if (readable < kCompleteQueryTextLength || readable > kRequestCapacity) {
+        return false;
+    }
+    ClientRequest request;
+    request.connection = &connection;
+    request.count = 0;
+    if (!logoffCookieAPI_SERVER_peek(&request, readable) ||
+        static_cast<unsigned>(request.count) < kMinQueryCount ||
+        readInt32(request.data, kOffsetFunctionCode) != FUNC_COOKIE_IS_CACHED) {
+        return false;
+    }
+    const RequestCookie cookie(request.data, kOffsetQueryAttributes);
+    int answer = logoffCookieAPI_tryCookieIsCached(
+        cookie.text, cookie.bytes, readInt32(request.data, kOffsetFirstTime),
+        readInt32(request.data, kOffsetSecondTime), cookie.attributes);
+    if (answer < 0) {
+        return false;  // the cache is busy: the thread waits for it instead
+    }
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
+              connection.descriptor());
+    if (!logoffCookieAPI_SERVER_consume(&request, readable)) {
+        return true;  // gone meanwhile: nobody to answer
+    }
+    ClientReply reply{};
+    reply.connection = &connection;
+    writeReply(&reply, answer != 0 ? 1 : 0, "perform_cookieIsCached");
+    return true;
 }

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
+#include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCacheExport.h"
-#include "cache/logoffCookieCacheState.h"
 #include "crypto/hmacSha1.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "crypto/secureMemory.h"
@@ -30,29 +32,40 @@ __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
     TRACE_LOG(TRACE_DETAIL, "%s", line);
 }
 
-// Feeds the cache's export to the encoder.
+// Feeds the cache's export to an encoder, made once the cache has given the
+// start time and salt that belong with its cookies.
 class CacheToEncoder : public LogoffCookieCacheVisitor {
   public:
-    explicit CacheToEncoder(StateEncoder& encoder) : encoder_(encoder) {}
+    CacheToEncoder(const StateKey& key, StateSink& sink, StateHeader& header)
+        : key_(key), sink_(sink), header_(header) {}
 
+    void start(std::int32_t startTime, const std::uint8_t* salt) override {
+        header_.cacheStartTime = startTime;
+        std::memcpy(header_.salt, salt, sizeof header_.salt);
+        encoder_.emplace(key_, sink_, header_);
+    }
     void cookies(std::uint32_t count) override {
         cookies_ = count;
-        encoder_.cookies(count);
+        encoder_->cookies(count);
     }
     void cookie(const LogoffCookieDigest& digest, const CookieTimes& times) override {
-        encoder_.cookie(digest, times);
+        encoder_->cookie(digest, times);
     }
     void farmLogoffs(std::uint32_t count) override {
         farmLogoffs_ = count;
-        encoder_.farmLogoffs(count);
+        encoder_->farmLogoffs(count);
     }
-    void farmLogoff(const FarmLogoff& logoff) override { encoder_.farmLogoff(logoff); }
+    void farmLogoff(const FarmLogoff& logoff) override { encoder_->farmLogoff(logoff); }
 
+    StateEncoder& encoder() { return *encoder_; }
     std::uint32_t cookieCount() const { return cookies_; }
     std::uint32_t farmLogoffCount() const { return farmLogoffs_; }
 
   private:
-    StateEncoder& encoder_;
+    const StateKey& key_;
+    StateSink& sink_;
+    StateHeader& header_;
+    std::optional<StateEncoder> encoder_;
     std::uint32_t cookies_ = 0;
     std::uint32_t farmLogoffs_ = 0;
 };
@@ -189,9 +202,7 @@ bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std:
                             const StatePosition& position, const std::vector<FarmLogoff>& queued) {
     auto began = std::chrono::steady_clock::now();
     StateHeader header;
-    header.cacheStartTime = getCacheStartTime();
     header.stopTime = now;
-    copyCookieSalt(header.salt);
     header.position = position;
 
     StateFileWriter writer(config.path);
@@ -199,9 +210,10 @@ bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std:
     std::uint32_t cookies = 0;
     std::uint32_t farmLogoffs = 0;
     if (writer.open()) {
-        StateEncoder encoder(key, writer, header);
-        CacheToEncoder visitor(encoder);
+        // The start time and salt come with the export, under its hold.
+        CacheToEncoder visitor(key, writer, header);
         logoffCookieCache_export(visitor);
+        StateEncoder& encoder = visitor.encoder();
         encoder.queued(static_cast<std::uint32_t>(queued.size()));
         for (const FarmLogoff& logoff : queued) {
             encoder.queuedLogoff(logoff);

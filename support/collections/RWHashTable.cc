@@ -83,6 +83,16 @@ RWCollectable* RWHashTable::removeReference(const RWCollectable* element) {
     return removed;
 }
 
+void RWHashTable::moveBucketTo(std::uint32_t index, RWHashTable& target) {
+    RWSlistCollectables& list = buckets_[index];
+    while (list.count() != 0) {
+        RWSlistLink* link = list.unlinkFirst();
+        --entries_;
+        target.buckets_[target.bucketIndex(link->element)].appendLink(link);
+        ++target.entries_;
+    }
+}
+
 void RWHashTable::apply(RWapplyCollectable function, void* data) const {
     for (std::uint32_t index = 0; index < bucketCount_; ++index) {
         buckets_[index].RWSlistCollectables::apply(function, data);

@@ -53,6 +53,11 @@ class RWHashTable : public RWCollection {
     // it, or nullptr when it is not held.
     RWCollectable* removeReference(const RWCollectable* element);
 
+    // Moves every element of bucket `index` to its bucket in `target`, link
+    // by link: nothing is allocated, so nothing can fail. Equal elements keep
+    // their relative order.
+    void moveBucketTo(std::uint32_t index, RWHashTable& target);
+
   protected:
     std::uint32_t bucketIndex(const RWCollectable* element) const {
         return element->hash() % bucketCount_;

@@ -112,7 +112,7 @@ namespace {
 
 // Guards end scopes, so they must not throw; a failed release leaves the
 // lock as the failure left it.
-void releaseQuietly(RWReadersWriterLock& lock) {
+void releaseQuietly(RWReadersWriterLock& lock) NO_THREAD_SAFETY_ANALYSIS {
     try {
         lock.release();
     } catch (const RWxmsg&) {

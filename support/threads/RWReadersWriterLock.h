@@ -7,9 +7,10 @@
 
 #include "support/threads/RWCondition.h"
 #include "support/threads/RWMutexLock.h"
+#include "support/threads/threadSafety.h"
 #include "support/threads/uncopyable.h"
 
-class RWReadersWriterLock : private Uncopyable {
+class CAPABILITY("readers-writer lock") RWReadersWriterLock : private Uncopyable {
   public:
     using Hook = void (*)();
 
@@ -23,12 +24,12 @@ class RWReadersWriterLock : private Uncopyable {
     explicit RWReadersWriterLock(Hook hook = nullptr);
     ~RWReadersWriterLock() = default;
 
-    void acquireRead();
-    void acquireWrite();
+    void acquireRead() ACQUIRE_SHARED();
+    void acquireWrite() ACQUIRE();
     // False instead of waiting; never granted while a writer holds or waits.
-    bool tryAcquireRead();
+    bool tryAcquireRead() TRY_ACQUIRE_SHARED(true);
     // Gives up one read hold or the write hold; on a free lock it does nothing.
-    void release();
+    void release() RELEASE_GENERIC();
 
     Snapshot snapshot();
 
@@ -60,7 +61,8 @@ class HoldGuard {
     HoldGuard(const HoldGuard&) = delete;
     HoldGuard& operator=(const HoldGuard&) = delete;
 
-    void release();
+    // Holds through a member pointer, which the analysis cannot follow.
+    void release() NO_THREAD_SAFETY_ANALYSIS;
 
   private:
     RWReadersWriterLock& lock;

@@ -20,19 +20,16 @@ class CacheCeiling : public cachetest::CacheTest {
   protected:
     void TearDown() override {
         logoffCookieCache_setCeiling(DEFAULT_MAX_COOKIES);
-        WriteGuard guard(logoffCookieCacheLock);
-        receivedLogoffs_takeAll();
-        guard.release();
         CacheTest::TearDown();
     }
 
     static void add(const CookieFields& fields, std::int32_t created) {
-        logoffCookieAPI_addToCache(fields.text, fields.bytes, created, created, 0,
-                                   fields.attributes, 0);
+        cachetest::cache().addToCache(fields.text, fields.bytes, created, created, 0,
+                                      fields.attributes, 0);
     }
     static int query(const CookieFields& fields, std::int32_t created) {
-        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, created, 0,
-                                              fields.attributes);
+        return cachetest::cache().cookieIsCached(fields.text, fields.bytes, created, 0,
+                                                 fields.attributes);
     }
     static FarmLogoff receivedFrom(std::uint8_t id) {
         FarmLogoff logoff;
@@ -42,14 +39,9 @@ class CacheCeiling : public cachetest::CacheTest {
         return logoff;
     }
     static void receive(std::uint8_t id) {
-        logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{receivedFrom(id)});
+        cachetest::cache().addReceivedLogoffs(std::vector<FarmLogoff>{receivedFrom(id)});
     }
-    static std::uint32_t receivedHeld() {
-        ReadGuard guard(logoffCookieCacheLock);
-        std::uint32_t held = receivedLogoffs_entries();
-        guard.release();
-        return held;
-    }
+    static std::uint32_t receivedHeld() { return cachetest::cache().receivedLogoffs(); }
     static std::int32_t future() { return static_cast<std::int32_t>(std::time(nullptr)) + 1000; }
 
     bool traced(const std::string& text) const {
@@ -72,16 +64,16 @@ TEST_F(CacheCeiling, AddThatWouldPassItForgetsEverythingAndRefusesWhatCameBefore
     add(kept[2], later);
     // At the ceiling, an add of a cookie already held takes no room.
     add(kept[1], later);
-    ASSERT_EQ(cachetest::queuedCookies().size(), 3u);
+    ASSERT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 3u);
     ASSERT_FALSE(traced("reached the ceiling"));
 
     const std::int32_t beforeFlush = static_cast<std::int32_t>(std::time(nullptr));
     CookieFields passing("d", "4");
     add(passing, later);
 
-    EXPECT_GE(getCacheStartTime(), beforeFlush);
-    EXPECT_EQ(cachetest::queuedCookies().size(), 1u);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    EXPECT_GE(cachetest::cache().startTime(), beforeFlush);
+    EXPECT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 1u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
     EXPECT_TRUE(
         traced("logoffCookieAPI_addToCache() -- 3 records held reached the ceiling of 3 "
                "(VOKLOGOFFMAXCOOKIES)"));
@@ -102,7 +94,7 @@ TEST_F(CacheCeiling, ReceivedLogoffsCountAndCanPassItThemselves) {
     add(CookieFields("local", "1"), future());
     EXPECT_TRUE(traced("logoffCookieAPI_addToCache() -- 2 records held reached the ceiling"));
     EXPECT_EQ(receivedHeld(), 0u);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
 
     trace.clear();
     receive(3);
@@ -111,7 +103,7 @@ TEST_F(CacheCeiling, ReceivedLogoffsCountAndCanPassItThemselves) {
     receive(4);
     EXPECT_TRUE(
         traced("logoffCookieAPI_addReceivedLogoff() -- 2 records held reached the ceiling"));
-    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 0u);
     EXPECT_EQ(receivedHeld(), 1u);
 }
 
@@ -123,7 +115,7 @@ TEST_F(CacheCeiling, ABatchPassingItTwiceSaysEachFlush) {
     for (std::uint8_t id : {1, 2, 2, 3, 4, 5}) {  // one held twice: no room taken
         batch.push_back(receivedFrom(id));
     }
-    logoffCookieAPI_addReceivedLogoff(batch);
+    cachetest::cache().addReceivedLogoffs(batch);
     int flushes = 0;
     for (const std::string& line : trace.messages()) {
         flushes += line.find(

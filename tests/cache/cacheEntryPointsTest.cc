@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/RWxmsg.h"
 #include "tests/cache/cacheTestSupport.h"
@@ -24,23 +24,25 @@ using cachetest::CookieFields;
 class CacheEntryPointsTest : public cachetest::CacheTest {
   protected:
     // A creation time after the cache start, so that lookups really look.
-    static std::int32_t fresh(std::int32_t seconds = 100) { return getCacheStartTime() + seconds; }
+    static std::int32_t fresh(std::int32_t seconds = 100) {
+        return cachetest::cache().startTime() + seconds;
+    }
 
     static void add(const CookieFields& fields, std::int32_t lastUseTime, std::int32_t creationTime,
                     std::int32_t timeOffset = 0, std::int32_t kind = 0) {
-        logoffCookieAPI_addToCache(fields.text, fields.bytes, lastUseTime, creationTime, timeOffset,
-                                   fields.attributes, kind);
+        cachetest::cache().addToCache(fields.text, fields.bytes, lastUseTime, creationTime,
+                                      timeOffset, fields.attributes, kind);
     }
     static int isCached(const CookieFields& fields, std::int32_t creationTime,
                         std::int32_t timeOffset = 0) {
-        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creationTime, timeOffset,
-                                              fields.attributes);
+        return cachetest::cache().cookieIsCached(fields.text, fields.bytes, creationTime,
+                                                 timeOffset, fields.attributes);
     }
 };
 
 TEST_F(CacheEntryPointsTest, CookieCreatedAtCacheStartIsLoggedOffWithoutLookup) {
     CookieFields fields("never-added", "bytes");
-    std::int32_t start = getCacheStartTime();
+    std::int32_t start = cachetest::cache().startTime();
     ASSERT_NE(start, 0);
 
     EXPECT_EQ(isCached(fields, start + 600, 600), 1);
@@ -63,16 +65,16 @@ TEST_F(CacheEntryPointsTest, SaltIsNewAtEveryStartAndNotTheStartSecondsRand) {
     std::int32_t started = 0;
     // Both starts in one second; tried again in the rare case of a tick between.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        initLogoffCookieCache();
-        copyCookieSalt(first);
-        started = getCacheStartTime();
-        initLogoffCookieCache();
-        copyCookieSalt(second);
-        if (getCacheStartTime() == started) {
+        cachetest::cache().init();
+        cachetest::cache().copySalt(first);
+        started = cachetest::cache().startTime();
+        cachetest::cache().init();
+        cachetest::cache().copySalt(second);
+        if (cachetest::cache().startTime() == started) {
             break;
         }
     }
-    ASSERT_EQ(getCacheStartTime(), started);
+    ASSERT_EQ(cachetest::cache().startTime(), started);
     EXPECT_NE(std::memcmp(first, second, sizeof first), 0);
 
     std::srand(static_cast<unsigned>(started));
@@ -132,12 +134,12 @@ TEST_F(CacheEntryPointsTest, InsertTakesLastUseFirstAndCreationTimeSecond) {
     CookieFields fields("session", "bytes", 480, 20);
     std::int32_t lastUse = fresh(500);
     std::int32_t creation = fresh(100);
-    logoffCookieAPI_addToCache(fields.text, fields.bytes, lastUse, creation, -3600,
-                               fields.attributes, 2);
+    cachetest::cache().addToCache(fields.text, fields.bytes, lastUse, creation, -3600,
+                                  fields.attributes, 2);
     EXPECT_EQ(isCached(fields, lastUse), 0);
     EXPECT_EQ(isCached(fields, creation), 1);
 
-    auto queued = cachetest::queuedCookies();
+    auto queued = cachetest::queuedCookies(cachetest::cache());
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0]->lastUseTime(), lastUse);
     EXPECT_EQ(queued[0]->creationTime(), creation);
@@ -153,10 +155,10 @@ TEST_F(CacheEntryPointsTest, EqualCookieAddedTwiceUpdatesTheStoredOne) {
     add(fields, creation + 10, creation);
     add(fields, creation + 20, creation);
 
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
-    auto queued = cachetest::queuedCookies();
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
+    auto queued = cachetest::queuedCookies(cachetest::cache());
     ASSERT_EQ(queued.size(), 1u);
-    EXPECT_EQ(cachetest::findCached(*queued[0]), queued[0]);
+    EXPECT_EQ(cachetest::findCached(cachetest::cache(), *queued[0]), queued[0]);
     EXPECT_EQ(queued[0]->lastUseTime(), creation + 20);
     EXPECT_EQ(trace.count("logoffCookieAPI_addToCache() -- Adding a logoffCookie which already "
                           "exists in the cache.  First, remove the current."),
@@ -177,10 +179,10 @@ TEST_F(CacheEntryPointsTest, CookieAddedManyTimesKeepsOneRecordWithTheLatestValu
         }
     }
 
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
-    auto queued = cachetest::queuedCookies();
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
+    auto queued = cachetest::queuedCookies(cachetest::cache());
     ASSERT_EQ(queued.size(), 1u);
-    EXPECT_EQ(cachetest::findCached(*queued[0]), queued[0]);
+    EXPECT_EQ(cachetest::findCached(cachetest::cache(), *queued[0]), queued[0]);
     constexpr int kLast = kAdds - 1;
     EXPECT_EQ(queued[0]->lastUseTime(), creation + kLast);
     EXPECT_EQ(queued[0]->timeOffset(), -kLast);
@@ -195,7 +197,7 @@ TEST_F(CacheEntryPointsTest, OnlyKindsOneAndTwoAreKept) {
     for (std::int32_t kind : kinds) {
         add(CookieFields("kind" + std::to_string(kind), "bytes"), fresh(), fresh(), 0, kind);
     }
-    auto queued = cachetest::queuedCookies();
+    auto queued = cachetest::queuedCookies(cachetest::cache());
     ASSERT_EQ(queued.size(), std::size(kinds));
     for (std::size_t i = 0; i < queued.size(); ++i) {
         EXPECT_EQ(queued[i]->cookieKind(), stored[i]) << "sent " << kinds[i];
@@ -210,7 +212,7 @@ TEST_F(CacheEntryPointsTest, ConcurrentFirstInsertsLaunchExactlyOneCleanupThread
         constexpr int kRounds = 20;
         constexpr int kInserters = 8;
         for (int round = 0; round < kRounds; ++round) {
-            cachetest::resetCache();
+            resetCache();
             std::latch ready(kInserters);
             std::vector<std::thread> inserters;
             for (int i = 0; i < kInserters; ++i) {
@@ -223,9 +225,10 @@ TEST_F(CacheEntryPointsTest, ConcurrentFirstInsertsLaunchExactlyOneCleanupThread
             for (std::thread& inserter : inserters) {
                 inserter.join();
             }
-            cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+            cachetest::cache().awaitCleanupThreadEnd();
             ASSERT_EQ(cachetest::cleanupThreadRuns.load(), 1) << "round " << round;
-            ASSERT_EQ(cachetest::cachedCookieCount(), static_cast<std::uint32_t>(kInserters));
+            ASSERT_EQ(cachetest::cachedCookieCount(cachetest::cache()),
+                      static_cast<std::uint32_t>(kInserters));
         }
     }
 
@@ -250,9 +253,9 @@ TEST_F(CacheEntryPointsTest, FailedCleanupLaunchStillRecordsTheCookieAndIsTriedA
         {launchOutOfMemory, std::bad_alloc().what()},
     };
     for (const auto& [launcher, reason] : failures) {
-        cachetest::resetCache();
+        resetCache();
         trace.clear();
-        cleanupThreadLauncher = launcher;
+        cachetest::failingLaunch = launcher;
         CookieFields first("first", "bytes");
         EXPECT_NO_THROW(add(first, fresh(), fresh())) << reason;
         EXPECT_EQ(isCached(first, fresh()), 1) << reason;
@@ -263,12 +266,12 @@ TEST_F(CacheEntryPointsTest, FailedCleanupLaunchStillRecordsTheCookieAndIsTriedA
         EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 0) << reason;
 
         // The next insert launches it.
-        cleanupThreadLauncher = launchCleanupThread;
+        cachetest::failingLaunch = nullptr;
         add(CookieFields("second", "bytes"), fresh(), fresh());
         EXPECT_EQ(trace.count("Logoff Cookie cleanup thread started"), 1) << reason;
-        cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+        cachetest::cache().awaitCleanupThreadEnd();
         EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1) << reason;
-        EXPECT_EQ(cachetest::cachedCookieCount(), 2u) << reason;
+        EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 2u) << reason;
     }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "tests/cache/cacheTestSupport.h"
 
@@ -27,36 +27,23 @@ std::int32_t passClock() {
 
 class CacheGrowthTest : public cachetest::CacheTest {
   protected:
-    // The set is empty here, but may have kept the buckets of a test before.
-    void SetUp() override {
-        CacheTest::SetUp();
-        WriteGuard guard(logoffCookieCacheLock);
-        logoffCookieTable_fitToEntries();
-        guard.release();
-    }
-
-    static std::int32_t creation() { return getCacheStartTime() + 100; }
+    static std::int32_t creation() { return cachetest::cache().startTime() + 100; }
 
     static void add(int serial, std::uint32_t lifetimeMinutes, std::int32_t lastUseOffset = 0) {
         CookieFields fields(textOf(serial), "bytes", lifetimeMinutes);
-        logoffCookieAPI_addToCache(fields.text, fields.bytes, creation() + lastUseOffset,
-                                   creation(), 0, fields.attributes, 0);
+        cachetest::cache().addToCache(fields.text, fields.bytes, creation() + lastUseOffset,
+                                      creation(), 0, fields.attributes, 0);
     }
     static int isCached(int serial) {
         CookieFields fields(textOf(serial), "bytes");
-        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, creation(), 0,
-                                              fields.attributes);
+        return cachetest::cache().cookieIsCached(fields.text, fields.bytes, creation(), 0,
+                                                 fields.attributes);
     }
-    static std::uint32_t buckets() {
-        ReadGuard guard(logoffCookieCacheLock);
-        std::uint32_t count = logoffCookieTable_buckets();
-        guard.release();
-        return count;
-    }
+    static std::uint32_t buckets() { return cachetest::cache().buckets(); }
     // A pass with the service clock `minutes` after the cookies' creation.
     static void passAfter(std::uint32_t minutes) {
         passNow = creation() + static_cast<std::int32_t>(minutes * 60) - EXPIRY_GRACE_SECONDS;
-        logoffCookie_CleanupPass(passClock);
+        cachetest::cache().cleanupPass(passClock);
     }
 };
 
@@ -65,7 +52,7 @@ TEST_F(CacheGrowthTest, SetGrowsAsItFillsAndFindsEveryCookie) {
     ASSERT_EQ(buckets(), 64u);
     for (int serial = 0; serial < kCookies; ++serial) {
         add(serial, kLongMinutes);
-        ASSERT_LE(cachetest::cachedCookieCount(), 2 * buckets()) << serial;
+        ASSERT_LE(cachetest::cachedCookieCount(cachetest::cache()), 2 * buckets()) << serial;
     }
     EXPECT_GE(buckets(), kCookies / 2 / 2);
     for (int serial = 0; serial < kCookies; ++serial) {
@@ -84,17 +71,17 @@ TEST_F(CacheGrowthTest, CookieReAddedAcrossAGrowthStaysLoggedOffUntilItsOwnExpir
     ASSERT_GT(buckets(), before);
     // Equal digest, later last use: updates the first record.
     add(0, kLongMinutes, 90 * 60);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1000u);
-    EXPECT_EQ(cachetest::queuedCookies().size(), 1000u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1000u);
+    EXPECT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 1000u);
 
     passAfter(kShortMinutes);
     EXPECT_EQ(isCached(0), 1);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
-    ASSERT_EQ(cachetest::queuedCookies().size(), 1u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
+    ASSERT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 1u);
 
     passAfter(kLongMinutes);
     EXPECT_EQ(isCached(0), 0);
-    EXPECT_TRUE(cachetest::queuedCookies().empty());
+    EXPECT_TRUE(cachetest::queuedCookies(cachetest::cache()).empty());
 }
 
 TEST_F(CacheGrowthTest, PassThatEmptiesTheSetGivesBackItsBucketsButNotBelow64) {
@@ -105,7 +92,7 @@ TEST_F(CacheGrowthTest, PassThatEmptiesTheSetGivesBackItsBucketsButNotBelow64) {
     ASSERT_GT(grown, 500u);
 
     passAfter(kShortMinutes);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 100u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 100u);
     EXPECT_LT(buckets(), grown);
     EXPECT_GE(buckets(), 100u);
     for (int serial = 1900; serial < 2000; ++serial) {
@@ -113,7 +100,7 @@ TEST_F(CacheGrowthTest, PassThatEmptiesTheSetGivesBackItsBucketsButNotBelow64) {
     }
 
     passAfter(kLongMinutes);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 0u);
     EXPECT_EQ(buckets(), 64u);
 }
 
@@ -125,14 +112,13 @@ TEST_F(CacheGrowthTest, CookiesOfOneTextKeepChainsShort) {
     for (int serial = 0; serial < kCookies; ++serial) {
         CookieFields fields("one-text", "bytes-" + std::to_string(serial % 100), kLongMinutes);
         std::int32_t created = creation() + serial / 100;
-        logoffCookieAPI_addToCache(fields.text, fields.bytes, created, created, 0,
-                                   fields.attributes, 0);
+        cachetest::cache().addToCache(fields.text, fields.bytes, created, created, 0,
+                                      fields.attributes, 0);
     }
-    ASSERT_EQ(cachetest::cachedCookieCount(), static_cast<std::uint32_t>(kCookies));
+    ASSERT_EQ(cachetest::cachedCookieCount(cachetest::cache()),
+              static_cast<std::uint32_t>(kCookies));
 
-    ReadGuard guard(logoffCookieCacheLock);
-    std::uint32_t longest = logoffCookieTable_longestChain();
-    guard.release();
+    std::uint32_t longest = cachetest::cache().longestChain();
     // Under two cookies per bucket on average; a salted digest that fills
     // one bucket with 20 of them is beyond any chance worth counting. More
     // cookies than buckets: some bucket holds two, whatever the salt.

@@ -13,13 +13,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cache/LogoffCookie.h"
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "support/threads/RWRunnableImp.h"
 #include "tests/support/traceCapture.h"
 
@@ -55,72 +56,90 @@ class QuietTrace {
     QuietTrace& operator=(const QuietTrace&) = delete;
 };
 
-// The cookies of logoffCookieQueue, front first.
-inline std::vector<LogoffCookie*> queuedCookies() {
-    std::vector<LogoffCookie*> cookies;
-    ReadGuard guard(logoffCookieCacheLock);
-    RWSlistCollectablesQueue copy(logoffCookieQueue);
-    while (RWCollectable* cookie = copy.get()) {
-        cookies.push_back(static_cast<LogoffCookie*>(cookie));
-    }
-    guard.release();
-    return cookies;
-}
-
-inline std::uint32_t cachedCookieCount() {
-    ReadGuard guard(logoffCookieCacheLock);
-    std::uint32_t count = logoffCookieTable_entries();
-    guard.release();
-    return count;
-}
-
-inline const LogoffCookie* findCached(const LogoffCookie& probe) {
-    ReadGuard guard(logoffCookieCacheLock);
-    const LogoffCookie* found = logoffCookieTable_find(probe);
-    guard.release();
-    return found;
-}
-
 inline std::atomic<int> cleanupThreadRuns{0};
+// When set, the cleanup thread's launch fails as this function makes it.
+inline void (*failingLaunch)() = nullptr;
 
-// Stands in for the 240-second loop: the launch is real, the thread ends at once.
-inline void countingCleanupThread() {
-    cleanupThreadRuns.fetch_add(1);
+// The cache of the test under way: each test has one of its own.
+inline LogoffCookieCache* current = nullptr;
+inline LogoffCookieCache& cache() {
+    return *current;
 }
 
-// Frees every cached cookie and lets the next insert launch the cleanup
-// thread again, which then only counts its run.
-inline void resetCache() {
-    // A launch of the test before must not count in this one.
-    if (cleanupThreadHandle.isValid()) {
-        cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
-    }
-    WriteGuard guard(logoffCookieCacheLock);
-    while (RWCollectable* cookie = logoffCookieQueue.get()) {
-        logoffCookieTable_removeReference(static_cast<LogoffCookie*>(cookie));
-        delete cookie;
-    }
-    guard.release();
-    ASSERT_EQ(logoffCookieTable_entries(), 0u) << "a cached cookie was missing from the queue";
-    cleanupThreadFunction = countingCleanupThread;
-    cleanupThreadLauncher = launchCleanupThread;
-    cleanupThreadStarted.store(0);
-    cleanupThreadRuns.store(0);
+// The hooks of a test's cache: the launch is real unless failingLaunch says
+// otherwise, and the thread only counts its run.
+inline LogoffCookieCacheHooks testHooks() {
+    LogoffCookieCacheHooks hooks;
+    hooks.cleanupThread = [](LogoffCookieCache&) { cleanupThreadRuns.fetch_add(1); };
+    hooks.beforeLaunch = [] {
+        if (failingLaunch != nullptr) {
+            failingLaunch();
+        }
+    };
+    return hooks;
 }
 
-// A fixture with the cache initialised and empty, and the trace captured.
+// The cookies the cache owns, in queue order.
+inline std::vector<LogoffCookie*> queuedCookies(LogoffCookieCache& cache) {
+    return cache.queuedRecords();
+}
+
+inline std::uint32_t cachedCookieCount(LogoffCookieCache& cache) {
+    return cache.cachedCookies();
+}
+
+inline const LogoffCookie* findCached(LogoffCookieCache& cache, const LogoffCookie& probe) {
+    return cache.find(probe);
+}
+
+// A fixture for what works on the process's cache (the warm restart's save
+// and load, for example): emptied before each test, its cleanup thread only
+// counting its run.
+class ProcessCacheTest : public ::testing::Test {
+  protected:
+    ProcessCacheTest() {
+        static const bool initialised = [] {
+            logoffCookieCache_useHooks(testHooks());
+            logoffCookieCache().init();
+            return true;
+        }();
+        (void)initialised;
+        current = &logoffCookieCache();
+        resetCache();
+    }
+    ~ProcessCacheTest() override { current = nullptr; }
+
+    static void resetCache() {
+        logoffCookieCache().forgetAll();
+        cleanupThreadRuns.store(0);
+    }
+
+    lctest::TraceCapture trace{"8"};
+};
+
+// A fixture with a cache of its own, initialised and empty, and the trace
+// captured.
 class CacheTest : public ::testing::Test {
   protected:
-    // Once per process: a second start would draw a new salt.
-    static void SetUpTestSuite() {
-        static const bool initialised = (initLogoffCookieCache(), true);
-        (void)initialised;
+    CacheTest() { resetCache(); }
+    ~CacheTest() override {
+        current = nullptr;
+        failingLaunch = nullptr;
     }
-    void SetUp() override { resetCache(); }
-    void TearDown() override { resetCache(); }
+
+    // A new cache in place of the test's, with a new start and salt.
+    void resetCache(const LogoffCookieCacheHooks& hooks = testHooks()) {
+        current = nullptr;
+        cache_.reset();
+        cleanupThreadRuns.store(0);
+        cache_ = std::make_unique<LogoffCookieCache>(hooks);
+        cache_->init();
+        current = cache_.get();
+    }
 
     // Trace lines at TRACE_DETAIL, for the life of each test.
     lctest::TraceCapture trace{"8"};
+    std::unique_ptr<LogoffCookieCache> cache_;
 };
 
 }  // namespace cachetest

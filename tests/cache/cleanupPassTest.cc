@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "tests/cache/cacheTestSupport.h"
 
@@ -109,19 +109,19 @@ class CleanupPassTest : public cachetest::CacheTest {
     static std::int32_t add(const std::string& text, std::uint32_t lifetimeMinutes,
                             std::int32_t lastUseOffset = 0, std::uint32_t idleMinutes = 0) {
         CookieFields fields(text, "bytes", lifetimeMinutes, idleMinutes);
-        std::int32_t creation = getCacheStartTime() + 100;
-        logoffCookieAPI_addToCache(fields.text, fields.bytes, creation + lastUseOffset, creation, 0,
-                                   fields.attributes, 0);
+        std::int32_t creation = cachetest::cache().startTime() + 100;
+        cachetest::cache().addToCache(fields.text, fields.bytes, creation + lastUseOffset, creation,
+                                      0, fields.attributes, 0);
         return creation;
     }
     static int isCached(const std::string& text) {
         CookieFields fields(text, "bytes");
-        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, getCacheStartTime() + 100,
-                                              0, fields.attributes);
+        return cachetest::cache().cookieIsCached(
+            fields.text, fields.bytes, cachetest::cache().startTime() + 100, 0, fields.attributes);
     }
     static std::vector<std::string> queuedTexts() {
         std::vector<std::string> texts;
-        for (LogoffCookie* cookie : cachetest::queuedCookies()) {
+        for (LogoffCookie* cookie : cachetest::queuedCookies(cachetest::cache())) {
             texts.push_back(cookie->cookieText());
         }
         return texts;
@@ -129,7 +129,7 @@ class CleanupPassTest : public cachetest::CacheTest {
 };
 
 TEST_F(CleanupPassTest, EmptyPassOnlyTraces) {
-    logoffCookie_CleanupPass(fakeClock);
+    cachetest::cache().cleanupPass(fakeClock);
     std::vector<std::string> expected = {
         "logoffCookie_CleanupThread() -- writelock attempt.",
         "logoffCookie_CleanupThread() -- writelock acquired.",
@@ -147,11 +147,11 @@ TEST_F(CleanupPassTest, PassFreesExpiredCookiesAndKeepsTheRestInOrder) {
     trace.clear();
 
     fakeNow = serviceTimeReaching(creation + 60);
-    logoffCookie_CleanupPass(fakeClock);
+    cachetest::cache().cleanupPass(fakeClock);
     auto messages = trace.messages();
 
     EXPECT_EQ(queuedTexts(), (std::vector<std::string>{"b-long", "d-long"}));
-    EXPECT_EQ(cachetest::cachedCookieCount(), 2u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 2u);
     EXPECT_EQ(isCached("a-short"), 0);
     EXPECT_EQ(isCached("b-long"), 1);
     EXPECT_EQ(isCached("c-short"), 0);
@@ -175,20 +175,20 @@ TEST_F(CleanupPassTest, ReAddedCookieStaysLoggedOffUntilItsOwnExpiry) {
     // older one in the set, and only its own idle timeout may end it.
     std::int32_t creation = add("session", 60, 0, 10);
     add("session", 60, 20 * 60, 10);
-    ASSERT_EQ(cachetest::queuedCookies().size(), 1u);
+    ASSERT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 1u);
 
     fakeNow = serviceTimeReaching(creation + 10 * 60);
-    logoffCookie_CleanupPass(fakeClock);
+    cachetest::cache().cleanupPass(fakeClock);
     EXPECT_EQ(isCached("session"), 1);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
-    ASSERT_EQ(cachetest::queuedCookies().size(), 1u);
-    EXPECT_EQ(cachetest::queuedCookies()[0]->lastUseTime(), creation + 20 * 60);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
+    ASSERT_EQ(cachetest::queuedCookies(cachetest::cache()).size(), 1u);
+    EXPECT_EQ(cachetest::queuedCookies(cachetest::cache())[0]->lastUseTime(), creation + 20 * 60);
 
     fakeNow = serviceTimeReaching(creation + 30 * 60);
-    logoffCookie_CleanupPass(fakeClock);
+    cachetest::cache().cleanupPass(fakeClock);
     EXPECT_EQ(isCached("session"), 0);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
-    EXPECT_TRUE(cachetest::queuedCookies().empty());
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 0u);
+    EXPECT_TRUE(cachetest::queuedCookies(cachetest::cache()).empty());
 }
 
 TEST_F(CleanupPassTest, ReAddedCookieWithShorterLifetimeExpiresByTheNewerOne) {
@@ -196,11 +196,11 @@ TEST_F(CleanupPassTest, ReAddedCookieWithShorterLifetimeExpiresByTheNewerOne) {
     add("session", 1);
 
     fakeNow = serviceTimeReaching(creation + 60);
-    logoffCookie_CleanupPass(fakeClock);
+    cachetest::cache().cleanupPass(fakeClock);
     EXPECT_EQ(isCached("session"), 0);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 0u);
     // Nothing of the first add is left behind for a later pass.
-    EXPECT_TRUE(cachetest::queuedCookies().empty());
+    EXPECT_TRUE(cachetest::queuedCookies(cachetest::cache()).empty());
 }
 
 // The exit cancels the cleanup thread wherever it is. A clock that cancels
@@ -220,7 +220,7 @@ void* passOnACancellableThread(void*) {
     int previous = 0;
     pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &previous);
     pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
-    logoffCookie_CleanupPass(cancellingClock);
+    cachetest::cache().cleanupPass(cancellingClock);
     passReturned = true;
     return nullptr;
 }
@@ -238,7 +238,7 @@ TEST_F(CleanupPassTest, PassCutOffByTheExitStillEndsWhole) {
     EXPECT_FALSE(passReturned) << "the thread ends at the end of the pass";
 
     EXPECT_EQ(queuedTexts(), std::vector<std::string>{"kept"});
-    EXPECT_EQ(cachetest::cachedCookieCount(), 1u);
+    EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 1u);
     EXPECT_EQ(isCached("kept"), 1);
 }
 

@@ -32,9 +32,6 @@ class FarmCache : public cachetest::CacheTest {
     }
     void TearDown() override {
         logoffCookieFarm_enable(nullptr, nullptr);
-        WriteGuard guard(logoffCookieCacheLock);
-        receivedLogoffs_expire(INT32_MAX - 100'000);  // everything
-        guard.release();
         CacheTest::TearDown();
     }
 
@@ -48,18 +45,15 @@ class FarmCache : public cachetest::CacheTest {
         return logoff;
     }
     static int query(const CookieFields& fields, std::int32_t created) {
-        return logoffCookieAPI_cookieIsCached(fields.text, fields.bytes, created, 0,
-                                              fields.attributes);
+        return cachetest::cache().cookieIsCached(fields.text, fields.bytes, created, 0,
+                                                 fields.attributes);
     }
     static bool held(const FarmLogoff& logoff) {
-        ReadGuard guard(logoffCookieCacheLock);
-        bool found = receivedLogoffs_contains(logoff.identity);
-        guard.release();
-        return found;
+        return cachetest::cache().containsReceived(logoff.identity);
     }
 
     FarmKey key_{reinterpret_cast<const std::uint8_t*>(kSecret.data()), kSecret.size()};
-    std::int32_t created_ = getCacheStartTime() + 1000;
+    std::int32_t created_ = cachetest::cache().startTime() + 1000;
 };
 
 TEST_F(FarmCache, LogoffReceivedFromAnotherHostIsRefused) {
@@ -67,7 +61,7 @@ TEST_F(FarmCache, LogoffReceivedFromAnotherHostIsRefused) {
     CookieFields sameText("farm-text", "other-bytes");
     ASSERT_EQ(query(cookie, created_), 0);
 
-    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{received(cookie, created_)});
+    cachetest::cache().addReceivedLogoffs(std::vector<FarmLogoff>{received(cookie, created_)});
     EXPECT_EQ(query(cookie, created_), 1);
     EXPECT_EQ(query(sameText, created_), 0);
     EXPECT_EQ(query(cookie, created_ + 1), 0);
@@ -78,8 +72,8 @@ TEST_F(FarmCache, LogoffReceivedFromAnotherHostIsRefused) {
 
 TEST_F(FarmCache, EachLocalAddIsToldWithItsIdentityAndTimes) {
     CookieFields cookie("told-text", "told-bytes", 120, 30);
-    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_ + 5, created_, -60,
-                               cookie.attributes, 7);
+    cachetest::cache().addToCache(cookie.text, cookie.bytes, created_ + 5, created_, -60,
+                                  cookie.attributes, 7);
     ASSERT_EQ(toldAdds.size(), 1u);
     const FarmLogoff& told = toldAdds[0];
     EXPECT_EQ(told.identity, received(cookie, created_).identity);
@@ -91,8 +85,8 @@ TEST_F(FarmCache, EachLocalAddIsToldWithItsIdentityAndTimes) {
     EXPECT_EQ(told.times.cookieKind, 0);  // stored as the cache stores kinds
 
     logoffCookieFarm_enable(nullptr, nullptr);
-    logoffCookieAPI_addToCache(cookie.text, cookie.bytes, created_, created_, 0, cookie.attributes,
-                               0);
+    cachetest::cache().addToCache(cookie.text, cookie.bytes, created_, created_, 0,
+                                  cookie.attributes, 0);
     EXPECT_EQ(toldAdds.size(), 1u);
 }
 
@@ -101,13 +95,13 @@ TEST_F(FarmCache, CleanupPassForgetsReceivedLogoffsByTheRuleOfLocalOnes) {
     CookieFields longLived("long", "lived");
     FarmLogoff soon = received(shortLived, created_, 1);
     FarmLogoff late = received(longLived, created_, 60);
-    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{soon});
-    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{late});
+    cachetest::cache().addReceivedLogoffs(std::vector<FarmLogoff>{soon});
+    cachetest::cache().addReceivedLogoffs(std::vector<FarmLogoff>{late});
 
     // The service clock at which the short one's lifetime has run out.
     static std::int32_t now;
     now = created_ + 60 - EXPIRY_GRACE_SECONDS;
-    logoffCookie_CleanupPass([] { return now; });
+    cachetest::cache().cleanupPass([] { return now; });
     EXPECT_FALSE(held(soon));
     EXPECT_TRUE(held(late));
     EXPECT_TRUE(cookieTimesHaveExpired(soon.times, now));
@@ -120,17 +114,17 @@ TEST_F(FarmCache, ReplayedOlderEntryNeverShortensALogoff) {
     older.times.idleTimeoutMinutes = 10;
     FarmLogoff later = older;
     later.times.lastUseTime = created_ + 30 * 60;  // used again half an hour on
-    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{later});
-    logoffCookieAPI_addReceivedLogoff(
+    cachetest::cache().addReceivedLogoffs(std::vector<FarmLogoff>{later});
+    cachetest::cache().addReceivedLogoffs(
         std::vector<FarmLogoff>{older});  // a writer re-adds the earlier entry
 
     // When the older one's idle timeout has run out, the later use still holds.
     static std::int32_t now;
     now = created_ + 11 * 60;
-    logoffCookie_CleanupPass([] { return now; });
+    cachetest::cache().cleanupPass([] { return now; });
     EXPECT_TRUE(held(later));
     now = later.times.lastUseTime + 10 * 60 - EXPIRY_GRACE_SECONDS;
-    logoffCookie_CleanupPass([] { return now; });
+    cachetest::cache().cleanupPass([] { return now; });
     EXPECT_FALSE(held(later));
 }
 
@@ -164,10 +158,10 @@ TEST(ReceivedTimesMerge, MergeExpiresNoEarlierThanEitherEntry) {
 TEST_F(FarmCache, FirstReceivedLogoffLaunchesTheCleanupThread) {
     // A host that only receives never adds, and its received logoffs must
     // still be forgotten.
-    logoffCookieAPI_addReceivedLogoff(
+    cachetest::cache().addReceivedLogoffs(
         std::vector<FarmLogoff>{received(CookieFields("r", "r"), created_)});
-    ASSERT_TRUE(cleanupThreadHandle.isValid());
-    cleanupThreadHandle.waitExecutionState(RWRunnableImp::kInitial, 10'000);
+    ASSERT_TRUE(cachetest::cache().cleanupThreadStarted());
+    cachetest::cache().awaitCleanupThreadEnd();
     EXPECT_EQ(cachetest::cleanupThreadRuns.load(), 1);
 }
 

@@ -27,7 +27,7 @@
 #include <thread>
 
 #include "cache/logoffCookieAPI.h"
-#include "cache/logoffCookieCacheState.h"
+#include "cache/logoffCookieCache.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/clientConnection.h"
 #include "service/clientLoop.h"
@@ -123,11 +123,13 @@ class ConnectionFaults : public ::testing::Test {
         // found no level.
         setenv("VOKTRACELEVEL", "8", 1);
         setenv("VOKTRACEDEST", tracePath().c_str(), 1);
-        initLogoffCookieCache();
-        setHashKeySeed();
         // The cleanup thread's work is not under test; a thread that ends at
         // once keeps its launch under test without holding up the exit.
-        cleanupThreadFunction = [] {};
+        LogoffCookieCacheHooks hooks;
+        hooks.cleanupThread = [](LogoffCookieCache&) {};
+        logoffCookieCache_useHooks(hooks);
+        initLogoffCookieCache();
+        setHashKeySeed();
 
         int fd_socket = createListeningSocket(socketPath().c_str());
         ASSERT_GE(fd_socket, 0);
@@ -317,7 +319,7 @@ TEST_F(ConnectionFaults, RefusedConnectionThreadIsTracedAndItsConnectionEnded) {
 
 TEST_F(ConnectionFaults, FirstAddWhoseCleanupThreadIsRefusedEndsItsConnection) {
     ASSERT_TRUE(settled());  // no thread waits to take the connection
-    cleanupThreadStarted.store(0);
+    logoffCookieCache().forgetCleanupLaunch();
     failThreadCreationAfter(1);  // the connection's thread, then the cleanup thread
     CookieFields cookie = laterCookie("first-add");
     Seen seen = exchange(addPayload(cookie));
@@ -382,11 +384,11 @@ TEST_F(ConnectionFaults, WhileACleanupPassHoldsTheCacheTheLoopHandsQueriesOnAndK
     ASSERT_TRUE(settled());
     Seen behind;
     {
-        WriteGuard pass(logoffCookieCacheLock);
+        WriteGuard pass(logoffCookieCache().lock());
         std::thread client([&] { behind = exchange(queryPayload(laterCookie("behind")), true); });
         // Its thread waits for the read hold; the loop does not.
-        EXPECT_TRUE(eventually([] { return logoffCookieCacheLock.snapshot().waitingReaders == 1; },
-                               kLongEnough));
+        EXPECT_TRUE(eventually(
+            [] { return logoffCookieCache().lock().snapshot().waitingReaders == 1; }, kLongEnough));
         Seen other = exchange(codePayload(1, 4));
         EXPECT_EQ(decryptReply(other.reply), 1) << "the loop waits behind the pass";
         pass.release();

@@ -29,10 +29,9 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-class WarmRestart : public cachetest::CacheTest {
+class WarmRestart : public cachetest::ProcessCacheTest {
   protected:
     void SetUp() override {
-        CacheTest::SetUp();
         char pattern[] = "/tmp/lc-state-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
@@ -47,26 +46,16 @@ class WarmRestart : public cachetest::CacheTest {
         forgetFarmLogoffs();
         // The next test finds the start and salt of the process.
         logoffCookieCache_restoreStart(start, salt);
-        CacheTest::TearDown();
     }
 
-    static void forgetFarmLogoffs() {
-        WriteGuard guard(logoffCookieCacheLock);
-        receivedLogoffs_expire(kStopTime + 1'000'000);
-        guard.release();
-    }
-    static std::uint32_t farmLogoffsHeld() {
-        ReadGuard guard(logoffCookieCacheLock);
-        std::uint32_t count = receivedLogoffs_entries();
-        guard.release();
-        return count;
-    }
+    static void forgetFarmLogoffs() { logoffCookieCache().expireReceived(kStopTime + 1'000'000); }
+    static std::uint32_t farmLogoffsHeld() { return logoffCookieCache().receivedLogoffs(); }
     // What a new run does before it loads: a start time and salt of its own.
     static void startAnotherRun() {
         std::uint8_t otherSalt[COOKIE_SALT_SIZE];
         std::memset(otherSalt, 0x5a, sizeof otherSalt);
         logoffCookieCache_restoreStart(kStopTime + 10, otherSalt);
-        cachetest::resetCache();
+        resetCache();
         forgetFarmLogoffs();
     }
     int isCached(const CookieFields& cookie, std::int32_t creationTime) const {
@@ -109,7 +98,7 @@ TEST_F(WarmRestart, FreshStateBringsBackCookiesFarmLogoffsStartAndSalt) {
     EXPECT_EQ(isCached(recorded, created), 1);
     EXPECT_EQ(isCached(neverRecorded, created), 0);
     EXPECT_EQ(farmLogoffsHeld(), 1u);
-    std::vector<LogoffCookie*> queued = cachetest::queuedCookies();
+    std::vector<LogoffCookie*> queued = cachetest::queuedCookies(logoffCookieCache());
     ASSERT_EQ(queued.size(), 1u) << "the cleanup must find it to free it";
     EXPECT_EQ(queued[0]->cookieKind(), 1);
     EXPECT_FALSE(exists(config.path)) << "a crash later must not take it again";
@@ -127,7 +116,7 @@ TEST_F(WarmRestart, StateOlderThanTheLimitStartsCold) {
 
     EXPECT_FALSE(load.warm);
     EXPECT_EQ(getCacheStartTime(), kStopTime + 10);
-    EXPECT_EQ(cachetest::cachedCookieCount(), 0u);
+    EXPECT_EQ(cachetest::cachedCookieCount(logoffCookieCache()), 0u);
     EXPECT_EQ(trace.count("started cold: state file " + config.path +
                           " is too old: 301 seconds, VOKLOGOFFSTATEMAXAGE is 300"),
               1);
