@@ -286,17 +286,6 @@ std::unique_ptr<RWHashTable> LogoffCookieCache::resizeStep(std::uint32_t buckets
     return set_.step(buckets);
 }
 
-void LogoffCookieCache::growIfWanted() {
-    SharedHold hold(lock_);
-    const bool resizing = set_.resizing();
-    const std::uint64_t entries = set_.entries();
-    const std::uint32_t buckets = set_.buckets();
-    hold.release();
-    if (!resizing && entries > kMostCookiesPerBucket * buckets) {
-        beginResize(bucketCountFor(entries));
-    }
-}
-
 void LogoffCookieCache::beginResize(std::uint32_t buckets) {
     if (growthPreparing_.exchange(true, std::memory_order_acquire)) {
         return;  // another thread prepares one
@@ -381,6 +370,8 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     // An emptied table of a resize takes a while to release: not under the
     // hold either.
     std::unique_ptr<RWHashTable> drained;
+    // When the set has outgrown its buckets: how many the next table is for.
+    std::uint64_t growFor = 0;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
     ExclusiveHold hold(lock_);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
@@ -400,6 +391,9 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
         // and leaves no freed cookie in the set.
         queue_.append(cookie.get());
         drained = insertIntoSet(cookie.release());
+        if (!set_.resizing() && set_.entries() > kMostCookiesPerBucket * set_.buckets()) {
+            growFor = set_.entries();
+        }
     }
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
@@ -412,8 +406,9 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     if (flushed) {
         logoffCookieCache_reportFlush("logoffCookieAPI_addToCache", flushedCount);
         logoffCookieCache_keepFlushedRecords(std::move(flushed));
-    } else {
-        growIfWanted();
+    } else if (growFor != 0) {
+        // The next table is allocated here, with no hold.
+        beginResize(bucketCountFor(growFor));
     }
 
     launchCleanupThreadOnce();

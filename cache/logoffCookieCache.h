@@ -137,6 +137,7 @@ class LogoffCookieCache {
     // A pass under way gives up at its next slice; a pause ends at once; the
     // thread then ends. At exit the state is saved already.
     void stopCleanup();
+    bool stopRequested() const { return stopping_.load(std::memory_order_acquire); }
 
     // For tests and benchmarks: sizes and shape, each under a read hold.
     std::uint32_t cachedCookies() EXCLUDES(lock_);
@@ -174,9 +175,8 @@ class LogoffCookieCache {
     // Returns the older table of a resize once it is empty, to be released
     // after the hold.
     std::unique_ptr<RWHashTable> insertIntoSet(LogoffCookie* cookie) REQUIRES(lock_);
-    // After an insert, outside the hold: when the set has outgrown its
-    // buckets, allocates the next table here and hands it over.
-    void growIfWanted() EXCLUDES(lock_);
+    // Allocates a table of `buckets` here, with no hold, and hands it to the
+    // set to move into a step at a time; one thread at a time.
     void beginResize(std::uint32_t buckets) EXCLUDES(lock_);
     // Moves what is left of a resize a slice of buckets at a time, each
     // under its own hold; the cleanup pass does it, so that a resize never
