@@ -1,13 +1,12 @@
-// How long the client loop stops taking connections while a cleanup pass
-// holds the cache. The service's client loop and dispatcher run in this
-// process on a socket of their own; C clients send complete queries, one
-// connection each, back to back; a probe client sends, back to back, a request
-// that needs no cache (a function code alone, answered 1), timing each from
-// connect to the end of its connection. Cleanup passes over N cookies (all of
-// them expiring, or none) run on this thread while that goes on. The longest
-// probe in flight during a pass is what the pass cost the loop; the longest
-// probe between passes is the same figure without one; the longest query
-// during the pass is what it cost the clients.
+// How long the client loop stops taking connections, and queries wait, while
+// the cache fills (growing its set) and while a cleanup pass runs over it. The service's client
+// loop and dispatcher run in this process on a socket of their own; C clients send complete
+// queries, one connection each, back to back; a probe client sends, back to back, a request that
+// needs no cache (a function code alone, answered 1), timing each from connect to the end of its
+// connection. Cleanup passes over N cookies (all of them expiring, or none) run on this thread
+// while that goes on. The longest probe in flight during a pass is what the pass cost the loop; the
+// longest probe between passes is the same figure without one; the longest query during the pass is
+// what it cost the clients.
 //
 //   loop_stall_bench [--cookies N] [--clients C] [--passes P] [--expire all|none]
 #include <stdlib.h>
@@ -151,12 +150,12 @@ int main(int argc, char** argv) {
     const std::string directory = pattern;
     const std::string socket = directory + "/logoffCookieSocket";
     unsetenv("VOKTRACELEVEL");
-    initLogoffCookieCache();
-    setHashKeySeed();
     // The passes run here, at chosen moments, with a chosen clock.
     LogoffCookieCacheHooks hooks;
     hooks.cleanupThread = [](LogoffCookieCache&) {};
     logoffCookieCache_useHooks(hooks);
+    initLogoffCookieCache();
+    setHashKeySeed();
     int fd_socket = createListeningSocket(socket.c_str());
     if (fd_socket < 0) {
         return 1;
@@ -198,8 +197,16 @@ int main(int argc, char** argv) {
     long filled = 0;
     for (int pass = 1; pass <= options.passes; ++pass) {
         if (options.expireAll || filled == 0) {
+            // The fill grows the set: what it costs the queries is measured too.
+            const Clock::time_point fillStart = Clock::now();
             fillCache(options.cookies, filled);
             filled += options.cookies;
+            const Clock::time_point fillEnd = Clock::now();
+            std::printf(
+                "fill %d: %.0f ms; during it: longest query %.1f ms, longest probe %.1f ms\n", pass,
+                millisecondsBetween(fillStart, fillEnd),
+                longestIn(queries, fillStart, fillEnd).first,
+                longestIn(probes, fillStart, fillEnd).first);
         }
         const Clock::time_point quietFrom = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -214,7 +221,7 @@ int main(int argc, char** argv) {
         auto [passLongest, passProbes] = longestIn(probes, passStart, passEnd);
         const double queryLongest = longestIn(queries, passStart, passEnd).first;
         std::printf(
-            "pass %d: write hold %.1f ms; during it: longest probe %.1f ms, %d probes ended, "
+            "pass %d: %.1f ms; during it: longest probe %.1f ms, %d probes ended, "
             "longest query %.1f ms, %ld queries answered; in the %.0f ms before it: longest probe "
             "%.1f ms, %d probes\n",
             pass, millisecondsBetween(passStart, passEnd), passLongest, passProbes, queryLongest,
