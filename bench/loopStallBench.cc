@@ -30,6 +30,7 @@
 #include "cache/logoffCookieCache.h"
 #include "cache/logoffCookieCleanupThread.h"
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/serviceMetrics.h"
 #include "service/clientLoop.h"
 #include "service/listenSocket.h"
 #include "tests/support/rawRequests.h"
@@ -150,6 +151,8 @@ int main(int argc, char** argv) {
     const std::string directory = pattern;
     const std::string socket = directory + "/logoffCookieSocket";
     unsetenv("VOKTRACELEVEL");
+    // For the pass's longest single hold of the cache.
+    metrics_enable();
     // The passes run here, at chosen moments, with a chosen clock.
     LogoffCookieCacheHooks hooks;
     hooks.cleanupThread = [](LogoffCookieCache&) {};
@@ -226,6 +229,8 @@ int main(int argc, char** argv) {
             "%.1f ms, %d probes\n",
             pass, millisecondsBetween(passStart, passEnd), passLongest, passProbes, queryLongest,
             queriesDuring, millisecondsBetween(quietFrom, passStart), quietLongest, quietProbes);
+        std::printf("pass %d: longest single write hold %.2f ms\n", pass,
+                    static_cast<double>(metrics_value(StoredMetric::CleanupLastLockMicros)) / 1000);
         std::fflush(stdout);
     }
     stopping.store(true);

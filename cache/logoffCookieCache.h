@@ -210,7 +210,6 @@ class LogoffCookieCache {
     std::atomic<bool> cleanupStarted_{false};
     RWThreadFunction cleanupThread_;  // guarded by launchLock_
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> cleanupRunning_{false};
     sem_t wake_;
 };
 

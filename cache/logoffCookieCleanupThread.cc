@@ -193,7 +193,6 @@ void LogoffCookieCache::runCleanupThread() {
     // moves cookies between queues. A pass gives up at its next slice when
     // the exit stops it instead.
     NoCancellation wholeThread;
-    cleanupRunning_.store(true, std::memory_order_release);
     if (hooks_.cleanupThread != nullptr) {
         hooks_.cleanupThread(*this);
     } else {
@@ -209,7 +208,6 @@ void LogoffCookieCache::runCleanupThread() {
                       static_cast<int>(std::time(nullptr)));
         }
     }
-    cleanupRunning_.store(false, std::memory_order_release);
 }
 
 void LogoffCookieCache::pause() {
