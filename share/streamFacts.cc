@@ -79,21 +79,29 @@ std::string infoField(std::string_view info, std::string_view name) {
 
 FactsOutcome readInstance(RedisLink& link, RedisInstance& instance, std::string& error) {
     instance = RedisInstance{};
-    RedisReply reply = link.command({"INFO", "server", "replication"}, error);
-    if (!reply) {
-        return link.replyRefused() ? FactsOutcome::GivenUp : FactsOutcome::LinkFailed;
+    struct Wanted {
+        const char* section;
+        const char* field;
+        std::string RedisInstance::*into;
+    };
+    // One section a command: Redis before 7.0 takes no more.
+    for (const Wanted& wanted :
+         {Wanted{"server", "run_id", &RedisInstance::runId},
+          Wanted{"replication", "master_replid", &RedisInstance::replicationId}}) {
+        RedisReply reply = link.command({"INFO", wanted.section}, error);
+        if (!reply) {
+            return link.replyRefused() ? FactsOutcome::GivenUp : FactsOutcome::LinkFailed;
+        }
+        if (reply->type == REDIS_REPLY_ERROR) {
+            error.assign(reply->str, reply->len);
+            return FactsOutcome::Refused;
+        }
+        if (reply->type != REDIS_REPLY_STRING) {
+            error = "INFO: unexpected reply";
+            return FactsOutcome::Refused;
+        }
+        instance.*wanted.into = infoField(std::string_view(reply->str, reply->len), wanted.field);
     }
-    if (reply->type == REDIS_REPLY_ERROR) {
-        error.assign(reply->str, reply->len);
-        return FactsOutcome::Refused;
-    }
-    if (reply->type != REDIS_REPLY_STRING) {
-        error = "INFO: unexpected reply";
-        return FactsOutcome::Refused;
-    }
-    std::string_view info(reply->str, reply->len);
-    instance.runId = infoField(info, "run_id");
-    instance.replicationId = infoField(info, "master_replid");
     return FactsOutcome::Answered;
 }
 
