@@ -190,8 +190,9 @@ void publishOnce(Publisher& p) {
     if (outcome.linkFailed) {
         p.connector.lost(p.link, outcome.error);
     } else if (outcome.accepted < p.batch.size()) {
-        if (outcome.error.rfind("READONLY", 0) == 0 && shareState().endpoint.viaSentinel()) {
-            // The primary of a moment ago, demoted: the sentinels know the new one.
+        if (outcome.error.rfind("READONLY", 0) == 0) {
+            // The primary of a moment ago, demoted: the sentinels know the new
+            // one, and a name the new one took over resolves to it anew.
             p.connector.foundReplica(p.link, outcome.error);
             return;
         }
