@@ -100,6 +100,12 @@ TEST_F(FarmSplitBrain, EachSideHasTheOtherSidesLogoffsOnceThePartitionHeals) {
     set_.pauseNode(0);
     set_.pauseSentinel(0);
     ASSERT_TRUE(set_.waitForPrimary(1, kPatience));
+    // Only once B publishes to node 1: a write sent to the paused node would
+    // wait in its socket and be taken when it resumes.
+    ASSERT_TRUE(b_.waitForTrace("publisher: connected to " + set_.endpoint() +
+                                    " (primary 127.0.0.1:" + std::to_string(set_.nodePort(1)) +
+                                    ")",
+                                kPatience));
     CookieFields onB = freshCookie("split-on-b");
     logOffAndWaitPublished(b_, onB, 2);
 
