@@ -192,7 +192,10 @@ void publishOnce(Publisher& p) {
     } else if (outcome.accepted < p.batch.size()) {
         if (outcome.error.rfind("READONLY", 0) == 0) {
             // The primary of a moment ago, demoted: the sentinels know the new
-            // one, and a name the new one took over resolves to it anew.
+            // one, and a name the new one took over resolves to it anew. A
+            // refusal all the same, counted and said, until a write goes in.
+            metrics_setPublishingRefused(true);
+            p.connector.noteRefusal("publishing", outcome.error);
             p.connector.foundReplica(p.link, outcome.error);
             return;
         }
