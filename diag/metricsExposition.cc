@@ -53,7 +53,7 @@ constexpr const char kDropped[] = "voklogoffcookie_share_dropped_total";
 constexpr const char kDroppedHelp[] =
     "Farm entries dropped, by reason: queue_full, not published for a full queue; bad_hmac, not "
     "signed with the farm secret; malformed, not an entry of the farm's format (stepped over "
-    "unread when too large).";
+    "unread when too large); expired, the cookie had expired when received.";
 constexpr const char kRefusals[] = "voklogoffcookie_share_refusals_total";
 constexpr const char kRefusalsHelp[] =
     "Commands the farm's Redis refused, by kind: passing (full memory, a replica, loading; "
@@ -128,6 +128,7 @@ constexpr SampleLine kSampleLines[] = {
     counter(kDropped, kDroppedHelp, ShareMetric::DroppedQueueFull, "reason=\"queue_full\""),
     counter(kDropped, kDroppedHelp, ShareMetric::DroppedBadHmac, "reason=\"bad_hmac\""),
     counter(kDropped, kDroppedHelp, ShareMetric::DroppedMalformed, "reason=\"malformed\""),
+    counter(kDropped, kDroppedHelp, ShareMetric::DroppedExpired, "reason=\"expired\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedPassing, "kind=\"passing\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedNeedsOperator, "kind=\"needs_operator\""),
     gauge(

@@ -23,6 +23,7 @@ enum class ShareMetric : unsigned {
     PositionResets,        // read position ahead of the stream, moved back
     Reconnects,            // connections made again after a failure
     MissedLogoffWarnings,  // the stream was trimmed past the next read
+    DroppedExpired,        // entries of the farm whose cookie had expired on receipt
     Count
 };
 

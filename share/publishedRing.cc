@@ -13,12 +13,11 @@ void PublishedRing::add(std::span<const FarmLogoff> published, Clock::time_point
     }
 }
 
-std::vector<FarmLogoff> PublishedRing::takeForRepublishing(Clock::time_point now) {
+std::vector<FarmLogoff> PublishedRing::takeForRepublishing() const {
     std::vector<FarmLogoff> logoffs;
     logoffs.reserve(entries_.size());
-    for (Entry& entry : entries_) {
+    for (const Entry& entry : entries_) {
         logoffs.push_back(entry.logoff);
-        entry.published = now;
     }
     return logoffs;
 }

@@ -32,9 +32,10 @@ class PublishedRing {
     // ages out, so what the old incarnation took in its last minute is all
     // still here when the next one is found, however long that took.
     void add(std::span<const FarmLogoff> published, Clock::time_point now);
-    // Everything kept, oldest first, for publishing again; the entries count
-    // as published at `now` from here on.
-    std::vector<FarmLogoff> takeForRepublishing(Clock::time_point now);
+    // Everything kept, oldest first, for publishing again. The entries keep
+    // the time they were first published: restamped, entries given again to
+    // one incarnation after another would never age out.
+    std::vector<FarmLogoff> takeForRepublishing() const;
     std::size_t size() const { return entries_.size(); }
     // Entries pushed out by the count bound before their time was up.
     std::size_t overflowed() const { return overflowed_; }

@@ -41,3 +41,10 @@ std::optional<ReceivedRunTally::Flood> ReceivedRunTally::count(const ShareRunId&
 std::uint64_t fastReceivedPerMinute() {
     return std::max<std::uint64_t>(1, logoffCookieCache_ceiling() / kMinutesPerDay);
 }
+
+ReceivedRunTally& receivedRunTally() {
+    // Never destroyed: a static object would be, by whichever exit handler
+    // comes first, while the receiver runs on until the thread registry's.
+    static ReceivedRunTally* tally = new ReceivedRunTally(fastReceivedPerMinute());
+    return *tally;
+}

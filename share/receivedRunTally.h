@@ -41,3 +41,8 @@ class ReceivedRunTally {
 // fastPerMinute for this host: the rate that would fill the cache's ceiling
 // within a day, at least 1.
 std::uint64_t fastReceivedPerMinute();
+
+// The receiving thread's tally, made at its first use with
+// fastReceivedPerMinute() and never destroyed: the thread may still count in
+// it while the process runs its exit handlers.
+ReceivedRunTally& receivedRunTally();

@@ -1,6 +1,8 @@
 #include "share/sentinelDiscovery.h"
 
+#include <algorithm>
 #include <charconv>
+#include <random>
 
 namespace {
 
@@ -89,6 +91,33 @@ ShareConnectOutcome reachedPrimary(RedisLink& link, std::string& error) {
     return outcome;
 }
 
+std::vector<std::size_t> rankSentinelAnswers(const std::vector<SentinelAnswer>& answers) {
+    // Each address once, where it was first named, with its votes.
+    std::vector<std::size_t> firsts;
+    std::vector<std::size_t> votes;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        auto same = std::find_if(firsts.begin(), firsts.end(), [&](std::size_t first) {
+            return answers[first].host == answers[i].host && answers[first].port == answers[i].port;
+        });
+        if (same == firsts.end()) {
+            firsts.push_back(i);
+            votes.push_back(1);
+        } else {
+            ++votes[static_cast<std::size_t>(same - firsts.begin())];
+        }
+    }
+    std::vector<std::size_t> order(firsts.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return votes[a] > votes[b]; });
+    for (std::size_t& at : order) {
+        at = firsts[at];
+    }
+    return order;
+}
+
 ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
                                             std::chrono::milliseconds ioTimeout,
                                             ShareEndpoint& primary, std::string& error,
@@ -97,28 +126,63 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
     failingOver = false;
     std::string reasons;
     std::string refusal;
-    for (std::size_t i = 0; i < config.sentinels.size(); ++i) {
+    auto addReason = [&](std::size_t sentinel, const std::string& text) {
+        reasons +=
+            (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[sentinel]) + ": " + text;
+    };
+    // From a sentinel picked at random, so that the hosts of a farm do not
+    // all lean on the first one; until most of the sentinels agree. One cut
+    // off with a minority of them names a primary the others replaced.
+    const std::size_t count = config.sentinels.size();
+    std::size_t start = 0;
+    if (count > 1) {
+        std::random_device random;
+        start = std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
+    }
+    std::vector<SentinelAnswer> answers;
+    std::vector<std::size_t> answeredBy;
+    for (std::size_t step = 0; step < count; ++step) {
+        std::size_t i = (start + step) % count;
         std::string reason;
-        std::string named;
         ShareEndpoint found;
         ShareConnectOutcome outcome = askSentinel(config, i, found, reason);
         if (outcome == ShareConnectOutcome::Connected) {
-            outcome = link.connect(found, ioTimeout, reason);
-            if (outcome == ShareConnectOutcome::Connected) {
-                outcome = reachedPrimary(link, reason);
+            SentinelAnswer answer{found.host, found.port, std::move(found)};
+            answers.push_back(std::move(answer));
+            answeredBy.push_back(i);
+            std::vector<std::size_t> ranked = rankSentinelAnswers(answers);
+            const SentinelAnswer& top = answers[ranked.front()];
+            std::size_t votes = static_cast<std::size_t>(std::count_if(
+                answers.begin(), answers.end(),
+                [&](const SentinelAnswer& a) { return a.host == top.host && a.port == top.port; }));
+            if (2 * votes > count) {
+                break;
             }
-            if (outcome == ShareConnectOutcome::Connected) {
-                primary = found;
-                return outcome;
-            }
-            named = "named " + found.host + ":" + std::to_string(found.port) + ": ";
-            failingOver = failingOver || outcome == ShareConnectOutcome::Unreachable;
+            continue;
         }
         if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
             refusal = reason;
         }
-        reasons += (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[i]) + ": " +
-                   named + reason;
+        addReason(i, reason);
+    }
+    // The address most of them named first, then the others.
+    for (std::size_t at : rankSentinelAnswers(answers)) {
+        const SentinelAnswer& answer = answers[at];
+        std::string reason;
+        ShareConnectOutcome outcome = link.connect(answer.endpoint, ioTimeout, reason);
+        if (outcome == ShareConnectOutcome::Connected) {
+            outcome = reachedPrimary(link, reason);
+        }
+        if (outcome == ShareConnectOutcome::Connected) {
+            primary = answer.endpoint;
+            return outcome;
+        }
+        failingOver = failingOver || outcome == ShareConnectOutcome::Unreachable;
+        if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
+            refusal = reason;
+        }
+        addReason(answeredBy[at],
+                  "named " + answer.host + ":" + std::to_string(answer.port) + ": " + reason);
     }
     if (!refusal.empty()) {
         error = refusal;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "share/redisLink.h"
 #include "share/shareConfig.h"
@@ -28,8 +29,22 @@ ShareConnectOutcome askSentinel(const ShareEndpoint& config, std::size_t index,
 // closes it when not.
 ShareConnectOutcome reachedPrimary(RedisLink& link, std::string& error);
 
+// One sentinel's answer: the primary's address, and the data node's
+// endpoint made of it.
+struct SentinelAnswer {
+    std::string host;
+    int port = 0;
+    ShareEndpoint endpoint;
+};
+// The answers' indexes in the order their addresses are tried: each address
+// once (where it was first named), the one most answers name first, ties in
+// the order answered.
+std::vector<std::size_t> rankSentinelAnswers(const std::vector<SentinelAnswer>& answers);
+
 // Connects `link` to the primary of a sentinel:// `config`: asks the
-// sentinels in turn and takes the first address that is a primary now.
+// sentinels in turn, from one picked at random, until most of them name the
+// same address (or all were asked), then tries the addresses from the one
+// most named down, and takes the first that is a primary now.
 // `primary` is where the link went. Otherwise the link is closed, and
 // `error` holds every sentinel's reason, or, when Redis refused us
 // somewhere, the first refusal. `failingOver` tells an Unreachable where a

@@ -106,17 +106,18 @@ void checkIncarnation(Publisher& p) {
         return;
     }
     if (finding == RedisIncarnation::Finding::Unknown && !why.empty()) {
-        shareSayAtMostEvery("incarnation", SHARE_NOTICE_PERIOD,
-                            "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
-                                " refuses what tells a failover or restart apart (" + why +
-                                "): grant the farm's user +info and +xrange, or logoffs taken "
-                                "by Redis just before one may be lost.");
+        shareSayAtMostEvery(
+            "incarnation", SHARE_NOTICE_PERIOD,
+            "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                " refuses what tells a failover or restart apart (" + why +
+                "): grant the farm's user +info, +xrange and +xinfo, or logoffs taken "
+                "by Redis just before one may be lost.");
     }
     if (finding != RedisIncarnation::Finding::Another) {
         return;
     }
     // The ring still holds whatever an earlier change left in `again`.
-    std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing(p.lastCheck);
+    std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing();
     p.again.assign(logoffs.begin(), logoffs.end());
     metrics_count(ShareMetric::IncarnationChanges);
     std::string line = "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
@@ -189,8 +190,12 @@ void publishOnce(Publisher& p) {
     if (outcome.linkFailed) {
         p.connector.lost(p.link, outcome.error);
     } else if (outcome.accepted < p.batch.size()) {
-        if (outcome.error.rfind("READONLY", 0) == 0 && shareState().endpoint.viaSentinel()) {
-            // The primary of a moment ago, demoted: the sentinels know the new one.
+        if (outcome.error.rfind("READONLY", 0) == 0) {
+            // The primary of a moment ago, demoted: the sentinels know the new
+            // one, and a name the new one took over resolves to it anew. A
+            // refusal all the same, counted and said, until a write goes in.
+            metrics_setPublishingRefused(true);
+            p.connector.noteRefusal("publishing", outcome.error);
             p.connector.foundReplica(p.link, outcome.error);
             return;
         }

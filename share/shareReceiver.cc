@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cache/cookieExpiry.h"
 #include "cache/logoffCookieAPI.h"
 #include "diag/oncePerInterval.h"
 #include "diag/shareMetrics.h"
@@ -78,7 +79,11 @@ class StreamReader {
     void receiveOnce(ShareConnector& connector, RedisLink& link);
 
   private:
-    void checkFacts(ShareConnector& connector, RedisLink& link);
+    void checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection);
+    // Whether the Redis read is still the instance read before; when not,
+    // the position moves back by SHARE_INSTANCE_REWIND. False when the link
+    // failed.
+    bool checkInstance(ShareConnector& connector, RedisLink& link, std::uint64_t serverMs);
     // Whether a check of the facts was answered; when not, the checks end
     // for now.
     bool answered(FactsOutcome outcome, const char* command, ShareConnector& connector,
@@ -105,6 +110,15 @@ class StreamReader {
     // A user without +time or +xinfo: the checks are not asked for again
     // until then.
     std::chrono::steady_clock::time_point factsRefusedUntil_;
+    // XINFO STREAM's reply given up (it holds the stream's first and last
+    // entries, which a writer to Redis chooses): not asked for again until
+    // then, or every connection would end in the same failure.
+    std::chrono::steady_clock::time_point streamInfoHeldUntil_;
+    // The Redis instance read, as INFO tells it; empty before the first
+    // answer. Not asked for again until instanceHeldUntil_ after a refusal.
+    RedisInstance instance_;
+    std::chrono::steady_clock::time_point instanceCheckedAt_;
+    std::chrono::steady_clock::time_point instanceHeldUntil_;
     OncePerSecond malformedTrace_;
     OncePerSecond badMacTrace_;
     // The logoffs accepted from one read, recorded in the cache together.
@@ -137,6 +151,16 @@ bool StreamReader::answered(FactsOutcome outcome, const char* command, ShareConn
         case FactsOutcome::LinkFailed:
             failedCommand(connector, link, error);
             return false;
+        case FactsOutcome::GivenUp:
+            // What the stream holds is at fault: the next connection waits the
+            // backoff, and reads on without these figures for a while.
+            streamInfoHeldUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+            TRACE_LOG(TRACE_DETAIL,
+                      "logoffCookieShare -- The reply to %s was given up (%s): reading on without "
+                      "the stream's figures for %lld s.",
+                      command, error.c_str(), static_cast<long long>(SHARE_NOTICE_PERIOD.count()));
+            connector.failedRead(link, error);
+            return false;
         case FactsOutcome::Refused:
             // Reading goes on without these checks (a user without +time or
             // +xinfo): said, but not waited for.
@@ -152,7 +176,15 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
         if (!connector.ensureConnected(link)) {
             return;
         }
-        checkFacts(connector, link);
+        checkFacts(connector, link, true);
+        if (!link.connected()) {
+            return;
+        }
+    } else if (std::chrono::steady_clock::now() - instanceCheckedAt_ >=
+               SHARE_INSTANCE_CHECK_EVERY) {
+        // A busy stream has no empty reads: a primary demoted meanwhile, its
+        // data replaced by its new primary's, is found all the same.
+        checkFacts(connector, link, false);
         if (!link.connected()) {
             return;
         }
@@ -165,11 +197,17 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
     publishPosition();
 }
 
-// After each connection and each empty read: Redis's clock, and when the
-// position might be ahead of the stream (or the stream may have been
-// trimmed), its figures.
-void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
-    if (std::chrono::steady_clock::now() < factsRefusedUntil_) {
+// After each connection and each empty read: Redis's clock, whether Redis
+// is still the instance read before, and when the position might be ahead
+// of the stream (or the stream may have been trimmed), its figures.
+void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection) {
+    auto steadyNow = std::chrono::steady_clock::now();
+    bool instanceDue =
+        newConnection || steadyNow - instanceCheckedAt_ >= SHARE_INSTANCE_CHECK_EVERY;
+    if (instanceDue) {
+        instanceCheckedAt_ = steadyNow;
+    }
+    if (steadyNow < factsRefusedUntil_) {
         return;
     }
     ShareState& state = shareState();
@@ -178,8 +216,12 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
     if (!answered(readServerTime(link, facts.serverMs, error), "TIME", connector, link, error)) {
         return;
     }
+    if (instanceDue && steadyNow >= instanceHeldUntil_ &&
+        !checkInstance(connector, link, facts.serverMs)) {
+        return;
+    }
     bool mayBeAhead = position_.ms >= facts.serverMs;
-    if (mayBeAhead || lookForTrim_) {
+    if ((mayBeAhead || lookForTrim_) && steadyNow >= streamInfoHeldUntil_) {
         if (!answered(readStreamInfo(link, state.streamKey, facts, error), "XINFO", connector, link,
                       error)) {
             return;
@@ -226,6 +268,44 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link) {
     }
 }
 
+bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
+                                 std::uint64_t serverMs) {
+    RedisInstance instance;
+    std::string error;
+    FactsOutcome outcome = readInstance(link, instance, error);
+    if (outcome == FactsOutcome::Refused) {
+        // Read on without it (a user without +info): said, not waited for.
+        connector.noteRefusal("INFO", error);
+        instanceHeldUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+        return true;
+    }
+    if (!answered(outcome, "INFO", connector, link, error)) {
+        return false;
+    }
+    if (!instance.known() || instance == instance_) {
+        return true;
+    }
+    bool changed = instance_.known();
+    instance_ = instance;
+    if (!changed) {
+        return true;
+    }
+    // Entries the new instance took while this host read the old one (the
+    // other side of a partition, or what a promoted replica had not passed
+    // on) may lie below the position: read again from before it. What was
+    // read already is the same logoff again for the cache.
+    StreamId from = rewoundPosition(position_, serverMs);
+    metrics_count(ShareMetric::PositionResets);
+    shareSayAtMostEvery("instance-rewind", SHARE_NOTICE_PERIOD,
+                        "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+                            " is another instance than the one read until now: reading again "
+                            "from " +
+                            from.text() + " (the read position was " + position_.text() + ").");
+    position_ = from;
+    lookForTrim_ = true;
+    return true;
+}
+
 // After each connection: when the stream has lost entries (more were added
 // than it holds) and its first entry lies beyond the next position to read,
 // logoffs sent while this host was away may be gone unread.
@@ -255,7 +335,7 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
     }
     // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
-        checkFacts(connector, link);
+        checkFacts(connector, link, false);
         return;
     }
     const redisReply* stream = reply->element[0];
@@ -323,9 +403,8 @@ void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
 // A flood of adds on one host reaches this one: say which run sends it, at
 // most once a minute. The receiving thread's alone.
 void noteFastGrowth(const ShareRunId& sender) {
-    static ReceivedRunTally tally(fastReceivedPerMinute());
     std::optional<ReceivedRunTally::Flood> flood =
-        tally.count(sender, OncePerInterval::monotonicNow());
+        receivedRunTally().count(sender, OncePerInterval::monotonicNow());
     if (!flood) {
         return;
     }
@@ -359,8 +438,14 @@ void StreamReader::takeEntry(const redisReply* entry) {
     ShareRunId sender;
     switch (decodeShareEntry(*state.key, fields, state.run, logoff, &sender)) {
         case ShareEntryCheck::Accepted:
-            accepted_.push_back(logoff);
             metrics_shareJudged(now(), false);
+            // A logoff whose cookie has expired could not be refused anyway;
+            // taken in, old entries replayed would fill the cache.
+            if (cookieTimesHaveExpired(logoff.times, static_cast<std::int32_t>(now()))) {
+                metrics_count(ShareMetric::DroppedExpired);
+                break;
+            }
+            accepted_.push_back(logoff);
             noteFastGrowth(sender);
             break;
         case ShareEntryCheck::OwnRun:
@@ -427,6 +512,15 @@ PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& fac
         check.reset = true;
     }
     return check;
+}
+
+StreamId rewoundPosition(const StreamId& position, std::uint64_t serverMs) {
+    constexpr std::uint64_t rewindMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(SHARE_INSTANCE_REWIND).count();
+    // From the lower of the position and the new instance's clock: a
+    // position far ahead of its clock would otherwise skip what it has.
+    std::uint64_t ms = std::min(position.ms, serverMs);
+    return StreamId{ms > rewindMs ? ms - rewindMs : 0, 0};
 }
 
 void shareReceiverThread() {

@@ -2,9 +2,11 @@
 // records the logoffs of other hosts in the cache.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "share/publishedRing.h"
 #include "share/streamFacts.h"
 #include "share/streamId.h"
 
@@ -18,6 +20,15 @@ inline constexpr const char* SHARE_READ_BLOCK_MS = "1000";
 inline constexpr std::int32_t SHARE_START_LOOKBACK_SECONDS = 300;
 // A position further ahead of Redis's clock than this is not to be trusted.
 inline constexpr std::uint64_t SHARE_CLOCK_TOLERANCE_MS = 60'000;
+// While connected, the receiver looks this often whether Redis is still the
+// instance it read (it always looks after connecting, and after empty reads).
+inline constexpr std::chrono::seconds SHARE_INSTANCE_CHECK_EVERY{5};
+// How far before its position the receiver reads again on another Redis
+// instance. Twice what a publisher gives a new instance again (the
+// published ring's minute), so the clocks of two Redis servers may differ;
+// and more than a primary cut off from its replicas takes writes
+// (min-replicas-max-lag, see docs/sharing.md).
+inline constexpr std::chrono::seconds SHARE_INSTANCE_REWIND{2 * SHARE_RING_KEEP};
 
 // The first position to read when the cache started at `cacheStartTime`.
 std::string shareStartPosition(std::int32_t cacheStartTime);
@@ -43,6 +54,12 @@ struct PositionCheck {
     bool aheadOfClock = false;  // more than SHARE_CLOCK_TOLERANCE_MS ahead of Redis's clock
 };
 PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& facts);
+
+// Where the receiver reads on when Redis turns out to be another instance
+// than the one it read (a failover, a partition healed, a restart):
+// SHARE_INSTANCE_REWIND before the lower of `position` and the new
+// instance's clock `serverMs`.
+StreamId rewoundPosition(const StreamId& position, std::uint64_t serverMs);
 
 // The thread function; runs until the process ends.
 void shareReceiverThread();

@@ -57,6 +57,54 @@ FactsOutcome readServerTime(RedisLink& link, std::uint64_t& serverMs, std::strin
     return FactsOutcome::Answered;
 }
 
+std::string infoField(std::string_view info, std::string_view name) {
+    for (std::size_t at = 0; at < info.size();) {
+        std::size_t end = info.find('\n', at);
+        std::string_view line = info.substr(at, end == std::string_view::npos ? end : end - at);
+        if (line.size() > name.size() && line.substr(0, name.size()) == name &&
+            line[name.size()] == ':') {
+            std::string_view value = line.substr(name.size() + 1);
+            if (!value.empty() && value.back() == '\r') {
+                value.remove_suffix(1);
+            }
+            return std::string(value);
+        }
+        if (end == std::string_view::npos) {
+            break;
+        }
+        at = end + 1;
+    }
+    return {};
+}
+
+FactsOutcome readInstance(RedisLink& link, RedisInstance& instance, std::string& error) {
+    instance = RedisInstance{};
+    struct Wanted {
+        const char* section;
+        const char* field;
+        std::string RedisInstance::*into;
+    };
+    // One section a command: Redis before 7.0 takes no more.
+    for (const Wanted& wanted :
+         {Wanted{"server", "run_id", &RedisInstance::runId},
+          Wanted{"replication", "master_replid", &RedisInstance::replicationId}}) {
+        RedisReply reply = link.command({"INFO", wanted.section}, error);
+        if (!reply) {
+            return link.replyRefused() ? FactsOutcome::GivenUp : FactsOutcome::LinkFailed;
+        }
+        if (reply->type == REDIS_REPLY_ERROR) {
+            error.assign(reply->str, reply->len);
+            return FactsOutcome::Refused;
+        }
+        if (reply->type != REDIS_REPLY_STRING) {
+            error = "INFO: unexpected reply";
+            return FactsOutcome::Refused;
+        }
+        instance.*wanted.into = infoField(std::string_view(reply->str, reply->len), wanted.field);
+    }
+    return FactsOutcome::Answered;
+}
+
 FactsOutcome readStreamInfo(RedisLink& link, const std::string& streamKey, StreamFacts& out,
                             std::string& error) {
     std::uint64_t serverMs = out.serverMs;
@@ -75,7 +123,7 @@ FactsOutcome readStreamInfo(RedisLink& link, const std::string& streamKey, Strea
         return FactsOutcome::Refused;
     }
     factsFromPieces(link.pieces(), out);
-    return FactsOutcome::Answered;
+    return reply ? FactsOutcome::Answered : FactsOutcome::GivenUp;
 }
 
 std::vector<StreamId> entryIdsRead(const std::vector<RedisReplyPiece>& pieces) {

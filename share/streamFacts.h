@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "share/redisLink.h"
@@ -21,12 +22,30 @@ struct StreamFacts {
 };
 
 // How a question to Redis went: answered, the link failed (closed, reason in
-// `error`), or refused (Redis's error reply in `error`).
-enum class FactsOutcome { Answered, LinkFailed, Refused };
+// `error`), refused (Redis's error reply in `error`), or given up: the reply
+// was beyond the link's bounds (closed, reason in `error`), and what came
+// before the part at fault is filled in.
+enum class FactsOutcome { Answered, LinkFailed, Refused, GivenUp };
 
 FactsOutcome readServerTime(RedisLink& link, std::uint64_t& serverMs, std::string& error);
 
+// Which Redis instance answers, as INFO tells it: another process (another
+// run_id), or the same one since made the replica of another primary, its
+// data replaced by that one's (another master_replid), is another.
+struct RedisInstance {
+    std::string runId;
+    std::string replicationId;
+
+    bool known() const { return !runId.empty() || !replicationId.empty(); }
+    bool operator==(const RedisInstance&) const = default;
+};
+FactsOutcome readInstance(RedisLink& link, RedisInstance& instance, std::string& error);
+// The value of the line "`name`:..." of an INFO reply; empty when none.
+std::string infoField(std::string_view info, std::string_view name);
+
 // Fills all but serverMs. A missing stream is answered with exists false.
+// The stream's first and last entries end the reply: given up for their
+// size, the figures before them are still filled in.
 FactsOutcome readStreamInfo(RedisLink& link, const std::string& streamKey, StreamFacts& out,
                             std::string& error);
 

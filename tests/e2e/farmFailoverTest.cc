@@ -2,6 +2,8 @@
 // recorded: every one of them reaches the other host, with no operator.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -200,6 +202,43 @@ TEST(FarmRestart, RedisRestartedEmptyGetsTheLastMinuteAgain) {
     for (const CookieFields& cookie : cookies) {
         EXPECT_TRUE(refusedWithin(b, cookie, 30s)) << cookie.text;
     }
+}
+
+// A failover by name, without sentinels: the name the hosts connect to now
+// leads to the new primary, and the old one, demoted, answers READONLY. The
+// publisher connects again by the name, and what it had queued and what the
+// old primary had taken reach the new one.
+TEST(FarmRenamedPrimary, PublisherThatMeetsAReplicaConnectsAgainByTheSameName) {
+    HostTestLock lock;
+    RedisServer oldPrimary;
+    RedisServer newPrimary;
+    newPrimary.alsoListenOnTcp();
+    ASSERT_TRUE(oldPrimary.start());
+    ASSERT_TRUE(newPrimary.start());
+    auto lengthOf = [](RedisServer& redis) {
+        Reply length = redis.command({"XLEN", kStream});
+        return length && length->type == REDIS_REPLY_INTEGER ? length->integer : -1;
+    };
+    // The name: a link to the socket of the primary of the moment.
+    std::string name = oldPrimary.directory() + "/primary.sock";
+    ASSERT_EQ(symlink(oldPrimary.socketPath().c_str(), name.c_str()), 0);
+    std::string secret = writeSecretFile(oldPrimary.directory(), kFarmSecret, 0600);
+    FarmHost a("host A");
+    ASSERT_TRUE(a.start(sharingWith("unix:" + name, secret, kStream)));
+    CookieFields before = freshCookie("before-the-name-moved");
+    logOff(a, before);
+    ASSERT_TRUE(waitUntil([&] { return lengthOf(oldPrimary) == 1; }, 30s, 10ms));
+
+    ASSERT_TRUE(
+        oldPrimary.command({"REPLICAOF", "127.0.0.1", std::to_string(newPrimary.port())}));
+    std::string moved = name + ".new";
+    ASSERT_EQ(symlink(newPrimary.socketPath().c_str(), moved.c_str()), 0);
+    ASSERT_EQ(rename(moved.c_str(), name.c_str()), 0);
+
+    logOff(a, freshCookie("after-the-name-moved"));
+    EXPECT_TRUE(a.waitForTrace("is a replica now", 30s));
+    EXPECT_TRUE(waitUntil([&] { return lengthOf(newPrimary) >= 2; }, 60s, 20ms))
+        << sharingLines(a);
 }
 
 }  // namespace

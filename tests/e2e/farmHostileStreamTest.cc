@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ctime>
 
+#include "share/shareEntry.h"
 #include "tests/support/farmFixture.h"
 #include "tests/support/metricsReader.h"
 
@@ -86,6 +88,68 @@ TEST_F(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineL
     ASSERT_TRUE(waitForSample(metrics, "voklogoffcookie_share_position_resets_total{}", 1,
                               kPatience, parsed));
     EXPECT_EQ(parsed.value("voklogoffcookie_share_dropped_total{reason=\"bad_hmac\"}"), 0.0);
+
+    // One entry too large to read, alone in the stream, with the highest id
+    // that leaves room after it: the host steps over it to a position ahead
+    // of Redis's clock, where the stream's figures (whose reply carries that
+    // entry) are what it asks for first on connecting. Given up, they must
+    // not be asked for again at once, or nothing is ever read again.
+    ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "MAXLEN", "1", "99999999999999-0", "pad",
+                                std::string(5000, 'p')}));
+    ASSERT_TRUE(b_.waitForTrace("Entry 99999999999999-0 dropped: malformed", kPatience));
+    CookieFields last = freshCookie("genuine-after-the-last-id");
+    logOff(a_, last);
+    EXPECT_TRUE(refusedWithin(b_, last, kPatience));
+    // A connection or two since (a given-up reply holds the figures back
+    // for a minute, and the next connection waits), not one a round trip;
+    // a few more on a machine so loaded that Redis's replies time out.
+    std::string trace = b_.readTrace();
+    std::size_t connections = 0;
+    for (std::size_t at = trace.find("receiver: connected to",
+                                     trace.find("Entry 99999999999999-0 dropped"));
+         at != std::string::npos; at = trace.find("receiver: connected to", at + 1)) {
+        ++connections;
+    }
+    EXPECT_LE(connections, 10u) << "the receiver connects again and again";
+}
+
+// Old genuine entries replayed into the stream (no secret needed to copy
+// them): logoffs of cookies that have expired are dropped on receipt,
+// counted, and take no room in the cache.
+TEST_F(FarmHostileStream, ReceivedLogoffsOfExpiredCookiesAreDroppedAndCounted) {
+    std::string metrics = redis_.directory() + "/b.prom";
+    ASSERT_TRUE(a_.start(sharing()));
+    ASSERT_TRUE(b_.start(sharingWithMetrics(metrics)));
+    FarmKey key(reinterpret_cast<const std::uint8_t*>(kFarmSecret.data()), kFarmSecret.size());
+    auto now = static_cast<std::int32_t>(std::time(nullptr));
+    // Past its lifetime, and past its idle timeout within its lifetime.
+    FarmLogoff pastLifetime;
+    pastLifetime.identity.fill(1);
+    pastLifetime.times.creationTime = now - 7200;
+    pastLifetime.times.lastUseTime = now - 7200;
+    pastLifetime.times.maxLifetimeMinutes = 60;
+    FarmLogoff pastIdle = pastLifetime;
+    pastIdle.identity.fill(2);
+    pastIdle.times.creationTime = now - 600;
+    pastIdle.times.lastUseTime = now - 600;
+    pastIdle.times.idleTimeoutMinutes = 5;
+    for (const FarmLogoff& logoff : {pastLifetime, pastIdle}) {
+        std::vector<std::string> xadd = {"XADD", "tests:logoffs", "*"};
+        for (const auto& [name, value] : encodeShareEntry(key, logoff, ShareRunId{})) {
+            xadd.push_back(name);
+            xadd.push_back(value);
+        }
+        ASSERT_TRUE(redis_.command(xadd));
+    }
+    // Read in order: once the next genuine logoff is refused, both were judged.
+    CookieFields genuine = freshCookie("genuine-after-expired");
+    logOff(a_, genuine);
+    ASSERT_TRUE(refusedWithin(b_, genuine, kPatience));
+    ParsedMetrics parsed;
+    ASSERT_TRUE(
+        waitForSample(metrics, "voklogoffcookie_share_received_total{}", 1, kPatience, parsed));
+    EXPECT_EQ(parsed.value("voklogoffcookie_share_dropped_total{reason=\"expired\"}"), 2.0);
+    EXPECT_EQ(parsed.value("voklogoffcookie_share_received_total{}"), 1.0);
 }
 
 }  // namespace

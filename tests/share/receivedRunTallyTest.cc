@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 ShareRunId runOf(std::uint8_t fill) {
@@ -39,6 +41,22 @@ TEST(ReceivedRunTally, SlowGrowthIsNeverSaid) {
     for (std::int64_t now = 0; now < 600; now += 30) {
         EXPECT_FALSE(tally.count(runOf(7), now));
     }
+}
+
+// The receiving thread may still count while the process runs its exit
+// handlers, the thread registry's among the first registered: none of them
+// may have destroyed the tally (a sanitizer sees the use after free).
+TEST(ReceivedRunTally, TheReceiversTallyOutlivesEveryExitHandler) {
+    EXPECT_EXIT(
+        {
+            std::atexit([] {
+                receivedRunTally().count(runOf(7), 2);
+                receivedRunTally().count(runOf(1), 3);
+            });
+            receivedRunTally().count(runOf(1), 1);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

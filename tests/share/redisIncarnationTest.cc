@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/redisServer.h"
+#include "tests/support/waitUntil.h"
 
 namespace {
 
@@ -60,6 +61,48 @@ TEST_F(RedisIncarnationTest, SameRedisUntilItRestartsOrLosesTheLastEntry) {
     connect();
     EXPECT_EQ(check(why), Finding::Another);
     EXPECT_EQ(why, "another run_id");
+}
+
+// Other hosts' adds trim the stream of this host's last entry while it is
+// quiet: the same stream, nothing to publish again.
+TEST_F(RedisIncarnationTest, OurEntryTrimmedAwayIsTheSameRedisTheStreamMadeAnewIsNot) {
+    std::string why;
+    EXPECT_EQ(check(why), Finding::Unknown);
+    incarnation_.published(add());
+    EXPECT_EQ(check(why), Finding::Same);
+    ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "MAXLEN", "1", "*", "v", "2"}));
+    EXPECT_EQ(check(why), Finding::Same) << why;
+    EXPECT_EQ(check(why), Finding::Same) << why;
+
+    // Deleted and made anew, with fewer entries ever added than before.
+    incarnation_.published(add());
+    EXPECT_EQ(check(why), Finding::Same);
+    ASSERT_TRUE(redis_.command({"DEL", "tests:logoffs"}));
+    add();
+    EXPECT_EQ(check(why), Finding::Another);
+    EXPECT_NE(why.find("no longer holds entry"), std::string::npos) << why;
+}
+
+// The same process, made the replica of another primary: its data is that
+// one's, so what this host gave it may be gone.
+TEST_F(RedisIncarnationTest, ARedisMadeTheReplicaOfAnotherIsAnother) {
+    lctest::RedisServer other;
+    other.alsoListenOnTcp();
+    ASSERT_TRUE(other.start());
+    std::string why;
+    EXPECT_EQ(check(why), Finding::Unknown);
+    EXPECT_EQ(check(why), Finding::Same);
+    ASSERT_TRUE(redis_.command({"REPLICAOF", "127.0.0.1", std::to_string(other.port())}));
+    ASSERT_TRUE(lctest::waitUntil(
+        [&] {
+            lctest::Reply info = redis_.command({"INFO", "replication"});
+            return info && std::string(info->str, info->len).find("master_link_status:up") !=
+                               std::string::npos;
+        },
+        30s, 10ms));
+    EXPECT_EQ(check(why), Finding::Another);
+    EXPECT_EQ(why, "another replication id");
+    ASSERT_TRUE(redis_.command({"REPLICAOF", "NO", "ONE"}));
 }
 
 }  // namespace

@@ -91,4 +91,17 @@ TEST(ReadPosition, MovesBackOnlyWhenNewEntriesWouldPassItBy) {
     EXPECT_TRUE(futureStream.aheadOfClock);
 }
 
+TEST(ReadPosition, AnotherRedisInstanceIsReadAgainFromTwoMinutesBefore) {
+    const std::uint64_t now = 1'800'000'000'000;
+    const std::uint64_t rewind = 120'000;
+    static_assert(SHARE_INSTANCE_REWIND >= SHARE_RING_KEEP);
+    // The position on the old instance, its entries ahead of the new one's
+    // (the other side of a partition wrote there meanwhile).
+    EXPECT_EQ(rewoundPosition({now - 5'000, 3}, now), (StreamId{now - 5'000 - rewind, 0}));
+    // A position ahead of the new instance's clock: from its clock.
+    EXPECT_EQ(rewoundPosition({4102444800000, 0}, now), (StreamId{now - rewind, 0}));
+    // Never before the first id.
+    EXPECT_EQ(rewoundPosition({60'000, 0}, now), (StreamId{0, 0}));
+}
+
 }  // namespace

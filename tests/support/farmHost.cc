@@ -14,15 +14,20 @@
 namespace lctest {
 namespace {
 
-// The PID namespace of the first child of `parent` (unshare's child is the
-// namespace's first process), or "" when there is none.
-std::string pidNamespaceOfChild(pid_t parent) {
+// The first child of `parent`: unshare's one child is the namespace's first
+// process. -1 when there is none.
+pid_t firstChildOf(pid_t parent) {
     for (pid_t pid : allPids()) {
         if (parentOf(pid) == parent) {
-            return pidNamespaceOf(pid);
+            return pid;
         }
     }
-    return "";
+    return -1;
+}
+
+std::string pidNamespaceOfChild(pid_t parent) {
+    pid_t first = firstChildOf(parent);
+    return first > 0 ? pidNamespaceOf(first) : "";
 }
 
 // Processes in the PID namespace `id` that have not yet ended (a zombie's
@@ -33,12 +38,6 @@ int processesInNamespace(const std::string& id) {
         count += pidNamespaceOf(pid) == id ? 1 : 0;
     }
     return count;
-}
-
-bool isService(pid_t pid) {
-    std::string proc = "/proc/" + std::to_string(pid);
-    return readFile(proc + "/comm") == "VOKLogoffCookie\n" ||
-           readFile(proc + "/cmdline").find("VOKLogoffCookieService") != std::string::npos;
 }
 
 }  // namespace
@@ -93,8 +92,16 @@ bool FarmHost::start(const EnvChanges& env) {
     }
     if (!up) {
         ADD_FAILURE() << name_ << ": socket never appeared; stderr: " << readStderr();
+        return false;
     }
-    return up;
+    // Started once the launcher has ended too: what a test reads of the
+    // host's processes from here on is the monitor and its worker.
+    if (!waitUntil([&] { return workerPid() > 0; }, 30s, 5ms)) {
+        ADD_FAILURE() << name_
+                      << ": the launcher never ended, or no worker runs; stderr: " << readStderr();
+        return false;
+    }
+    return true;
 }
 
 void FarmHost::stop() {
@@ -128,19 +135,13 @@ bool FarmHost::stopWorker(std::chrono::milliseconds timeout) {
 }
 
 pid_t FarmHost::workerPid() const {
-    std::string namespaceId = holder_ > 0 ? pidNamespaceOfChild(holder_) : "";
-    if (namespaceId.empty()) {
+    pid_t first = holder_ > 0 ? firstChildOf(holder_) : -1;
+    // The shell runs sleep once the launcher has ended: until then the
+    // service processes below it may be the launcher and the monitor.
+    if (first <= 0 || readFile("/proc/" + std::to_string(first) + "/comm") != "sleep\n") {
         return -1;
     }
-    for (pid_t pid : allPids()) {
-        if (pidNamespaceOf(pid) != namespaceId || !isService(pid)) {
-            continue;
-        }
-        if (std::optional<pid_t> parent = parentOf(pid); parent && isService(*parent)) {
-            return pid;
-        }
-    }
-    return -1;
+    return serviceWorkerUnder(first);
 }
 
 std::string FarmHost::readTrace() const {

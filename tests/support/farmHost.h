@@ -24,12 +24,13 @@ class FarmHost {
     FarmHost& operator=(const FarmHost&) = delete;
 
     // Starts the service in new namespaces with `env` added to a fresh
-    // WA_INSTALL_PATH and tracing; true once its socket answers.
+    // WA_INSTALL_PATH and tracing; true once its socket answers and its
+    // launcher has ended, leaving the monitor and its worker.
     bool start(const EnvChanges& env);
     // The address space its processes get at the next start (ulimit -v).
     void limitAddressSpace(std::size_t kilobytes) { addressSpaceKb_ = kilobytes; }
-    // The worker: the service process whose parent is the monitor; -1 when
-    // none runs.
+    // The worker: the monitor's child, once the launcher has ended; -1
+    // before that and when none runs.
     pid_t workerPid() const;
     // Ends every process of the namespace (SIGKILL to its holder, by pid).
     void stop();

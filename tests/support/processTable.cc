@@ -61,6 +61,31 @@ std::string pidNamespaceOf(pid_t pid) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 
+bool isServiceProcess(pid_t pid) {
+    return procFile(pid, "comm") == "VOKLogoffCookie\n" ||
+           procFile(pid, "cmdline").find("VOKLogoffCookieService") != std::string::npos;
+}
+
+pid_t serviceWorkerUnder(pid_t first) {
+    std::vector<pid_t> pids = allPids();
+    auto serviceChildOf = [&](pid_t parent) -> pid_t {
+        for (pid_t pid : pids) {
+            if (parentOf(pid) == parent && isServiceProcess(pid)) {
+                return pid;
+            }
+        }
+        return -1;
+    };
+    pid_t monitor = serviceChildOf(first);
+    pid_t worker = monitor > 0 ? serviceChildOf(monitor) : -1;
+    // A service below the worker: `monitor` is the launcher still, `worker`
+    // the monitor. The worker starts no service of its own.
+    if (worker <= 0 || serviceChildOf(worker) > 0) {
+        return -1;
+    }
+    return worker;
+}
+
 long processStatusKb(pid_t pid, const std::string& field) {
     std::string status = procFile(pid, "status");
     std::size_t at = status.find("\n" + field + ":");

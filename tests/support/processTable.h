@@ -23,4 +23,16 @@ std::string pidNamespaceOf(pid_t pid);
 // there is none.
 long processStatusKb(pid_t pid, const std::string& field);
 
+// A process of the service: its name, or the program it runs, is the
+// service's.
+bool isServiceProcess(pid_t pid);
+// The worker of the service started under `first` (the process that ran
+// the launcher and adopts the monitor when the launcher ends): the monitor's
+// child. -1 when none runs, and while a launcher that has started monitor
+// and worker still lives (its exit may take a while under a sanitizer):
+// then the launcher's child is the monitor, which a rule that takes "a
+// service whose parent is a service" mistakes for the worker. The caller
+// knows whether the launcher ended before the worker started.
+pid_t serviceWorkerUnder(pid_t first);
+
 }  // namespace lctest

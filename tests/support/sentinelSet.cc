@@ -207,17 +207,28 @@ std::string SentinelSet::endpoint(const std::string& query) const {
 }
 
 Reply SentinelSet::nodeCommand(int node, const std::vector<std::string>& args) const {
-    return nodes_[node].pid > 0 ? commandAt(nodes_[node].port, nodeAuth_, args) : nullptr;
+    const Process& process = nodes_[node];
+    return process.pid > 0 && !process.paused ? commandAt(process.port, nodeAuth_, args) : nullptr;
 }
 
 Reply SentinelSet::sentinelCommand(int sentinel, const std::vector<std::string>& args) const {
-    return sentinels_[sentinel].pid > 0 ? commandAt(sentinels_[sentinel].port, sentinelAuth_, args)
-                                        : nullptr;
+    const Process& process = sentinels_[sentinel];
+    return process.pid > 0 && !process.paused ? commandAt(process.port, sentinelAuth_, args)
+                                              : nullptr;
+}
+
+void SentinelSet::pause(Process& process, bool paused) {
+    if (process.pid > 0 && process.paused != paused) {
+        kill(process.pid, paused ? SIGSTOP : SIGCONT);
+        process.paused = paused;
+    }
 }
 
 void SentinelSet::stopProcess(Process& process, int signal) {
     if (process.pid > 0) {
         kill(process.pid, signal);
+        // A paused process takes any signal but SIGKILL only once resumed.
+        pause(process, false);
         int status = 0;
         waitpid(process.pid, &status, 0);
         process.pid = -1;

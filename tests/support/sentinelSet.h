@@ -59,9 +59,16 @@ class SentinelSet {
     bool restartNodeAsReplicaOf(int node, int primary);
     // SIGTERM to a sentinel, by pid.
     void stopSentinel(int sentinel);
+    // SIGSTOP to a data node or a sentinel, by pid: it neither answers nor
+    // acts, as if cut off by a partition, until resumed (SIGCONT). The
+    // test's own commands skip it meanwhile, as they skip a stopped one.
+    void pauseNode(int node) { pause(nodes_[node], true); }
+    void resumeNode(int node) { pause(nodes_[node], false); }
+    void pauseSentinel(int sentinel) { pause(sentinels_[sentinel], true); }
+    void resumeSentinel(int sentinel) { pause(sentinels_[sentinel], false); }
 
-    // The node every live sentinel names as the primary, or -1 while they
-    // disagree or name neither node.
+    // The node every live sentinel (neither stopped nor paused) names as the
+    // primary, or -1 while they disagree or name neither node.
     int primaryBySentinels() const;
     // Until the sentinels name `node` and it says it is a primary.
     bool waitForPrimary(int node, std::chrono::milliseconds limit) const;
@@ -80,7 +87,9 @@ class SentinelSet {
     struct Process {
         pid_t pid = -1;
         int port = 0;
+        bool paused = false;
     };
+    void pause(Process& process, bool paused);
 
     bool startNode(int node, int primaryPort);
     bool startSentinel(int sentinel);
