@@ -7,8 +7,9 @@
 //   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
 // With VOKLOGOFFSHARE unset sharing is off and nothing of it runs. The user
 // and password of a redis:// URL are percent-decoded (RFC 3986), so any
-// byte can be written; unix: and sentinel: endpoints take credentials from
-// the file only.
+// byte can be written; a userinfo without a colon is the default user's
+// password. unix: and sentinel: endpoints take credentials from the file
+// only.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +44,7 @@ struct ShareEndpoint {
     bool hasSentinelPassword = false;
 
     bool viaSentinel() const { return !sentinels.empty(); }
-    // The endpoint without its passwords, for messages.
+    // The endpoint without its users and passwords, for messages.
     std::string describe() const;
 };
 
@@ -58,6 +59,11 @@ struct ShareConfig {
     ShareConfig(const ShareConfig&) = delete;
     ShareConfig& operator=(const ShareConfig&) = delete;
 };
+
+// Wipes and empties every field of `endpoint` that may hold a secret: the
+// users as well as the passwords, since a password is at times written
+// where the user goes.
+void wipeShareCredentials(ShareEndpoint& endpoint);
 
 enum class ShareConfigResult { Off, On, Refused };
 

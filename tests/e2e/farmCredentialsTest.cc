@@ -87,16 +87,29 @@ TEST_F(FarmCredentials, PercentEncodedUrlPasswordWorksAndAWrongOneIsNeverShown) 
     EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
     expectNoPasswordFrom(a_);
 
-    // Refused by Redis: said, with the user but not the password.
+    // Refused by Redis: said, with neither the user nor the password.
     FarmHost wrong("host with a wrong password");
     ASSERT_TRUE(wrong.start(sharing(tcp("farm:p%40ss%2Fwd%3A%20of%20the%20barn@"), false)));
     EXPECT_TRUE(wrong.waitForTrace("WRONGPASS", kPatience));
-    EXPECT_NE(wrong.readStderr().find("redis://farm@127.0.0.1"), std::string::npos)
+    EXPECT_NE(wrong.readStderr().find("redis://127.0.0.1"), std::string::npos)
         << wrong.readStderr();
     for (const std::string& output : {wrong.readStderr(), wrong.readTrace()}) {
         EXPECT_EQ(output.find("of the barn"), std::string::npos) << output;
         EXPECT_EQ(output.find("of%20the"), std::string::npos) << output;
     }
+}
+
+TEST_F(FarmCredentials, LonePasswordInTheUrlIsTheDefaultUsersAndIsNeverShown) {
+    ASSERT_TRUE(redis_.command(
+        {"ACL", "SETUSER", "default", "on", "resetpass", ">" + kPassword, "~tests:*", "+@all"}));
+    ASSERT_TRUE(a_.start(sharing(tcp(kEncodedPassword + "@"), false)));
+    ASSERT_TRUE(b_.start(sharing(redis_.endpoint(), true)));
+    CookieFields cookie = freshCookie("logged-off-through-a-lone-url-password");
+    logOff(a_, cookie);
+    EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
+    EXPECT_NE(a_.readStderr().find("Sharing logoffs through redis://127.0.0.1:"), std::string::npos)
+        << a_.readStderr();
+    expectNoPasswordFrom(a_);
 }
 
 // Read by the launcher: refused with exit 1 before anything is forked.
