@@ -50,6 +50,8 @@ bool drawShareRunId(ShareRunId& run, std::string& error, ShareRandomSource sourc
 void startFarmSharing(ShareConfig& config, const ShareRunId& run) {
     ShareState& state = shareState();
     state.endpoint = config.endpoint;
+    // The connections hold their own copies from here.
+    wipeShareCredentials(config.endpoint);
     state.streamKey = config.streamKey;
     state.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
     // From here the key's hash states stand for the secret.

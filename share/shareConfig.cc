@@ -8,6 +8,11 @@
 #include "share/privateFile.h"
 #include "share/shareCredentials.h"
 
+bool credentialsFromFile() {
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
+    return path != nullptr && *path != '\0';
+}
+
 namespace {
 
 // A secret file larger than this is not a secret file.
@@ -232,10 +237,10 @@ bool parseSentinelEndpoint(const std::string& rest, ShareEndpoint& out, std::str
 
 // VOKLOGOFFSHAREAUTH, when set, gives the endpoint its credentials.
 bool applyCredentialsFile(ShareEndpoint& endpoint, std::string& error) {
-    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
-    if (path == nullptr || *path == '\0') {
+    if (!credentialsFromFile()) {
         return true;
     }
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
     if (!endpoint.user.empty() || endpoint.hasPassword) {
         error =
             "VOKLOGOFFSHAREAUTH: VOKLOGOFFSHARE holds a user or password as well; keep them in "
@@ -314,6 +319,23 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
     }
     error = "endpoint must begin with redis://, unix: or sentinel://";
     return false;
+}
+
+bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error) {
+    ShareEndpoint fresh;
+    fresh.sentinels = endpoint.sentinels;  // for the check of a sentinel line
+    if (!applyCredentialsFile(fresh, error)) {
+        wipeShareCredentials(fresh);
+        return false;
+    }
+    wipeShareCredentials(endpoint);
+    endpoint.user.swap(fresh.user);
+    endpoint.password.swap(fresh.password);
+    endpoint.hasPassword = fresh.hasPassword;
+    endpoint.sentinelUser.swap(fresh.sentinelUser);
+    endpoint.sentinelPassword.swap(fresh.sentinelPassword);
+    endpoint.hasSentinelPassword = fresh.hasSentinelPassword;
+    return true;
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {

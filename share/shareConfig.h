@@ -76,5 +76,14 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 // FARM_SECRET_MIN_SIZE bytes. Its bytes are the secret as they stand.
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 
+// Reads the file named by VOKLOGOFFSHAREAUTH again into `endpoint`'s users
+// and passwords, as after Redis refused them: an operator mends the file,
+// not the service. False, with `endpoint` as it was and the reason in
+// `error`, when the file cannot be taken now. Only for endpoints whose
+// credentials came from the file (credentialsFromFile()).
+bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error);
+// True when VOKLOGOFFSHAREAUTH names the credentials file.
+bool credentialsFromFile();
+
 // Reads the variables. Refused carries one line in `error`.
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error);
