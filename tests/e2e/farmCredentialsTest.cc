@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "tests/support/farmCookies.h"
+#include "tests/support/metricsReader.h"
 #include "tests/support/redisServer.h"
 #include "tests/support/serviceProcess.h"
 
@@ -109,6 +111,40 @@ TEST_F(FarmCredentials, LonePasswordInTheUrlIsTheDefaultUsersAndIsNeverShown) {
     EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
     EXPECT_NE(a_.readStderr().find("Sharing logoffs through redis://127.0.0.1:"), std::string::npos)
         << a_.readStderr();
+    expectNoPasswordFrom(a_);
+}
+
+// Replaced in one step, as an operator's editor or install(1) does: the
+// host never reads half a file.
+void replaceAuthFile(const std::string& path, const std::string& text) {
+    std::string next = path + ".next";
+    std::ofstream(next) << text;
+    chmod(next.c_str(), 0600);
+    ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
+}
+
+TEST_F(FarmCredentials, WrongPasswordShowsInTheGaugeAndTheMendedFileIsTakenWithoutARestart) {
+    std::string metrics = redis_.directory() + "/a.prom";
+    std::string authOfA = redis_.directory() + "/a.auth";
+    replaceAuthFile(authOfA, "farm not the password\n");
+    EnvChanges env = sharing(tcp(), true);
+    env.back().second = authOfA;
+    env.push_back({"VOKLOGOFFMETRICS", metrics});
+    ASSERT_TRUE(a_.start(env));
+    ASSERT_TRUE(b_.start(sharing(redis_.endpoint(), true)));
+    CookieFields cookie = freshCookie("logged-off-while-the-password-was-wrong");
+    logOff(a_, cookie);
+
+    ParsedMetrics parsed;
+    EXPECT_TRUE(waitForSample(metrics, "voklogoffcookie_share_publishing_refused{}", 1.0, kPatience,
+                              parsed));
+    EXPECT_NE(a_.readStderr().find("line 1 of the file named by VOKLOGOFFSHAREAUTH; it is read "
+                                   "again before each retry"),
+              std::string::npos)
+        << a_.readStderr();
+
+    replaceAuthFile(authOfA, "farm " + kPassword + "\n");
+    EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
     expectNoPasswordFrom(a_);
 }
 
