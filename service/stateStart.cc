@@ -55,6 +55,17 @@ std::int32_t now() {
     return static_cast<std::int32_t>(std::time(nullptr));
 }
 
+// What the next start publishes: the last minute's published logoffs
+// first, as a Redis restarted or failed over while this host was stopped
+// may have lost them (a logoff published twice is the same logoff), then
+// the queue.
+std::vector<FarmLogoff> farmLogoffsToKeep() {
+    std::vector<FarmLogoff> logoffs = shareRecentlyPublishedLogoffs();
+    std::vector<FarmLogoff> queued = shareQueuedLogoffs();
+    logoffs.insert(logoffs.end(), queued.begin(), queued.end());
+    return logoffs;
+}
+
 // The farm queue's file, in the service's directory beside its socket.
 std::string farmQueuePath() {
     const char* directory = std::getenv("WA_INSTALL_PATH");
@@ -156,12 +167,12 @@ void saveConfiguredState() {
     bool saved = false;
     if (stateConfigured) {
         if (waitForOpenConnections()) {
-            saved = saveStateFile(shareQueuedLogoffs());
+            saved = saveStateFile(farmLogoffsToKeep());
         } else {
             sayNotSaved("a connection was still open at the stop");
         }
     }
     if (!saved) {
-        keepFarmQueue(shareQueuedLogoffs());
+        keepFarmQueue(farmLogoffsToKeep());
     }
 }

@@ -11,6 +11,7 @@
 #include "crypto/secureMemory.h"
 #include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
+#include "share/publishedRing.h"
 #include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
@@ -78,6 +79,13 @@ std::vector<FarmLogoff> shareQueuedLogoffs() {
         return {};
     }
     return shareState().queue.snapshot();
+}
+
+std::vector<FarmLogoff> shareRecentlyPublishedLogoffs() {
+    if (!started.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return PublishedRing::exportCurrent();
 }
 
 std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {

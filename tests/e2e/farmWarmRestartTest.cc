@@ -95,5 +95,20 @@ TEST_F(FarmWarmRestart, LogoffQueuedAtAStopWithoutStateIsKeptAndPublishedAtTheNe
     EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
 }
 
+TEST_F(FarmWarmRestart, LastMinutesLogoffsArePublishedAgainAfterARestartRedisLostThemDuring) {
+    ASSERT_TRUE(a_.start(sharingWithState()));
+    CookieFields published = freshCookie("published-by-a-just-before-its-stop");
+    logOff(a_, published);
+    ASSERT_TRUE(waitUntil([this] { return streamLength() == 1; }, kPatience));
+    ASSERT_TRUE(a_.stopWorker(20s));
+    // Restarted empty while A was stopped: the entry is gone for the farm.
+    redis_.stop();
+    ASSERT_TRUE(redis_.start());
+
+    ASSERT_TRUE(a_.start(sharingWithState()));
+    ASSERT_TRUE(b_.start(sharing()));
+    EXPECT_TRUE(refusedWithin(b_, published, kPatience));
+}
+
 }  // namespace
 }  // namespace lctest
