@@ -8,9 +8,12 @@
 #include <fstream>
 
 #include "tests/support/farmCookies.h"
+#include "tests/support/hostTestLock.h"
 #include "tests/support/metricsReader.h"
 #include "tests/support/redisServer.h"
+#include "tests/support/sentinelSet.h"
 #include "tests/support/serviceProcess.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -146,6 +149,41 @@ TEST_F(FarmCredentials, WrongPasswordShowsInTheGaugeAndTheMendedFileIsTakenWitho
     replaceAuthFile(authOfA, "farm " + kPassword + "\n");
     EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
     expectNoPasswordFrom(a_);
+}
+
+// The sentinels' own password is line 2 of the file: a wrong one is named
+// as such, not as the data nodes', and mending the file lets the host in.
+TEST(FarmSentinelCredentials, WrongSentinelPasswordNamesLineTwoAndTheMendedFileIsTaken) {
+    HostTestLock lock;
+    SentinelSetOptions options;
+    options.nodeConfig = {"requirepass farm-secret", "masterauth farm-secret"};
+    options.sentinelConfig = {
+        "requirepass watch-secret", "sentinel sentinel-pass watch-secret",
+        std::string("sentinel auth-pass ") + SentinelSet::kMasterName + " farm-secret"};
+    SentinelSet set(options);
+    set.setTestAuth({"AUTH", "farm-secret"}, {"AUTH", "watch-secret"});
+    ASSERT_TRUE(set.start());
+    std::string auth = set.directory() + "/redis.auth";
+    replaceAuthFile(auth, "farm-secret\nsentinel not-the-watch-secret\n");
+    EnvChanges env =
+        sharingWith(set.endpoint(), writeSecretFile(set.directory(), kFarmSecret, 0600));
+    env.push_back({"VOKLOGOFFSHAREAUTH", auth});
+    FarmHost host("host behind the sentinels");
+    ASSERT_TRUE(host.start(env));
+    EXPECT_TRUE(host.waitForTrace("refuses the connection", kPatience));
+    EXPECT_NE(host.readStderr().find("the sentinels refuse the user and password of line 2"),
+              std::string::npos)
+        << host.readStderr();
+
+    replaceAuthFile(auth, "farm-secret\nsentinel watch-secret\n");
+    logOff(host, freshCookie("logged-off-once-the-sentinel-password-was-mended"));
+    EXPECT_TRUE(waitUntil(
+        [&set] {
+            Reply length = set.nodeCommand(0, {"XLEN", "tests:logoffs"});
+            return length && length->type == REDIS_REPLY_INTEGER && length->integer == 1;
+        },
+        kPatience))
+        << host.readStderr();
 }
 
 // Read by the launcher: refused with exit 1 before anything is forked.
