@@ -55,10 +55,10 @@ std::int32_t now() {
     return static_cast<std::int32_t>(std::time(nullptr));
 }
 
-// What the next start publishes: the last minute's published logoffs
-// first, as a Redis restarted or failed over while this host was stopped
-// may have lost them (a logoff published twice is the same logoff), then
-// the queue.
+// What the state file keeps for the farm: the last minute's published
+// logoffs first, as a Redis restarted or failed over while this host was
+// stopped may have lost them (a logoff published twice is the same
+// logoff), then the queue.
 std::vector<FarmLogoff> farmLogoffsToKeep() {
     std::vector<FarmLogoff> logoffs = shareRecentlyPublishedLogoffs();
     std::vector<FarmLogoff> queued = shareQueuedLogoffs();
@@ -144,12 +144,16 @@ void requireStateConfig() {
 
 void loadConfiguredState() {
     loadStateFile();
-    loadKeptFarmQueue();
 }
 
 void resumeConfiguredState() {
     if (restartedWarm) {
         logoffCookieAPI_launchCleanupThreadOnce();
+    }
+    // Left for a start that shares: taken without sharing, they would be
+    // dropped.
+    if (shareIsRunning()) {
+        loadKeptFarmQueue();
     }
     // Published whether the cache came back or not: what the stop queued
     // for the farm never reached it.
@@ -173,6 +177,6 @@ void saveConfiguredState() {
         }
     }
     if (!saved) {
-        keepFarmQueue(farmLogoffsToKeep());
+        keepFarmQueue(shareQueuedLogoffs());
     }
 }

@@ -9,14 +9,14 @@
 void requireStateConfig();
 
 // In the worker, after the cache and the host key seed are initialised and
-// before the socket is created: takes the state file back when it is good,
-// and the farm logoffs an earlier stop kept in a file of their own.
+// before the socket is created: takes the state file back when it is good.
 void loadConfiguredState();
 
 // In the worker, once the stop signals are blocked and sharing has started:
 // starts what a warm start needs running (the cleanup thread for the cookies
 // taken back) and queues the saved logoffs for the farm again, those of a
-// state file too old to restore the cache included.
+// state file too old to restore the cache included, and those an earlier
+// stop kept in the farm queue's file.
 void resumeConfiguredState();
 
 // On the worker's orderly stop, once no connection is accepted any more:

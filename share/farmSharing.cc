@@ -81,6 +81,10 @@ std::vector<FarmLogoff> shareQueuedLogoffs() {
     return shareState().queue.snapshot();
 }
 
+bool shareIsRunning() {
+    return started.load(std::memory_order_acquire);
+}
+
 std::vector<FarmLogoff> shareRecentlyPublishedLogoffs() {
     if (!started.load(std::memory_order_acquire)) {
         return {};
