@@ -133,7 +133,8 @@ constexpr SampleLine kSampleLines[] = {
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedNeedsOperator, "kind=\"needs_operator\""),
     gauge(
         "voklogoffcookie_share_publishing_refused",
-        "1 while Redis refuses this host's logoffs (its last try to publish was refused), else 0.",
+        "1 while Redis refuses this host's logoffs (its last try to publish or to connect was "
+        "refused), else 0.",
         ShareGauge::PublishingRefused),
     counter(
         "voklogoffcookie_share_position_resets_total",

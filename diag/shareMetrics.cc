@@ -9,8 +9,9 @@ constexpr auto relaxed = std::memory_order_relaxed;
 
 std::atomic<std::uint64_t> totals[static_cast<unsigned>(ShareMetric::Count)];
 std::atomic<bool> publishingRefused{false};
-std::atomic<std::int64_t> lastReadTime{0};  // 0: no good read yet
-std::atomic<std::int64_t> startTime{0};     // 0: sharing off
+std::atomic<std::uint32_t> connectionsRefused{0};  // a bit per connection
+std::atomic<std::int64_t> lastReadTime{0};         // 0: no good read yet
+std::atomic<std::int64_t> startTime{0};            // 0: sharing off
 
 // Entries judged in the last minute, by second: written by the receiving
 // thread alone, read by the metrics writer. A reading may miss the second
@@ -65,7 +66,7 @@ std::uint64_t metrics_value(ShareMetric metric) {
 
 std::int64_t metrics_value(ShareGauge gauge) {
     if (gauge == ShareGauge::PublishingRefused) {
-        return publishingRefused.load(relaxed) ? 1 : 0;
+        return publishingRefused.load(relaxed) || connectionsRefused.load(relaxed) != 0 ? 1 : 0;
     }
     std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     switch (gauge) {
@@ -99,4 +100,13 @@ void metrics_shareJudged(std::int64_t now, bool badHmac) {
 
 void metrics_setPublishingRefused(bool refused) {
     publishingRefused.store(refused, relaxed);
+}
+
+void metrics_setConnectionRefused(unsigned slot, bool refused) {
+    std::uint32_t bit = std::uint32_t{1} << (slot % SHARE_REFUSED_SLOTS);
+    if (refused) {
+        connectionsRefused.fetch_or(bit, relaxed);
+    } else {
+        connectionsRefused.fetch_and(~bit, relaxed);
+    }
 }

@@ -29,7 +29,7 @@ enum class ShareMetric : unsigned {
 
 // Levels, worked out when read from what sharing stored.
 enum class ShareGauge : unsigned {
-    PublishingRefused,     // 1 while the last publishing try was refused
+    PublishingRefused,     // 1 while the last publishing try, or a connection, was refused
     ReadLastMinute,        // entries of other runs judged in the last minute
     BadHmacLastMinute,     // of those, not signed with the farm secret
     SecondsSinceLastRead,  // since the last good read, or the start; kMetricUnknown: off
@@ -45,3 +45,9 @@ void metrics_shareStarted(std::int64_t now);
 void metrics_shareRead(std::int64_t now);
 void metrics_shareJudged(std::int64_t now, bool badHmac);
 void metrics_setPublishingRefused(bool refused);
+// Connections are refused before any logoff is offered (a wrong password, a
+// sentinel that does not let the host in): the gauge is 1 while the last try
+// of any of the host's connections was refused. Each connection has a slot
+// of its own, below SHARE_REFUSED_SLOTS.
+inline constexpr unsigned SHARE_REFUSED_SLOTS = 32;
+void metrics_setConnectionRefused(unsigned slot, bool refused);

@@ -43,11 +43,5 @@ void forgetShareSecrets() {
         secureZero(shareConfig.secret.data(), shareConfig.secret.size());
         shareConfig.secret.clear();
     }
-    for (std::string* password :
-         {&shareConfig.endpoint.password, &shareConfig.endpoint.sentinelPassword}) {
-        if (!password->empty()) {
-            secureZero(password->data(), password->size());
-            password->clear();
-        }
-    }
+    wipeShareCredentials(shareConfig.endpoint);
 }

@@ -18,6 +18,7 @@
 #include "share/farmSharing.h"
 #include "share/shareReceiver.h"
 #include "share/streamId.h"
+#include "state/farmQueueFile.h"
 #include "state/stateConfig.h"
 #include "state/warmRestart.h"
 
@@ -54,13 +55,51 @@ std::int32_t now() {
     return static_cast<std::int32_t>(std::time(nullptr));
 }
 
-}  // namespace
-
-void requireStateConfig() {
-    stateConfigured = requireSetting(readStateConfig, stateConfig);
+// What the state file keeps for the farm: the last minute's published
+// logoffs first, as a Redis restarted or failed over while this host was
+// stopped may have lost them (a logoff published twice is the same
+// logoff), then the queue.
+std::vector<FarmLogoff> farmLogoffsToKeep() {
+    std::vector<FarmLogoff> logoffs = shareRecentlyPublishedLogoffs();
+    std::vector<FarmLogoff> queued = shareQueuedLogoffs();
+    logoffs.insert(logoffs.end(), queued.begin(), queued.end());
+    return logoffs;
 }
 
-void loadConfiguredState() {
+// The farm queue's file, in the service's directory beside its socket.
+std::string farmQueuePath() {
+    const char* directory = std::getenv("WA_INSTALL_PATH");
+    return std::string(directory != nullptr ? directory : ".") + "/" + FARM_QUEUE_FILE_NAME;
+}
+
+// What an earlier stop kept in the farm queue's file, whether warm restarts
+// are on or not: queued behind what the state file held.
+void loadKeptFarmQueue() {
+    std::unique_ptr<StateKey> key = hostFarmQueueKey();
+    if (!key) {
+        return;
+    }
+    std::vector<FarmLogoff> kept = farmQueue_load(farmQueuePath(), *key);
+    queuedForTheFarm.insert(queuedForTheFarm.end(), kept.begin(), kept.end());
+}
+
+// The logoffs still queued at a stop that saved no state file go to a file
+// of their own, so that a stop never drops what the farm has not yet had.
+void keepFarmQueue(const std::vector<FarmLogoff>& queued) {
+    if (queued.empty()) {
+        return;
+    }
+    std::unique_ptr<StateKey> key = hostFarmQueueKey();
+    if (!key) {
+        std::fprintf(stderr, "%zu logoffs not yet published to the farm are lost: no host key\n",
+                     queued.size());
+        return;
+    }
+    farmQueue_save(farmQueuePath(), *key, now(), queued);
+}
+
+// The state file, when warm restarts are on.
+void loadStateFile() {
     if (!stateConfigured) {
         return;
     }
@@ -75,17 +114,49 @@ void loadConfiguredState() {
     restartedWarm = load.warm;
     // The receiver reads on after the last entry the earlier run took, so
     // logoffs made on other hosts while this one was stopped arrive.
-    if (load.position.milliseconds != 0 || load.position.sequence != 0) {
+    if (load.warm && (load.position.milliseconds != 0 || load.position.sequence != 0)) {
         shareSetStartPosition(StreamId{load.position.milliseconds, load.position.sequence}.text());
     }
     queuedForTheFarm = std::move(load.queued);
 }
 
-void resumeConfiguredState() {
-    if (!restartedWarm) {
-        return;
+// True when the state file now holds `queued`.
+bool saveStateFile(const std::vector<FarmLogoff>& queued) {
+    std::unique_ptr<StateKey> key = hostStateKey();
+    if (!key) {
+        sayNotSaved("no host key to sign the state file with");
+        return false;
     }
-    logoffCookieAPI_launchCleanupThreadOnce();
+    // The position before the cache: every entry up to it is recorded by
+    // then, and one taken meanwhile is read again, which changes nothing.
+    StatePosition position;
+    if (std::optional<StreamId> reached = parseStreamId(shareReceivedPosition())) {
+        position = {reached->ms, reached->seq};
+    }
+    return logoffCookieState_save(stateConfig, *key, now(), position, queued);
+}
+
+}  // namespace
+
+void requireStateConfig() {
+    stateConfigured = requireSetting(readStateConfig, stateConfig);
+}
+
+void loadConfiguredState() {
+    loadStateFile();
+}
+
+void resumeConfiguredState() {
+    if (restartedWarm) {
+        logoffCookieAPI_launchCleanupThreadOnce();
+    }
+    // Left for a start that shares: taken without sharing, they would be
+    // dropped.
+    if (shareIsRunning()) {
+        loadKeptFarmQueue();
+    }
+    // Published whether the cache came back or not: what the stop queued
+    // for the farm never reached it.
     if (!queuedForTheFarm.empty()) {
         std::size_t taken = shareRequeueLogoffs(queuedForTheFarm);
         TRACE_LOG(TRACE_DETAIL, "queued for the farm again: %zu of %zu logoffs saved at the stop",
@@ -97,23 +168,15 @@ void resumeConfiguredState() {
 }
 
 void saveConfiguredState() {
-    if (!stateConfigured) {
-        return;
+    bool saved = false;
+    if (stateConfigured) {
+        if (waitForOpenConnections()) {
+            saved = saveStateFile(farmLogoffsToKeep());
+        } else {
+            sayNotSaved("a connection was still open at the stop");
+        }
     }
-    if (!waitForOpenConnections()) {
-        sayNotSaved("a connection was still open at the stop");
-        return;
+    if (!saved) {
+        keepFarmQueue(shareQueuedLogoffs());
     }
-    std::unique_ptr<StateKey> key = hostStateKey();
-    if (!key) {
-        sayNotSaved("no host key to sign the state file with");
-        return;
-    }
-    // The position before the cache: every entry up to it is recorded by
-    // then, and one taken meanwhile is read again, which changes nothing.
-    StatePosition position;
-    if (std::optional<StreamId> reached = parseStreamId(shareReceivedPosition())) {
-        position = {reached->ms, reached->seq};
-    }
-    logoffCookieState_save(stateConfig, *key, now(), position, shareQueuedLogoffs());
 }

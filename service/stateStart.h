@@ -14,12 +14,16 @@ void loadConfiguredState();
 
 // In the worker, once the stop signals are blocked and sharing has started:
 // starts what a warm start needs running (the cleanup thread for the cookies
-// taken back) and queues the saved logoffs for the farm again.
+// taken back) and queues the saved logoffs for the farm again, those of a
+// state file too old to restore the cache included, and those an earlier
+// stop kept in the farm queue's file.
 void resumeConfiguredState();
 
 // On the worker's orderly stop, once no connection is accepted any more:
 // waits (boundedly) for every accepted connection to be answered and closed,
 // then saves the state with the receiver's position and the publish queue.
 // Saves nothing when a connection outlasts the wait: a logoff it recorded
-// after the save would be forgotten.
+// after the save would be forgotten. The logoffs still queued for the farm
+// that no state file took go to the farm queue's file in WA_INSTALL_PATH,
+// whether warm restarts are on or not.
 void saveConfiguredState();

@@ -11,6 +11,7 @@
 #include "crypto/secureMemory.h"
 #include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
+#include "share/publishedRing.h"
 #include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
@@ -50,6 +51,8 @@ bool drawShareRunId(ShareRunId& run, std::string& error, ShareRandomSource sourc
 void startFarmSharing(ShareConfig& config, const ShareRunId& run) {
     ShareState& state = shareState();
     state.endpoint = config.endpoint;
+    // The connections hold their own copies from here.
+    wipeShareCredentials(config.endpoint);
     state.streamKey = config.streamKey;
     state.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
     // From here the key's hash states stand for the secret.
@@ -76,6 +79,17 @@ std::vector<FarmLogoff> shareQueuedLogoffs() {
         return {};
     }
     return shareState().queue.snapshot();
+}
+
+bool shareIsRunning() {
+    return started.load(std::memory_order_acquire);
+}
+
+std::vector<FarmLogoff> shareRecentlyPublishedLogoffs() {
+    if (!started.load(std::memory_order_acquire)) {
+        return {};
+    }
+    return PublishedRing::exportCurrent();
 }
 
 std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {

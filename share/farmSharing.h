@@ -33,6 +33,13 @@ void startFarmSharing(ShareConfig& config, const ShareRunId& run);
 // to be published, front first; none when sharing never started. Callable
 // from any thread.
 std::vector<FarmLogoff> shareQueuedLogoffs();
+// True once startFarmSharing has run.
+bool shareIsRunning();
+// What this host published in the last minute (the ring kept for a new
+// Redis incarnation), oldest first: saved with the queue at a stop, so that
+// the next start publishes it again should Redis have lost it meanwhile.
+// Callable from any thread; empty when sharing never started.
+std::vector<FarmLogoff> shareRecentlyPublishedLogoffs();
 // Queues logoffs an earlier run could not publish behind what is queued, up
 // to the queue's capacity; after startFarmSharing. Returns how many were
 // taken (none when sharing never started).

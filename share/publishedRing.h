@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -24,8 +25,16 @@ class PublishedRing {
     using Clock = std::chrono::steady_clock;
 
     explicit PublishedRing(std::size_t capacity = SHARE_RING_CAPACITY,
-                           std::chrono::seconds keep = SHARE_RING_KEEP)
-        : capacity_(capacity), keep_(keep) {}
+                           std::chrono::seconds keep = SHARE_RING_KEEP);
+    ~PublishedRing();
+    PublishedRing(const PublishedRing&) = delete;
+    PublishedRing& operator=(const PublishedRing&) = delete;
+
+    // What the first ring made and still there (the publisher's) holds,
+    // oldest first, from any thread: the stop saves it with the queue, so
+    // that the next start publishes it again should Redis have lost it
+    // meanwhile. Empty when there is no such ring.
+    static std::vector<FarmLogoff> exportCurrent();
 
     // Records logoffs Redis has just taken. Entries older than the keeping
     // time go only here, as newer ones come: while Redis is away nothing
@@ -48,6 +57,9 @@ class PublishedRing {
 
     const std::size_t capacity_;
     const std::chrono::seconds keep_;
+    // Held by the changes and by exportCurrent() alone: only the export
+    // comes from another thread.
+    mutable std::mutex exportMutex_;
     std::deque<Entry> entries_;  // oldest first
     std::size_t overflowed_ = 0;
 };

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 
 inline constexpr int SHARE_FIRST_RETRY_SECONDS = 1;
 inline constexpr int SHARE_LAST_RETRY_SECONDS = 30;
@@ -21,4 +23,41 @@ class ShareBackoff {
 
   private:
     int seconds_ = 0;
+};
+
+// The pause between connections while Redis is away. While the sentinels
+// name a primary that is gone, a failover is under way and ends within
+// seconds: asked again each second, so that the host is back within a
+// second of the promotion. After the first minute of an outage it is no
+// passing failover (the replica is down too, or the sentinels cannot agree),
+// and every host of a farm asking every sentinel each second would only
+// load them: the pause doubles then as after any failure.
+inline constexpr std::chrono::seconds SHARE_FAILOVER_PATIENCE{60};
+
+class OutagePause {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // One more failed connection at `now`; `failingOver` when the sentinels
+    // named a primary that could not be reached. The pause in seconds.
+    int failed(bool failingOver, Clock::time_point now) {
+        if (!since_) {
+            since_ = now;
+        }
+        if (failingOver && now - *since_ < SHARE_FAILOVER_PATIENCE) {
+            return SHARE_FIRST_RETRY_SECONDS;
+        }
+        return backoff_.failed();
+    }
+    // Connected: the next outage starts anew.
+    void ended() {
+        since_.reset();
+        backoff_.succeeded();
+    }
+    // The pause the last failure asked for; 0 after a success.
+    int seconds() const { return backoff_.seconds(); }
+
+  private:
+    ShareBackoff backoff_;
+    std::optional<Clock::time_point> since_;
 };

@@ -8,6 +8,11 @@
 #include "share/privateFile.h"
 #include "share/shareCredentials.h"
 
+bool credentialsFromFile() {
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
+    return path != nullptr && *path != '\0';
+}
+
 namespace {
 
 // A secret file larger than this is not a secret file.
@@ -161,15 +166,18 @@ bool parseRedisEndpoint(const std::string& rest, ShareEndpoint& out, std::string
         std::string_view credentials = std::string_view(rest).substr(0, at);
         hostPart = std::string_view(rest).substr(at + 1);
         std::size_t colon = credentials.find(':');
-        if (!percentDecode(credentials.substr(0, colon), "user", out.user, error)) {
+        // A userinfo without a colon is a password, the default user's: it is
+        // the form most written, and taking it for a user name would send
+        // the password as one, and show it wherever a user is shown.
+        std::string_view password =
+            colon == std::string_view::npos ? credentials : credentials.substr(colon + 1);
+        std::string_view user =
+            colon == std::string_view::npos ? std::string_view() : credentials.substr(0, colon);
+        if (!percentDecode(user, "user", out.user, error) ||
+            !percentDecode(password, "password", out.password, error)) {
             return false;
         }
-        if (colon != std::string_view::npos) {
-            if (!percentDecode(credentials.substr(colon + 1), "password", out.password, error)) {
-                return false;
-            }
-            out.hasPassword = true;
-        }
+        out.hasPassword = true;
     }
     std::string_view authority = hostPart;
     std::size_t slash = hostPart.find('/');
@@ -229,10 +237,10 @@ bool parseSentinelEndpoint(const std::string& rest, ShareEndpoint& out, std::str
 
 // VOKLOGOFFSHAREAUTH, when set, gives the endpoint its credentials.
 bool applyCredentialsFile(ShareEndpoint& endpoint, std::string& error) {
-    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
-    if (path == nullptr || *path == '\0') {
+    if (!credentialsFromFile()) {
         return true;
     }
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
     if (!endpoint.user.empty() || endpoint.hasPassword) {
         error =
             "VOKLOGOFFSHAREAUTH: VOKLOGOFFSHARE holds a user or password as well; keep them in "
@@ -274,19 +282,28 @@ std::string ShareEndpoint::describe() const {
         }
         return text + "/" + masterName + (db != 0 ? "?db=" + std::to_string(db) : "");
     }
-    return "redis://" + (user.empty() ? "" : user + "@") + hostPort(host, port) + "/" +
-           std::to_string(db);
+    // Without the user: a user name is at times a password put in the wrong
+    // place, and what is printed here reaches the trace and standard error.
+    return "redis://" + hostPort(host, port) + "/" + std::to_string(db);
 }
 
 ShareConfig::~ShareConfig() {
     if (!secret.empty()) {
         secureZero(secret.data(), secret.size());
     }
-    for (std::string* password : {&endpoint.password, &endpoint.sentinelPassword}) {
-        if (!password->empty()) {
-            secureZero(password->data(), password->size());
+    wipeShareCredentials(endpoint);
+}
+
+void wipeShareCredentials(ShareEndpoint& endpoint) {
+    for (std::string* field :
+         {&endpoint.user, &endpoint.password, &endpoint.sentinelUser, &endpoint.sentinelPassword}) {
+        if (!field->empty()) {
+            secureZero(field->data(), field->size());
         }
+        field->clear();
     }
+    endpoint.hasPassword = false;
+    endpoint.hasSentinelPassword = false;
 }
 
 bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string& error) {
@@ -302,6 +319,23 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
     }
     error = "endpoint must begin with redis://, unix: or sentinel://";
     return false;
+}
+
+bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error) {
+    ShareEndpoint fresh;
+    fresh.sentinels = endpoint.sentinels;  // for the check of a sentinel line
+    if (!applyCredentialsFile(fresh, error)) {
+        wipeShareCredentials(fresh);
+        return false;
+    }
+    wipeShareCredentials(endpoint);
+    endpoint.user.swap(fresh.user);
+    endpoint.password.swap(fresh.password);
+    endpoint.hasPassword = fresh.hasPassword;
+    endpoint.sentinelUser.swap(fresh.sentinelUser);
+    endpoint.sentinelPassword.swap(fresh.sentinelPassword);
+    endpoint.hasSentinelPassword = fresh.hasSentinelPassword;
+    return true;
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {

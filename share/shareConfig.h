@@ -7,8 +7,9 @@
 //   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
 // With VOKLOGOFFSHARE unset sharing is off and nothing of it runs. The user
 // and password of a redis:// URL are percent-decoded (RFC 3986), so any
-// byte can be written; unix: and sentinel: endpoints take credentials from
-// the file only.
+// byte can be written; a userinfo without a colon is the default user's
+// password. unix: and sentinel: endpoints take credentials from the file
+// only.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +44,7 @@ struct ShareEndpoint {
     bool hasSentinelPassword = false;
 
     bool viaSentinel() const { return !sentinels.empty(); }
-    // The endpoint without its passwords, for messages.
+    // The endpoint without its users and passwords, for messages.
     std::string describe() const;
 };
 
@@ -59,6 +60,11 @@ struct ShareConfig {
     ShareConfig& operator=(const ShareConfig&) = delete;
 };
 
+// Wipes and empties every field of `endpoint` that may hold a secret: the
+// users as well as the passwords, since a password is at times written
+// where the user goes.
+void wipeShareCredentials(ShareEndpoint& endpoint);
+
 enum class ShareConfigResult { Off, On, Refused };
 
 // Parses `text` into `out`; false with the reason in `error`, which never
@@ -69,6 +75,15 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 // neither readable nor writable by group or others, at least
 // FARM_SECRET_MIN_SIZE bytes. Its bytes are the secret as they stand.
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
+
+// Reads the file named by VOKLOGOFFSHAREAUTH again into `endpoint`'s users
+// and passwords, as after Redis refused them: an operator mends the file,
+// not the service. False, with `endpoint` as it was and the reason in
+// `error`, when the file cannot be taken now. Only for endpoints whose
+// credentials came from the file (credentialsFromFile()).
+bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error);
+// True when VOKLOGOFFSHAREAUTH names the credentials file.
+bool credentialsFromFile();
 
 // Reads the variables. Refused carries one line in `error`.
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error);

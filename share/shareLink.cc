@@ -1,6 +1,10 @@
 #include "share/shareLink.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <thread>
 
 #include "diag/shareMetrics.h"
@@ -27,7 +31,71 @@ void reportBack(ShareState& state) {
     }
 }
 
+// Each connector's bit in the refused gauge.
+std::atomic<unsigned> connectorsMade{0};
+
+// What tells that the credentials file changed: a new file renamed over it,
+// or one written in place.
+struct FileStamp {
+    bool exists = false;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+
+    bool operator==(const FileStamp& other) const {
+        return exists == other.exists && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec &&
+               changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+FileStamp credentialsStamp() {
+    FileStamp stamp;
+    const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
+    struct stat info {};
+    if (path != nullptr && stat(path, &info) == 0) {
+        stamp = {true, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    }
+    return stamp;
+}
+
+bool isAuthenticationRefusal(std::string_view reply) {
+    return reply.rfind("WRONGPASS", 0) == 0 || reply.rfind("NOAUTH", 0) == 0;
+}
+
+// Whether the sentinels themselves refuse `endpoint`'s sentinel user: asked
+// after a refusal only, so that the operator is told which line to mend.
+bool sentinelsRefuse(const ShareEndpoint& endpoint) {
+    for (std::size_t i = 0; i < endpoint.sentinels.size(); ++i) {
+        ShareEndpoint primary;
+        std::string reason;
+        switch (askSentinel(endpoint, i, primary, reason)) {
+            case RedisLink::Outcome::Refused:
+                return true;
+            case RedisLink::Outcome::Connected:
+                return false;
+            case RedisLink::Outcome::Unreachable:
+                break;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+ShareConnector::ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
+                               const RWThreadFunction& thread)
+    : name_(name),
+      ioTimeout_(ioTimeout),
+      thread_(thread),
+      refusedSlot_(connectorsMade.fetch_add(1) % SHARE_REFUSED_SLOTS) {}
+
+ShareConnector::~ShareConnector() {
+    wipeShareCredentials(endpoint_);
+    metrics_setConnectionRefused(refusedSlot_, false);
+}
 
 bool ShareConnector::ensureConnected(RedisLink& link) {
     if (link.connected()) {
@@ -41,13 +109,22 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
 
 bool ShareConnector::connect(RedisLink& link) {
     ShareState& state = shareState();
+    if (!haveEndpoint_) {
+        endpoint_ = state.endpoint;
+        haveEndpoint_ = true;
+    }
+    if (rereadCredentials_) {
+        rereadCredentials_ = false;
+        rereadCredentials();
+    }
     std::string error;
     ShareEndpoint primary;
     bool failingOver = false;
     RedisLink::Outcome outcome =
-        state.endpoint.viaSentinel()
-            ? connectThroughSentinels(link, state.endpoint, ioTimeout_, primary, error, failingOver)
-            : link.connect(state.endpoint, ioTimeout_, error);
+        endpoint_.viaSentinel()
+            ? connectThroughSentinels(link, endpoint_, ioTimeout_, primary, error, failingOver)
+            : link.connect(endpoint_, ioTimeout_, error);
+    wipeShareCredentials(primary);
     switch (outcome) {
         case RedisLink::Outcome::Connected:
             break;
@@ -55,19 +132,16 @@ bool ShareConnector::connect(RedisLink& link) {
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
                       state.endpoint.describe().c_str(), error.c_str());
             reportAway(state, error);
-            // While the sentinels name a primary that is gone, they are about
-            // to promote another: asked again each second, not after a pause
-            // that doubles, so the host is back within a second of the
-            // promotion however long the failover took.
-            pauseSeconds_ = failingOver ? SHARE_FIRST_RETRY_SECONDS : connects_.failed();
+            pauseSeconds_ = connects_.failed(failingOver, std::chrono::steady_clock::now());
             return false;
         case RedisLink::Outcome::Refused:
             // Reached, but not let in: a wrong password or user, most likely.
             reportBack(state);
-            refused("the connection", error);
-            pauseSeconds_ = 0;  // refused() waited already
+            connectionRefused(error);
+            pauseSeconds_ = 0;  // waited already
             return false;
     }
+    metrics_setConnectionRefused(refusedSlot_, false);
     if (everConnected_ || connects_.seconds() > 0) {
         metrics_count(ShareMetric::Reconnects);
     }
@@ -83,6 +157,41 @@ bool ShareConnector::connect(RedisLink& link) {
     return true;
 }
 
+void ShareConnector::connectionRefused(const std::string& reply) {
+    // A host that cannot get in publishes nothing: the gauge says so
+    // whichever connection was refused.
+    metrics_setConnectionRefused(refusedSlot_, true);
+    std::string advice;
+    bool fromFile = credentialsFromFile();
+    if (endpoint_.viaSentinel() && sentinelsRefuse(endpoint_)) {
+        advice = fromFile ? "the sentinels refuse the user and password of line 2 (\"sentinel "
+                            "[USER] PASSWORD\") of the file named by VOKLOGOFFSHAREAUTH; it is "
+                            "read again before each retry"
+                          : "the sentinels need a user and password: give them on line 2 "
+                            "(\"sentinel [USER] PASSWORD\") of a file named by "
+                            "VOKLOGOFFSHAREAUTH, and restart the service";
+    } else if (isAuthenticationRefusal(reply)) {
+        advice = fromFile ? "check the user and password on line 1 of the file named by "
+                            "VOKLOGOFFSHAREAUTH; it is read again before each retry"
+                          : "check the user and password in VOKLOGOFFSHARE; the environment is "
+                            "read at start only, so restart the service once it is mended";
+    }
+    FileStamp before = credentialsStamp();
+    int seconds = pauseFor("the connection", reply, advice);
+    rereadCredentials_ = fromFile;
+    waitBeforeRetry(seconds, fromFile && before.exists);
+}
+
+void ShareConnector::rereadCredentials() {
+    std::string error;
+    if (!rereadShareCredentials(endpoint_, error)) {
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
+        shareSayAtMostEvery(
+            "credentials", SHARE_NOTICE_PERIOD,
+            "logoffCookieShare -- " + error + "; trying again with the credentials read before.");
+    }
+}
+
 void ShareConnector::lost(RedisLink& link, const std::string& error) {
     link.close();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connection lost: %s", name_, error.c_str());
@@ -94,10 +203,10 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
                         std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
     if (servedAWhile) {
-        connects_.succeeded();
+        connects_.ended();
         pauseSeconds_ = 0;
     } else {
-        pauseSeconds_ = connects_.failed();
+        pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
     }
 }
 
@@ -111,22 +220,26 @@ void ShareConnector::foundReplica(RedisLink& link, std::string_view reply) {
     // reached waits the backoff, or the thread would spin.
     bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
                         std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
-    pauseSeconds_ = servedAWhile ? 0 : connects_.failed();
+    pauseSeconds_ = servedAWhile ? 0 : connects_.failed(false, std::chrono::steady_clock::now());
 }
 
 void ShareConnector::failedRead(RedisLink& link, const std::string& error) {
     link.close();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: read failed: %s", name_, error.c_str());
-    pauseSeconds_ = connects_.failed();
+    pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
 }
 
 void ShareConnector::refused(const char* what, std::string_view reply) {
     waitBeforeRetry(pauseFor(what, reply));
 }
 
-int ShareConnector::pauseFor(const char* what, std::string_view reply) {
+int ShareConnector::pauseFor(const char* what, std::string_view reply, const std::string& advice) {
     ShareState& state = shareState();
     RedisRefusal refusal = classifyRedisError(reply, state.streamKey);
+    if (!advice.empty()) {
+        refusal.kind = RefusalKind::NeedsOperator;
+        refusal.advice = advice;
+    }
     std::string where = "logoffCookieShare -- Redis at " + state.endpoint.describe() + " refuses " +
                         what + " (" + refusal.text + ")";
     int seconds = 0;
@@ -148,11 +261,21 @@ int ShareConnector::pauseFor(const char* what, std::string_view reply) {
     return seconds;
 }
 
-void ShareConnector::waitBeforeRetry(int seconds) {
+void ShareConnector::waitBeforeRetry(int seconds, bool untilCredentialsChange) {
     // In short steps, so that a stop at exit does not wait for the whole pause.
+    constexpr auto kStep = std::chrono::milliseconds(100);
+    constexpr int kStepsBetweenLooks = 10;
+    FileStamp stamp = untilCredentialsChange ? credentialsStamp() : FileStamp{};
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
+    for (int step = 1; std::chrono::steady_clock::now() < end; ++step) {
         thread_.serviceCancellation();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(kStep);
+        if (untilCredentialsChange && step % kStepsBetweenLooks == 0 &&
+            !(credentialsStamp() == stamp)) {
+            TRACE_LOG(TRACE_DETAIL,
+                      "logoffCookieShare -- %s: the credentials file changed; trying again.",
+                      name_);
+            return;
+        }
     }
 }

@@ -14,11 +14,17 @@
 // with the backoff. With sentinel:// each connection asks the sentinels for
 // the primary first. Returns true once connected; false when this try failed
 // (the caller loops). `thread` is asked between waits whether to end.
+// After Redis (or a sentinel) refused the connection, the credentials file
+// is read again before the next try, and the wait for it ends as soon as
+// the file changes: an operator who mends the file is not kept waiting.
 class ShareConnector {
   public:
     ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
-                   const RWThreadFunction& thread)
-        : name_(name), ioTimeout_(ioTimeout), thread_(thread) {}
+                   const RWThreadFunction& thread);
+    // Wipes the credentials it holds.
+    ~ShareConnector();
+    ShareConnector(const ShareConnector&) = delete;
+    ShareConnector& operator=(const ShareConnector&) = delete;
 
     bool ensureConnected(RedisLink& link);
     // The link failed in use: close it and report.
@@ -40,7 +46,7 @@ class ShareConnector {
     // A command went through: the next failure waits the first pause again.
     void served() {
         refusals_.succeeded();
-        connects_.succeeded();
+        connects_.ended();
     }
     // A write answered READONLY: the link reached a replica (the primary of
     // a moment ago, demoted). Closes it; with sentinel:// the next
@@ -52,14 +58,29 @@ class ShareConnector {
   private:
     // The one step that makes a connection, and says what came of it.
     bool connect(RedisLink& link);
-    void waitBeforeRetry(int seconds);
-    // Counts and says a refusal; returns the pause it calls for.
-    int pauseFor(const char* what, std::string_view reply);
+    // The connection was refused: counted, said with what to mend, and
+    // waited for until the retry or a change of the credentials file.
+    void connectionRefused(const std::string& reply);
+    // Waits `seconds`, or less when `untilCredentialsChange` and the
+    // credentials file changes meanwhile.
+    void waitBeforeRetry(int seconds, bool untilCredentialsChange = false);
+    // Counts and says a refusal; returns the pause it calls for. `advice`,
+    // when given, says what to mend instead of the reply's own advice.
+    int pauseFor(const char* what, std::string_view reply, const std::string& advice = {});
+    // Takes the credentials file again after a refusal; said when it cannot.
+    void rereadCredentials();
 
     const char* name_;
     std::chrono::milliseconds ioTimeout_;
     const RWThreadFunction& thread_;
-    ShareBackoff connects_;  // connections that failed or were lost at once
+    // This connector's own copy of the endpoint, whose credentials it reads
+    // again after a refusal; made from the shared one at the first try.
+    ShareEndpoint endpoint_;
+    bool haveEndpoint_ = false;
+    bool rereadCredentials_ = false;
+    // This connector's bit in the refused gauge.
+    unsigned refusedSlot_;
+    OutagePause connects_;   // connections that failed or were lost at once
     ShareBackoff refusals_;  // commands refused in a row
     int pauseSeconds_ = 0;   // before the next connection
     std::chrono::steady_clock::time_point connectedAt_;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 namespace {
@@ -130,25 +131,54 @@ StateFileRead readStateFile(const std::string& path, std::vector<std::uint8_t>& 
     } else if (info.st_size > kLargestStateFile) {
         reason = path + " is too large to be a state file";
     } else {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        reason.clear();
-        while (done < bytes.size() && reason.empty()) {
-            ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-            if (got > 0) {
-                done += static_cast<std::size_t>(got);
-            } else if (got == 0) {
-                reason = path + " changed while it was read";
-            } else if (errno != EINTR) {
-                reason = systemError("read", path, errno);
+        // Memory for the whole file may not be had: said as the file's
+        // fault, so that it is set aside and the next start does not fail
+        // on it the same way.
+        try {
+            bytes.resize(static_cast<std::size_t>(info.st_size));
+            std::size_t done = 0;
+            reason.clear();
+            while (done < bytes.size() && reason.empty()) {
+                ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+                if (got > 0) {
+                    done += static_cast<std::size_t>(got);
+                } else if (got == 0) {
+                    reason = path + " changed while it was read";
+                } else if (errno != EINTR) {
+                    reason = systemError("read", path, errno);
+                }
             }
-        }
-        if (reason.empty()) {
-            result = StateFileRead::Read;
+            result = reason.empty() ? StateFileRead::Read : StateFileRead::Refused;
+        } catch (const std::exception& failure) {
+            bytes = {};
+            reason = "state file " + path + " cannot be read: " + failure.what();
+            result = StateFileRead::Unreadable;
         }
     }
     close(fd);
     return result;
+}
+
+bool checkStateDirectory(const std::string& path, std::string& reason) {
+    std::string directory = directoryOf(path);
+    struct stat info {};
+    if (stat(directory.c_str(), &info) != 0) {
+        reason = systemError("stat", directory, errno);
+        return false;
+    }
+    // Whoever may rename in the directory may put a file set aside earlier
+    // (valid and signed, but stale) back under the name the start reads.
+    if (info.st_uid != geteuid() && info.st_uid != 0) {
+        reason = "directory " + directory + " of " + path +
+                 " belongs to neither the service's user nor root";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        reason = "directory " + directory + " of " + path +
+                 " may be written by group or others (chmod go-w " + directory + ")";
+        return false;
+    }
+    return true;
 }
 
 std::string stateFileAsideName(const std::string& path) {

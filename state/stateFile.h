@@ -38,8 +38,9 @@ class StateFileWriter : public StateSink {
 
 enum class StateFileRead {
     Read,
-    Missing,  // no file at the path
-    Refused,  // unreadable, not a regular file, or writable by others
+    Missing,     // no file at the path
+    Refused,     // unreadable, not a regular file, or writable by others
+    Unreadable,  // the service's own file, but it could not be held in memory
 };
 
 // Reads the whole file at `path` into `bytes`. It must be a regular file of
@@ -48,6 +49,11 @@ enum class StateFileRead {
 // state out. Refused gives the reason in `reason`.
 StateFileRead readStateFile(const std::string& path, std::vector<std::uint8_t>& bytes,
                             std::string& reason);
+
+// True when the directory that holds `path` belongs to the service's user
+// (or root) and neither group nor others may write it; otherwise false with
+// the reason in `reason`.
+bool checkStateDirectory(const std::string& path, std::string& reason);
 
 // Where a state file goes once it has been read, so that no later start
 // takes it again.

@@ -208,6 +208,42 @@ void StateView::queuedLogoff(std::uint32_t index, FarmLogoff& logoff) const {
                  logoff.times);
 }
 
+bool StateView::lay(const std::uint8_t* bytes, std::size_t covered) {
+    const std::uint8_t* end = bytes + covered;
+    const std::uint8_t* p = bytes + STATE_HEADER_SIZE;
+    decodeHeader(bytes, header_);
+    if ((p = readSection(p, end, cookieCount_)) == nullptr) {
+        return false;
+    }
+    cookies_ = p;
+    p += std::size_t{cookieCount_} * STATE_RECORD_SIZE;
+    if ((p = readSection(p, end, farmCount_)) == nullptr) {
+        return false;
+    }
+    farm_ = p;
+    p += std::size_t{farmCount_} * STATE_RECORD_SIZE;
+    if ((p = readSection(p, end, queuedCount_)) == nullptr) {
+        return false;
+    }
+    queued_ = p;
+    p += std::size_t{queuedCount_} * STATE_RECORD_SIZE;
+    return p == end;
+}
+
+bool unverifiedQueuedCount(const std::uint8_t* bytes, std::size_t size, std::uint32_t& count) {
+    if (size < STATE_HEADER_SIZE + STATE_MAC_SIZE ||
+        std::memcmp(bytes, kMagic, sizeof kMagic) != 0 ||
+        load32_be(bytes + sizeof kMagic) != STATE_FORMAT_VERSION) {
+        return false;
+    }
+    StateView view;
+    if (!view.lay(bytes, size - STATE_MAC_SIZE)) {
+        return false;
+    }
+    count = view.queuedCount();
+    return true;
+}
+
 StateCheck checkStateFile(const StateKey& key, const std::uint8_t* bytes, std::size_t size,
                           StateView& out, std::uint32_t& version) {
     if (size < STATE_HEADER_SIZE + STATE_MAC_SIZE ||
@@ -230,26 +266,8 @@ StateCheck checkStateFile(const StateKey& key, const std::uint8_t* bytes, std::s
 
     // Authentic, so written by this format's encoder; the sizes are checked
     // all the same, as reading past the end must never depend on a MAC.
-    const std::uint8_t* end = bytes + covered;
-    const std::uint8_t* p = bytes + STATE_HEADER_SIZE;
     StateView view;
-    decodeHeader(bytes, view.header_);
-    if ((p = readSection(p, end, view.cookieCount_)) == nullptr) {
-        return StateCheck::DoesNotVerify;
-    }
-    view.cookies_ = p;
-    p += std::size_t{view.cookieCount_} * STATE_RECORD_SIZE;
-    if ((p = readSection(p, end, view.farmCount_)) == nullptr) {
-        return StateCheck::DoesNotVerify;
-    }
-    view.farm_ = p;
-    p += std::size_t{view.farmCount_} * STATE_RECORD_SIZE;
-    if ((p = readSection(p, end, view.queuedCount_)) == nullptr) {
-        return StateCheck::DoesNotVerify;
-    }
-    view.queued_ = p;
-    p += std::size_t{view.queuedCount_} * STATE_RECORD_SIZE;
-    if (p != end) {
+    if (!view.lay(bytes, covered)) {
         return StateCheck::DoesNotVerify;
     }
     out = view;

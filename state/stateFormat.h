@@ -127,6 +127,10 @@ class StateView {
     void queuedLogoff(std::uint32_t index, FarmLogoff& logoff) const;
 
   private:
+    friend bool unverifiedQueuedCount(const std::uint8_t*, std::size_t, std::uint32_t&);
+    // Finds the sections in the `covered` bytes before the MAC; false when
+    // their counts do not fill them exactly.
+    bool lay(const std::uint8_t* bytes, std::size_t covered);
     friend StateCheck checkStateFile(const StateKey&, const std::uint8_t*, std::size_t, StateView&,
                                      std::uint32_t&);
     StateHeader header_;
@@ -142,3 +146,8 @@ class StateView {
 // OtherVersion gives the version found in `version`.
 StateCheck checkStateFile(const StateKey& key, const std::uint8_t* bytes, std::size_t size,
                           StateView& out, std::uint32_t& version);
+
+// How many farm logoffs a state file that does not verify says it holds,
+// for the line that says they are discarded: false when its layout does not
+// hold together either. The count is the file's word only.
+bool unverifiedQueuedCount(const std::uint8_t* bytes, std::size_t size, std::uint32_t& count);

@@ -20,6 +20,29 @@ namespace {
 
 // Separates the state key from every other use of the host key.
 constexpr char kStateKeyLabel[] = "VOKLogoffCookieService state file key";
+// The farm queue's file has the state file's layout under a key of its own:
+// neither is ever taken for the other.
+constexpr char kFarmQueueKeyLabel[] = "VOKLogoffCookieService farm queue file key";
+
+// A key of this host's own files, derived from the host key under `label`;
+// nullptr when the host key seed has not been set.
+std::unique_ptr<StateKey> derivedHostKey(const char* label, std::size_t length) {
+    std::uint8_t pipeKey[PIPE_KEY_SIZE];
+    if (getHashedKey(pipeKey) != 0) {
+        return nullptr;
+    }
+    std::uint8_t innerPad[SHA1_BLOCK_SIZE];
+    std::uint8_t outerPad[SHA1_BLOCK_SIZE];
+    std::uint8_t stateKey[STATE_KEY_SIZE];
+    hmacSha1Pads(pipeKey, sizeof pipeKey, innerPad, outerPad);
+    hmacSha1(innerPad, outerPad, label, length, stateKey);
+    auto key = std::make_unique<StateKey>(stateKey);
+    secureZero(pipeKey, sizeof pipeKey);
+    secureZero(innerPad, sizeof innerPad);
+    secureZero(outerPad, sizeof outerPad);
+    secureZero(stateKey, sizeof stateKey);
+    return key;
+}
 
 // One line on standard error and in the trace.
 __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
@@ -124,10 +147,6 @@ void restoreCache(const StateView& view, StateLoad& load) {
             restore.farmLogoff(logoff);
         }
     }
-    load.queued.resize(view.queuedCount());
-    for (std::uint32_t i = 0; i < view.queuedCount(); ++i) {
-        view.queuedLogoff(i, load.queued[i]);
-    }
     logoffCookieCache_restoreStart(view.header().cacheStartTime, view.header().salt);
     load.cookies = view.cookieCount();
     load.farmLogoffs = view.farmLogoffCount();
@@ -136,22 +155,20 @@ void restoreCache(const StateView& view, StateLoad& load) {
 
 }  // namespace
 
-std::unique_ptr<StateKey> hostStateKey() {
-    std::uint8_t pipeKey[PIPE_KEY_SIZE];
-    if (getHashedKey(pipeKey) != 0) {
-        return nullptr;
+std::vector<FarmLogoff> stateQueuedLogoffs(const StateView& view) {
+    std::vector<FarmLogoff> queued(view.queuedCount());
+    for (std::uint32_t i = 0; i < view.queuedCount(); ++i) {
+        view.queuedLogoff(i, queued[i]);
     }
-    std::uint8_t innerPad[SHA1_BLOCK_SIZE];
-    std::uint8_t outerPad[SHA1_BLOCK_SIZE];
-    std::uint8_t stateKey[STATE_KEY_SIZE];
-    hmacSha1Pads(pipeKey, sizeof pipeKey, innerPad, outerPad);
-    hmacSha1(innerPad, outerPad, kStateKeyLabel, sizeof kStateKeyLabel - 1, stateKey);
-    auto key = std::make_unique<StateKey>(stateKey);
-    secureZero(pipeKey, sizeof pipeKey);
-    secureZero(innerPad, sizeof innerPad);
-    secureZero(outerPad, sizeof outerPad);
-    secureZero(stateKey, sizeof stateKey);
-    return key;
+    return queued;
+}
+
+std::unique_ptr<StateKey> hostStateKey() {
+    return derivedHostKey(kStateKeyLabel, sizeof kStateKeyLabel - 1);
+}
+
+std::unique_ptr<StateKey> hostFarmQueueKey() {
+    return derivedHostKey(kFarmQueueKeyLabel, sizeof kFarmQueueKeyLabel - 1);
 }
 
 StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key, std::int32_t now) {
@@ -159,6 +176,10 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
     const char* path = config.path.c_str();
     std::vector<std::uint8_t> bytes;
     std::string reason;
+    if (!checkStateDirectory(config.path, reason)) {
+        say("started cold: %s", reason.c_str());
+        return load;
+    }
     switch (readStateFile(config.path, bytes, reason)) {
         case StateFileRead::Missing:
             say("started cold: no state file %s", path);
@@ -166,6 +187,12 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
         case StateFileRead::Refused:
             say("started cold: %s", reason.c_str());
             return load;
+        case StateFileRead::Unreadable: {
+            std::string asideReason;
+            setStateFileAside(config.path, asideReason);
+            say("started cold: %s", reason.c_str());
+            return load;
+        }
         case StateFileRead::Read:
             break;
     }
@@ -188,9 +215,26 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
             load = StateLoad();
         }
     }
+    // The logoffs the stop queued for the farm go out whatever the file's
+    // age: the receivers drop what has expired, and a logoff published late
+    // never weakens a cache.
+    std::uint32_t discarded = 0;
+    if (check == StateCheck::Valid) {
+        try {
+            load.queued = stateQueuedLogoffs(view);
+        } catch (const std::exception&) {
+            discarded = view.queuedCount();
+        }
+    } else if (!unverifiedQueuedCount(bytes.data(), bytes.size(), discarded)) {
+        discarded = 0;
+    }
     secureZero(bytes.data(), bytes.size());
     if (!reason.empty()) {
-        say("started cold: %s", reason.c_str());
+        if (discarded > 0) {
+            say("started cold: %s; %u farm logoffs discarded", reason.c_str(), discarded);
+        } else {
+            say("started cold: %s", reason.c_str());
+        }
         return load;
     }
     load.warm = true;

@@ -15,6 +15,12 @@
 // The key of this host's state files, derived from the host key; nullptr
 // when the host key seed has not been set.
 std::unique_ptr<StateKey> hostStateKey();
+// The key of this host's farm queue file (state/farmQueueFile.h), apart from
+// the state file's.
+std::unique_ptr<StateKey> hostFarmQueueKey();
+
+// The logoffs a verified file had queued for the farm, front first.
+std::vector<FarmLogoff> stateQueuedLogoffs(const StateView& view);
 
 // What a start took from the state file; all empty for a cold start.
 struct StateLoad {
@@ -31,6 +37,9 @@ struct StateLoad {
 // and says "restarted warm: N cookies, M farm logoffs kept". Otherwise the
 // cache stays as initialised (a cold start) and one line says why; a file
 // that was read is set aside all the same, so no later start tries it again.
+// A file in a directory that others may write is not read at all. The farm
+// logoffs a verified file had queued come back in `queued` whatever its age;
+// those of a file that does not verify are said to be discarded.
 StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key, std::int32_t now);
 
 // At an orderly stop, once no request is under way: writes the cache's state

@@ -41,13 +41,16 @@ std::string shareHealthProblem(const std::string& metricsText) {
     if (std::isnan(sinceRead)) {
         return {};  // sharing off
     }
+    // A refusal first: it is also why nothing was read, and what to mend.
+    if (sample(samples, "voklogoffcookie_share_publishing_refused") == 1) {
+        return "sharing: Redis refuses this host's logoffs "
+               "(voklogoffcookie_share_publishing_refused is 1; its standard error or trace says "
+               "why)";
+    }
     char line[200];
     if (sinceRead > kShareReadMaxAgeSeconds) {
         std::snprintf(line, sizeof line, "sharing: no read from Redis for %.0f s", sinceRead);
         return line;
-    }
-    if (sample(samples, "voklogoffcookie_share_publishing_refused") == 1) {
-        return "sharing: Redis refuses this host's logoffs (its standard error or trace says why)";
     }
     double read = sample(samples, "voklogoffcookie_share_read_last_minute");
     double bad = sample(samples, "voklogoffcookie_share_bad_hmac_last_minute");

@@ -141,8 +141,9 @@ TEST(HealthCommand, MetricsFileShowingSharingFailFailsTheCheckWithTheReason) {
     CliRun refused = runHealth({"--socket", service.socketPath(), "--metrics", metrics});
     EXPECT_EQ(refused.status, kExitFailure);
     EXPECT_EQ(refused.err,
-              "logoffcookie health: sharing: Redis refuses this host's logoffs (its standard "
-              "error or trace says why)\n");
+              "logoffcookie health: sharing: Redis refuses this host's logoffs "
+              "(voklogoffcookie_share_publishing_refused is 1; its standard error or trace says "
+              "why)\n");
 }
 
 TEST(ShareHealth, EachFailingConditionIsNamedAndSharingOffIsHealthy) {
@@ -156,8 +157,13 @@ TEST(ShareHealth, EachFailingConditionIsNamedAndSharingOffIsHealthy) {
     EXPECT_EQ(shareHealthProblem(text("NaN", 1, 10, 10)), "");  // sharing off
     EXPECT_EQ(shareHealthProblem(text("60", 0, 10, 5)), "");
     EXPECT_EQ(shareHealthProblem(text("61", 0, 0, 0)), "sharing: no read from Redis for 61 s");
-    EXPECT_NE(shareHealthProblem(text("1", 1, 0, 0)).find("refuses this host's logoffs"),
-              std::string::npos);
+    // Refused from the start: nothing read either, but the refusal is what to mend.
+    for (const char* since : {"1", "600"}) {
+        EXPECT_NE(shareHealthProblem(text(since, 1, 0, 0))
+                      .find("voklogoffcookie_share_publishing_refused is 1"),
+                  std::string::npos)
+            << since;
+    }
     EXPECT_EQ(shareHealthProblem(text("1", 0, 10, 6)),
               "sharing: 6 of 10 entries read in the last minute were not signed with the farm "
               "secret");

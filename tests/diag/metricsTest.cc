@@ -84,6 +84,13 @@ TEST_F(MetricsTest, SharingCountsWhetherMetricsAreOnOrNot) {
     EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 1);
     metrics_setPublishingRefused(false);
     EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 0);
+    // A refused connection counts as refused publishing until that same
+    // connection gets in, whatever the others do.
+    metrics_setConnectionRefused(3, true);
+    metrics_setConnectionRefused(4, false);
+    EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 1);
+    metrics_setConnectionRefused(3, false);
+    EXPECT_EQ(metrics_value(ShareGauge::PublishingRefused), 0);
 }
 
 TEST_F(MetricsTest, ShareLevelsFollowTheStartTheReadsAndTheLastMinute) {

@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "tests/support/farmCookies.h"
+#include "tests/support/hostTestLock.h"
+#include "tests/support/metricsReader.h"
 #include "tests/support/redisServer.h"
+#include "tests/support/sentinelSet.h"
 #include "tests/support/serviceProcess.h"
+#include "tests/support/waitUntil.h"
 
 namespace lctest {
 namespace {
@@ -87,16 +92,98 @@ TEST_F(FarmCredentials, PercentEncodedUrlPasswordWorksAndAWrongOneIsNeverShown) 
     EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
     expectNoPasswordFrom(a_);
 
-    // Refused by Redis: said, with the user but not the password.
+    // Refused by Redis: said, with neither the user nor the password.
     FarmHost wrong("host with a wrong password");
     ASSERT_TRUE(wrong.start(sharing(tcp("farm:p%40ss%2Fwd%3A%20of%20the%20barn@"), false)));
     EXPECT_TRUE(wrong.waitForTrace("WRONGPASS", kPatience));
-    EXPECT_NE(wrong.readStderr().find("redis://farm@127.0.0.1"), std::string::npos)
+    EXPECT_NE(wrong.readStderr().find("redis://127.0.0.1"), std::string::npos)
         << wrong.readStderr();
     for (const std::string& output : {wrong.readStderr(), wrong.readTrace()}) {
         EXPECT_EQ(output.find("of the barn"), std::string::npos) << output;
         EXPECT_EQ(output.find("of%20the"), std::string::npos) << output;
     }
+}
+
+TEST_F(FarmCredentials, LonePasswordInTheUrlIsTheDefaultUsersAndIsNeverShown) {
+    ASSERT_TRUE(redis_.command(
+        {"ACL", "SETUSER", "default", "on", "resetpass", ">" + kPassword, "~tests:*", "+@all"}));
+    ASSERT_TRUE(a_.start(sharing(tcp(kEncodedPassword + "@"), false)));
+    ASSERT_TRUE(b_.start(sharing(redis_.endpoint(), true)));
+    CookieFields cookie = freshCookie("logged-off-through-a-lone-url-password");
+    logOff(a_, cookie);
+    EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
+    EXPECT_NE(a_.readStderr().find("Sharing logoffs through redis://127.0.0.1:"), std::string::npos)
+        << a_.readStderr();
+    expectNoPasswordFrom(a_);
+}
+
+// Replaced in one step, as an operator's editor or install(1) does: the
+// host never reads half a file.
+void replaceAuthFile(const std::string& path, const std::string& text) {
+    std::string next = path + ".next";
+    std::ofstream(next) << text;
+    chmod(next.c_str(), 0600);
+    ASSERT_EQ(std::rename(next.c_str(), path.c_str()), 0);
+}
+
+TEST_F(FarmCredentials, WrongPasswordShowsInTheGaugeAndTheMendedFileIsTakenWithoutARestart) {
+    std::string metrics = redis_.directory() + "/a.prom";
+    std::string authOfA = redis_.directory() + "/a.auth";
+    replaceAuthFile(authOfA, "farm not the password\n");
+    EnvChanges env = sharing(tcp(), true);
+    env.back().second = authOfA;
+    env.push_back({"VOKLOGOFFMETRICS", metrics});
+    ASSERT_TRUE(a_.start(env));
+    ASSERT_TRUE(b_.start(sharing(redis_.endpoint(), true)));
+    CookieFields cookie = freshCookie("logged-off-while-the-password-was-wrong");
+    logOff(a_, cookie);
+
+    ParsedMetrics parsed;
+    EXPECT_TRUE(waitForSample(metrics, "voklogoffcookie_share_publishing_refused{}", 1.0, kPatience,
+                              parsed));
+    EXPECT_NE(a_.readStderr().find("line 1 of the file named by VOKLOGOFFSHAREAUTH; it is read "
+                                   "again before each retry"),
+              std::string::npos)
+        << a_.readStderr();
+
+    replaceAuthFile(authOfA, "farm " + kPassword + "\n");
+    EXPECT_TRUE(refusedWithin(b_, cookie, kPatience));
+    expectNoPasswordFrom(a_);
+}
+
+// The sentinels' own password is line 2 of the file: a wrong one is named
+// as such, not as the data nodes', and mending the file lets the host in.
+TEST(FarmSentinelCredentials, WrongSentinelPasswordNamesLineTwoAndTheMendedFileIsTaken) {
+    HostTestLock lock;
+    SentinelSetOptions options;
+    options.nodeConfig = {"requirepass farm-secret", "masterauth farm-secret"};
+    options.sentinelConfig = {
+        "requirepass watch-secret", "sentinel sentinel-pass watch-secret",
+        std::string("sentinel auth-pass ") + SentinelSet::kMasterName + " farm-secret"};
+    SentinelSet set(options);
+    set.setTestAuth({"AUTH", "farm-secret"}, {"AUTH", "watch-secret"});
+    ASSERT_TRUE(set.start());
+    std::string auth = set.directory() + "/redis.auth";
+    replaceAuthFile(auth, "farm-secret\nsentinel not-the-watch-secret\n");
+    EnvChanges env =
+        sharingWith(set.endpoint(), writeSecretFile(set.directory(), kFarmSecret, 0600));
+    env.push_back({"VOKLOGOFFSHAREAUTH", auth});
+    FarmHost host("host behind the sentinels");
+    ASSERT_TRUE(host.start(env));
+    EXPECT_TRUE(host.waitForTrace("refuses the connection", kPatience));
+    EXPECT_NE(host.readStderr().find("the sentinels refuse the user and password of line 2"),
+              std::string::npos)
+        << host.readStderr();
+
+    replaceAuthFile(auth, "farm-secret\nsentinel watch-secret\n");
+    logOff(host, freshCookie("logged-off-once-the-sentinel-password-was-mended"));
+    EXPECT_TRUE(waitUntil(
+        [&set] {
+            Reply length = set.nodeCommand(0, {"XLEN", "tests:logoffs"});
+            return length && length->type == REDIS_REPLY_INTEGER && length->integer == 1;
+        },
+        kPatience))
+        << host.readStderr();
 }
 
 // Read by the launcher: refused with exit 1 before anything is forked.

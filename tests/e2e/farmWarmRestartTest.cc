@@ -70,5 +70,45 @@ TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfte
     EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
 }
 
+TEST_F(FarmWarmRestart, LogoffQueuedAtAStopWithoutStateIsKeptAndPublishedAtTheNextStart) {
+    ASSERT_TRUE(a_.start(sharing()));
+    ASSERT_TRUE(b_.start(sharing()));
+    redis_.stop();
+    CookieFields queued = freshCookie("queued-on-a-without-a-state-file");
+    logOff(a_, queued);
+
+    ASSERT_TRUE(a_.stopWorker(20s));
+    EXPECT_NE(a_.readStderr().find("kept 1 logoffs not yet published to the farm in"),
+              std::string::npos)
+        << a_.readStderr();
+    ASSERT_TRUE(redis_.start());
+    ASSERT_TRUE(a_.start(sharing()));
+
+    EXPECT_TRUE(waitUntil(
+        [this] {
+            return a_.readStderr().find(
+                       "queued for the farm again: 1 of 1 logoffs saved at the stop") !=
+                   std::string::npos;
+        },
+        kPatience))
+        << a_.readStderr();
+    EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
+}
+
+TEST_F(FarmWarmRestart, LastMinutesLogoffsArePublishedAgainAfterARestartRedisLostThemDuring) {
+    ASSERT_TRUE(a_.start(sharingWithState()));
+    CookieFields published = freshCookie("published-by-a-just-before-its-stop");
+    logOff(a_, published);
+    ASSERT_TRUE(waitUntil([this] { return streamLength() == 1; }, kPatience));
+    ASSERT_TRUE(a_.stopWorker(20s));
+    // Restarted empty while A was stopped: the entry is gone for the farm.
+    redis_.stop();
+    ASSERT_TRUE(redis_.start());
+
+    ASSERT_TRUE(a_.start(sharingWithState()));
+    ASSERT_TRUE(b_.start(sharing()));
+    EXPECT_TRUE(refusedWithin(b_, published, kPatience));
+}
+
 }  // namespace
 }  // namespace lctest

@@ -26,6 +26,27 @@ TEST(ShareBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterASuccess) {
     EXPECT_EQ(backoff.failed(), 1);
 }
 
+TEST(OutagePause, EachSecondWhileAFailoverIsYoungThenDoublingAndAnewAfterAConnection) {
+    OutagePause pause;
+    OutagePause::Clock::time_point start{};
+    std::vector<int> pauses;
+    for (int second : {0, 1, 30, 59}) {
+        pauses.push_back(pause.failed(true, start + std::chrono::seconds(second)));
+    }
+    for (int second : {60, 62, 66, 74, 90, 120, 150}) {
+        pauses.push_back(pause.failed(true, start + std::chrono::seconds(second)));
+    }
+    EXPECT_EQ(pauses, (std::vector<int>{1, 1, 1, 1, 1, 2, 4, 8, 16, 30, 30}));
+    // An unreachable Redis with no failover under way doubles from the start.
+    EXPECT_EQ(pause.failed(false, start + std::chrono::seconds(180)), 30);
+
+    pause.ended();
+    auto later = start + std::chrono::hours(1);
+    EXPECT_EQ(pause.failed(true, later), 1);
+    EXPECT_EQ(pause.failed(true, later + std::chrono::seconds(59)), 1)
+        << "a new outage has its own first minute";
+}
+
 RWThreadFunction retryingHandle;
 std::vector<int> pausesSeen;
 bool connectedEver = false;

@@ -151,4 +151,55 @@ TEST_F(WarmRestart, DirectoryThatCannotHoldTheFileSavesNothing) {
     EXPECT_EQ(lines[0].rfind("state not saved: mkstemp " + config.path, 0), 0u) << lines[0];
 }
 
+TEST_F(WarmRestart, DirectoryOthersMayWriteIsNotReadAtAll) {
+    ASSERT_TRUE(save());
+    startAnotherRun();
+    for (mode_t mode : {0770, 0707}) {
+        ASSERT_EQ(chmod(directory.c_str(), mode), 0);
+        trace.clear();
+        EXPECT_FALSE(logoffCookieState_load(config, key, kStopTime).warm);
+        EXPECT_EQ(trace.count("started cold: directory " + directory + " of " + config.path +
+                              " may be written by group or others (chmod go-w " + directory + ")"),
+                  1)
+            << mode;
+        EXPECT_TRUE(exists(config.path)) << "a refused directory is not touched";
+    }
+    ASSERT_EQ(chmod(directory.c_str(), 0700), 0);
+    EXPECT_TRUE(logoffCookieState_load(config, key, kStopTime).warm);
+}
+
+TEST_F(WarmRestart, FarmQueueOfAFileTooOldOrFromTheFutureIsHandedBackAllTheSame) {
+    FarmLogoff first;
+    first.identity.fill(1);
+    first.times = {kStopTime, kStopTime, 0, 30, 60, 0};
+    FarmLogoff second = first;
+    second.identity.fill(2);
+    for (std::int32_t now : {kStopTime + config.maxAgeSeconds + 1000, kStopTime - 5}) {
+        ASSERT_TRUE(logoffCookieState_save(config, key, kStopTime, {7, 3}, {first, second}));
+        startAnotherRun();
+        StateLoad load = logoffCookieState_load(config, key, now);
+        EXPECT_FALSE(load.warm);
+        ASSERT_EQ(load.queued.size(), 2u) << now;
+        EXPECT_EQ(load.queued[0].identity, first.identity);
+        EXPECT_EQ(load.queued[1].identity, second.identity);
+        EXPECT_EQ(load.position.milliseconds, 0u) << "the position belongs to a warm start";
+    }
+}
+
+TEST_F(WarmRestart, FarmLogoffsOfAFileThatDoesNotVerifyAreSaidToBeDiscarded) {
+    FarmLogoff logoff;
+    logoff.identity.fill(4);
+    logoff.times = {kStopTime, kStopTime, 0, 30, 60, 0};
+    ASSERT_TRUE(logoffCookieState_save(config, key, kStopTime, {}, {logoff, logoff, logoff}));
+    startAnotherRun();
+    std::uint8_t otherBytes[STATE_KEY_SIZE] = {1};
+    StateKey otherHost(otherBytes);
+    StateLoad load = logoffCookieState_load(config, otherHost, kStopTime);
+    EXPECT_FALSE(load.warm);
+    EXPECT_TRUE(load.queued.empty());
+    EXPECT_EQ(trace.count("started cold: state file " + config.path +
+                          " does not verify; 3 farm logoffs discarded"),
+              1);
+}
+
 }  // namespace

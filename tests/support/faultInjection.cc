@@ -56,6 +56,9 @@ std::atomic<long> allocationCount{0};
 
 std::atomic<long> runningThreads{0};
 
+// Allocations of at least this many bytes fail, on every thread; 0: none.
+std::atomic<std::size_t> largestGranted{0};
+
 // Counts a created thread while its start routine runs; a cancellation
 // unwinds through it too.
 struct RunningThread {
@@ -112,6 +115,9 @@ void* operator new(std::size_t size) {
     if ((createdThread || everyThreadAllocates.load()) && allocations.failsNow()) {
         throw std::bad_alloc();
     }
+    if (std::size_t largest = largestGranted.load(); largest != 0 && size >= largest) {
+        throw std::bad_alloc();
+    }
     if (void* memory = std::malloc(size == 0 ? 1 : size)) {
         return memory;
     }
@@ -146,8 +152,13 @@ void failThreadCreationAfter(long granted) {
     threadCreations.arm(granted, false);
 }
 
+void failAllocationsOfAtLeast(std::size_t size) {
+    largestGranted.store(size);
+}
+
 void disarmFaults() {
     allocations.disarm();
+    largestGranted.store(0);
     everyThreadAllocates.store(false);
     threadCreations.disarm();
 }

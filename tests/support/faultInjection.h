@@ -7,6 +7,8 @@
 // whole test executable: give such a test an executable of its own.
 #pragma once
 
+#include <cstddef>
+
 namespace lctest {
 
 // The allocation after `granted` more on created threads fails with
@@ -18,6 +20,11 @@ void failAllocationAfter(long granted, bool persistent = false);
 // allocations counted and failed too: for a test whose own step is the one
 // to fail.
 void failAnyAllocationAfter(long granted);
+
+// Every allocation of at least `size` bytes fails with std::bad_alloc, on
+// every thread, until disarmed: memory for one large object that is not to
+// be had, as when a file is far larger than the free memory.
+void failAllocationsOfAtLeast(std::size_t size);
 
 // The thread creation after `granted` more by created threads fails with
 // EAGAIN, as when the system has no thread to give.
