@@ -207,6 +207,7 @@ void acceptOneConnection(int fd_socket) {
     ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
     const bool accepted = connection.isOpen();
     if (!accepted) {
+        metrics_count(CountedMetric::LoopAcceptFailures);
         sayServingStalledOnce("accept", errno);
     }
     if (!takeOn(std::move(connection))) {
@@ -245,6 +246,7 @@ void logoffCookieAPI_clientLoop(int fd_socket) {
                           "logoffCookieAPI_ServerMain() -- select failed with errno %s, val %d -- "
                           "pausing before trying again",
                           errnoName(error), error);
+                metrics_count(CountedMetric::LoopSelectFailures);
                 sayServingStalledOnce("select", error);
                 pauseBeforeRetrying();
             }
