@@ -236,6 +236,12 @@ bool blockedInRead(pid_t tid) {
 }
 
 TEST_F(ClientConnectionTest, TerminationWhileWaitingForTheRequestUnwindsTheThread) {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's runtime fails its own check (asan_thread.cpp,
+    // kCurrentStackFrameMagic) on a thread that a termination unwinds out of
+    // its intercepted read; the plain and thread-sanitizer builds run it.
+    GTEST_SKIP() << "AddressSanitizer cannot follow a terminated read";
+#endif
     ClientConnection connection(service());
     WaitingThread waiting;
     waiting.connection = &connection;

@@ -202,6 +202,12 @@ TEST(ProcessExit, WaitsOnceForAllBlockedThreadsThenTerminatesThem) {
 }
 
 TEST(ProcessExit, AThousandBlockedThreadsEndWithinOneTimeOut) {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's runtime fails its own check (asan_thread.cpp,
+    // kCurrentStackFrameMagic) in some of a thousand threads that a
+    // termination unwinds out of a blocking call; the bound is the same.
+    GTEST_SKIP() << "AddressSanitizer cannot follow a thousand terminated threads";
+#endif
     ChildOutcome outcome = exitInChild(
         [] {
             if (pipe(neverWritten) != 0) {
