@@ -20,4 +20,4 @@ if [ -z "$pid" ]; then
     exit 1
 fi
 echo "service running (monitor pid $pid), socket $WA_INSTALL_PATH/logoffCookieSocket"
-echo "stop it with: kill $pid"
+echo "stop it with: kill $pid (an orderly stop; it ends within 15 s)"

@@ -30,10 +30,13 @@ constexpr ErrorDescription kErrors[] = {
     {"LC_CLIENT_SEND_FAILED", "the request could not be sent", true},
     {"LC_CLIENT_TIMED_OUT", "timed out waiting for the service", true},
     {"LC_CLIENT_RECEIVE_FAILED", "reading the reply failed", true},
-    {"LC_CLIENT_NO_REPLY", "the service closed the connection without a reply", true},
+    {"LC_CLIENT_NO_REPLY",
+     "the service closed the connection without a reply: its pipe key differs from this "
+     "process's, or it refused an add from this user (VOKLOGOFFADDUSERS)",
+     true},
     {"LC_CLIENT_REPLY_UNDECRYPTABLE", "the reply did not decrypt with this host's pipe key", false},
     {"LC_CLIENT_UNEXPECTED_REPLY", "the reply is not an answer to the request", false},
-    {"LC_CLIENT_SYSTEM_ERROR", "the system refused a resource", true},
+    {"LC_CLIENT_SYSTEM_ERROR", "the system refused this process a resource", true},
 };
 
 constexpr ErrorDescription kUnknown = {"LC_CLIENT_UNKNOWN_ERROR", "unknown error", false};

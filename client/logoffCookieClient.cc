@@ -14,6 +14,7 @@
 #include "client/requestBuilder.h"
 #include "client/serviceSocket.h"
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "crypto/secureMemory.h"
 #include "protocol/requestLayout.h"
 
 namespace logoffcookie {
@@ -47,6 +48,35 @@ class Connection {
     int fd_;
 };
 
+// The pipe key of the call running on this thread: derived from the host
+// facts once per call, for the request and its reply alike. Trivially
+// destructible, so that a module holding it can still be unloaded.
+thread_local unsigned char callKey[PIPE_KEY_SIZE];
+
+int keyOfThisCall(unsigned char* key) {
+    std::memcpy(key, callKey, PIPE_KEY_SIZE);
+    return 0;
+}
+
+// Derives the call's key and wipes it when the call ends.
+class CallKey {
+  public:
+    CallKey() { getHostPipeKey(callKey); }
+    ~CallKey() { secureZero(callKey, sizeof callKey); }
+    CallKey(const CallKey&) = delete;
+    CallKey& operator=(const CallKey&) = delete;
+};
+
+// What the envelope's failure was: this process short of memory (malloc
+// leaves ENOMEM in errno), or `otherwise`. Call with errno cleared before
+// the envelope ran.
+ClientStatus envelopeFailure(ClientError otherwise) {
+    if (errno == ENOMEM) {
+        return ClientStatus{LC_CLIENT_SYSTEM_ERROR, ENOMEM};
+    }
+    return ClientStatus{otherwise, 0};
+}
+
 bool optionsValid(const ClientOptions& options) {
     return options.timeout.count() > 0 && options.socketWait.count() >= 0;
 }
@@ -54,9 +84,11 @@ bool optionsValid(const ClientOptions& options) {
 // The reply's message is its 4-byte value and the envelope's trailing zero.
 ClientStatus decryptReplyValue(char* reply, size_t length, int32_t& value) {
     int messageLength = static_cast<int>(length);
-    if (decryptPipeDataWith(getHostPipeKey, reply, &messageLength, static_cast<int>(kReplyCapacity),
+    errno = 0;
+    if (decryptPipeDataWith(keyOfThisCall, reply, &messageLength, static_cast<int>(kReplyCapacity),
                             ENCRYPTION_KAE5) != 0) {
-        return ClientStatus{LC_CLIENT_REPLY_UNDECRYPTABLE, 0};
+        // Short of memory is no reason to suspect the reply.
+        return envelopeFailure(LC_CLIENT_REPLY_UNDECRYPTABLE);
     }
     if (messageLength != kReplyLength + 1) {
         return ClientStatus{LC_CLIENT_UNEXPECTED_REPLY, 0};
@@ -87,10 +119,12 @@ ClientStatus exchangePayload(const void* payload, size_t length, int32_t& replyV
         return status;
     }
     // Encrypted before connecting, so the service never waits on our crypto.
+    CallKey key;
     EncryptedText request;
-    if (encryptPipeDataWith(getHostPipeKey, payload, static_cast<int>(length), &request.text,
+    errno = 0;
+    if (encryptPipeDataWith(keyOfThisCall, payload, static_cast<int>(length), &request.text,
                             &request.length, ENCRYPTION_KAE5) != 0) {
-        return ClientStatus{LC_CLIENT_ENCRYPT_FAILED, 0};
+        return envelopeFailure(LC_CLIENT_ENCRYPT_FAILED);
     }
 
     int fd = -1;

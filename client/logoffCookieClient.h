@@ -41,19 +41,24 @@ typedef enum logoffCookieClient_error {
     /* The request could not be sent whole in one write. */
     LC_CLIENT_SEND_FAILED = 8,
     /* The service did not accept the connection, or did not answer, within
-     * the time-out. */
+     * the time-out. A signal caught meanwhile does not end the wait early. */
     LC_CLIENT_TIMED_OUT = 9,
     /* Reading the reply failed. */
     LC_CLIENT_RECEIVE_FAILED = 10,
     /* The service closed the connection without a reply: it could not
-     * decrypt the request (its pipe key differs) or refused it. */
+     * decrypt the request (its pipe key differs from this process's: the
+     * host's facts changed since it started), or it refused an add from this
+     * process's user (not in its VOKLOGOFFADDUSERS), or it stopped meanwhile.
+     * Counted as transient; docs/client.md says how a module tells a
+     * persistent key mismatch or a refused add from an outage. */
     LC_CLIENT_NO_REPLY = 11,
     /* The reply was not envelope text under this host's pipe key. */
     LC_CLIENT_REPLY_UNDECRYPTABLE = 12,
     /* The reply decrypted but is not an answer to the request: another
      * length, or a value the request cannot have. */
     LC_CLIENT_UNEXPECTED_REPLY = 13,
-    /* The system refused a socket or memory. */
+    /* The system refused this process a socket, memory or buffers; errno
+     * says which (EMFILE, ENOMEM, ENOBUFS, ...). */
     LC_CLIENT_SYSTEM_ERROR = 14
 } logoffCookieClient_error;
 

@@ -1,7 +1,7 @@
 // The C interface: a thin layer over the C++ one that never lets an
 // exception cross into C code.
 #include <cerrno>
-#include <new>
+#include <system_error>
 
 #include "client/logoffCookieClient.h"
 #include "client/logoffCookieClient.hpp"
@@ -65,14 +65,18 @@ int finish(const ClientStatus& status) {
     return status.error;
 }
 
+// errno is set on every LC_CLIENT_SYSTEM_ERROR, as the header promises.
 template <typename Call>
 int guarded(Call call) {
     try {
         return call();
-    } catch (const std::bad_alloc&) {
-        return finish(ClientStatus{LC_CLIENT_SYSTEM_ERROR, ENOMEM});
+    } catch (const std::system_error& failure) {
+        int code = failure.code().value();
+        return finish(ClientStatus{LC_CLIENT_SYSTEM_ERROR, code != 0 ? code : EIO});
     } catch (...) {
-        return LC_CLIENT_SYSTEM_ERROR;
+        // Otherwise only the standard library's refusal of memory or of a
+        // size (bad_alloc, length_error) can leave the library's own code.
+        return finish(ClientStatus{LC_CLIENT_SYSTEM_ERROR, ENOMEM});
     }
 }
 

@@ -49,7 +49,12 @@ bool isTimeOut(int error) {
 
 // The errors of a service that is not there yet: worth another try.
 bool isNotThereYet(int error) {
-    return error == ENOENT || error == ECONNREFUSED || error == EINTR;
+    return error == ENOENT || error == ECONNREFUSED;
+}
+
+// This process, not the service, is short of memory or buffers.
+bool isResourceShortage(int error) {
+    return error == ENOBUFS || error == ENOMEM;
 }
 
 // Connecting to a path that is not a socket (a directory, a regular file) is
@@ -93,13 +98,18 @@ ClientStatus connectToService(const sockaddr_un& address, milliseconds socketWai
     socketWait = std::min(socketWait, kLongestWait);
     timeout = std::min(timeout, kLongestWait);
     const Clock::time_point waitEnd = Clock::now() + socketWait;
+    bool interrupted = false;
     for (;;) {
         int candidate = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (candidate < 0) {
             return failure(LC_CLIENT_SYSTEM_ERROR, errno);
         }
-        const Clock::time_point attemptStart = Clock::now();
-        deadline = attemptStart + timeout;
+        // An interrupted attempt goes on under its own deadline; a new one
+        // gets a whole time-out.
+        if (!interrupted) {
+            deadline = Clock::now() + timeout;
+        }
+        interrupted = false;
         limitSendWait(candidate, deadline);
         if (connect(candidate, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             fd = candidate;
@@ -107,8 +117,22 @@ ClientStatus connectToService(const sockaddr_un& address, milliseconds socketWai
         }
         int error = errno;
         close(candidate);
+        if (error == EINTR) {
+            // A signal cut short the wait for a full backlog: with a send
+            // time-out set the system does not restart the call. The wait
+            // is the caller's to end, not the signal's: tried again until
+            // the deadline, whatever the socket wait.
+            if (Clock::now() >= deadline) {
+                return failure(LC_CLIENT_TIMED_OUT, ETIMEDOUT);
+            }
+            interrupted = true;
+            continue;
+        }
         if (isTimeOut(error)) {
             return failure(LC_CLIENT_TIMED_OUT, error);
+        }
+        if (isResourceShortage(error)) {
+            return failure(LC_CLIENT_SYSTEM_ERROR, error);
         }
         if (!isNotThereYet(error)) {
             return failure(LC_CLIENT_CONNECT_FAILED, error);

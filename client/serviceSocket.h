@@ -27,9 +27,10 @@ ClientStatus resolveSocketAddress(const std::string& socketPath, sockaddr_un& ad
 // Connects to `address`. A missing socket file or a refusing socket is tried
 // again until `socketWait` has passed, for a service that is still starting.
 // Both waits are shortened to kLongestWait.
-// A service whose backlog is full is waited for up to `timeout`. On success
-// `fd` is the connected descriptor and `deadline` the connect attempt's start
-// plus `timeout`, which bounds the rest of the exchange.
+// A service whose backlog is full is waited for up to `timeout`, a wait that
+// a signal does not cut short. On success `fd` is the connected descriptor and
+// `deadline` the connect attempt's start plus `timeout`, which bounds the rest
+// of the exchange.
 ClientStatus connectToService(const sockaddr_un& address, std::chrono::milliseconds socketWait,
                               std::chrono::milliseconds timeout, int& fd,
                               Clock::time_point& deadline);

@@ -1,9 +1,12 @@
-# Makes the client's static archive for modules that link statically: every
-# object of the client and the pipe encryption joined into one relocatable
-# object, in which each strong global name but the client's interface is made
-# local, as the shared library's version script does for it. Weak names
-# (inline and template code of the C++ library) stay as they are, so that the
-# linker can still merge them with the host program's own copies.
+# Makes the client's static archive for modules that link statically: the
+# client's objects, and those of the pipe encryption and diagnostics they
+# need (no others), joined into one relocatable object in which every name
+# but the client's interface is made local, as the shared library's version
+# script does for it. That includes weak names (inline and template code)
+# and unique ones (inline variables): exported from a module they would bind
+# to other modules' copies, and a unique one keeps the module from ever being
+# unloaded. Their COMDAT groups are dissolved first, so that a host
+# program's own copy of such code never replaces ours at link time.
 #
 # cmake -DLD=... -DNM=... -DOBJCOPY=... -DAR=... -DOUTPUT=lib.a
 #       -DOBJECTS="a.o|b.o" -DARCHIVES="x.a|y.a" -P StaticArchive.cmake
@@ -37,20 +40,25 @@ function(run)
 endfunction()
 
 set(joined "${OUTPUT}.o")
-run(${LD} -r -o ${joined} ${OBJECTS} --whole-archive ${ARCHIVES} --no-whole-archive)
+# Archive members are taken only as the client's objects need them.
+run(${LD} -r -o ${joined} ${OBJECTS} --start-group ${ARCHIVES} --end-group)
+run(${OBJCOPY} --remove-section=.group ${joined})
 
 run(${NM} --defined-only --extern-only ${joined})
 string(REPLACE "\n" ";" lines "${run_output}")
 set(private_names "")
 foreach(line IN LISTS lines)
-  # "<address> <type> <name>"; strong definitions have types T, D, B, R, G, S.
-  if(NOT line MATCHES "^[0-9a-fA-F]+ ([TDBRGS]) (.+)$")
+  # "<address> <type> <name>": strong definitions T, D, B, R, G, S; weak W,
+  # V; unique u. Only strong interface names stay: an inline one (weak) is
+  # compiled into the module from the header anyway.
+  if(NOT line MATCHES "^[0-9a-fA-F]+ ([TDBRGSWVu]) (.+)$")
     continue()
   endif()
+  set(type "${CMAKE_MATCH_1}")
   set(name "${CMAKE_MATCH_2}")
   set(public FALSE)
   foreach(pattern IN LISTS interface_names)
-    if(name MATCHES "${pattern}")
+    if(name MATCHES "${pattern}" AND type MATCHES "[TDBRGS]")
       set(public TRUE)
     endif()
   endforeach()
@@ -59,6 +67,8 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 file(WRITE "${OUTPUT}.private" "${private_names}")
+# objcopy makes no unique name local: weakened first, each one can be.
+run(${OBJCOPY} --weaken-symbols=${OUTPUT}.private ${joined})
 run(${OBJCOPY} --localize-symbols=${OUTPUT}.private ${joined})
 
 file(REMOVE ${OUTPUT})

@@ -65,6 +65,11 @@ constexpr const char kRefusedHelp[] =
     "Adds closed unanswered, by reason: the peer is not allowed to add, or its credentials "
     "could not be read.";
 
+constexpr const char kLoopFailures[] = "voklogoffcookie_loop_failures_total";
+constexpr const char kLoopFailuresHelp[] =
+    "Failed accept and select calls of the client loop, by call; while they last no client is "
+    "served (usually the worker is out of descriptors).";
+
 constexpr SampleLine kSampleLines[] = {
     counter(kRequests, kRequestsHelp, CountedMetric::RequestsLoggedOff, "outcome=\"logged_off\""),
     counter(kRequests, kRequestsHelp, CountedMetric::RequestsNotLoggedOff,
@@ -106,6 +111,8 @@ constexpr SampleLine kSampleLines[] = {
         "Times the records held reached the ceiling and the cache forgot them all, as a restart "
         "does.",
         CountedMetric::CacheFlushes),
+    counter(kLoopFailures, kLoopFailuresHelp, CountedMetric::LoopAcceptFailures, "call=\"accept\""),
+    counter(kLoopFailures, kLoopFailuresHelp, CountedMetric::LoopSelectFailures, "call=\"select\""),
     counter("voklogoffcookie_cleanup_passes_total", "Cleanup passes run.",
             CountedMetric::CleanupPasses),
     seconds("voklogoffcookie_cleanup_last_pass_seconds", "Duration of the last cleanup pass.",

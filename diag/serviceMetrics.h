@@ -25,6 +25,8 @@ enum class CountedMetric : unsigned {
     AddsRefusedNotListed,      // the peer is not allowed to add (VOKLOGOFFADDUSERS)
     AddsRefusedNoCredentials,  // the peer's credentials could not be read
     CacheFlushes,              // the ceiling was passed and every record forgotten
+    LoopAcceptFailures,        // the client loop's accept failed: nobody served meanwhile
+    LoopSelectFailures,        // the client loop's select failed, a signal aside
     Count
 };
 

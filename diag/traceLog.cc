@@ -68,7 +68,10 @@ void traceLog(int mask, const char* file, int line, const char* format, ...) {
 
     FILE* file_out = nullptr;
     if (const char* dest = std::getenv("VOKTRACEDEST")) {
-        file_out = std::fopen(dest, "a+");
+        // Close-on-exec: a child another thread forks and execs meanwhile
+        // (a CGI program of the web server a client library runs in) must
+        // not inherit the trace file.
+        file_out = std::fopen(dest, "a+e");
     }
     FILE* out = file_out ? file_out : stderr;
 

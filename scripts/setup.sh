@@ -24,6 +24,8 @@ lc_install_missing() {
     command -v redis-server >/dev/null 2>&1 || missing+=(redis-server)
     # The metrics file is scraped by the node exporter operators run.
     command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
+    # The packaged alerting rules are checked and tested with promtool.
+    command -v promtool >/dev/null 2>&1 || missing+=(prometheus)
     # The Debian package is checked as Debian checks packages.
     command -v lintian >/dev/null 2>&1 || missing+=(lintian)
     if [ "${#missing[@]}" -gt 0 ]; then

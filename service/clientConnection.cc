@@ -1,11 +1,14 @@
 #include "service/clientConnection.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <utility>
+
+#include "support/threads/cancellationScope.h"
 
 namespace {
 
@@ -47,12 +50,19 @@ ClientConnection::~ClientConnection() {
     close();
 }
 
-ssize_t ClientConnection::receive(char* buffer, size_t capacity) noexcept {
+ssize_t ClientConnection::receive(char* buffer, size_t capacity) {
     ssize_t received = ::read(fd, buffer, capacity);
     if (received < 0 && errno == EBADF) {
+        // Not cut off halfway: forget() is noexcept.
+        NoCancellation settling;
         forget();
     }
     return received;
+}
+
+bool ClientConnection::limitReceiveWait(int seconds) noexcept {
+    timeval timeout{seconds, 0};
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
 }
 
 ssize_t ClientConnection::send(const char* data, size_t length) noexcept {

@@ -35,8 +35,17 @@ class ClientConnection {
     // read(2) and send(2) without SIGPIPE on the descriptor, with errno set
     // as they left it. A descriptor the system reports as not open (EBADF)
     // is let go without a close, which could hit a descriptor opened since.
-    ssize_t receive(char* buffer, size_t capacity) noexcept;
+    // receive() may be cut off by the exit's termination of its thread (it
+    // runs inside a CancellableWait scope): the thread then unwinds out of
+    // it, which a noexcept function would turn into std::terminate.
+    ssize_t receive(char* buffer, size_t capacity);
     ssize_t send(const char* data, size_t length) noexcept;
+
+    // A client that connects and stays silent gives up its thread after
+    // `seconds`. False, with errno set, when the system refused the time-out:
+    // the connection would then hold its thread for as long as the client
+    // likes.
+    bool limitReceiveWait(int seconds) noexcept;
 
     // Closes the descriptor now; later calls do nothing. The slot stays
     // taken until the owner goes.

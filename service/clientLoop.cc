@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <mutex>
@@ -47,18 +48,16 @@ void raiseDescriptorLimit() {
     }
 }
 
-// A client that connects and stays silent is dropped after the time-out
-// instead of holding its thread for ever.
-void limitReceiveWait(int fd) {
-    timeval timeout{kReceiveTimeoutSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-}
-
 void serveConnection(ClientConnection connection) {
     // On the connection's thread, not in the loop: the loop starts every
     // connection one after the other, so what it leaves out runs in parallel.
-    if (connection.isOpen()) {
-        limitReceiveWait(connection.descriptor());
+    // Without the time-out a silent client would hold the thread for ever:
+    // such a connection is closed unserved.
+    if (connection.isOpen() && !connection.limitReceiveWait(kReceiveTimeoutSeconds)) {
+        TRACE_LOG(TRACE_DETAIL,
+                  "logoffCookieAPI_ServerMain() -- setsockopt SO_RCVTIMEO on fd_client %d: %s",
+                  connection.descriptor(), std::strerror(errno));
+        return;
     }
     logoffCookieAPI_serviceDispatcher(std::move(connection));
 }
@@ -208,6 +207,7 @@ void acceptOneConnection(int fd_socket) {
     ClientConnection connection(accept(fd_socket, nullptr, nullptr), &connectionSlots());
     const bool accepted = connection.isOpen();
     if (!accepted) {
+        metrics_count(CountedMetric::LoopAcceptFailures);
         sayServingStalledOnce("accept", errno);
     }
     if (!takeOn(std::move(connection))) {
@@ -246,6 +246,7 @@ void logoffCookieAPI_clientLoop(int fd_socket) {
                           "logoffCookieAPI_ServerMain() -- select failed with errno %s, val %d -- "
                           "pausing before trying again",
                           errnoName(error), error);
+                metrics_count(CountedMetric::LoopSelectFailures);
                 sayServingStalledOnce("select", error);
                 pauseBeforeRetrying();
             }

@@ -1,7 +1,6 @@
 #include "service/serverMain.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
@@ -21,6 +20,7 @@
 #include "service/singleInstance.h"
 #include "service/standardDescriptors.h"
 #include "service/stateStart.h"
+#include "service/workerMonitor.h"
 
 namespace {
 
@@ -102,34 +102,30 @@ void closeInheritedDescriptors(pid_t self) {
     }
 }
 
+// fork(2), or the end of this process: a split that cannot be made is
+// refused with the call and its reason, never taken for a running service.
+pid_t forkOrRefuse() {
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0) {
+        const int error = errno;
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- fork failed: %s",
+                  std::strerror(error));
+        std::fprintf(stderr, "fork: %s\n", std::strerror(error));
+        std::exit(1);
+    }
+    return child;
+}
+
 [[noreturn]] void runMonitor(pid_t self) {
     forgetShareSecrets();
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- After fork for signal setup.  I'm, %d, forked child "
               "is, %d",
               static_cast<int>(self), static_cast<int>(ServicePid2));
-    installStopHandlers();
-    installSignalHandler(SIGUSR1, logoffCookieAPI_resetHandler);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- About to wait on ServicePid2: %d",
               static_cast<int>(ServicePid2));
-
-    int status = 0;
-    pid_t result;
-    // A reset interrupts the wait and returns: that is no failure of the wait.
-    auto waitForChild = [&status] {
-        pid_t child;
-        while ((child = wait(&status)) < 0 && errno == EINTR) {
-        }
-        return child;
-    };
-    result = waitForChild();
-    while (result != ServicePid2) {
-        TRACE_LOG(TRACE_DETAIL,
-                  "logoffCookieAPI_ServerMain() -- Wait for ServicePid2 not equal, with value: %d.",
-                  static_cast<int>(result));
-        std::fprintf(stderr, "wait error %d status %d \n", static_cast<int>(result), status);
-        result = waitForChild();
-    }
+    logoffCookieAPI_superviseWorker(ServicePid2, kWorkerStopBoundSeconds);
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- Wait for ServicePid2, %d, finally ended.  I'm pid, "
               "%d",
@@ -203,8 +199,7 @@ void logoffCookieAPI_ServerMain() {
     exitIfAnotherInstanceRuns(self);
     closeInheritedDescriptors(self);
 
-    std::fflush(nullptr);
-    pid_t monitor = fork();
+    pid_t monitor = forkOrRefuse();
     if (monitor != 0) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_ServerMain() -- I parent, %d, just forked to get child, %d.  I "
@@ -217,10 +212,14 @@ void logoffCookieAPI_ServerMain() {
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- Continuing on for pid, %d, to setup signals.",
               static_cast<int>(self));
-    std::fflush(nullptr);
-    ServicePid2 = fork();
+    // Blocked before the fork: a stop sent to the monitor at once waits for
+    // it instead of ending it with the worker left running.
+    sigset_t workerSignals;
+    blockMonitorSignals(&workerSignals);
+    ServicePid2 = forkOrRefuse();
     if (ServicePid2 != 0) {
         runMonitor(self);
     }
+    sigprocmask(SIG_SETMASK, &workerSignals, nullptr);
     runWorker(getpid(), socketPath);
 }

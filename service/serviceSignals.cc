@@ -1,7 +1,6 @@
 #include "service/serviceSignals.h"
 
 #include <pthread.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
@@ -41,18 +40,11 @@ void writeSignalLine(const char* prefix, int signo) {
     (void)ignored;
 }
 
-// What every stop signal does before the process ends: the monitor kills and
-// reaps its worker, any other process gives itself a second.
+// What every stop signal does before the process ends: the process gives
+// itself a second. (The monitor takes its signals in turn, without handlers:
+// see workerMonitor.h.)
 void stopWorkBeforeExit() {
-    pid_t worker = ServicePid2;
-    if (worker > 0) {
-        kill(worker, SIGKILL);
-        int status = 0;
-        while (wait(&status) < 0 && errno == EINTR) {
-        }
-    } else {
-        sleep(1);
-    }
+    sleep(1);
 }
 
 sigset_t stopSignals() {
@@ -88,18 +80,6 @@ extern "C" void logoffCookieAPI_signalHandler(int signo) {
     writeSignalLine("signal ", signo);
     stopWorkBeforeExit();
     _exit(0);
-}
-
-extern "C" void logoffCookieAPI_resetHandler(int signo) {
-    writeSignalLine("reset ", signo);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGTERM, &ignore, nullptr);
-    pid_t worker = ServicePid2;
-    if (worker > 0) {
-        kill(worker, SIGKILL);
-    }
 }
 
 void installSignalHandler(int signo, void (*handler)(int)) {

@@ -6,12 +6,10 @@
 // The second fork's result: the worker's pid in the monitor, 0 elsewhere.
 extern volatile pid_t ServicePid2;
 
-// SIGINT, SIGTERM and SIGUSR1 in every process: ends the process with 0,
-// killing and reaping the worker first when run in the monitor.
+// SIGINT, SIGTERM and SIGUSR1 in the launcher, and in the worker until its
+// signal thread runs: ends the process with 0 after a second. The monitor
+// blocks these signals and takes them in turn (workerMonitor.h).
 extern "C" void logoffCookieAPI_signalHandler(int signo);
-
-// SIGUSR1 in the monitor: kills the worker and lets the monitor's wait end.
-extern "C" void logoffCookieAPI_resetHandler(int signo);
 
 // Installs `handler` for one signal. Interrupted calls fail with EINTR.
 void installSignalHandler(int signo, void (*handler)(int));

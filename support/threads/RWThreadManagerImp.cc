@@ -1,18 +1,46 @@
 #include "support/threads/RWThreadManagerImp.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <vector>
 
-#include "support/threads/RWCondition.h"
 #include "support/threads/forcedUnwind.h"
 #include "support/threads/posixFailure.h"
 
 namespace {
 
-constexpr unsigned long kPauseAfterEndedThread = 100;  // ms
-constexpr unsigned long kWaitForTerminated = 1000;     // ms
+constexpr long kWaitForTerminated = 1000;  // ms, for all threads together
+
+unsigned long millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<unsigned long>(left.count()) : 0;
+}
+
+// True when the thread has ended (or never began). One thread's failure
+// here does not keep the others running.
+RW_CATCHES_FORCED_UNWIND
+bool askToCancel(const RWTHandle<RWThreadImp>& thread, unsigned long timeOut) {
+    try {
+        return thread.body()->requestCancellation(timeOut) == 1;
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+        return false;
+    }
+}
+
+RW_CATCHES_FORCED_UNWIND
+void terminate(const RWTHandle<RWThreadImp>& thread) {
+    try {
+        thread.body()->terminate();
+    } catch (abi::__forced_unwind&) {
+        throw;
+    } catch (...) {
+    }
+}
 
 void shutdownAtExit() {
     try {
@@ -89,22 +117,37 @@ void RWThreadManagerImp::shutdown() {
         guard.release();
     }
 
-    RWMutexLock pauseMutex;
-    RWCondition pause(pauseMutex);
+    // Every thread is asked first and then waited for under one bound for
+    // all: waited for in turn, their time-outs would add up with the number
+    // of connections in flight, past any stop a service manager allows.
+    using Clock = std::chrono::steady_clock;
+    std::vector<bool> ended(threads.size(), false);
+    for (size_t i = 0; i < threads.size(); ++i) {
+        ended[i] = askToCancel(threads[i], 0);
+    }
+    const Clock::time_point cancelDeadline =
+        Clock::now() + std::chrono::milliseconds(cancelTimeOut);
+    for (size_t i = 0; i < threads.size(); ++i) {
+        if (!ended[i]) {
+            ended[i] = askToCancel(threads[i], millisecondsUntil(cancelDeadline));
+        }
+    }
+    for (size_t i = 0; i < threads.size(); ++i) {
+        if (!ended[i]) {
+            terminate(threads[i]);
+        }
+    }
+    // Ended or terminated, a thread may still be on its last steps (its
+    // unwinding, its release of the body): let it finish them before static
+    // objects go away. One that is gone already costs nothing here.
+    const Clock::time_point goneDeadline =
+        Clock::now() + std::chrono::milliseconds(kWaitForTerminated);
     for (const RWTHandle<RWThreadImp>& thread : threads) {
         try {
-            if (thread.body()->requestCancellation(static_cast<unsigned long>(cancelTimeOut)) ==
-                1) {
-                RWMutexLock::LockGuard guard(pauseMutex);
-                pause.wait(kPauseAfterEndedThread);
-            } else if (thread.body()->terminate()) {
-                // Let it finish unwinding before static objects go away.
-                thread.body()->waitUntilGone(kWaitForTerminated);
-            }
+            thread.body()->waitUntilGone(millisecondsUntil(goneDeadline));
         } catch (abi::__forced_unwind&) {
             throw;
         } catch (...) {
-            // One thread's failure does not keep the others running.
         }
     }
 }

@@ -35,11 +35,13 @@ class NoCancellation {
 };
 
 // Restores the state it found, so that outside any NoCancellation scope it
-// changes nothing.
+// changes nothing. A termination may strike anywhere inside the scope and
+// unwinds the thread from there: nothing called inside it may be noexcept,
+// this destructor included (a destructor is noexcept unless it says not).
 class CancellableWait {
   public:
     CancellableWait() { pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous); }
-    ~CancellableWait() { pthread_setcancelstate(previous, &previous); }
+    ~CancellableWait() noexcept(false) { pthread_setcancelstate(previous, &previous); }
     CancellableWait(const CancellableWait&) = delete;
     CancellableWait& operator=(const CancellableWait&) = delete;
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -327,6 +330,54 @@ TEST(ClientConnect, ServiceThatAcceptsNothingTimesOut) {
     ClientOptions options = optionsFor(path);
     options.timeout = 200ms;
     EXPECT_EQ(queryWith(options).error, LC_CLIENT_TIMED_OUT);
+    close(waiting);
+    close(fd);
+}
+
+void ignoreSignal(int) {}
+
+bool inConnect(pid_t tid) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long call = -1;
+    return (file >> call) && call == SYS_connect;
+}
+
+// The overload case: a full backlog, the socket wait of 0 a module uses, and
+// a signal the host process catches (a web server's reload, say) arriving
+// during the connect. The call still waits out its time-out and says so,
+// rather than failing at once with a non-transient error.
+TEST(ClientConnect, SignalDuringTheWaitForAFullBacklogDoesNotEndIt) {
+    TempDir dir;
+    std::string path = dir.path() + "/logoffCookieSocket";
+    int fd = bindLocalSocket(path, 0);
+    ASSERT_GE(fd, 0);
+    int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    struct sigaction caught {};
+    struct sigaction previous {};
+    caught.sa_handler = ignoreSignal;
+    sigemptyset(&caught.sa_mask);
+    caught.sa_flags = SA_RESTART;  // the system does not restart it all the same
+    ASSERT_EQ(sigaction(SIGUSR2, &caught, &previous), 0);
+    ClientOptions options = optionsFor(path);
+    options.timeout = 2s;
+    std::atomic<pid_t> caller{0};
+    ClientStatus status;
+    std::thread call([&] {
+        caller = gettid();
+        status = queryWith(options);
+    });
+    bool blocked = waitUntil([&] { return caller != 0 && inConnect(caller); });
+    pthread_kill(call.native_handle(), SIGUSR2);
+    call.join();
+    sigaction(SIGUSR2, &previous, nullptr);
+    ASSERT_TRUE(blocked) << "the call never waited in connect";
+    EXPECT_EQ(status.error, LC_CLIENT_TIMED_OUT) << status.message();
+    EXPECT_TRUE(status.transient());
     close(waiting);
     close(fd);
 }

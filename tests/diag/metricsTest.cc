@@ -171,6 +171,10 @@ TEST_F(MetricsTest, FileCarriesEveryCountAndLevelAsMade) {
         {CountedMetric::AddsRefusedNoCredentials,
          "voklogoffcookie_requests_refused_total{reason=\"no_credentials\"}", 47},
         {CountedMetric::CacheFlushes, "voklogoffcookie_cache_flushes_total{}", 53},
+        {CountedMetric::LoopAcceptFailures, "voklogoffcookie_loop_failures_total{call=\"accept\"}",
+         59},
+        {CountedMetric::LoopSelectFailures, "voklogoffcookie_loop_failures_total{call=\"select\"}",
+         61},
     };
     std::vector<std::uint64_t> before;
     for (const Expected& each : counted) {

@@ -15,7 +15,9 @@
 namespace lctest {
 namespace {
 
-TEST(FarmStop, OrderlyStopWithSharingOnWritesItsLastMetrics) {
+// `signo` to the worker, or to the monitor that passes it on, stops a
+// sharing host in order.
+void expectOrderlyStopPublishesAndCounts(bool toMonitor) {
     RedisServer redis;
     ASSERT_TRUE(redis.start());
     ServiceProcess service;
@@ -35,8 +37,8 @@ TEST(FarmStop, OrderlyStopWithSharingOnWritesItsLastMetrics) {
 
     // At once, well within the writer's 10 s: only the exit writes the add.
     pid_t worker = service.workerPid();
-    ASSERT_EQ(kill(worker, SIGTERM), 0);
-    ASSERT_TRUE(service.waitForExit(worker, 15s).has_value());
+    ASSERT_EQ(kill(toMonitor ? service.monitorPid() : worker, SIGTERM), 0);
+    ASSERT_TRUE(service.waitForExit(worker, 20s).has_value());
     ParsedMetrics parsed = parseMetricsFile(metrics);
     ASSERT_TRUE(parsed.parsed) << parsed.parserOutput;
     EXPECT_EQ(parsed.value("voklogoffcookie_requests_total{outcome=\"added\"}"), 1.0);
@@ -44,6 +46,14 @@ TEST(FarmStop, OrderlyStopWithSharingOnWritesItsLastMetrics) {
     Reply length = redis.command({"XLEN", "tests:logoffs"});
     ASSERT_TRUE(length);
     EXPECT_EQ(length->integer, 1);
+}
+
+TEST(FarmStop, OrderlyStopWithSharingOnWritesItsLastMetrics) {
+    expectOrderlyStopPublishesAndCounts(false);
+}
+
+TEST(FarmStop, StopSentToTheMonitorPublishesTheQueuedLogoff) {
+    expectOrderlyStopPublishesAndCounts(true);
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// What the thread registry allows a worker's exit: its cancel time-out.
-constexpr auto kRegistryCancelTimeOut = 5000ms;
+// What the monitor allows a worker's orderly stop before it kills it.
+constexpr auto kMonitorStopBound = 15000ms;
 
 // Records cookies created after the cache started, so that only the cache
 // can answer for them while this service runs.
@@ -97,7 +97,7 @@ TEST(FaultProcess, StopSignalToTheMonitorAfterItsCallerLeftEndsBoth) {
     EXPECT_TRUE(service.waitForExit(worker, 10s).has_value()) << "the worker serves on";
 }
 
-TEST(FaultProcess, StopSignalToTheMonitorUnderLoadEndsBothWithinTheRegistryBound) {
+TEST(FaultProcess, StopSignalToTheMonitorUnderLoadEndsBothWithinTheMonitorsBound) {
     constexpr int kClients = 16;
     constexpr int kMaxExchangesPerClient = 20000;
     ServiceProcess service;
@@ -140,7 +140,8 @@ TEST(FaultProcess, StopSignalToTheMonitorUnderLoadEndsBothWithinTheRegistryBound
 
     ASSERT_TRUE(monitorStatus.has_value());
     EXPECT_TRUE(workerEnded);
-    EXPECT_LE(took, kRegistryCancelTimeOut);
+    // Passed on to the worker, which stops in order, within the bound.
+    EXPECT_LE(took, kMonitorStopBound);
     // An orderly end: status 0, no signal, so no core.
     EXPECT_TRUE(WIFEXITED(*monitorStatus) && WEXITSTATUS(*monitorStatus) == 0) << *monitorStatus;
     EXPECT_TRUE(service.waitForStderr("signal 15 received", 5s));

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -172,6 +173,22 @@ TEST(ServiceSignals, ResetToMonitorEndsBothProcesses) {
     expectSignalToMonitorEndsBoth(SIGUSR1, "reset 10 received\n");
 }
 
+TEST(ServiceSignals, WorkerThatDoesNotStopIsKilledAfterTheBound) {
+    ServiceProcess service;
+    ASSERT_TRUE(service.start());
+    pid_t monitor = service.monitorPid();
+    pid_t worker = service.workerPid();
+    // A stopped process takes the forwarded SIGTERM only when continued.
+    ASSERT_EQ(kill(worker, SIGSTOP), 0);
+    kill(monitor, SIGTERM);
+    EXPECT_TRUE(endedWithStatusZero(service.waitForExit(monitor, 40s)));
+    EXPECT_TRUE(service.waitForExit(worker, 5s).has_value());
+    EXPECT_NE(service.readStderr().find("worker " + std::to_string(worker) +
+                                        " did not stop within 15 seconds: killed\n"),
+              std::string::npos)
+        << service.readStderr();
+}
+
 TEST(ServiceSignals, TermToWorkerEndsWorkerThenMonitor) {
     ServiceProcess service;
     ASSERT_TRUE(service.start());
@@ -184,6 +201,24 @@ TEST(ServiceSignals, TermToWorkerEndsWorkerThenMonitor) {
     EXPECT_NE(service.readTrace().find("Wait for ServicePid2, " + std::to_string(worker) +
                                        ", finally ended."),
               std::string::npos);
+}
+
+TEST(ServiceStart, RefusedForkExitsOneWithoutPidLine) {
+    ServiceProcess service;
+    LaunchOptions options;
+    options.forksRefused = true;
+    // The leak check at the exit needs a thread of its own, refused here too.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    options.env = {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}};
+    LaunchResult result = service.launchWith(options);
+
+    EXPECT_TRUE(result.exitedWith(1)) << result.waitStatus;
+    ASSERT_EQ(result.stdoutLines.size(), 1u);
+    EXPECT_EQ(result.stdoutLines[0], kStartLine);
+    EXPECT_NE(service.readStderr().find("fork: Resource temporarily unavailable\n"),
+              std::string::npos)
+        << service.readStderr();
+    EXPECT_TRUE(ServiceProcess::runningInstances().empty());
 }
 
 TEST(ServiceEnvironment, MissingInstallPathExitsOneWithoutPidLine) {

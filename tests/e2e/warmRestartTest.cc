@@ -88,6 +88,20 @@ TEST_F(WarmRestartService, OrderlyStopKeepsWhatTheCacheKnew) {
               std::string::npos);
 }
 
+// The pid the launcher prints is the monitor's: the stop sent to it reaches
+// the worker, which stops in order.
+TEST_F(WarmRestartService, StopSentToTheMonitorKeepsWhatTheCacheKnew) {
+    startAndRecord();
+    ASSERT_TRUE(service.stop());
+    EXPECT_NE(service.readStderr().find("state saved to " + statePath() + ": 1 cookies"),
+              std::string::npos);
+    restart();
+
+    EXPECT_EQ(answer(recorded), 1);
+    EXPECT_EQ(answer(neverRecorded), 0);
+    EXPECT_EQ(lastStartLine(), "restarted warm: 1 cookies, 0 farm logoffs kept");
+}
+
 TEST_F(WarmRestartService, DamagedStateStartsCold) {
     startAndRecord();
     ASSERT_TRUE(service.signalWorker(SIGTERM));

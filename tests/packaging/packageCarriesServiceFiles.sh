@@ -22,7 +22,8 @@ for file in usr/sbin/VOKLogoffCookieService usr/bin/logoffcookie etc/default/vok
     etc/logrotate.d/voklogoffcookie usr/share/man/man8/VOKLogoffCookieService.8.gz \
     usr/share/man/man1/logoffcookie.1.gz "$docs/copyright" "$docs/changelog.gz" \
     "$docs/README.md" "$docs/client.md" "$docs/protocol.md" "$docs/sharing.md" \
-    "$docs/performance.md" "$docs/reliability.md"; do
+    "$docs/performance.md" "$docs/reliability.md" "$docs/operations.md" \
+    usr/share/voklogoffcookie/voklogoffcookie-alerts.yml; do
     [ -f "$work/root/$file" ] || fail "not in the package: /$file"
 done
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)

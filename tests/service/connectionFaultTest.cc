@@ -29,6 +29,7 @@
 #include "cache/logoffCookieAPI.h"
 #include "cache/logoffCookieCache.h"
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/serviceMetrics.h"
 #include "service/clientConnection.h"
 #include "service/clientLoop.h"
 #include "service/connectionSlots.h"
@@ -473,6 +474,8 @@ TEST_F(ConnectionFaults, FailedAcceptPausesAndTheClientIsServedOnceItSucceeds) {
 // selects again. A second loop, on a descriptor no longer open, which runs on:
 // the last test of the process.
 TEST_F(ConnectionFaults, FailedSelectIsTracedAndPaused) {
+    // For good, but no test follows: the failures are counted for the alert.
+    metrics_enable();
     const int opened = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int closed = fcntl(opened, F_DUPFD_CLOEXEC, 700);
     close(opened);
@@ -492,6 +495,7 @@ TEST_F(ConnectionFaults, FailedSelectIsTracedAndPaused) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find(
                   "select failed with errno EBADF, val 9: no client is served while this lasts"),
               std::string::npos);
+    EXPECT_GT(metrics_value(CountedMetric::LoopSelectFailures), 0u);
 }
 
 }  // namespace

@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -30,6 +32,20 @@ extern char** environ;
 
 namespace lctest {
 namespace {
+
+// In a child before its exec: from here the process may have no other. A
+// user id nothing else on the host runs as, so that the count is this one.
+void refuseForks() {
+    constexpr uid_t kUserOfItsOwn = 64'917;
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kUserOfItsOwn) != 0 || setuid(kUserOfItsOwn) != 0)) {
+        _exit(126);
+    }
+    rlimit one{1, 1};
+    if (setrlimit(RLIMIT_NPROC, &one) != 0) {
+        _exit(126);
+    }
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -156,6 +172,9 @@ LaunchResult ServiceProcess::launchWith(const LaunchOptions& options) {
         }
         for (int fd : options.closedDescriptors) {
             close(fd);
+        }
+        if (options.forksRefused) {
+            refuseForks();
         }
         char* argv[] = {const_cast<char*>(LC_SERVICE_BINARY), nullptr};
         execve(LC_SERVICE_BINARY, argv, envp.data());

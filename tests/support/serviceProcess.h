@@ -39,6 +39,10 @@ struct LaunchOptions {
     std::vector<int> closedDescriptors;
     // The file-mode mask the program starts with; the test's own otherwise.
     std::optional<mode_t> umask;
+    // Every fork the launcher tries is refused with EAGAIN: it starts as a
+    // user id of its own (no process limit binds root) whose process limit
+    // is its one process.
+    bool forksRefused = false;
 };
 
 struct LaunchResult {
