@@ -9,6 +9,7 @@ constexpr auto relaxed = std::memory_order_relaxed;
 
 std::atomic<std::uint64_t> totals[static_cast<unsigned>(ShareMetric::Count)];
 std::atomic<bool> publishingRefused{false};
+std::atomic<bool> tlsRefused{false};
 std::atomic<std::int64_t> lastReadTime{0};  // 0: no good read yet
 std::atomic<std::int64_t> startTime{0};     // 0: sharing off
 
@@ -65,7 +66,7 @@ std::uint64_t metrics_value(ShareMetric metric) {
 
 std::int64_t metrics_value(ShareGauge gauge) {
     if (gauge == ShareGauge::PublishingRefused) {
-        return publishingRefused.load(relaxed) ? 1 : 0;
+        return publishingRefused.load(relaxed) || tlsRefused.load(relaxed) ? 1 : 0;
     }
     std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     switch (gauge) {
@@ -99,4 +100,8 @@ void metrics_shareJudged(std::int64_t now, bool badHmac) {
 
 void metrics_setPublishingRefused(bool refused) {
     publishingRefused.store(refused, relaxed);
+}
+
+void metrics_setTlsRefused(bool refused) {
+    tlsRefused.store(refused, relaxed);
 }

@@ -23,6 +23,7 @@ enum class ShareMetric : unsigned {
     PositionResets,        // read position ahead of the stream, moved back
     Reconnects,            // connections made again after a failure
     MissedLogoffWarnings,  // the stream was trimmed past the next read
+    RefusedTls,            // connections TLS refused (a certificate, TLS on one side only)
     Count
 };
 
@@ -44,3 +45,6 @@ void metrics_shareStarted(std::int64_t now);
 void metrics_shareRead(std::int64_t now);
 void metrics_shareJudged(std::int64_t now, bool badHmac);
 void metrics_setPublishingRefused(bool refused);
+// While the last connection TLS refused, no logoff can be published either:
+// PublishingRefused reads 1 then too.
+void metrics_setTlsRefused(bool refused);

@@ -26,6 +26,9 @@ ShareEndpoint sentinelEndpoint(const ShareEndpoint& config, std::size_t index) {
     sentinel.user = config.sentinelUser;
     sentinel.password = config.sentinelPassword;
     sentinel.hasPassword = config.hasSentinelPassword;
+    // sentinels://: the sentinels too are reached over TLS.
+    sentinel.useTls = config.useTls;
+    sentinel.tls = config.tls;
     return sentinel;
 }
 
@@ -97,6 +100,7 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
     failingOver = false;
     std::string reasons;
     std::string refusal;
+    ShareConnectOutcome refusalOutcome = ShareConnectOutcome::Refused;
     for (std::size_t i = 0; i < config.sentinels.size(); ++i) {
         std::string reason;
         std::string named;
@@ -114,15 +118,18 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
             named = "named " + found.host + ":" + std::to_string(found.port) + ": ";
             failingOver = failingOver || outcome == ShareConnectOutcome::Unreachable;
         }
-        if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
+        if ((outcome == ShareConnectOutcome::Refused ||
+             outcome == ShareConnectOutcome::TlsRefused) &&
+            refusal.empty()) {
             refusal = reason;
+            refusalOutcome = outcome;
         }
         reasons += (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[i]) + ": " +
                    named + reason;
     }
     if (!refusal.empty()) {
         error = refusal;
-        return ShareConnectOutcome::Refused;
+        return refusalOutcome;
     }
     error = "no sentinel named a reachable primary " + config.masterName + " (" + reasons + ")";
     return ShareConnectOutcome::Unreachable;
