@@ -11,8 +11,10 @@
 #include <memory>
 
 #include "share/redisLink.h"
+#include "share/sentinelDiscovery.h"
 #include "share/tlsContext.h"
 #include "tests/support/redisServer.h"
+#include "tests/support/sentinelSet.h"
 #include "tests/support/testCertificates.h"
 
 namespace {
@@ -209,6 +211,38 @@ TEST_F(TlsLink, ReplyBoundsHoldOverTls) {
         EXPECT_TRUE(link_.replyRefused()) << key << ": " << error;
         EXPECT_FALSE(link_.connected());
     }
+}
+
+// sentinels://: the sentinels are asked over TLS, and the node they name is
+// reached over TLS and verified by the address they gave; a refusal of TLS
+// there is a refusal of the whole, not an outage.
+TEST_F(TlsLink, SentinelsAndTheNodeTheyNameAreReachedOverTls) {
+    lctest::SentinelSetOptions options;
+    options.tlsCert = certs().serverCert();
+    options.tlsKey = certs().serverKey();
+    options.tlsCa = certs().ca();
+    lctest::SentinelSet set(options);
+    ASSERT_TRUE(set.start());
+    ShareEndpoint config;
+    std::string error;
+    ASSERT_TRUE(parseShareEndpoint(set.endpoint(), config, error)) << error;
+    ASSERT_TRUE(config.useTls);
+    config.tls = TlsClientContext::make(trustingTestCa(), error);
+    ShareEndpoint primary;
+    bool failingOver = false;
+    ASSERT_EQ(connectThroughSentinels(link_, config, 2s, primary, error, failingOver),
+              Outcome::Connected)
+        << error;
+    EXPECT_TRUE(primary.useTls);
+    EXPECT_EQ(primary.host, "127.0.0.1");
+    EXPECT_TRUE(link_.command({"SET", "k", "v"}, error)) << error;
+
+    TlsSettings otherName = trustingTestCa();
+    otherName.name = "elsewhere.example";
+    config.tls = TlsClientContext::make(otherName, error);
+    EXPECT_EQ(connectThroughSentinels(link_, config, 2s, primary, error, failingOver),
+              Outcome::TlsRefused);
+    EXPECT_NE(error.find("is not for elsewhere.example"), std::string::npos) << error;
 }
 
 }  // namespace
