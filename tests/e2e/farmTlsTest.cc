@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "client/cli/shareHealth.h"
 #include "tests/support/farmFixture.h"
 #include "tests/support/fileText.h"
 #include "tests/support/metricsReader.h"
+#include "tests/support/sentinelSet.h"
 #include "tests/support/testCertificates.h"
 
 namespace lctest {
@@ -142,6 +144,91 @@ TEST_F(FarmTls, LogoffQueuedWhileRefusedArrivesOnceMended) {
     mended.emplace_back("VOKLOGOFFSTATE", state);
     ASSERT_TRUE(a_.start(mended));
     EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
+}
+
+// Entries no host can afford to read, written by someone who can write to
+// Redis: over TLS they are stepped over within the same bounds as in clear,
+// and the next genuine logoff still arrives.
+TEST_F(FarmTls, HostileEntriesAreSteppedOverAsInClear) {
+    std::string metrics = redis_.directory() + "/b.prom";
+    EnvChanges env = sharingOverTls(tlsEndpoint());
+    ASSERT_TRUE(a_.start(env));
+    env.emplace_back("VOKLOGOFFMETRICS", metrics);
+    ASSERT_TRUE(b_.start(env));
+    CookieFields before = freshCookie("genuine-before-hostile-entries");
+    logOff(a_, before);
+    ASSERT_TRUE(refusedWithin(b_, before, kPatience));
+
+    // More fields than any entry of ours has, and a field larger than a
+    // reply may wait unparsed.
+    std::vector<std::string> wide = {"XADD", "tests:logoffs", "*"};
+    for (int i = 0; i < 5000; ++i) {
+        wide.push_back("f" + std::to_string(i));
+        wide.push_back("v");
+    }
+    ASSERT_TRUE(redis_.command(wide));
+    ASSERT_TRUE(redis_.command({"XADD", "tests:logoffs", "*", "f", std::string(4 << 20, 'x')}));
+    ParsedMetrics parsed;
+    EXPECT_TRUE(waitForSample(metrics, "voklogoffcookie_share_dropped_total{reason=\"malformed\"}",
+                              2, kPatience, parsed));
+
+    CookieFields after = freshCookie("genuine-after-hostile-entries");
+    logOff(a_, after);
+    EXPECT_TRUE(refusedWithin(b_, after, kPatience));
+}
+
+// A primary, a replica and three sentinels, all serving TLS, and two hosts
+// sharing through sentinels://: the primary is killed while logoffs are
+// made, and every one reaches the other host through the new primary.
+class FarmTlsFailover : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(certs_.make());
+        ASSERT_TRUE(set_.start());
+        secretPath_ = writeSecretFile(set_.directory(), kFarmSecret, 0600);
+    }
+    SentinelSetOptions options() const {
+        SentinelSetOptions tls;
+        tls.tlsCert = certs_.serverCert();
+        tls.tlsKey = certs_.serverKey();
+        tls.tlsCa = certs_.ca();
+        return tls;
+    }
+    EnvChanges sharing() const {
+        EnvChanges env = sharingWith(set_.endpoint(), secretPath_);
+        env.emplace_back("VOKLOGOFFSHARETLSCA", certs_.ca());
+        return env;
+    }
+
+    HostTestLock lock_;
+    TestCertificates certs_;
+    SentinelSet set_{options()};
+    std::string secretPath_;
+    FarmHost a_{"host A"};
+    FarmHost b_{"host B"};
+};
+
+TEST_F(FarmTlsFailover, PrimaryKilledLosesNoLogoffAndBothDirectionsWorkAfter) {
+    ASSERT_EQ(set_.endpoint().rfind("sentinels://", 0), 0u);
+    ASSERT_TRUE(a_.start(sharing()));
+    ASSERT_TRUE(b_.start(sharing()));
+    expectSharedBothWays(a_, "from-a-before-failover", b_, "from-b-before-failover", kPatience);
+
+    std::vector<CookieFields> cookies;
+    for (int i = 0; i < 40; ++i) {
+        cookies.push_back(freshCookie("over-tls-failover-" + std::to_string(i)));
+        if (i == 10) {
+            set_.killNode(0);
+        }
+        logOff(a_, cookies.back());
+        std::this_thread::sleep_for(50ms);  // spreads the logoffs over the failover
+    }
+    ASSERT_TRUE(set_.waitForPrimary(1, 60s));
+    for (const CookieFields& cookie : cookies) {
+        EXPECT_TRUE(refusedWithin(b_, cookie, kPatience)) << cookie.text;
+    }
+    expectSharedBothWays(a_, "from-a-after-failover", b_, "from-b-after-failover", kPatience);
+    EXPECT_NE(a_.readTrace().find("(primary 127.0.0.1:"), std::string::npos);
 }
 
 }  // namespace
