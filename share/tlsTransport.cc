@@ -172,7 +172,11 @@ bool TlsTransport::retry(int result, const char* step, Clock::time_point deadlin
                 std::to_string(socket_->timeout().count()) + " ms";
         return false;
     }
-    if (failure == SSL_ERROR_ZERO_RETURN ||
+    // OpenSSL 3 reports a close without close_notify, as from a server
+    // killed or restarted, as an error of the protocol: it is a close.
+    bool eof = failure == SSL_ERROR_SSL && ERR_GET_LIB(ERR_peek_error()) == ERR_LIB_SSL &&
+               ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+    if (failure == SSL_ERROR_ZERO_RETURN || eof ||
         (failure == SSL_ERROR_SYSCALL && (errno == 0 || errno == ECONNRESET || errno == EPIPE))) {
         closedByPeer_ = true;
         error = std::string(step) + ": the server closed the connection";

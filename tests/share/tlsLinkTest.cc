@@ -171,8 +171,12 @@ TEST_F(TlsLink, TlsOnOneSideOnlyIsToldApartFromAnOutage) {
     EXPECT_FALSE(link_.command({"PING"}, error));
     EXPECT_NE(link_.tlsRefusal().find("speaks TLS only"), std::string::npos) << error;
 
-    // A server that went away is no TLS refusal.
+    // A connection closed by the server, or a server that went away, is no
+    // TLS refusal.
+    ASSERT_EQ(connect(tlsUrl(), trustingTestCa(), error), Outcome::Connected) << error;
     redis_.stop();
+    EXPECT_FALSE(link_.command({"PING"}, error));
+    EXPECT_TRUE(link_.tlsRefusal().empty()) << link_.tlsRefusal();
     EXPECT_EQ(connect(tlsUrl(), trustingTestCa(), error), Outcome::Unreachable);
     EXPECT_TRUE(link_.tlsRefusal().empty()) << link_.tlsRefusal();
 }
