@@ -137,7 +137,8 @@ TEST_F(FarmTls, LogoffQueuedWhileRefusedArrivesOnceMended) {
     CookieFields queued = freshCookie("logged-off-while-tls-was-refused");
     logOff(a_, queued);
     ASSERT_TRUE(a_.waitForTrace("not signed by a CA this host trusts", kPatience));
-    ASSERT_TRUE(a_.stopWorker(20s));
+    // Generous: a sanitizer's worker stops slowly.
+    ASSERT_TRUE(a_.stopWorker(90s)) << a_.readStderr();
     EXPECT_EQ(query(b_, queued), 0);
 
     EnvChanges mended = sharingOverTls(tlsEndpoint());
