@@ -28,8 +28,8 @@ if(LC_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "procps")
 else()
-  # The service links hiredis for farm sharing.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14, procps")
+  # The service links hiredis for farm sharing, and OpenSSL for its TLS.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libhiredis0.14, libssl3, procps")
 endif()
 # The state directory is made on installation; /etc/default/voklogoffcookie
 # and the logrotate file are the operator's to edit and survive upgrades; the

@@ -58,7 +58,8 @@ constexpr const char kRefusals[] = "voklogoffcookie_share_refusals_total";
 constexpr const char kRefusalsHelp[] =
     "Commands the farm's Redis refused, by kind: passing (full memory, a replica, loading; "
     "retried with the backoff) or needs_operator (password, permission, key type; said on "
-    "standard error and retried slowly).";
+    "standard error and retried slowly); tls counts connections TLS refused (a certificate, TLS "
+    "on one side only; said and retried slowly).";
 
 constexpr const char kRefused[] = "voklogoffcookie_requests_refused_total";
 constexpr const char kRefusedHelp[] =
@@ -138,10 +139,11 @@ constexpr SampleLine kSampleLines[] = {
     counter(kDropped, kDroppedHelp, ShareMetric::DroppedExpired, "reason=\"expired\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedPassing, "kind=\"passing\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedNeedsOperator, "kind=\"needs_operator\""),
+    counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedTls, "kind=\"tls\""),
     gauge(
         "voklogoffcookie_share_publishing_refused",
         "1 while Redis refuses this host's logoffs (its last try to publish or to connect was "
-        "refused), else 0.",
+        "refused, TLS included), else 0.",
         ShareGauge::PublishingRefused),
     counter(
         "voklogoffcookie_share_position_resets_total",

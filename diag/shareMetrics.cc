@@ -10,6 +10,7 @@ constexpr auto relaxed = std::memory_order_relaxed;
 std::atomic<std::uint64_t> totals[static_cast<unsigned>(ShareMetric::Count)];
 std::atomic<bool> publishingRefused{false};
 std::atomic<std::uint32_t> connectionsRefused{0};  // a bit per connection
+std::atomic<bool> tlsRefused{false};
 std::atomic<std::int64_t> lastReadTime{0};         // 0: no good read yet
 std::atomic<std::int64_t> startTime{0};            // 0: sharing off
 
@@ -66,7 +67,10 @@ std::uint64_t metrics_value(ShareMetric metric) {
 
 std::int64_t metrics_value(ShareGauge gauge) {
     if (gauge == ShareGauge::PublishingRefused) {
-        return publishingRefused.load(relaxed) || connectionsRefused.load(relaxed) != 0 ? 1 : 0;
+        return publishingRefused.load(relaxed) || connectionsRefused.load(relaxed) != 0 ||
+                       tlsRefused.load(relaxed)
+                   ? 1
+                   : 0;
     }
     std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     switch (gauge) {
@@ -109,4 +113,8 @@ void metrics_setConnectionRefused(unsigned slot, bool refused) {
     } else {
         connectionsRefused.fetch_and(~bit, relaxed);
     }
+}
+
+void metrics_setTlsRefused(bool refused) {
+    tlsRefused.store(refused, relaxed);
 }

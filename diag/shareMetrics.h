@@ -24,6 +24,7 @@ enum class ShareMetric : unsigned {
     Reconnects,            // connections made again after a failure
     MissedLogoffWarnings,  // the stream was trimmed past the next read
     DroppedExpired,        // entries of the farm whose cookie had expired on receipt
+    RefusedTls,            // connections TLS refused (a certificate, TLS on one side only)
     Count
 };
 
@@ -51,3 +52,6 @@ void metrics_setPublishingRefused(bool refused);
 // of its own, below SHARE_REFUSED_SLOTS.
 inline constexpr unsigned SHARE_REFUSED_SLOTS = 32;
 void metrics_setConnectionRefused(unsigned slot, bool refused);
+// While the last connection TLS refused, no logoff can be published either:
+// PublishingRefused reads 1 then too.
+void metrics_setTlsRefused(bool refused);

@@ -21,6 +21,9 @@ lc_install_missing() {
     command -v groff >/dev/null 2>&1 || missing+=(groff-base)
     # Farm sharing: the client library to build, the server its tests run.
     [ -f /usr/include/hiredis/hiredis.h ] || missing+=(libhiredis-dev)
+    # Sharing over TLS, and the certificates its tests make.
+    [ -f /usr/include/openssl/ssl.h ] || missing+=(libssl-dev)
+    command -v openssl >/dev/null 2>&1 || missing+=(openssl)
     command -v redis-server >/dev/null 2>&1 || missing+=(redis-server)
     # The metrics file is scraped by the node exporter operators run.
     command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)

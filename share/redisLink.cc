@@ -1,16 +1,24 @@
 #include "share/redisLink.h"
 
-#include <sys/time.h>
-
-#include <atomic>
+#include "crypto/secureMemory.h"
+#include "share/tlsTransport.h"
 
 namespace {
 
-timeval asTimeval(std::chrono::milliseconds duration) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(duration.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>(duration.count() % 1000 * 1000);
-    return tv;
+// What one read takes from the stream at most, as hiredis's own reads.
+constexpr std::size_t kReadSize = 16 * 1024;
+
+std::string hostPort(const std::string& host, int port) {
+    bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// The commands sent may hold AUTH's password.
+void wipe(std::string& text) {
+    if (!text.empty()) {
+        secureZero(text.data(), text.size());
+        text.clear();
+    }
 }
 
 // The argument vector hiredis takes, pointing into `args`.
@@ -26,8 +34,20 @@ struct ArgVector {
 };
 
 // hiredis's own object functions, which the bounded ones below call once a
-// piece is found within bounds. The same for every context.
-std::atomic<redisReplyObjectFunctions*> hiredisFunctions{nullptr};
+// piece is found within bounds. The same for every reader: taken from the
+// first one made.
+redisReplyObjectFunctions* defaultFunctions() {
+    static redisReplyObjectFunctions* const functions = [] {
+        redisReader* reader = redisReaderCreate();
+        if (reader == nullptr) {
+            return static_cast<redisReplyObjectFunctions*>(nullptr);
+        }
+        redisReplyObjectFunctions* found = reader->fn;
+        redisReaderFree(reader);
+        return found;
+    }();
+    return functions;
+}
 
 RedisReplyBudget& budgetOf(const redisReadTask* task) {
     return *static_cast<RedisReplyBudget*>(task->privdata);
@@ -72,7 +92,7 @@ void* boundedString(const redisReadTask* task, char* text, size_t length) {
         return nullptr;
     }
     keepPiece(task, text, length, nullptr);
-    return hiredisFunctions.load()->createString(task, text, length);
+    return defaultFunctions()->createString(task, text, length);
 }
 
 void* boundedArray(const redisReadTask* task, int elements) {
@@ -82,7 +102,7 @@ void* boundedArray(const redisReadTask* task, int elements) {
         budget.refused = "an array of " + std::to_string(count) + " elements";
         return nullptr;
     }
-    return hiredisFunctions.load()->createArray(task, elements);
+    return defaultFunctions()->createArray(task, elements);
 }
 
 void* boundedInteger(const redisReadTask* task, long long value) {
@@ -91,7 +111,7 @@ void* boundedInteger(const redisReadTask* task, long long value) {
         return nullptr;
     }
     keepPiece(task, nullptr, 0, &value);
-    return hiredisFunctions.load()->createInteger(task, value);
+    return defaultFunctions()->createInteger(task, value);
 }
 
 void* boundedNil(const redisReadTask* task) {
@@ -99,7 +119,7 @@ void* boundedNil(const redisReadTask* task) {
         budgetOf(task).refused = "too many objects";
         return nullptr;
     }
-    return hiredisFunctions.load()->createNil(task);
+    return defaultFunctions()->createNil(task);
 }
 
 redisReplyObjectFunctions boundedFunctions = {boundedString, boundedArray, boundedInteger,
@@ -116,32 +136,59 @@ bool RedisReplyBudget::take(std::size_t bytes) {
     return true;
 }
 
+RedisLink::~RedisLink() {
+    close();
+}
+
 RedisLink::Outcome RedisLink::connect(const ShareEndpoint& endpoint,
                                       std::chrono::milliseconds ioTimeout, std::string& error) {
     close();
-    timeval tv = asTimeval(ioTimeout);
-    context_ = endpoint.unixSocket
-                   ? redisConnectUnixWithTimeout(endpoint.path.c_str(), tv)
-                   : redisConnectWithTimeout(endpoint.host.c_str(), endpoint.port, tv);
-    if (context_ == nullptr) {
+    tlsRefusal_.clear();
+    heardFromServer_ = false;
+    host_ = endpoint.unixSocket || endpoint.useTls ? std::string() : endpoint.host;
+    port_ = endpoint.port;
+    timeout_ = ioTimeout;
+    int fd = connectSocket(endpoint, ioTimeout, error);
+    if (fd < 0) {
+        return Outcome::Unreachable;
+    }
+    auto socket = std::make_unique<SocketTransport>(fd, ioTimeout);
+    if (endpoint.useTls) {
+        if (!endpoint.tls) {
+            error = "TLS: no TLS settings";
+            return Outcome::Unreachable;
+        }
+        TlsTransport::Failure failure = TlsTransport::Failure::Connection;
+        std::string reason;
+        transport_ =
+            TlsTransport::open(std::move(socket), endpoint.tls, endpoint.host, reason, failure);
+        if (!transport_) {
+            if (failure == TlsTransport::Failure::Unanswered &&
+                serverAnswersInClear(endpoint, ioTimeout)) {
+                reason =
+                    "the server does not answer in TLS: it serves in clear on this port; use "
+                    "redis:// (sentinel://) for it, or the port of its tls-port";
+                failure = TlsTransport::Failure::Refused;
+            }
+            error = "TLS with " + hostPort(endpoint.host, endpoint.port) + ": " + reason;
+            if (failure == TlsTransport::Failure::Refused) {
+                tlsRefusal_ = error;
+                return Outcome::TlsRefused;
+            }
+            return Outcome::Unreachable;
+        }
+    } else {
+        transport_ = std::move(socket);
+    }
+    if (defaultFunctions() != nullptr) {
+        reader_ = redisReaderCreateWithFunctions(&boundedFunctions);
+    }
+    if (reader_ == nullptr) {
         error = "connect: out of memory";
+        close();
         return Outcome::Unreachable;
     }
-    if (context_->err != 0) {
-        failed("connect", error);
-        return Outcome::Unreachable;
-    }
-    if (redisSetTimeout(context_, tv) != REDIS_OK) {
-        failed("redisSetTimeout", error);
-        return Outcome::Unreachable;
-    }
-    if (!endpoint.unixSocket) {
-        redisEnableKeepAlive(context_);
-    }
-    redisReplyObjectFunctions* expected = nullptr;
-    hiredisFunctions.compare_exchange_strong(expected, context_->reader->fn);
-    context_->reader->fn = &boundedFunctions;
-    context_->reader->privdata = &budget_;
+    reader_->privdata = &budget_;
 
     std::vector<std::string_view> auth;
     if (endpoint.hasPassword && !endpoint.user.empty()) {
@@ -152,13 +199,21 @@ RedisLink::Outcome RedisLink::connect(const ShareEndpoint& endpoint,
         auth = {"AUTH", endpoint.hasPassword ? endpoint.password : endpoint.user};
     }
     std::string db = std::to_string(endpoint.db);
-    for (const auto& args : {auth, std::vector<std::string_view>{"SELECT", db}}) {
-        if (args.empty() || (args[0] == "SELECT" && endpoint.db == 0)) {
+    std::vector<std::string_view> select;
+    if (endpoint.db != 0) {
+        select = {"SELECT", db};
+    }
+    std::vector<std::string_view> ping;
+    if (endpoint.useTls && auth.empty() && select.empty()) {
+        ping = {"PING"};
+    }
+    for (const auto& args : {auth, select, ping}) {
+        if (args.empty()) {
             continue;
         }
         RedisReply reply = command(args, error);
         if (!reply) {
-            return Outcome::Unreachable;
+            return tlsRefusal_.empty() ? Outcome::Unreachable : Outcome::TlsRefused;
         }
         if (reply->type == REDIS_REPLY_ERROR) {
             error.assign(reply->str, reply->len);
@@ -170,14 +225,26 @@ RedisLink::Outcome RedisLink::connect(const ShareEndpoint& endpoint,
 }
 
 void RedisLink::close() {
-    if (context_ != nullptr) {
-        redisFree(context_);
-        context_ = nullptr;
+    transport_.reset();
+    if (reader_ != nullptr) {
+        redisReaderFree(reader_);
+        reader_ = nullptr;
     }
+    wipe(output_);
 }
 
-bool RedisLink::failed(const char* call, std::string& error) {
-    error = std::string(call) + ": " + (context_ != nullptr ? context_->errstr : "no connection");
+bool RedisLink::failed(std::string& error) {
+    if (transport_ != nullptr && transport_->tlsRefused()) {
+        tlsRefusal_ = "TLS: " + error;
+        error = tlsRefusal_;
+    } else if (transport_ != nullptr && transport_->closedByPeer() && !heardFromServer_ &&
+               !host_.empty() && serverSpeaksTls(host_, port_, timeout_)) {
+        // Closed before a word by a server that answers TLS: it serves TLS
+        // alone, and takes the commands in clear for a broken handshake.
+        tlsRefusal_ = "TLS: the server at " + hostPort(host_, port_) +
+                      " speaks TLS only: use rediss:// (sentinels://) for it";
+        error = tlsRefusal_;
+    }
     close();
     return false;
 }
@@ -190,58 +257,75 @@ RedisReply RedisLink::command(const std::vector<std::string_view>& args, std::st
 }
 
 bool RedisLink::append(const std::vector<std::string_view>& args, std::string& error) {
-    if (context_ == nullptr) {
+    if (transport_ == nullptr) {
         error = "not connected";
         return false;
     }
     ArgVector argv(args);
-    if (redisAppendCommandArgv(context_, static_cast<int>(args.size()), argv.pointers.data(),
-                               argv.lengths.data()) != REDIS_OK) {
-        return failed("redisAppendCommandArgv", error);
+    char* formatted = nullptr;
+    int length = redisFormatCommandArgv(&formatted, static_cast<int>(args.size()),
+                                        argv.pointers.data(), argv.lengths.data());
+    if (length < 0) {
+        error = "append: out of memory";
+        close();
+        return false;
     }
+    output_.append(formatted, static_cast<std::size_t>(length));
+    // AUTH's password was in it.
+    secureZero(formatted, static_cast<std::size_t>(length));
+    redisFreeCommand(formatted);
     return true;
 }
 
 RedisReply RedisLink::nextReply(std::string& error) {
     replyRefused_ = false;
-    if (context_ == nullptr) {
+    if (transport_ == nullptr) {
         error = "not connected";
         return nullptr;
     }
     budget_ = RedisReplyBudget{};
     // What was appended goes out first.
-    int written = 0;
-    while (written == 0) {
-        if (redisBufferWrite(context_, &written) != REDIS_OK) {
-            failed("redisBufferWrite", error);
+    if (!output_.empty()) {
+        bool sent = transport_->send(output_, error);
+        wipe(output_);
+        if (!sent) {
+            failed(error);
             return nullptr;
         }
     }
     void* reply = nullptr;
     for (;;) {
-        if (redisGetReplyFromReader(context_, &reply) != REDIS_OK) {
+        if (redisReaderGetReply(reader_, &reply) != REDIS_OK) {
             if (!budget_.refused.empty()) {
                 replyRefused_ = true;
                 error = "reply refused: " + budget_.refused;
-                close();
             } else {
-                failed("redisGetReply", error);
+                error = std::string("reply: ") + reader_->errstr;
             }
+            close();
             return nullptr;
         }
         if (reply != nullptr) {
             return RedisReply(static_cast<redisReply*>(reply));
         }
         // One piece more, unless what waits unparsed is too much already.
-        if (context_->reader->len - context_->reader->pos > REDIS_REPLY_BUFFER_LIMIT) {
+        if (reader_->len - reader_->pos > REDIS_REPLY_BUFFER_LIMIT) {
             replyRefused_ = true;
             error = "reply refused: more than " + std::to_string(REDIS_REPLY_BUFFER_LIMIT) +
                     " bytes unparsed";
             close();
             return nullptr;
         }
-        if (redisBufferRead(context_) != REDIS_OK) {
-            failed("redisBufferRead", error);
+        char buffer[kReadSize];
+        std::size_t got = transport_->receive(buffer, sizeof buffer, error);
+        if (got == 0) {
+            failed(error);
+            return nullptr;
+        }
+        heardFromServer_ = true;
+        if (redisReaderFeed(reader_, buffer, got) != REDIS_OK) {
+            error = std::string("reply: ") + reader_->errstr;
+            close();
             return nullptr;
         }
     }

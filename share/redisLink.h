@@ -1,5 +1,7 @@
-// One connection to Redis through hiredis, owned once and closed once. A
-// failure of the connection closes it; an error reply is a reply.
+// One connection to Redis, owned once and closed once, in clear or over TLS
+// (share/linkTransport.h): commands are formatted and replies read by
+// hiredis's protocol reader alone, whichever stream carries them. A failure
+// of the connection closes it; an error reply is a reply.
 //
 // Whatever Redis sends (and so whatever anyone who can write to it put in
 // the stream) costs a bounded amount of memory: a reply is read piece by
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "share/linkTransport.h"
 #include "share/shareConfig.h"
 
 inline constexpr std::size_t REDIS_REPLY_BUFFER_LIMIT = 1 << 20;
@@ -55,18 +58,25 @@ using RedisReply = std::unique_ptr<redisReply, RedisReplyFree>;
 class RedisLink {
   public:
     RedisLink() = default;
-    ~RedisLink() { close(); }
+    ~RedisLink();
     RedisLink(const RedisLink&) = delete;
     RedisLink& operator=(const RedisLink&) = delete;
 
-    enum class Outcome { Connected, Unreachable, Refused };
+    enum class Outcome { Connected, Unreachable, Refused, TlsRefused };
     // Connects, authenticates and selects the database; every read and write
     // afterwards gives up after `ioTimeout`. Unreachable with the reason in
-    // `error`, or Refused with Redis's error reply to AUTH or SELECT there.
+    // `error`, Refused with Redis's error reply to AUTH or SELECT there, or
+    // TlsRefused with tlsRefusal() in `error`. Over TLS one round trip is
+    // always made, so that a server refusing our certificate, which it says
+    // only after the handshake, is found here.
     Outcome connect(const ShareEndpoint& endpoint, std::chrono::milliseconds ioTimeout,
                     std::string& error);
-    bool connected() const { return context_ != nullptr; }
+    bool connected() const { return transport_ != nullptr; }
     void close();
+    // What TLS refused on the last connection, made or in use (a
+    // certificate, TLS on one side only), with what to mend; empty when
+    // nothing did. Kept after the link closes, until the next connect.
+    const std::string& tlsRefusal() const { return tlsRefusal_; }
 
     // Sends one command and reads its reply; nullptr when the connection
     // failed (it is closed then).
@@ -81,9 +91,19 @@ class RedisLink {
     const std::vector<RedisReplyPiece>& pieces() const { return budget_.pieces; }
 
   private:
-    bool failed(const char* call, std::string& error);
+    // The transport failed with `error`: closes the link, and tells TLS
+    // refused apart. Returns false.
+    bool failed(std::string& error);
 
-    redisContext* context_ = nullptr;
+    std::unique_ptr<LinkTransport> transport_;
+    redisReader* reader_ = nullptr;
+    std::string output_;  // commands appended, not yet sent
     RedisReplyBudget budget_;
     bool replyRefused_ = false;
+    bool heardFromServer_ = false;  // a byte read since the connect
+    std::string tlsRefusal_;
+    // Where a link in clear went, to ask whether TLS was wanted there.
+    std::string host_;
+    int port_ = 0;
+    std::chrono::milliseconds timeout_{0};
 };

@@ -28,6 +28,9 @@ ShareEndpoint sentinelEndpoint(const ShareEndpoint& config, std::size_t index) {
     sentinel.user = config.sentinelUser;
     sentinel.password = config.sentinelPassword;
     sentinel.hasPassword = config.hasSentinelPassword;
+    // sentinels://: the sentinels too are reached over TLS.
+    sentinel.useTls = config.useTls;
+    sentinel.tls = config.tls;
     return sentinel;
 }
 
@@ -126,6 +129,7 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
     failingOver = false;
     std::string reasons;
     std::string refusal;
+    ShareConnectOutcome refusalOutcome = ShareConnectOutcome::Refused;
     auto addReason = [&](std::size_t sentinel, const std::string& text) {
         reasons +=
             (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[sentinel]) + ": " + text;
@@ -160,8 +164,11 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
             }
             continue;
         }
-        if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
+        if ((outcome == ShareConnectOutcome::Refused ||
+             outcome == ShareConnectOutcome::TlsRefused) &&
+            refusal.empty()) {
             refusal = reason;
+            refusalOutcome = outcome;
         }
         addReason(i, reason);
     }
@@ -178,15 +185,18 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
             return outcome;
         }
         failingOver = failingOver || outcome == ShareConnectOutcome::Unreachable;
-        if (outcome == ShareConnectOutcome::Refused && refusal.empty()) {
+        if ((outcome == ShareConnectOutcome::Refused ||
+             outcome == ShareConnectOutcome::TlsRefused) &&
+            refusal.empty()) {
             refusal = reason;
+            refusalOutcome = outcome;
         }
         addReason(answeredBy[at],
                   "named " + answer.host + ":" + std::to_string(answer.port) + ": " + reason);
     }
     if (!refusal.empty()) {
         error = refusal;
-        return ShareConnectOutcome::Refused;
+        return refusalOutcome;
     }
     error = "no sentinel named a reachable primary " + config.masterName + " (" + reasons + ")";
     return ShareConnectOutcome::Unreachable;

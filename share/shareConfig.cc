@@ -7,6 +7,7 @@
 #include "crypto/secureMemory.h"
 #include "share/privateFile.h"
 #include "share/shareCredentials.h"
+#include "share/tlsContext.h"
 
 bool credentialsFromFile() {
     const char* path = std::getenv("VOKLOGOFFSHAREAUTH");
@@ -268,6 +269,31 @@ bool applyCredentialsFile(ShareEndpoint& endpoint, std::string& error) {
     return true;
 }
 
+// The TLS variables make the context of a rediss:// or sentinels://
+// endpoint. Set with an endpoint in clear they are refused: whoever set them
+// believes the link encrypted.
+bool applyTlsSettings(ShareEndpoint& endpoint, std::string& error) {
+    TlsSettings settings;
+    if (!readTlsSettings(settings, error)) {
+        return false;
+    }
+    if (!endpoint.useTls) {
+        if (settings.any()) {
+            const char* set = !settings.caFile.empty()     ? "VOKLOGOFFSHARETLSCA"
+                              : !settings.certFile.empty() ? "VOKLOGOFFSHARETLSCERT"
+                              : !settings.keyFile.empty()  ? "VOKLOGOFFSHARETLSKEY"
+                                                           : "VOKLOGOFFSHARETLSNAME";
+            error = std::string(set) +
+                    ": set, but VOKLOGOFFSHARE is not a rediss:// or sentinels:// endpoint, so "
+                    "the link would be in clear";
+            return false;
+        }
+        return true;
+    }
+    endpoint.tls = TlsClientContext::make(settings, error);
+    return endpoint.tls != nullptr;
+}
+
 }  // namespace
 
 std::string ShareEndpoint::describe() const {
@@ -275,7 +301,7 @@ std::string ShareEndpoint::describe() const {
         return "unix:" + path + (db != 0 ? "?db=" + std::to_string(db) : "");
     }
     if (viaSentinel()) {
-        std::string text = "sentinel://";
+        std::string text = useTls ? "sentinels://" : "sentinel://";
         for (const SentinelAddress& sentinel : sentinels) {
             text += (&sentinel == &sentinels.front() ? "" : ",") +
                     hostPort(sentinel.host, sentinel.port);
@@ -284,7 +310,7 @@ std::string ShareEndpoint::describe() const {
     }
     // Without the user: a user name is at times a password put in the wrong
     // place, and what is printed here reaches the trace and standard error.
-    return "redis://" + hostPort(host, port) + "/" + std::to_string(db);
+    return (useTls ? "rediss://" : "redis://") + hostPort(host, port) + "/" + std::to_string(db);
 }
 
 ShareConfig::~ShareConfig() {
@@ -314,10 +340,18 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
     if (text.rfind("redis://", 0) == 0) {
         return parseRedisEndpoint(text.substr(8), out, error);
     }
+    if (text.rfind("rediss://", 0) == 0) {
+        out.useTls = true;
+        return parseRedisEndpoint(text.substr(9), out, error);
+    }
     if (text.rfind("sentinel://", 0) == 0) {
         return parseSentinelEndpoint(text.substr(11), out, error);
     }
-    error = "endpoint must begin with redis://, unix: or sentinel://";
+    if (text.rfind("sentinels://", 0) == 0) {
+        out.useTls = true;
+        return parseSentinelEndpoint(text.substr(12), out, error);
+    }
+    error = "endpoint must begin with redis://, rediss://, unix:, sentinel:// or sentinels://";
     return false;
 }
 
@@ -353,6 +387,9 @@ ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
         return ShareConfigResult::Refused;
     }
     if (!applyCredentialsFile(out.endpoint, error)) {
+        return ShareConfigResult::Refused;
+    }
+    if (!applyTlsSettings(out.endpoint, error)) {
         return ShareConfigResult::Refused;
     }
     const char* keyPath = std::getenv("VOKLOGOFFSHAREKEY");

@@ -2,6 +2,9 @@
 //   VOKLOGOFFSHARE        redis://[user[:password]@]host[:port][/db]
 //                         or unix:/path/to/redis.sock[?db=N]
 //                         or sentinel://host:port[,host:port...]/MASTER_NAME[?db=N]
+//                         rediss:// and sentinels:// are the same over TLS
+//                         (share/tlsSettings.h), to the sentinels and to the
+//                         data nodes they name
 //   VOKLOGOFFSHAREKEY     path of the farm secret
 //   VOKLOGOFFSHAREAUTH    path of the Redis credentials (share/shareCredentials.h)
 //   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
@@ -13,8 +16,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+class TlsClientContext;
 
 inline constexpr const char* SHARE_DEFAULT_STREAM = "voklogoff:logoffs";
 inline constexpr int SHARE_DEFAULT_SENTINEL_PORT = 26379;
@@ -42,6 +48,11 @@ struct ShareEndpoint {
     std::string sentinelUser;
     std::string sentinelPassword;
     bool hasSentinelPassword = false;
+
+    // rediss:// and sentinels://: every connection is TLS, made with `tls`,
+    // which the configuration read at start sets.
+    bool useTls = false;
+    std::shared_ptr<const TlsClientContext> tls;
 
     bool viaSentinel() const { return !sentinels.empty(); }
     // The endpoint without its users and passwords, for messages.

@@ -140,8 +140,12 @@ bool ShareConnector::connect(RedisLink& link) {
             connectionRefused(error);
             pauseSeconds_ = 0;  // waited already
             return false;
+        case RedisLink::Outcome::TlsRefused:
+            tlsRefused(error);
+            return false;
     }
     metrics_setConnectionRefused(refusedSlot_, false);
+    metrics_setTlsRefused(false);
     if (everConnected_ || connects_.seconds() > 0) {
         metrics_count(ShareMetric::Reconnects);
     }
@@ -194,6 +198,12 @@ void ShareConnector::rereadCredentials() {
 
 void ShareConnector::lost(RedisLink& link, const std::string& error) {
     link.close();
+    if (!link.tlsRefusal().empty()) {
+        // A server that said after the handshake that it wants our
+        // certificate, or one that speaks TLS alone behind redis://.
+        tlsRefused(link.tlsRefusal());
+        return;
+    }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connection lost: %s", name_, error.c_str());
     reportAway(shareState(), error);
     // A link that served a while is tried again at once: a restarted Redis
@@ -227,6 +237,21 @@ void ShareConnector::failedRead(RedisLink& link, const std::string& error) {
     link.close();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: read failed: %s", name_, error.c_str());
     pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
+}
+
+void ShareConnector::tlsRefused(const std::string& error) {
+    ShareState& state = shareState();
+    metrics_count(ShareMetric::RefusedTls);
+    metrics_setTlsRefused(true);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
+    // Said once a minute for each node and reason, whichever thread met it.
+    shareSayAtMostEvery("tls " + error, SHARE_NOTICE_PERIOD,
+                        "logoffCookieShare -- Redis at " + state.endpoint.describe() +
+                            " cannot be used: " + error + ". Nothing is dropped; retrying every " +
+                            std::to_string(SHARE_LAST_RETRY_SECONDS) + " s.");
+    // Nothing mends itself here but a certificate renewed on the server.
+    connects_.failed(false, std::chrono::steady_clock::now());
+    pauseSeconds_ = SHARE_LAST_RETRY_SECONDS;
 }
 
 void ShareConnector::refused(const char* what, std::string_view reply) {

@@ -27,8 +27,13 @@ class ShareConnector {
     ShareConnector& operator=(const ShareConnector&) = delete;
 
     bool ensureConnected(RedisLink& link);
-    // The link failed in use: close it and report.
+    // The link failed in use: close it and report; when TLS refused it, as
+    // tlsRefused() does.
     void lost(RedisLink& link, const std::string& error);
+    // TLS refused a connection (`error` says why, with what to mend):
+    // counted, said once a minute, and tried again after the last retry
+    // pause.
+    void tlsRefused(const std::string& error);
     // The link failed for what Redis sent (a reply too large or malformed):
     // close it, and the next connection waits the backoff, so a read that
     // keeps failing never spins.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/childProcess.h"
 #include "tests/support/localPort.h"
 #include "tests/support/waitUntil.h"
 
@@ -38,12 +39,14 @@ bool RedisServer::start() {
     std::string socket = socketPath();
     std::string log = directory() + "/redis.log";
     std::string port = std::to_string(port_);
+    std::vector<std::string> args = {"redis-server", "--port", port, "--bind", "127.0.0.1"};
+    args.insert(args.end(), {"--unixsocket", socket, "--unixsocketperm", "700", "--save", "",
+                             "--appendonly", "no", "--dir", directory(), "--logfile", log});
+    args.insert(args.end(), tlsArgs_.begin(), tlsArgs_.end());
+    std::vector<char*> argv = pointersTo(args);
     pid_ = fork();
     if (pid_ == 0) {
-        execlp("redis-server", "redis-server", "--port", port.c_str(), "--bind", "127.0.0.1",
-               "--unixsocket", socket.c_str(), "--unixsocketperm", "700", "--save", "",
-               "--appendonly", "no", "--dir", directory().c_str(), "--logfile", log.c_str(),
-               static_cast<char*>(nullptr));
+        execvp("redis-server", argv.data());
         _exit(127);
     }
     // Ready when it answers; it may also end at once (no binary, socket taken).
@@ -69,6 +72,16 @@ void RedisServer::alsoListenOnTcp() {
     // Another process may take the port before the server binds, which
     // start() then reports.
     port_ = freeLocalPort();
+}
+
+void RedisServer::serveTls(const std::string& cert, const std::string& key, const std::string& ca,
+                           bool authClients) {
+    tlsPort_ = freeLocalPort();
+    tlsArgs_ = {"--tls-port",         std::to_string(tlsPort_),
+                "--tls-cert-file",    cert,
+                "--tls-key-file",     key,
+                "--tls-ca-cert-file", ca,
+                "--tls-auth-clients", authClients ? "yes" : "no"};
 }
 
 std::string RedisServer::tcpEndpoint(const std::string& user, const std::string& password,

@@ -87,6 +87,13 @@ bool SentinelSet::launch(Process& process, const std::vector<std::string>& args,
         std::vector<std::string> all = {"redis-server"};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"--port", std::to_string(process.port)});
+        if (!options_.tlsCert.empty()) {
+            process.tlsPort = freeLocalPort();
+            all.insert(all.end(),
+                       {"--tls-port", std::to_string(process.tlsPort), "--tls-cert-file",
+                        options_.tlsCert, "--tls-key-file", options_.tlsKey, "--tls-ca-cert-file",
+                        options_.tlsCa, "--tls-auth-clients", "no", "--tls-replication", "yes"});
+        }
         std::vector<char*> argv = pointersTo(all);
         process.pid = fork();
         if (process.pid == 0) {
@@ -146,7 +153,8 @@ bool SentinelSet::startSentinel(int sentinel) {
         out << "bind 127.0.0.1\n"
             << "dir " << dir << "\n"
             << "logfile " << dir << "/sentinel.log\n";
-        out << "sentinel monitor " << kMasterName << " 127.0.0.1 " << nodes_[0].port << " 2\n"
+        out << "sentinel monitor " << kMasterName << " 127.0.0.1 " << nodes_[0].announced()
+            << " 2\n"
             << "sentinel down-after-milliseconds " << kMasterName << " 1000\n"
             << "sentinel failover-timeout " << kMasterName << " 2000\n"
             << "sentinel parallel-syncs " << kMasterName << " 1\n";
@@ -158,7 +166,7 @@ bool SentinelSet::startSentinel(int sentinel) {
 }
 
 bool SentinelSet::start() {
-    if (!startNode(0, 0) || !startNode(1, nodes_[0].port)) {
+    if (!startNode(0, 0) || !startNode(1, nodes_[0].announced())) {
         return false;
     }
     bool synced = waitUntil(
@@ -199,9 +207,9 @@ bool SentinelSet::start() {
 }
 
 std::string SentinelSet::endpoint(const std::string& query) const {
-    std::string text = "sentinel://";
+    std::string text = options_.tlsCert.empty() ? "sentinel://" : "sentinels://";
     for (int i = 0; i < kSentinels; ++i) {
-        text += (i == 0 ? "127.0.0.1:" : ",127.0.0.1:") + std::to_string(sentinels_[i].port);
+        text += (i == 0 ? "127.0.0.1:" : ",127.0.0.1:") + std::to_string(sentinels_[i].announced());
     }
     return text + "/" + kMasterName + query;
 }
@@ -240,7 +248,7 @@ void SentinelSet::killNode(int node) {
 }
 
 bool SentinelSet::restartNodeAsReplicaOf(int node, int primary) {
-    return startNode(node, nodes_[primary].port);
+    return startNode(node, nodes_[primary].announced());
 }
 
 void SentinelSet::stopSentinel(int sentinel) {
@@ -258,7 +266,7 @@ int SentinelSet::primaryBySentinels() const {
             return -1;
         }
         int port = std::atoi(textOf(address->element[1]).c_str());
-        int node = port == nodes_[0].port ? 0 : port == nodes_[1].port ? 1 : -1;
+        int node = port == nodes_[0].announced() ? 0 : port == nodes_[1].announced() ? 1 : -1;
         if (node < 0 || (named >= 0 && node != named)) {
             return -1;
         }
@@ -281,7 +289,7 @@ bool SentinelSet::waitForPrimary(int node, std::chrono::milliseconds limit) cons
 }
 
 bool SentinelSet::waitForReplica(int node, std::chrono::milliseconds limit) const {
-    std::string address = "127.0.0.1:" + std::to_string(nodes_[node].port);
+    std::string address = "127.0.0.1:" + std::to_string(nodes_[node].announced());
     auto healthyIn = [&](const redisReply* replicas) {
         // Each replica is a flat list of names and values.
         for (size_t i = 0; replicas != nullptr && i < replicas->elements; ++i) {

@@ -24,6 +24,13 @@ struct SentinelSetOptions {
     // line, so they may name the primary ("sentinel auth-pass lcfarm ...").
     std::vector<std::string> nodeConfig;
     std::vector<std::string> sentinelConfig;
+    // Set: every process serves TLS as well with this certificate and key
+    // (trusting `tlsCa`), and the set's own traffic (replication, sentinels
+    // among themselves and to the nodes) goes over TLS, so the sentinels
+    // name the nodes' TLS ports. The test's own commands stay in clear.
+    std::string tlsCert;
+    std::string tlsKey;
+    std::string tlsCa;
 };
 
 class SentinelSet {
@@ -43,7 +50,8 @@ class SentinelSet {
     // false otherwise.
     bool start();
 
-    // VOKLOGOFFSHARE for the set, with `query` (such as "?db=1") appended.
+    // VOKLOGOFFSHARE for the set, with `query` (such as "?db=1") appended:
+    // sentinels:// to the sentinels' TLS ports with TLS set.
     std::string endpoint(const std::string& query = "") const;
     int nodePort(int node) const { return nodes_[node].port; }
     int sentinelPort(int sentinel) const { return sentinels_[sentinel].port; }
@@ -88,6 +96,9 @@ class SentinelSet {
         pid_t pid = -1;
         int port = 0;
         bool paused = false;
+        int tlsPort = 0;  // 0: no TLS
+        // Where the set's own traffic reaches it.
+        int announced() const { return tlsPort != 0 ? tlsPort : port; }
     };
     void pause(Process& process, bool paused);
 
