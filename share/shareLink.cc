@@ -75,6 +75,7 @@ bool sentinelsRefuse(const ShareEndpoint& endpoint) {
             case RedisLink::Outcome::Refused:
                 return true;
             case RedisLink::Outcome::Connected:
+            case RedisLink::Outcome::TlsRefused:  // said as TLS's own refusal
                 return false;
             case RedisLink::Outcome::Unreachable:
                 break;
