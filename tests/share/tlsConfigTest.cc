@@ -24,7 +24,8 @@ TEST(TlsEndpoint, RedissAndSentinelsAreTheirPlainFormsOverTls) {
     EXPECT_EQ(redis.port, 6380);
     EXPECT_EQ(redis.db, 2);
     EXPECT_EQ(redis.password, "pw");
-    EXPECT_EQ(redis.describe(), "rediss://farm@redis.example:6380/2");
+    // Described without the user, as in clear.
+    EXPECT_EQ(redis.describe(), "rediss://redis.example:6380/2");
 
     ShareEndpoint sentinels = lctest::expectParsed<ShareEndpoint>(
         parseShareEndpoint, "sentinels://10.0.0.1:26379,10.0.0.2/farm?db=1");
