@@ -13,6 +13,7 @@
 #include "share/sentinelDiscovery.h"
 #include "share/shareNotice.h"
 #include "share/shareState.h"
+#include "share/tlsContext.h"
 
 namespace {
 
@@ -112,6 +113,19 @@ bool ShareConnector::connect(RedisLink& link) {
     ShareState& state = shareState();
     if (!haveEndpoint_) {
         endpoint_ = state.endpoint;
+        if (endpoint_.tls) {
+            // A TLS context of this thread's own: the other thread's
+            // handshakes would race with ours in a shared one.
+            std::string reason;
+            endpoint_.tls = endpoint_.tls->copy(reason);
+            if (!endpoint_.tls) {
+                wipeShareCredentials(endpoint_);
+                TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, reason.c_str());
+                reportAway(state, reason);
+                pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
+                return false;
+            }
+        }
         haveEndpoint_ = true;
     }
     if (rereadCredentials_) {

@@ -27,6 +27,38 @@ struct BioFree {
 struct KeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
+struct CertificateFree {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct CrlFree {
+    void operator()(X509_CRL* crl) const { X509_CRL_free(crl); }
+};
+struct ContextFree {
+    void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+
+// `object` in DER, appended to `out`; false when it cannot be encoded.
+template <typename T>
+bool appendDer(T* object, int (*encode)(const T*, unsigned char**),
+               std::vector<std::vector<std::uint8_t>>& out) {
+    int size = encode(object, nullptr);
+    if (size <= 0) {
+        return false;
+    }
+    std::vector<std::uint8_t> der(static_cast<std::size_t>(size));
+    unsigned char* end = der.data();
+    if (encode(object, &end) != size) {
+        secureZero(der.data(), der.size());  // it may be the key
+        return false;
+    }
+    out.push_back(std::move(der));
+    return true;
+}
+
+X509* certificateFrom(const std::vector<std::uint8_t>& der) {
+    const unsigned char* start = der.data();
+    return d2i_X509(nullptr, &start, static_cast<long>(der.size()));
+}
 
 bool loadKey(SSL_CTX* context, const std::string& path, std::string& error) {
     std::vector<std::uint8_t> bytes;
@@ -79,18 +111,23 @@ std::string takeTlsError() {
     return text;
 }
 
+TlsClientContext::Material::~Material() {
+    secureZero(key.data(), key.size());
+}
+
 std::shared_ptr<const TlsClientContext> TlsClientContext::make(const TlsSettings& settings,
                                                                std::string& error) {
     ERR_clear_error();
     std::shared_ptr<TlsClientContext> made(new TlsClientContext);
-    made->context_ = SSL_CTX_new(TLS_client_method());
-    if (made->context_ == nullptr) {
+    // The files are read into a context of their own, which says what is
+    // wrong with them; what it took is then kept in memory, for this context
+    // and its copies.
+    std::unique_ptr<SSL_CTX, ContextFree> fromFiles(SSL_CTX_new(TLS_client_method()));
+    if (!fromFiles) {
         error = "TLS: " + takeTlsError();
         return nullptr;
     }
-    SSL_CTX* context = made->context_;
-    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX* context = fromFiles.get();
     made->systemStore_ = settings.caFile.empty();
     bool loaded = made->systemStore_
                       ? SSL_CTX_set_default_verify_paths(context) == 1
@@ -116,7 +153,106 @@ std::shared_ptr<const TlsClientContext> TlsClientContext::make(const TlsSettings
         made->clientCertificate_ = true;
     }
     made->name_ = settings.name;
+    auto material = std::make_shared<Material>();
+    bool kept = true;
+    if (!made->systemStore_) {
+        STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(SSL_CTX_get_cert_store(context));
+        for (int i = 0; i < sk_X509_OBJECT_num(objects); ++i) {
+            X509_OBJECT* object = sk_X509_OBJECT_value(objects, i);
+            if (X509* ca = X509_OBJECT_get0_X509(object)) {
+                kept = kept && appendDer<X509>(ca, i2d_X509, material->cas);
+            } else if (X509_CRL* crl = X509_OBJECT_get0_X509_CRL(object)) {
+                kept = kept && appendDer<X509_CRL>(crl, i2d_X509_CRL, material->crls);
+            }
+        }
+    }
+    if (made->clientCertificate_) {
+        kept =
+            kept && appendDer<X509>(SSL_CTX_get0_certificate(context), i2d_X509, material->chain);
+        STACK_OF(X509)* chain = nullptr;
+        SSL_CTX_get0_chain_certs(context, &chain);
+        for (int i = 0; i < sk_X509_num(chain); ++i) {
+            kept = kept && appendDer<X509>(sk_X509_value(chain, i), i2d_X509, material->chain);
+        }
+        std::vector<std::vector<std::uint8_t>> key;
+        kept = kept && appendDer<EVP_PKEY>(SSL_CTX_get0_privatekey(context), i2d_PrivateKey, key);
+        if (!key.empty()) {
+            material->key.swap(key.front());
+        }
+    }
+    if (!kept) {
+        error = "TLS: cannot keep the certificates and key read (" + takeTlsError() + ")";
+        return nullptr;
+    }
+    made->material_ = std::move(material);
+    if (!made->build(error)) {
+        return nullptr;
+    }
     return made;
+}
+
+std::shared_ptr<const TlsClientContext> TlsClientContext::copy(std::string& error) const {
+    ERR_clear_error();
+    std::shared_ptr<TlsClientContext> made(new TlsClientContext);
+    made->material_ = material_;
+    made->name_ = name_;
+    made->systemStore_ = systemStore_;
+    made->clientCertificate_ = clientCertificate_;
+    if (!made->build(error)) {
+        return nullptr;
+    }
+    return made;
+}
+
+bool TlsClientContext::build(std::string& error) {
+    std::unique_ptr<SSL_CTX, ContextFree> made(SSL_CTX_new(TLS_client_method()));
+    if (!made) {
+        error = "TLS: " + takeTlsError();
+        return false;
+    }
+    SSL_CTX* context = made.get();
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    bool built = true;
+    if (systemStore_) {
+        built = SSL_CTX_set_default_verify_paths(context) == 1;
+    } else {
+        X509_STORE* store = SSL_CTX_get_cert_store(context);
+        for (const auto& der : material_->cas) {
+            std::unique_ptr<X509, CertificateFree> ca(certificateFrom(der));
+            built = built && ca && X509_STORE_add_cert(store, ca.get()) == 1;
+        }
+        for (const auto& der : material_->crls) {
+            const unsigned char* start = der.data();
+            std::unique_ptr<X509_CRL, CrlFree> crl(
+                d2i_X509_CRL(nullptr, &start, static_cast<long>(der.size())));
+            built = built && crl && X509_STORE_add_crl(store, crl.get()) == 1;
+        }
+    }
+    if (clientCertificate_ && built) {
+        std::unique_ptr<X509, CertificateFree> own(certificateFrom(material_->chain.front()));
+        built = own && SSL_CTX_use_certificate(context, own.get()) == 1;
+        for (std::size_t i = 1; built && i < material_->chain.size(); ++i) {
+            std::unique_ptr<X509, CertificateFree> link(certificateFrom(material_->chain[i]));
+            // add0 takes the certificate over when it succeeds.
+            built = link && SSL_CTX_add0_chain_cert(context, link.get()) == 1;
+            if (built) {
+                link.release();
+            }
+        }
+        const unsigned char* start = material_->key.data();
+        std::unique_ptr<EVP_PKEY, KeyFree> key(
+            built ? d2i_AutoPrivateKey(nullptr, &start, static_cast<long>(material_->key.size()))
+                  : nullptr);
+        built = key && SSL_CTX_use_PrivateKey(context, key.get()) == 1;
+    }
+    if (!built) {
+        error = "TLS: cannot make a context from the certificates and key read at start (" +
+                takeTlsError() + ")";
+        return false;
+    }
+    context_ = made.release();
+    return true;
 }
 
 TlsClientContext::~TlsClientContext() {

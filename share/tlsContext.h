@@ -1,13 +1,17 @@
-// What every TLS link of farm sharing has in common, made once at start
+// What every TLS link of farm sharing has in common, read once at start
 // from the TLS variables: the trusted CAs, this host's certificate and key,
-// TLS 1.2 at least, and peer verification, which nothing turns off. Links
-// of both threads make their connections from it at once.
+// TLS 1.2 at least, and peer verification, which nothing turns off. One
+// context serves one thread: OpenSSL's certificate store fills caches as it
+// verifies a handshake, without a lock for every reader, so each thread that
+// connects takes its own copy().
 #pragma once
 
 #include <openssl/ssl.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "share/tlsSettings.h"
 
@@ -19,6 +23,11 @@ class TlsClientContext {
     // the variable at fault in `error`.
     static std::shared_ptr<const TlsClientContext> make(const TlsSettings& settings,
                                                         std::string& error);
+    // Another context with the same CAs, certificate, key and name, made
+    // from what was read at start (no file is read again), sharing no
+    // OpenSSL object with this one. Null with the reason in `error` (no
+    // memory). May be called from any thread.
+    std::shared_ptr<const TlsClientContext> copy(std::string& error) const;
     ~TlsClientContext();
     TlsClientContext(const TlsClientContext&) = delete;
     TlsClientContext& operator=(const TlsClientContext&) = delete;
@@ -34,8 +43,23 @@ class TlsClientContext {
     bool hasClientCertificate() const { return clientCertificate_; }
 
   private:
-    TlsClientContext() = default;
+    // What a copy is made of, each certificate and the key in DER.
+    struct Material {
+        std::vector<std::vector<std::uint8_t>> cas;
+        std::vector<std::vector<std::uint8_t>> crls;
+        std::vector<std::vector<std::uint8_t>> chain;  // this host's first
+        std::vector<std::uint8_t> key;                 // wiped when the last copy ends
+        Material() = default;
+        ~Material();
+        Material(const Material&) = delete;
+        Material& operator=(const Material&) = delete;
+    };
 
+    TlsClientContext() = default;
+    // Makes context_ from material_; false with the reason in `error`.
+    bool build(std::string& error);
+
+    std::shared_ptr<const Material> material_;  // shared by every copy
     SSL_CTX* context_ = nullptr;
     std::string name_;
     bool systemStore_ = true;

@@ -250,16 +250,16 @@ bool serverSpeaksTls(const std::string& host, int port, std::chrono::millisecond
     // Verifying against no CA at all: any certificate fails, which tells
     // that the server answered in TLS, and nothing is sent past the
     // handshake whatever comes of it.
-    static SSL_CTX* const probe = [] {
-        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-        if (context != nullptr) {
-            SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        }
-        return context;
-    }();
-    if (probe == nullptr) {
+    // A context for each probe: one shared would have both threads'
+    // handshakes meet in it.
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                              &SSL_CTX_free);
+    if (!context) {
+        ERR_clear_error();
         return false;
     }
+    SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER, nullptr);
+    SSL_CTX* probe = context.get();
     ShareEndpoint endpoint;
     endpoint.host = host;
     endpoint.port = port;

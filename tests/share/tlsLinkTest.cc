@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "share/redisLink.h"
 #include "share/sentinelDiscovery.h"
@@ -149,6 +151,52 @@ TEST_F(TlsLink, ClientCertificateIsSentWhenSetAndItsAbsenceSaid) {
     withCertificate.keyFile = certs().clientKey();
     EXPECT_EQ(connect(tlsUrl(), withCertificate, error), Outcome::Connected) << error;
     EXPECT_TRUE(link_.command({"PING"}, error)) << error;
+}
+
+// Each thread connects with a copy of the context read at start: a copy
+// trusts the same CAs and sends the same certificate and key, shares no
+// OpenSSL context with the others, and handshakes alongside them.
+TEST_F(TlsLink, CopiesOfTheContextCarryEverythingAndConnectAtOnce) {
+    startServer(certs().serverCert(), true);
+    TlsSettings settings = trustingTestCa();
+    settings.certFile = certs().clientCert();
+    settings.keyFile = certs().clientKey();
+    std::string error;
+    std::shared_ptr<const TlsClientContext> original = TlsClientContext::make(settings, error);
+    ASSERT_TRUE(original) << error;
+    ShareEndpoint endpoint;
+    ASSERT_TRUE(parseShareEndpoint(tlsUrl(), endpoint, error)) << error;
+
+    constexpr int kThreads = 3;
+    std::shared_ptr<const TlsClientContext> copies[kThreads];
+    for (auto& copy : copies) {
+        copy = original->copy(error);
+        ASSERT_TRUE(copy) << error;
+        EXPECT_NE(copy->context(), original->context());
+        EXPECT_NE(SSL_CTX_get_cert_store(copy->context()),
+                  SSL_CTX_get_cert_store(original->context()));
+        EXPECT_TRUE(copy->hasClientCertificate());
+    }
+    Outcome outcomes[kThreads];
+    std::string errors[kThreads];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            ShareEndpoint mine = endpoint;
+            mine.tls = copies[i];
+            RedisLink link;
+            outcomes[i] = link.connect(mine, 5s, errors[i]);
+            if (outcomes[i] == Outcome::Connected && !link.command({"PING"}, errors[i])) {
+                outcomes[i] = Outcome::Unreachable;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(outcomes[i], Outcome::Connected) << errors[i];
+    }
 }
 
 TEST_F(TlsLink, TlsOnOneSideOnlyIsToldApartFromAnOutage) {
