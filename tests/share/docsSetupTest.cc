@@ -198,8 +198,18 @@ TEST(DocumentedSetup, EveryConfigurationBlockStartsAndItsUsersDoWhatThePageSays)
 
     // The hosts' user publishes and reads, but may not delete the stream...
     EXPECT_EQ(textOf(commandAt(primary.port(), hosts, {"PING"})), "PONG");
-    EXPECT_NE(
-        textOf(commandAt(primary.port(), hosts, {"XADD", "voklogoff:logoffs", "*", "f", "v"})), "");
+    // With min-replicas-to-write the primary takes a write only once the
+    // replica follows it: NOREPLICAS until then.
+    std::string added;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            added = textOf(
+                commandAt(primary.port(), hosts, {"XADD", "voklogoff:logoffs", "*", "f", "v"}));
+            return !added.empty() && added.rfind("NOREPLICAS", 0) != 0;
+        },
+        20s))
+        << added;
+    EXPECT_EQ(added.find("ERR"), std::string::npos) << added;
     EXPECT_EQ(
         textOf(commandAt(primary.port(), hosts, {"DEL", "voklogoff:logoffs"})).rfind("NOPERM", 0),
         0u);
