@@ -131,15 +131,7 @@ class DocumentedServer {
             if (sentinel_) {
                 args.push_back("--sentinel");
             }
-            std::vector<char*> argv = pointersTo(args);
-            pid_ = fork();
-            if (pid_ == 0) {
-                int devnull = open("/dev/null", O_RDWR);
-                dup2(devnull, STDIN_FILENO);
-                dup2(devnull, STDOUT_FILENO);
-                execvp("redis-server", argv.data());
-                _exit(127);
-            }
+            pid_ = startQuietly(args);
             bool ended = false;
             bool ready = waitUntil(
                 [&] {

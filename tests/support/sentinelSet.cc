@@ -87,15 +87,7 @@ bool SentinelSet::launch(Process& process, const std::vector<std::string>& args,
         std::vector<std::string> all = {"redis-server"};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"--port", std::to_string(process.port)});
-        std::vector<char*> argv = pointersTo(all);
-        process.pid = fork();
-        if (process.pid == 0) {
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, STDIN_FILENO);
-            dup2(devnull, STDOUT_FILENO);
-            execvp("redis-server", argv.data());
-            _exit(127);
-        }
+        process.pid = startQuietly(all);
         bool ended = false;
         bool ready = waitUntil(
             [&] {
