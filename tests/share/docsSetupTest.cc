@@ -54,34 +54,6 @@ bool hasLine(const std::string& block, const std::string& start) {
     return block.rfind(start, 0) == 0 || block.find("\n" + start) != std::string::npos;
 }
 
-Reply commandAt(int port, const std::vector<std::string>& auth,
-                const std::vector<std::string>& args) {
-    redisContext* context = redisConnectWithTimeout("127.0.0.1", port, timeval{1, 0});
-    if (context == nullptr || context->err != 0) {
-        if (context != nullptr) {
-            redisFree(context);
-        }
-        return nullptr;
-    }
-    redisSetTimeout(context, timeval{5, 0});
-    Reply reply;
-    for (const std::vector<std::string>* command : {&auth, &args}) {
-        std::vector<const char*> argv;
-        std::vector<size_t> lengths;
-        for (const std::string& arg : *command) {
-            argv.push_back(arg.data());
-            lengths.push_back(arg.size());
-        }
-        reply = Reply(static_cast<redisReply*>(
-            redisCommandArgv(context, static_cast<int>(argv.size()), argv.data(), lengths.data())));
-        if (!reply || reply->type == REDIS_REPLY_ERROR) {
-            break;
-        }
-    }
-    redisFree(context);
-    return reply;
-}
-
 std::string textOf(const Reply& reply) {
     return reply && (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS ||
                      reply->type == REDIS_REPLY_ERROR)
