@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "cache/cacheCeiling.h"
-#include "cache/cacheHolds.h"
 #include "cache/cookieTime.h"
 #include "cache/receivedLogoffs.h"
 #include "crypto/secureMemory.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWFunctor0.h"
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/cancellationScope.h"
@@ -118,7 +118,7 @@ LogoffCookieCache::~LogoffCookieCache() {
             cleanupThread_.waitExecutionState(RWRunnableImp::kInitial);
         }
     }
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     RWSlistCollectablesQueue owned;
     owned.appendAllFrom(passPending_);
     owned.appendAllFrom(passKept_);
@@ -141,28 +141,28 @@ void LogoffCookieCache::init() {
 }
 
 void LogoffCookieCache::restoreStart(std::int32_t startTime, const std::uint8_t* salt) {
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     startTime_ = startTime;
     std::memcpy(salt_, salt, COOKIE_SALT_SIZE);
     hold.release();
 }
 
 std::int32_t LogoffCookieCache::startTime() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::int32_t start = startTime_;
     hold.release();
     return start;
 }
 
 void LogoffCookieCache::copySalt(std::uint8_t* destination) {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::memcpy(destination, salt_, COOKIE_SALT_SIZE);
     hold.release();
 }
 
 CacheStart LogoffCookieCache::start() {
     CacheStart start;
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     start.startTime = startTime_;
     std::memcpy(start.salt, salt_, COOKIE_SALT_SIZE);
     start.flushes = flushes_.load(std::memory_order_relaxed);
@@ -300,7 +300,7 @@ void LogoffCookieCache::beginResize(std::uint32_t buckets) {
         // answers: the set works on with the buckets it has.
     }
     if (fresh) {
-        ExclusiveHold hold(lock_);
+        WriteGuard hold(lock_);
         if (!set_.resizing() && set_.buckets() != buckets) {
             set_.beginResize(std::move(fresh));
         }
@@ -314,7 +314,7 @@ void LogoffCookieCache::shrinkIfSparse() {
     // A set that has lost most of its cookies gives back buckets: under a
     // quarter of a cookie per bucket, it moves to room for twice the cookies,
     // so inserts do not grow it back at once.
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     const std::uint64_t entries = set_.entries();
     const bool shrink =
         !set_.resizing() && 4 * entries < set_.buckets() && set_.buckets() > DEFAULT_CAPACITY;
@@ -327,7 +327,7 @@ void LogoffCookieCache::shrinkIfSparse() {
 
 void LogoffCookieCache::finishResize() {
     for (bool resizing = true; resizing && !stopping_.load(std::memory_order_acquire);) {
-        ExclusiveHold hold(lock_);
+        WriteGuard hold(lock_);
         std::unique_ptr<RWHashTable> drained = set_.step(hooks_.sliceSize);
         resizing = set_.resizing();
         hold.release();
@@ -373,7 +373,7 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     // When the set has outgrown its buckets: how many the next table is for.
     std::uint64_t growFor = 0;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
     auto* existing = static_cast<LogoffCookie*>(set_.find(cookie.get()));
     if (existing != nullptr) {
@@ -448,7 +448,7 @@ void LogoffCookieCache::addReceivedLogoffs(std::span<const FarmLogoff> logoffs) 
     std::vector<std::pair<std::unique_ptr<TakenCacheRecords>, std::uint64_t>> flushes;
     flushes.reserve(logoffs.size());
     {
-        ExclusiveHold hold(lock_);
+        WriteGuard hold(lock_);
         for (const FarmLogoff& logoff : logoffs) {
             if (received_.find(logoff.identity) == received_.end()) {
                 std::unique_ptr<TakenCacheRecords> flushed;
@@ -470,7 +470,7 @@ void LogoffCookieCache::addReceivedLogoffs(std::span<const FarmLogoff> logoffs) 
 }
 
 void LogoffCookieCache::exportTo(LogoffCookieCacheVisitor& visitor) {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     visitor.start(startTime_, salt_);
     // The set, not the queue: the queue may still hold a cookie whose insert
     // into the set ran out of memory, which no query finds either.
@@ -492,14 +492,14 @@ void LogoffCookieCache::exportTo(LogoffCookieCacheVisitor& visitor) {
 }
 
 void LogoffCookieCache::reserve(std::uint32_t cookies) {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     const std::uint64_t entries = std::uint64_t{set_.entries()} + cookies;
     const bool wanted = !set_.resizing() && entries > kMostCookiesPerBucket * set_.buckets();
     hold.release();
     if (wanted) {
         beginResize(bucketCountFor(entries));
         // Before any request: the move may as well be done at once.
-        ExclusiveHold drain(lock_);
+        WriteGuard drain(lock_);
         std::unique_ptr<RWHashTable> drained = set_.step(UINT32_MAX);
         drain.release();
     }
@@ -507,7 +507,7 @@ void LogoffCookieCache::reserve(std::uint32_t cookies) {
 
 void LogoffCookieCache::restoreCookie(const LogoffCookieDigest& digest, const CookieTimes& times) {
     auto restored = std::make_unique<LogoffCookie>(digest, times);
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     if (auto* existing = static_cast<LogoffCookie*>(set_.find(restored.get()))) {
         existing->adoptTimesOf(*restored);
         hold.release();
@@ -521,7 +521,7 @@ void LogoffCookieCache::restoreCookie(const LogoffCookieDigest& digest, const Co
 }
 
 void LogoffCookieCache::restoreFarmLogoff(const FarmLogoff& logoff) {
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     receivedInsert(logoff);
     recordSizes();
     hold.release();
@@ -568,49 +568,49 @@ void runCleanupThreadOf(LogoffCookieCache* cache) {
 }  // namespace
 
 std::uint32_t LogoffCookieCache::cachedCookies() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::uint32_t count = set_.entries();
     hold.release();
     return count;
 }
 
 std::uint32_t LogoffCookieCache::queuedCookies() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::uint32_t count = queue_.entries() + passPending_.entries() + passKept_.entries();
     hold.release();
     return count;
 }
 
 std::uint32_t LogoffCookieCache::receivedLogoffs() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     auto count = static_cast<std::uint32_t>(received_.size());
     hold.release();
     return count;
 }
 
 std::uint32_t LogoffCookieCache::buckets() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::uint32_t count = set_.buckets();
     hold.release();
     return count;
 }
 
 bool LogoffCookieCache::resizing() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     bool under = set_.resizing();
     hold.release();
     return under;
 }
 
 std::uint32_t LogoffCookieCache::longestChain() {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     std::uint32_t longest = set_.longestChain();
     hold.release();
     return longest;
 }
 
 bool LogoffCookieCache::containsReceived(const FarmIdentity& identity) {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     bool held = received_.find(identity) != received_.end();
     hold.release();
     return held;
@@ -618,7 +618,7 @@ bool LogoffCookieCache::containsReceived(const FarmIdentity& identity) {
 
 std::vector<LogoffCookie*> LogoffCookieCache::queuedRecords() {
     std::vector<LogoffCookie*> records;
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     for (const RWSlistCollectablesQueue* queue : {&passKept_, &passPending_, &queue_}) {
         queue->apply(
             [](RWCollectable* cookie, void* data) {
@@ -644,7 +644,7 @@ void LogoffCookieCache::takeAll(TakenCacheRecords& taken, std::shared_ptr<Receiv
 void LogoffCookieCache::forgetAll() {
     auto taken = std::make_unique<TakenCacheRecords>();
     auto empty = std::make_shared<ReceivedSet>();
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     takeAll(*taken, std::move(empty));
     recordSizes();
     hold.release();
@@ -665,14 +665,14 @@ void LogoffCookieCache::awaitCleanupThreadEnd() {
 }
 
 const LogoffCookie* LogoffCookieCache::find(const LogoffCookie& probe) {
-    SharedHold hold(lock_);
+    ReadGuard hold(lock_);
     const auto* found = static_cast<const LogoffCookie*>(set_.find(&probe));
     hold.release();
     return found;
 }
 
 std::uint32_t LogoffCookieCache::expireReceived(std::int32_t serviceNow) {
-    ExclusiveHold hold(lock_);
+    WriteGuard hold(lock_);
     auto removed =
         static_cast<std::uint32_t>(std::erase_if(received_, [serviceNow](const auto& entry) {
             return cookieTimesHaveExpired(entry.second, serviceNow);

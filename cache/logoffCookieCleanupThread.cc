@@ -9,11 +9,11 @@
 #include <ctime>
 #include <vector>
 
-#include "cache/cacheHolds.h"
 #include "cache/cookieExpiry.h"
 #include "cache/logoffCookieCache.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
+#include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/cancellationScope.h"
 
 namespace {
@@ -71,7 +71,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
     const auto attempted = SteadyClock::now();
     SteadyClock::duration longestHold{};
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock attempt.");
-    ExclusiveHold first(lock_);
+    WriteGuard first(lock_);
     auto held = SteadyClock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock acquired.");
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() logoffCookieHashTable Entries %d",
@@ -89,7 +89,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
     for (;;) {
         if (stopping_.load(std::memory_order_acquire)) {
             // Put back in their order: kept, not yet visited, added meanwhile.
-            ExclusiveHold putBack(lock_);
+            WriteGuard putBack(lock_);
             passKept_.appendAllFrom(passPending_);
             passKept_.appendAllFrom(queue_);
             queue_.appendAllFrom(passKept_);
@@ -99,7 +99,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
         RWSlistCollectablesQueue expired;
         std::unique_ptr<RWHashTable> drained;
         leftCounts.clear();
-        ExclusiveHold slice(lock_);
+        WriteGuard slice(lock_);
         held = SteadyClock::now();
         for (std::uint32_t visited = 0; visited < hooks_.sliceSize && !passPending_.isEmpty();
              ++visited) {
@@ -144,7 +144,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
             return CleanupPassEnd::Stopped;
         }
         expiredIdentities.clear();
-        ExclusiveHold slice(lock_);
+        WriteGuard slice(lock_);
         held = SteadyClock::now();
         const std::int32_t now = clock();
         // An empty bucket counts as a visit too: a slice of a sparse table
@@ -179,7 +179,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
 
     finishResize();
     shrinkIfSparse();
-    ExclusiveHold last(lock_);
+    WriteGuard last(lock_);
     recordSizes();
     last.release();
     recordPassTimes(SteadyClock::now() - attempted, longestHold);

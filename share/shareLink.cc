@@ -282,18 +282,21 @@ int ShareConnector::pauseFor(const char* what, std::string_view reply, const std
     }
     std::string where = "logoffCookieShare -- Redis at " + state.endpoint.describe() + " refuses " +
                         what + " (" + refusal.text + ")";
+    // Per command as well as per reason: a reader's INFO refused must not
+    // silence the publisher's refusal of the same kind, which loses logoffs.
+    const std::string noticeKey = std::string(what) + " " + refusal.code;
     int seconds = 0;
     if (refusal.kind == RefusalKind::Passing) {
         metrics_count(ShareMetric::RefusedPassing);
         seconds = refusals_.failed();
-        shareSayAtMostEvery(refusal.code, SHARE_NOTICE_PERIOD,
+        shareSayAtMostEvery(noticeKey, SHARE_NOTICE_PERIOD,
                             where + "; nothing is dropped, retrying.");
     } else {
         metrics_count(ShareMetric::RefusedNeedsOperator);
         refusals_.failed();
         seconds = SHARE_LAST_RETRY_SECONDS;
         shareSayAtMostEvery(
-            refusal.code, SHARE_NOTICE_PERIOD,
+            noticeKey, SHARE_NOTICE_PERIOD,
             where + ": " + refusal.advice + ". Retrying every " + std::to_string(seconds) + " s.");
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s refused: %s", name_, what,

@@ -1,28 +1,13 @@
 #include "state/farmQueueFile.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <exception>
 
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
 #include "state/stateFile.h"
+#include "state/stateSay.h"
 #include "state/warmRestart.h"
-
-namespace {
-
-// One line on standard error and in the trace.
-__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    std::fprintf(stderr, "%s\n", line);
-    TRACE_LOG(TRACE_DETAIL, "%s", line);
-}
-
-}  // namespace
 
 bool farmQueue_save(const std::string& path, const StateKey& key, std::int32_t now,
                     const std::vector<FarmLogoff>& queued) {
@@ -41,11 +26,11 @@ bool farmQueue_save(const std::string& path, const StateKey& key, std::int32_t n
         written = encoder.finish() && writer.commit();
     }
     if (!written) {
-        say("%zu logoffs not yet published to the farm are lost: %s", queued.size(),
+        stateSay("%zu logoffs not yet published to the farm are lost: %s", queued.size(),
             writer.error().empty() ? "they could not be encoded" : writer.error().c_str());
         return false;
     }
-    say("kept %zu logoffs not yet published to the farm in %s", queued.size(), path.c_str());
+    stateSay("kept %zu logoffs not yet published to the farm in %s", queued.size(), path.c_str());
     return true;
 }
 
@@ -53,7 +38,7 @@ std::vector<FarmLogoff> farmQueue_load(const std::string& path, const StateKey& 
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!checkStateDirectory(path, reason)) {
-        say("farm logoffs kept at the stop not taken: %s", reason.c_str());
+        stateSay("farm logoffs kept at the stop not taken: %s", reason.c_str());
         return {};
     }
     StateFileRead read = readStateFile(path, bytes, reason);
@@ -85,9 +70,9 @@ std::vector<FarmLogoff> farmQueue_load(const std::string& path, const StateKey& 
         secureZero(bytes.data(), bytes.size());
     }
     if (!queued.empty()) {
-        say("%zu farm logoffs kept at the stop taken from %s", queued.size(), path.c_str());
+        stateSay("%zu farm logoffs kept at the stop taken from %s", queued.size(), path.c_str());
     } else if (!reason.empty()) {
-        say("%u farm logoffs discarded: %s", discarded, reason.c_str());
+        stateSay("%u farm logoffs discarded: %s", discarded, reason.c_str());
     }
     return queued;
 }

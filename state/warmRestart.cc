@@ -1,7 +1,6 @@
 #include "state/warmRestart.h"
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -15,6 +14,7 @@
 #include "crypto/secureMemory.h"
 #include "diag/traceLog.h"
 #include "state/stateFile.h"
+#include "state/stateSay.h"
 
 namespace {
 
@@ -42,17 +42,6 @@ std::unique_ptr<StateKey> derivedHostKey(const char* label, std::size_t length) 
     secureZero(outerPad, sizeof outerPad);
     secureZero(stateKey, sizeof stateKey);
     return key;
-}
-
-// One line on standard error and in the trace.
-__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    std::fprintf(stderr, "%s\n", line);
-    TRACE_LOG(TRACE_DETAIL, "%s", line);
 }
 
 // Feeds the cache's export to an encoder, made once the cache has given the
@@ -177,20 +166,20 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!checkStateDirectory(config.path, reason)) {
-        say("started cold: %s", reason.c_str());
+        stateSay("started cold: %s", reason.c_str());
         return load;
     }
     switch (readStateFile(config.path, bytes, reason)) {
         case StateFileRead::Missing:
-            say("started cold: no state file %s", path);
+            stateSay("started cold: no state file %s", path);
             return load;
         case StateFileRead::Refused:
-            say("started cold: %s", reason.c_str());
+            stateSay("started cold: %s", reason.c_str());
             return load;
         case StateFileRead::Unreadable: {
             std::string asideReason;
             setStateFileAside(config.path, asideReason);
-            say("started cold: %s", reason.c_str());
+            stateSay("started cold: %s", reason.c_str());
             return load;
         }
         case StateFileRead::Read:
@@ -231,14 +220,14 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
     secureZero(bytes.data(), bytes.size());
     if (!reason.empty()) {
         if (discarded > 0) {
-            say("started cold: %s; %u farm logoffs discarded", reason.c_str(), discarded);
+            stateSay("started cold: %s; %u farm logoffs discarded", reason.c_str(), discarded);
         } else {
-            say("started cold: %s", reason.c_str());
+            stateSay("started cold: %s", reason.c_str());
         }
         return load;
     }
     load.warm = true;
-    say("restarted warm: %u cookies, %u farm logoffs kept", load.cookies, load.farmLogoffs);
+    stateSay("restarted warm: %u cookies, %u farm logoffs kept", load.cookies, load.farmLogoffs);
     return load;
 }
 
@@ -268,13 +257,13 @@ bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std:
     }
     secureZero(header.salt, sizeof header.salt);
     if (!written) {
-        say("state not saved: %s",
+        stateSay("state not saved: %s",
             writer.error().empty() ? "the state could not be encoded" : writer.error().c_str());
         return false;
     }
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - began);
-    say("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
+    stateSay("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
         config.path.c_str(), cookies, farmLogoffs, queued.size(),
         static_cast<long long>(took.count()));
     return true;

@@ -108,40 +108,20 @@ RWReadersWriterLock::Snapshot RWReadersWriterLock::snapshot() {
     return Snapshot{holders, waitingReaders, waitingWriters};
 }
 
-namespace {
-
-// Guards end scopes, so they must not throw; a failed release leaves the
-// lock as the failure left it.
-void releaseQuietly(RWReadersWriterLock& lock) NO_THREAD_SAFETY_ANALYSIS {
-    try {
-        lock.release();
-    } catch (const RWxmsg&) {
-    } catch (const std::exception&) {
-    }
-}
-
-}  // namespace
-
-template <void (RWReadersWriterLock::*acquire)()>
-HoldGuard<acquire>::HoldGuard(RWReadersWriterLock& lock) : lock(lock), acquired(false) {
-    (lock.*acquire)();
-    acquired = true;
-}
-
-template <void (RWReadersWriterLock::*acquire)()>
-HoldGuard<acquire>::~HoldGuard() {
+void HoldGuardBase::releaseOnce() {
     if (acquired) {
-        releaseQuietly(lock);
-    }
-}
-
-template <void (RWReadersWriterLock::*acquire)()>
-void HoldGuard<acquire>::release() {
-    if (acquired) {
-        lock.release();
+        guarded.release();
         acquired = false;
     }
 }
 
-template class HoldGuard<&RWReadersWriterLock::acquireRead>;
-template class HoldGuard<&RWReadersWriterLock::acquireWrite>;
+void HoldGuardBase::releaseIfSkipped() noexcept {
+    if (!acquired) {
+        return;
+    }
+    try {
+        guarded.release();
+    } catch (const RWxmsg&) {
+    } catch (const std::exception&) {
+    }
+}

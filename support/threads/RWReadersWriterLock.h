@@ -50,28 +50,45 @@ class CAPABILITY("readers-writer lock") RWReadersWriterLock : private Uncopyable
     int32_t holders;
 };
 
-// Holds a read hold (ReadGuard) or the write hold (WriteGuard) for a scope.
-// The protected region ends with an explicit release(); the destructor
-// releases only when that was skipped, i.e. when an exception left the region.
-template <void (RWReadersWriterLock::*acquire)()>
-class HoldGuard {
+// What ReadGuard and WriteGuard share: the hold is given up once, by an
+// explicit release() at the end of the protected region, or by the
+// destructor only when that was skipped, i.e. when an exception left the
+// region. Each guard states its own acquire, so the thread-safety analysis
+// follows both kinds of hold.
+class HoldGuardBase {
   public:
-    explicit HoldGuard(RWReadersWriterLock& lock);
-    ~HoldGuard();
-    HoldGuard(const HoldGuard&) = delete;
-    HoldGuard& operator=(const HoldGuard&) = delete;
+    HoldGuardBase(const HoldGuardBase&) = delete;
+    HoldGuardBase& operator=(const HoldGuardBase&) = delete;
 
-    // Holds through a member pointer, which the analysis cannot follow.
-    void release() NO_THREAD_SAFETY_ANALYSIS;
+  protected:
+    explicit HoldGuardBase(RWReadersWriterLock& lock) : guarded(lock) {}
+    ~HoldGuardBase() = default;
 
-  private:
-    RWReadersWriterLock& lock;
-    bool acquired;
+    void releaseOnce() NO_THREAD_SAFETY_ANALYSIS;
+    // Guards end scopes, so this must not throw; a failed release leaves the
+    // lock as the failure left it.
+    void releaseIfSkipped() noexcept NO_THREAD_SAFETY_ANALYSIS;
+
+    RWReadersWriterLock& guarded;
+    bool acquired = false;
 };
 
-using ReadGuard = HoldGuard<&RWReadersWriterLock::acquireRead>;
-using WriteGuard = HoldGuard<&RWReadersWriterLock::acquireWrite>;
+class SCOPED_CAPABILITY ReadGuard : public HoldGuardBase {
+  public:
+    explicit ReadGuard(RWReadersWriterLock& lock) ACQUIRE_SHARED(lock) : HoldGuardBase(lock) {
+        lock.acquireRead();
+        acquired = true;
+    }
+    ~ReadGuard() RELEASE() { releaseIfSkipped(); }
+    void release() RELEASE() { releaseOnce(); }
+};
 
-// Both are built once, in RWReadersWriterLock.cc.
-extern template class HoldGuard<&RWReadersWriterLock::acquireRead>;
-extern template class HoldGuard<&RWReadersWriterLock::acquireWrite>;
+class SCOPED_CAPABILITY WriteGuard : public HoldGuardBase {
+  public:
+    explicit WriteGuard(RWReadersWriterLock& lock) ACQUIRE(lock) : HoldGuardBase(lock) {
+        lock.acquireWrite();
+        acquired = true;
+    }
+    ~WriteGuard() RELEASE() { releaseIfSkipped(); }
+    void release() RELEASE() { releaseOnce(); }
+};

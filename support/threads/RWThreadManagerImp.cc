@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr long kWaitForTerminated = 1000;  // ms, for all threads together
+// ms, for all threads together; a terminated thread's unwinding is slow on a
+// loaded host, and static objects must outlive it.
+constexpr long kWaitForTerminated = 3000;
 
 unsigned long millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -316,17 +316,27 @@ TEST(ClientConnect, SocketThatAppearsWithinTheWaitIsUsed) {
     EXPECT_FALSE(cached);
 }
 
+// A backlog of 0 holds one waiting connection: this one, so that the
+// client's is the next and waits. The waiting socket, or -1.
+int fillBacklog(const std::string& path) {
+    int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(waiting);
+        return -1;
+    }
+    return waiting;
+}
+
 TEST(ClientConnect, ServiceThatAcceptsNothingTimesOut) {
     TempDir dir;
     std::string path = dir.path() + "/logoffCookieSocket";
     int fd = bindLocalSocket(path, 0);
     ASSERT_GE(fd, 0);
-    // A backlog of 0 holds one waiting connection; the client's is the next.
-    int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int waiting = fillBacklog(path);
+    ASSERT_GE(waiting, 0);
     ClientOptions options = optionsFor(path);
     options.timeout = 200ms;
     EXPECT_EQ(queryWith(options).error, LC_CLIENT_TIMED_OUT);
@@ -351,11 +361,8 @@ TEST(ClientConnect, SignalDuringTheWaitForAFullBacklogDoesNotEndIt) {
     std::string path = dir.path() + "/logoffCookieSocket";
     int fd = bindLocalSocket(path, 0);
     ASSERT_GE(fd, 0);
-    int waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int waiting = fillBacklog(path);
+    ASSERT_GE(waiting, 0);
 
     struct sigaction caught {};
     struct sigaction previous {};

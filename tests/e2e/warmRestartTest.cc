@@ -68,6 +68,17 @@ class WarmRestartService : public ::testing::Test {
         EXPECT_EQ(answer(neverRecorded), 1);
     }
 
+    // The stop saved the one recorded cookie; the restart answers as before it.
+    void expectSavedAndRestartedWarm() {
+        EXPECT_NE(service.readStderr().find("state saved to " + statePath() + ": 1 cookies"),
+                  std::string::npos);
+        restart();
+
+        EXPECT_EQ(answer(recorded), 1);
+        EXPECT_EQ(answer(neverRecorded), 0);
+        EXPECT_EQ(lastStartLine(), "restarted warm: 1 cookies, 0 farm logoffs kept");
+    }
+
     ServiceProcess service;
     CookieFields recorded;
     CookieFields neverRecorded;
@@ -77,13 +88,7 @@ class WarmRestartService : public ::testing::Test {
 TEST_F(WarmRestartService, OrderlyStopKeepsWhatTheCacheKnew) {
     startAndRecord();
     ASSERT_TRUE(service.signalWorker(SIGTERM));
-    EXPECT_NE(service.readStderr().find("state saved to " + statePath() + ": 1 cookies"),
-              std::string::npos);
-    restart();
-
-    EXPECT_EQ(answer(recorded), 1);
-    EXPECT_EQ(answer(neverRecorded), 0);
-    EXPECT_EQ(lastStartLine(), "restarted warm: 1 cookies, 0 farm logoffs kept");
+    expectSavedAndRestartedWarm();
     EXPECT_NE(service.readTrace().find("restarted warm: 1 cookies, 0 farm logoffs kept"),
               std::string::npos);
 }
@@ -93,13 +98,7 @@ TEST_F(WarmRestartService, OrderlyStopKeepsWhatTheCacheKnew) {
 TEST_F(WarmRestartService, StopSentToTheMonitorKeepsWhatTheCacheKnew) {
     startAndRecord();
     ASSERT_TRUE(service.stop());
-    EXPECT_NE(service.readStderr().find("state saved to " + statePath() + ": 1 cookies"),
-              std::string::npos);
-    restart();
-
-    EXPECT_EQ(answer(recorded), 1);
-    EXPECT_EQ(answer(neverRecorded), 0);
-    EXPECT_EQ(lastStartLine(), "restarted warm: 1 cookies, 0 farm logoffs kept");
+    expectSavedAndRestartedWarm();
 }
 
 TEST_F(WarmRestartService, DamagedStateStartsCold) {

@@ -37,6 +37,7 @@
 #include "service/waitingConnectionThreads.h"
 #include "tests/e2e/abuseSupport.h"
 #include "tests/support/faultInjection.h"
+#include "tests/support/waitUntil.h"
 
 // The cache owns the cookies these tests record and frees them only as they
 // expire, which none does before the process ends: not leaks.
@@ -144,7 +145,14 @@ class ConnectionFaults : public ::testing::Test {
         // once it has closed that connection it writes no more trace lines.
         logoffCookieAPI_stopAccepting();
         EXPECT_EQ(roundTrip(socketPath(), ""), "");
-        std::filesystem::remove_all(*directory_);
+        // A connection thread of an earlier test may still be ending and
+        // write its last trace line, making the trace file anew: removed
+        // until the directory is gone.
+        EXPECT_TRUE(waitUntil([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(*directory_, ignored);
+            return !std::filesystem::exists(*directory_);
+        }));
         delete directory_;
         directory_ = nullptr;
     }

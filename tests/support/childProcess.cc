@@ -29,4 +29,17 @@ void attachStandardStreams(int out, int err) {
     }
 }
 
+pid_t startQuietly(std::vector<std::string> args) {
+    std::vector<char*> argv = pointersTo(args);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, STDIN_FILENO);
+        dup2(devnull, STDOUT_FILENO);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 }  // namespace lctest

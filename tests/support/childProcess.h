@@ -2,6 +2,8 @@
 // its standard streams set up in the forked child.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -17,5 +19,9 @@ int openForAppend(const std::string& path);
 // In a forked child before exec: `out` and `err` become standard output and
 // error, and standard input reads nothing.
 void attachStandardStreams(int out, int err);
+
+// Starts `args[0]`, found on PATH, with standard input and output on
+// /dev/null and standard error kept; the child's pid, or -1 when fork fails.
+pid_t startQuietly(std::vector<std::string> args);
 
 }  // namespace lctest

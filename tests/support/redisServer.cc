@@ -129,4 +129,36 @@ Reply RedisServer::command(const std::vector<std::string>& args) {
     return nullptr;
 }
 
+Reply commandAt(int port, const std::vector<std::string>& auth,
+                const std::vector<std::string>& args) {
+    timeval timeout{1, 0};
+    redisContext* context = redisConnectWithTimeout("127.0.0.1", port, timeout);
+    if (context == nullptr || context->err != 0) {
+        if (context != nullptr) {
+            redisFree(context);
+        }
+        return nullptr;
+    }
+    redisSetTimeout(context, timeval{5, 0});
+    Reply reply;
+    for (const auto* command : {&auth, &args}) {
+        if (command->empty()) {
+            continue;
+        }
+        std::vector<const char*> argv;
+        std::vector<size_t> lengths;
+        for (const std::string& arg : *command) {
+            argv.push_back(arg.data());
+            lengths.push_back(arg.size());
+        }
+        reply = Reply(static_cast<redisReply*>(
+            redisCommandArgv(context, static_cast<int>(argv.size()), argv.data(), lengths.data())));
+        if (!reply) {
+            break;
+        }
+    }
+    redisFree(context);
+    return reply;
+}
+
 }  // namespace lctest

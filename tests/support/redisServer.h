@@ -19,6 +19,12 @@ struct ReplyFree {
 };
 using Reply = std::unique_ptr<redisReply, ReplyFree>;
 
+// One command on a connection of its own to the server at 127.0.0.1:`port`,
+// after `auth` unless it is empty; the command's reply (an error one
+// included), or nullptr when the server does not answer.
+Reply commandAt(int port, const std::vector<std::string>& auth,
+                const std::vector<std::string>& args);
+
 class RedisServer {
   public:
     RedisServer();  // makes the directory; start() runs the server

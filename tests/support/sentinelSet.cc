@@ -19,38 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Reply commandAt(int port, const std::vector<std::string>& auth,
-                const std::vector<std::string>& args) {
-    timeval timeout{1, 0};
-    redisContext* context = redisConnectWithTimeout("127.0.0.1", port, timeout);
-    if (context == nullptr || context->err != 0) {
-        if (context != nullptr) {
-            redisFree(context);
-        }
-        return nullptr;
-    }
-    redisSetTimeout(context, timeval{5, 0});
-    Reply reply;
-    for (const auto* command : {&auth, &args}) {
-        if (command->empty()) {
-            continue;
-        }
-        std::vector<const char*> argv;
-        std::vector<size_t> lengths;
-        for (const std::string& arg : *command) {
-            argv.push_back(arg.data());
-            lengths.push_back(arg.size());
-        }
-        reply = Reply(static_cast<redisReply*>(
-            redisCommandArgv(context, static_cast<int>(argv.size()), argv.data(), lengths.data())));
-        if (!reply) {
-            break;
-        }
-    }
-    redisFree(context);
-    return reply;
-}
-
 std::string textOf(const redisReply* reply) {
     return reply != nullptr &&
                    (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS)
@@ -94,15 +62,7 @@ bool SentinelSet::launch(Process& process, const std::vector<std::string>& args,
                         options_.tlsCert, "--tls-key-file", options_.tlsKey, "--tls-ca-cert-file",
                         options_.tlsCa, "--tls-auth-clients", "no", "--tls-replication", "yes"});
         }
-        std::vector<char*> argv = pointersTo(all);
-        process.pid = fork();
-        if (process.pid == 0) {
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, STDIN_FILENO);
-            dup2(devnull, STDOUT_FILENO);
-            execvp("redis-server", argv.data());
-            _exit(127);
-        }
+        process.pid = startQuietly(all);
         bool ended = false;
         bool ready = waitUntil(
             [&] {
