@@ -16,6 +16,7 @@
 //
 //   loop_stall_bench [--cookies N] [--clients C] [--passes P] [--expire all|none]
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -131,12 +132,17 @@ std::int64_t steadyNanos() {
 
 // The holds of a pass, on the passing thread only: the longest by wall time
 // with its processor time and run delay, and the most processor time of any.
+// For each, the times the holder was switched out of its processor against its
+// will, and the page faults it took.
 struct HoldTimes {
     long holds = 0;
     std::int64_t longestWall = 0;
     std::int64_t longestCpu = 0;
     std::int64_t longestDelay = 0;
+    long longestSwitches = 0;
     std::int64_t mostCpu = 0;
+    long mostCpuFaults = 0;
+    long holdsSwitched = 0;
 };
 HoldTimes holdTimes;
 std::int64_t holdWallStart = 0;
@@ -145,7 +151,10 @@ std::int64_t holdCpuStart = 0;
 // A hold waits for nothing but a processor (it takes no other lock and does
 // no input or output), so what of its wall time it did not run, it waited
 // for one.
+rusage holdUsageStart{};
+
 void holdTaken() {
+    getrusage(RUSAGE_THREAD, &holdUsageStart);
     holdWallStart = steadyNanos();
     holdCpuStart = threadCpuNanos();
 }
@@ -154,13 +163,35 @@ void holdEnding() {
     const std::int64_t cpu = threadCpuNanos() - holdCpuStart;
     const std::int64_t wall = steadyNanos() - holdWallStart;
     const std::int64_t delay = wall - cpu;
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    const long switches = usage.ru_nivcsw - holdUsageStart.ru_nivcsw;
+    const long faults =
+        usage.ru_minflt - holdUsageStart.ru_minflt + usage.ru_majflt - holdUsageStart.ru_majflt;
     ++holdTimes.holds;
-    holdTimes.mostCpu = std::max(holdTimes.mostCpu, cpu);
+    holdTimes.holdsSwitched += switches != 0 ? 1 : 0;
+    if (cpu > holdTimes.mostCpu) {
+        holdTimes.mostCpu = cpu;
+        holdTimes.mostCpuFaults = faults;
+    }
     if (wall > holdTimes.longestWall) {
         holdTimes.longestWall = wall;
         holdTimes.longestCpu = cpu;
         holdTimes.longestDelay = delay;
+        holdTimes.longestSwitches = switches;
     }
+}
+
+void printHolds(const char* what, int number) {
+    std::printf(
+        "%s %d: %ld write holds, %ld of them switched out; the longest %.2f ms wall, %.2f ms "
+        "processor, %.2f ms waiting for a processor, switched out %ld times; most processor time "
+        "of a hold %.2f ms, with %ld page faults\n",
+        what, number, holdTimes.holds, holdTimes.holdsSwitched,
+        static_cast<double>(holdTimes.longestWall) / 1e6,
+        static_cast<double>(holdTimes.longestCpu) / 1e6,
+        static_cast<double>(holdTimes.longestDelay) / 1e6, holdTimes.longestSwitches,
+        static_cast<double>(holdTimes.mostCpu) / 1e6, holdTimes.mostCpuFaults);
 }
 
 // The direct querier's longest wait per phase (fills and passes numbered
@@ -319,13 +350,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(longestDirect[2 * pass - 1].load()) / 1e6,
                 static_cast<double>(longestDirectDelay[2 * pass - 1].load()) / 1e6,
                 directOver5ms[2 * pass - 1].load(), directQueries[2 * pass - 1].load());
-            std::printf(
-                "fill %d: %ld write holds; the longest %.2f ms wall, %.2f ms processor, %.2f ms "
-                "waiting for a processor; most processor time of a hold %.2f ms\n",
-                pass, holdTimes.holds, static_cast<double>(holdTimes.longestWall) / 1e6,
-                static_cast<double>(holdTimes.longestCpu) / 1e6,
-                static_cast<double>(holdTimes.longestDelay) / 1e6,
-                static_cast<double>(holdTimes.mostCpu) / 1e6);
+            printHolds("fill", pass);
         }
         const Clock::time_point quietFrom = Clock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -350,15 +375,11 @@ int main(int argc, char** argv) {
             queriesDuring, millisecondsBetween(quietFrom, passStart), quietLongest, quietProbes);
         std::printf("pass %d: longest single write hold %.2f ms\n", pass,
                     static_cast<double>(metrics_value(StoredMetric::CleanupLastLockMicros)) / 1000);
+        printHolds("pass", pass);
         std::printf(
-            "pass %d: %ld holds; the longest %.2f ms wall, %.2f ms processor, %.2f ms waiting "
-            "for a processor; most processor time of a hold %.2f ms; longest direct query "
-            "%.2f ms (its own wait for a processor %.2f ms), %ld of %ld over 5 ms\n",
-            pass, holdTimes.holds, static_cast<double>(holdTimes.longestWall) / 1e6,
-            static_cast<double>(holdTimes.longestCpu) / 1e6,
-            static_cast<double>(holdTimes.longestDelay) / 1e6,
-            static_cast<double>(holdTimes.mostCpu) / 1e6,
-            static_cast<double>(longestDirect[2 * pass].load()) / 1e6,
+            "pass %d: longest direct query %.2f ms (its own wait for a processor %.2f ms), "
+            "%ld of %ld over 5 ms\n",
+            pass, static_cast<double>(longestDirect[2 * pass].load()) / 1e6,
             static_cast<double>(longestDirectDelay[2 * pass].load()) / 1e6,
             directOver5ms[2 * pass].load(), directQueries[2 * pass].load());
         std::fflush(stdout);
