@@ -430,6 +430,9 @@ void LogoffCookieCache::keepBucketsAfterFlush(std::uint32_t flushedBuckets) {
     // gets back the buckets it had at once, allocated here after the old ones
     // are freed, instead of growing there again from the smallest table in
     // a dozen steps.
+    if (flushedBuckets == 0) {
+        return;  // no flush: most adds
+    }
     ReadGuard hold(lock_);
     const bool smaller = !set_.resizing() && set_.buckets() < flushedBuckets;
     hold.release();
