@@ -106,7 +106,7 @@ start=$SECONDS
 fill_pid=$!
 longest=0
 while [ $((SECONDS - start)) -lt "$duration" ]; do
-    if kill -0 "$fill_pid" 2>/dev/null; then fill=filling; else fill=done; fi
+    if kill -0 "$fill_pid" 2>/dev/null; then fill=filling; else fill="done"; fi
     line="$("$bin/logoffcookie" bench --socket "$socket" --clients 1 --queries 100 \
         --duration "$window" --created now+1 --tsv --quiet || true)"
     rss="$(awk '/^VmRSS/ { printf "%.0f", $2 / 1024 }' "/proc/$worker/status" 2>/dev/null || echo -)"
