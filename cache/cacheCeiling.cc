@@ -45,6 +45,10 @@ bool logoffCookieCache_holdsFlushedRecords() {
     return keptFlushedRecords != nullptr;
 }
 
+std::uint32_t logoffCookieCache_flushedSetBuckets() {
+    return keptFlushedRecords != nullptr ? keptFlushedRecords->set.buckets() : 0;
+}
+
 void logoffCookieAPI_freeFlushedRecords() {
     keptFlushedRecords.reset();
 }

@@ -30,3 +30,5 @@ bool logoffCookieCache_holdsFlushedRecords();
 // Frees what a flush on this thread left; called by the request handler once
 // its connection is closed.
 void logoffCookieAPI_freeFlushedRecords();
+// The bucket count of the set this thread's flush took; 0 without one.
+std::uint32_t logoffCookieCache_flushedSetBuckets();

@@ -19,8 +19,8 @@
 #include "crypto/secureMemory.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
-#include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWFunctor0.h"
+#include "support/threads/RWReadersWriterLock.h"
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/cancellationScope.h"
 
@@ -88,15 +88,6 @@ void runCleanupThreadOf(LogoffCookieCache* cache);
 
 std::int32_t serviceClockNow() {
     return static_cast<std::int32_t>(std::time(nullptr));
-}
-
-std::size_t LogoffCookieCache::FarmIdentityHash::operator()(
-    const FarmIdentity& identity) const noexcept {
-    // The identity is an HMAC, so any eight of its bytes are as good a hash
-    // as any hash of all twenty.
-    std::uint64_t value;
-    std::memcpy(&value, identity.data(), sizeof value);
-    return static_cast<std::size_t>(value);
 }
 
 TakenCacheRecords::~TakenCacheRecords() {
@@ -230,8 +221,7 @@ int LogoffCookieCache::lookUp(const char* cookieText, const char* cookieBytes,
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_cookieIsCached() -- readlock acquired.");
     const bool found = set_.find(&lookup) != nullptr;
-    const bool loggedOffElsewhere =
-        !found && farmKey != nullptr && received_.find(identity) != received_.end();
+    const bool loggedOffElsewhere = !found && farmKey != nullptr && received_.contains(identity);
     // The cache may have forgotten everything since the start time was read.
     const bool flushedMeanwhile = flushes_.load(std::memory_order_relaxed) != begun.flushes;
     const std::int32_t startNow = startTime_;
@@ -267,9 +257,8 @@ std::uint64_t LogoffCookieCache::flushIfFull(std::unique_ptr<TakenCacheRecords>&
     // Allocates first: should that fail, nothing has changed. The start time
     // moves before anything is forgotten.
     flushed = std::make_unique<TakenCacheRecords>();
-    auto received = std::make_shared<ReceivedSet>();
     startTime_ = std::max(startTime_, static_cast<std::int32_t>(std::time(nullptr)));
-    takeAll(*flushed, std::move(received));
+    takeAll(*flushed);
     // A query that read the start time before and misses now learns of it.
     flushes_.fetch_add(1, std::memory_order_release);
     return held;
@@ -328,8 +317,10 @@ void LogoffCookieCache::shrinkIfSparse() {
 void LogoffCookieCache::finishResize() {
     for (bool resizing = true; resizing && !stopping_.load(std::memory_order_acquire);) {
         WriteGuard hold(lock_);
+        holdTaken();
         std::unique_ptr<RWHashTable> drained = set_.step(hooks_.sliceSize);
         resizing = set_.resizing();
+        holdEnding();
         hold.release();
         // `drained` goes here, with no hold.
     }
@@ -374,6 +365,7 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     std::uint64_t growFor = 0;
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock attempt.");
     WriteGuard hold(lock_);
+    holdTaken();
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
     auto* existing = static_cast<LogoffCookie*>(set_.find(cookie.get()));
     if (existing != nullptr) {
@@ -398,6 +390,7 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_addToCache() -- Logoff cookie added to both cache and queue.");
     recordSizes();
+    holdEnding();
     hold.release();
     metrics_count(CountedMetric::RequestsAdded);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock released.");
@@ -424,16 +417,65 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
 }
 
 void LogoffCookieCache::freeFlushedRecords() {
+    const std::uint32_t flushedBuckets = logoffCookieCache_flushedSetBuckets();
     if (logoffCookieCache_holdsFlushedRecords() && hooks_.freeingFlushed != nullptr) {
         hooks_.freeingFlushed();
     }
     logoffCookieAPI_freeFlushedRecords();
+    keepBucketsAfterFlush(flushedBuckets);
 }
 
-void LogoffCookieCache::receivedInsert(const FarmLogoff& logoff) {
-    auto [at, fresh] = received_.try_emplace(logoff.identity, logoff.times);
-    if (!fresh) {
-        at->second = mergeReceivedTimes(at->second, logoff.times);
+void LogoffCookieCache::keepBucketsAfterFlush(std::uint32_t flushedBuckets) {
+    // A cache that reached its ceiling fills again at the same pace: the set
+    // gets back the buckets it had at once, allocated here after the old ones
+    // are freed, instead of growing there again from the smallest table in
+    // a dozen steps.
+    if (flushedBuckets == 0) {
+        return;  // no flush: most adds
+    }
+    ReadGuard hold(lock_);
+    const bool smaller = !set_.resizing() && set_.buckets() < flushedBuckets;
+    hold.release();
+    if (smaller) {
+        beginResize(flushedBuckets);
+    }
+}
+
+std::unique_ptr<ReceivedLogoffTable::Map> LogoffCookieCache::receivedInsert(
+    const FarmLogoff& logoff) {
+    return received_.insert(logoff, hooks_.resizeBucketsPerInsert);
+}
+
+void LogoffCookieCache::beginReceivedGrowth(std::size_t entries) {
+    if (receivedGrowthPreparing_.exchange(true, std::memory_order_acquire)) {
+        return;  // another thread prepares one
+    }
+    std::unique_ptr<ReceivedLogoffTable::Map> fresh;
+    try {
+        fresh = ReceivedLogoffTable::makeTable(entries);
+    } catch (const std::bad_alloc&) {
+        // As for the set: the buckets change what a lookup costs, never
+        // what it answers.
+    }
+    if (fresh) {
+        WriteGuard hold(lock_);
+        if (received_.growthWanted() != 0) {
+            received_.beginGrowth(std::move(fresh));
+        }
+        hold.release();
+    }
+    receivedGrowthPreparing_.store(false, std::memory_order_release);
+}
+
+void LogoffCookieCache::finishReceivedGrowth() {
+    for (bool growing = true; growing && !stopping_.load(std::memory_order_acquire);) {
+        WriteGuard hold(lock_);
+        holdTaken();
+        std::unique_ptr<ReceivedLogoffTable::Map> drained = received_.step(hooks_.sliceSize);
+        growing = received_.growing();
+        holdEnding();
+        hold.release();
+        // `drained` goes here, with no hold.
     }
 }
 
@@ -447,25 +489,40 @@ void LogoffCookieCache::addReceivedLogoffs(std::span<const FarmLogoff> logoffs) 
     NoCancellation wholeBatch;
     std::vector<std::pair<std::unique_ptr<TakenCacheRecords>, std::uint64_t>> flushes;
     flushes.reserve(logoffs.size());
+    // Emptied older tables of a growth: at most one per batch, as a growth
+    // begins only between batches; released after the hold.
+    std::vector<std::unique_ptr<ReceivedLogoffTable::Map>> drained;
+    drained.reserve(logoffs.size());
+    std::size_t growFor = 0;
     {
         WriteGuard hold(lock_);
         for (const FarmLogoff& logoff : logoffs) {
-            if (received_.find(logoff.identity) == received_.end()) {
+            if (!received_.contains(logoff.identity)) {
                 std::unique_ptr<TakenCacheRecords> flushed;
                 std::uint64_t held = flushIfFull(flushed);
                 if (flushed) {
                     flushes.emplace_back(std::move(flushed), held);
                 }
             }
-            receivedInsert(logoff);
+            if (auto emptied = receivedInsert(logoff)) {
+                drained.push_back(std::move(emptied));
+            }
         }
+        growFor = received_.growthWanted();
         recordSizes();
         hold.release();
     }
+    drained.clear();
+    std::uint32_t flushedBuckets = 0;
     for (auto& [records, held] : flushes) {
+        flushedBuckets = std::max(flushedBuckets, records->set.buckets());
         records.reset();
         logoffCookieCache_reportFlush("logoffCookieAPI_addReceivedLogoff", held);
     }
+    if (growFor != 0) {
+        beginReceivedGrowth(growFor);
+    }
+    keepBucketsAfterFlush(flushedBuckets);
     launchCleanupThreadOnce();
 }
 
@@ -482,12 +539,12 @@ void LogoffCookieCache::exportTo(LogoffCookieCacheVisitor& visitor) {
         },
         &visitor);
     visitor.farmLogoffs(static_cast<std::uint32_t>(received_.size()));
-    FarmLogoff logoff;
-    for (const auto& [identity, times] : received_) {
+    received_.forEach([&visitor](const FarmIdentity& identity, const CookieTimes& times) {
+        FarmLogoff logoff;
         logoff.identity = identity;
         logoff.times = times;
         visitor.farmLogoff(logoff);
-    }
+    });
     hold.release();
 }
 
@@ -521,10 +578,20 @@ void LogoffCookieCache::restoreCookie(const LogoffCookieDigest& digest, const Co
 }
 
 void LogoffCookieCache::restoreFarmLogoff(const FarmLogoff& logoff) {
+    std::unique_ptr<ReceivedLogoffTable::Map> drained;
     WriteGuard hold(lock_);
-    receivedInsert(logoff);
+    drained = receivedInsert(logoff);
+    const std::size_t growFor = received_.growthWanted();
     recordSizes();
     hold.release();
+    drained.reset();
+    if (growFor != 0) {
+        // Before any request: the move may as well be done at once.
+        beginReceivedGrowth(growFor);
+        WriteGuard drain(lock_);
+        drained = received_.step(SIZE_MAX);
+        drain.release();
+    }
 }
 
 // The test and the launch are one step: with several first inserts at once,
@@ -611,7 +678,7 @@ std::uint32_t LogoffCookieCache::longestChain() {
 
 bool LogoffCookieCache::containsReceived(const FarmIdentity& identity) {
     ReadGuard hold(lock_);
-    bool held = received_.find(identity) != received_.end();
+    bool held = received_.contains(identity);
     hold.release();
     return held;
 }
@@ -631,9 +698,8 @@ std::vector<LogoffCookie*> LogoffCookieCache::queuedRecords() {
     return records;
 }
 
-void LogoffCookieCache::takeAll(TakenCacheRecords& taken, std::shared_ptr<ReceivedSet> empty) {
-    empty->swap(received_);
-    taken.received = std::move(empty);
+void LogoffCookieCache::takeAll(TakenCacheRecords& taken) {
+    received_.swap(taken.received);
     set_.swap(taken.set);
     // A pass under way finds nothing left to visit.
     taken.cookies.appendAllFrom(passKept_);
@@ -643,9 +709,8 @@ void LogoffCookieCache::takeAll(TakenCacheRecords& taken, std::shared_ptr<Receiv
 
 void LogoffCookieCache::forgetAll() {
     auto taken = std::make_unique<TakenCacheRecords>();
-    auto empty = std::make_shared<ReceivedSet>();
     WriteGuard hold(lock_);
-    takeAll(*taken, std::move(empty));
+    takeAll(*taken);
     recordSizes();
     hold.release();
 }
@@ -673,10 +738,7 @@ const LogoffCookie* LogoffCookieCache::find(const LogoffCookie& probe) {
 
 std::uint32_t LogoffCookieCache::expireReceived(std::int32_t serviceNow) {
     WriteGuard hold(lock_);
-    auto removed =
-        static_cast<std::uint32_t>(std::erase_if(received_, [serviceNow](const auto& entry) {
-            return cookieTimesHaveExpired(entry.second, serviceNow);
-        }));
+    auto removed = static_cast<std::uint32_t>(received_.eraseExpired(serviceNow));
     recordSizes();
     hold.release();
     return removed;

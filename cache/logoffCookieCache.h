@@ -10,15 +10,16 @@
 #include <semaphore.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "cache/LogoffCookie.h"
 #include "cache/farmLogoff.h"
 #include "cache/logoffCookieCacheExport.h"
+#include "cache/receivedLogoffTable.h"
 #include "support/collections/RWGrowingHashTable.h"
 #include "support/collections/RWSlistCollectablesQueue.h"
 #include "support/threads/RWMutexLock.h"
@@ -42,11 +43,18 @@ struct LogoffCookieCacheHooks {
     ServiceClock clock = serviceClockNow;
     // Cookies (and received logoffs) one slice of a pass visits under the hold.
     std::uint32_t sliceSize = 1000;
+    // And at most this long: a slice ends at whichever bound comes first.
+    std::chrono::microseconds sliceTime{1000};
     // Buckets of the older table moved by each insert while the set resizes;
     // a slice of the pass moves sliceSize of them.
     std::uint32_t resizeBucketsPerInsert = 8;
     // Called by a pass after each slice, with the hold released.
     void (*afterSlice)(LogoffCookieCache& cache) = nullptr;
+    // Called by a pass and by an add just after it takes each write hold
+    // and just before it gives it up: for benchmarks that time what runs
+    // inside a hold.
+    void (*holdTaken)() = nullptr;
+    void (*holdEnding)() = nullptr;
     // Called on the thread that flushed, just before it frees what the flush
     // took.
     void (*freeingFlushed)() = nullptr;
@@ -69,8 +77,10 @@ struct TakenCacheRecords {
 
     RWGrowingHashTable set;            // the links of the set
     RWSlistCollectablesQueue cookies;  // the cookies, owned
-    std::shared_ptr<void> received;    // the logoffs received from the farm
+    ReceivedLogoffTable received;      // the logoffs received from the farm
 };
+
+using SteadyDuration = std::chrono::steady_clock::duration;
 
 // How a cleanup pass ended.
 enum class CleanupPassEnd { Completed, Stopped };
@@ -156,12 +166,6 @@ class LogoffCookieCache {
     RWReadersWriterLock& lock() RETURN_CAPABILITY(lock_) { return lock_; }
 
   private:
-    struct FarmIdentityHash {
-        std::size_t operator()(const FarmIdentity& identity) const noexcept;
-    };
-    using ReceivedSet = std::unordered_map<FarmIdentity, CookieTimes, FarmIdentityHash>;
-    class PassSlices;
-
     int lookUp(const char* cookieText, const char* cookieBytes, std::int32_t creationTime,
                std::int32_t timeOffset, const char* cookieAttributes, bool mayWait) EXCLUDES(lock_);
     std::uint64_t heldRecords() const REQUIRES_SHARED(lock_);
@@ -169,9 +173,8 @@ class LogoffCookieCache {
     // now and takes every record into `flushed`; returns how many were held.
     std::uint64_t flushIfFull(std::unique_ptr<TakenCacheRecords>& flushed) REQUIRES(lock_);
     // Leaves the set, the queues and the received logoffs empty, with what
-    // they held in `taken`; `empty` becomes the received logoffs. Allocates
-    // nothing.
-    void takeAll(TakenCacheRecords& taken, std::shared_ptr<ReceivedSet> empty) REQUIRES(lock_);
+    // they held in `taken`, whose empty ones they take. Allocates nothing.
+    void takeAll(TakenCacheRecords& taken) REQUIRES(lock_);
     // Returns the older table of a resize once it is empty, to be released
     // after the hold.
     std::unique_ptr<RWHashTable> insertIntoSet(LogoffCookie* cookie) REQUIRES(lock_);
@@ -183,9 +186,33 @@ class LogoffCookieCache {
     // waits long for inserts to finish it.
     void finishResize() EXCLUDES(lock_);
     void shrinkIfSparse() EXCLUDES(lock_);
+    // After a flush: gives the set back the buckets the flushed one had.
+    void keepBucketsAfterFlush(std::uint32_t flushedBuckets) EXCLUDES(lock_);
     std::unique_ptr<RWHashTable> resizeStep(std::uint32_t buckets) REQUIRES(lock_);
     void recordSizes() REQUIRES_SHARED(lock_);
-    void receivedInsert(const FarmLogoff& logoff) REQUIRES(lock_);
+    void holdTaken() const {
+        if (hooks_.holdTaken != nullptr) {
+            hooks_.holdTaken();
+        }
+    }
+    void holdEnding() const {
+        if (hooks_.holdEnding != nullptr) {
+            hooks_.holdEnding();
+        }
+    }
+    // Returns an emptied older table of a growth, to be released after the
+    // hold.
+    std::unique_ptr<ReceivedLogoffTable::Map> receivedInsert(const FarmLogoff& logoff)
+        REQUIRES(lock_);
+    // Makes the received logoffs' next table here, with no hold, for
+    // `entries`, and hands it over; one thread at a time.
+    void beginReceivedGrowth(std::size_t entries) EXCLUDES(lock_);
+    // Moves what is left of a growth over, a slice at a time.
+    void finishReceivedGrowth() EXCLUDES(lock_);
+    // The walk of a pass over the received logoffs; returns false when the
+    // exit stopped it.
+    bool expireReceivedInSlices(std::int32_t (*clock)(), SteadyDuration& longestHold)
+        EXCLUDES(lock_);
     void pause();
 
     const LogoffCookieCacheHooks hooks_;
@@ -197,7 +224,7 @@ class LogoffCookieCache {
     // During a pass: the cookies it has yet to visit, and those it kept.
     RWSlistCollectablesQueue passPending_ GUARDED_BY(lock_);
     RWSlistCollectablesQueue passKept_ GUARDED_BY(lock_);
-    ReceivedSet received_ GUARDED_BY(lock_);
+    ReceivedLogoffTable received_ GUARDED_BY(lock_);
     std::int32_t startTime_ GUARDED_BY(lock_) = 0;
     std::uint8_t salt_[COOKIE_SALT_SIZE] GUARDED_BY(lock_) = {};
     // Read without the hold by a query that missed, to learn of a flush
@@ -205,6 +232,7 @@ class LogoffCookieCache {
     std::atomic<std::uint32_t> flushes_{0};
     // One thread at a time allocates the next table of the set.
     std::atomic<bool> growthPreparing_{false};
+    std::atomic<bool> receivedGrowthPreparing_{false};
 
     RWMutexLock launchLock_;
     std::atomic<bool> cleanupStarted_{false};

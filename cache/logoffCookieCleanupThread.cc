@@ -48,6 +48,21 @@ void freeExpired(RWSlistCollectablesQueue& expired, const std::vector<std::uint3
     }
 }
 
+// A slice's bound in time beside its bound in visits: a slice of slow
+// visits (cookies far apart in memory, a processor shared with many threads)
+// ends early rather than hold up the queries. The clock is read every 32nd
+// visit, so it costs next to nothing, and every slice makes some progress.
+class SliceDeadline {
+  public:
+    SliceDeadline(SteadyClock::time_point start, std::chrono::microseconds length)
+        : end_(start + length) {}
+    bool passed() { return ++visits_ % 32 == 0 && SteadyClock::now() >= end_; }
+
+  private:
+    SteadyClock::time_point end_;
+    std::uint32_t visits_ = 0;
+};
+
 }  // namespace
 
 bool logoffCookieHasExpired(const LogoffCookie& cookie, std::int32_t serviceNow) {
@@ -72,6 +87,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
     SteadyClock::duration longestHold{};
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock attempt.");
     WriteGuard first(lock_);
+    holdTaken();
     auto held = SteadyClock::now();
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock acquired.");
     TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() logoffCookieHashTable Entries %d",
@@ -79,6 +95,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
     // The pass visits the cookies held now; those added meanwhile stand
     // behind its survivors and wait for the next pass.
     passPending_.appendAllFrom(queue_);
+    holdEnding();
     first.release();
     longestHold = std::max(longestHold, SteadyClock::now() - held);
 
@@ -97,11 +114,16 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
             return CleanupPassEnd::Stopped;
         }
         RWSlistCollectablesQueue expired;
+        // The expired cookies' links of the set: freed after the hold too.
+        RWSlist unlinked;
         std::unique_ptr<RWHashTable> drained;
         leftCounts.clear();
         WriteGuard slice(lock_);
+        holdTaken();
         held = SteadyClock::now();
-        for (std::uint32_t visited = 0; visited < hooks_.sliceSize && !passPending_.isEmpty();
+        SliceDeadline deadline(held, hooks_.sliceTime);
+        for (std::uint32_t visited = 0;
+             visited < hooks_.sliceSize && !passPending_.isEmpty() && !deadline.passed();
              ++visited) {
             auto* cookie = static_cast<LogoffCookie*>(passPending_.first());
             if (!logoffCookieHasExpired(*cookie, clock())) {
@@ -110,7 +132,7 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
             }
             // A queued cookie that never reached the set may have an equal
             // one there, added later: that one stays until its own expiry.
-            set_.removeReference(cookie);
+            set_.removeReference(cookie, unlinked);
             passPending_.moveFirstTo(expired);
             leftCounts.push_back(passPending_.entries());
         }
@@ -121,9 +143,11 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
             passKept_.appendAllFrom(queue_);
             queue_.appendAllFrom(passKept_);
         }
+        holdEnding();
         slice.release();
         longestHold = std::max(longestHold, SteadyClock::now() - held);
         freeExpired(expired, leftCounts);
+        unlinked.clear();
         drained.reset();
         if (hooks_.afterSlice != nullptr) {
             hooks_.afterSlice(*this);
@@ -133,39 +157,74 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
         }
     }
 
-    // Logoffs received from other hosts of the farm go by the same rule, a
-    // slice of buckets at a time. A table grown between two slices may show
-    // a logoff twice or hide one until the next pass: neither is wrong.
+    if (!expireReceivedInSlices(clock, longestHold)) {
+        return CleanupPassEnd::Stopped;
+    }
+
+    finishResize();
+    shrinkIfSparse();
+    WriteGuard last(lock_);
+    holdTaken();
+    recordSizes();
+    holdEnding();
+    last.release();
+    recordPassTimes(SteadyClock::now() - attempted, longestHold);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock released.");
+    return CleanupPassEnd::Completed;
+}
+
+// Logoffs received from other hosts of the farm go by the same rule, a slice
+// of buckets at a time, after a growth under way has moved them all into one
+// table. A table grown between two slices may show a logoff twice or hide one
+// until the next pass: neither is wrong.
+bool LogoffCookieCache::expireReceivedInSlices(ServiceClock clock, SteadyDuration& longestHold) {
+    finishReceivedGrowth();
     std::uint32_t forgotten = 0;
+    // Allocated before any hold, as the entries taken out are freed after
+    // it: a slice stops before a bucket they would not hold, unless it has
+    // taken none yet.
+    const std::size_t room = std::size_t{hooks_.sliceSize} + 64;
     std::vector<FarmIdentity> expiredIdentities;
-    expiredIdentities.reserve(hooks_.sliceSize);  // a chain more may exceed it
+    expiredIdentities.reserve(room);
+    ReceivedLogoffTable::Taken taken;
+    taken.reserve(room);
     for (std::size_t bucket = 0;;) {
         if (stopping_.load(std::memory_order_acquire)) {
-            return CleanupPassEnd::Stopped;
+            return false;
         }
         expiredIdentities.clear();
         WriteGuard slice(lock_);
-        held = SteadyClock::now();
+        holdTaken();
+        const auto held = SteadyClock::now();
+        SliceDeadline deadline(held, hooks_.sliceTime);
         const std::int32_t now = clock();
         // An empty bucket counts as a visit too: a slice of a sparse table
         // is as short as one of a full one.
         for (std::uint32_t visited = 0;
-             bucket < received_.bucket_count() && visited < hooks_.sliceSize; ++bucket, ++visited) {
-            for (auto at = received_.begin(bucket); at != received_.end(bucket); ++at) {
-                ++visited;
-                if (cookieTimesHaveExpired(at->second, now)) {
-                    expiredIdentities.push_back(at->first);
-                }
+             bucket < received_.bucketCount() && visited < hooks_.sliceSize && !deadline.passed();
+             ++bucket, ++visited) {
+            const std::size_t chain = received_.bucketSize(bucket);
+            if (!expiredIdentities.empty() && expiredIdentities.size() + chain > room) {
+                break;
             }
+            visited += static_cast<std::uint32_t>(chain);
+            received_.visitBucket(bucket,
+                                  [&](const FarmIdentity& identity, const CookieTimes& times) {
+                                      if (cookieTimesHaveExpired(times, now)) {
+                                          expiredIdentities.push_back(identity);
+                                      }
+                                  });
         }
         for (const FarmIdentity& identity : expiredIdentities) {
-            received_.erase(identity);
+            received_.takeOut(identity, taken);
         }
         forgotten += static_cast<std::uint32_t>(expiredIdentities.size());
-        const bool done = bucket >= received_.bucket_count();
-        const std::uint32_t stillHeld = static_cast<std::uint32_t>(received_.size());
+        const bool done = bucket >= received_.bucketCount();
+        const auto stillHeld = static_cast<std::uint32_t>(received_.size());
+        holdEnding();
         slice.release();
         longestHold = std::max(longestHold, SteadyClock::now() - held);
+        taken.clear();
         if (done) {
             if (forgotten != 0) {
                 TRACE_LOG(TRACE_DETAIL,
@@ -173,18 +232,9 @@ CleanupPassEnd LogoffCookieCache::cleanupPass(ServiceClock clock) {
                           "held: %u",
                           static_cast<unsigned>(forgotten), static_cast<unsigned>(stillHeld));
             }
-            break;
+            return true;
         }
     }
-
-    finishResize();
-    shrinkIfSparse();
-    WriteGuard last(lock_);
-    recordSizes();
-    last.release();
-    recordPassTimes(SteadyClock::now() - attempted, longestHold);
-    TRACE_LOG(TRACE_DETAIL, "logoffCookie_CleanupThread() -- writelock released.");
-    return CleanupPassEnd::Completed;
 }
 
 void LogoffCookieCache::runCleanupThread() {

@@ -24,6 +24,14 @@ RWCollectable* RWGrowingHashTable::removeReference(const RWCollectable* element)
     return older_ != nullptr ? older_->removeReference(element) : nullptr;
 }
 
+RWCollectable* RWGrowingHashTable::removeReference(const RWCollectable* element,
+                                                   RWSlist& unlinked) {
+    if (RWCollectable* removed = current_->removeReference(element, unlinked)) {
+        return removed;
+    }
+    return older_ != nullptr ? older_->removeReference(element, unlinked) : nullptr;
+}
+
 std::uint32_t RWGrowingHashTable::entries() const {
     return current_->entries() + (older_ != nullptr ? older_->entries() : 0);
 }

@@ -24,6 +24,9 @@ class RWGrowingHashTable {
     RWCollectable* insert(RWCollectable* element);
     // Removes this very pointer from whichever table holds it.
     RWCollectable* removeReference(const RWCollectable* element);
+    // The same, handing the element's link to `unlinked` instead of freeing
+    // it: a caller under a lock frees the links after the lock.
+    RWCollectable* removeReference(const RWCollectable* element, RWSlist& unlinked);
     std::uint32_t entries() const;
     // The newer table's bucket count: the one the set is moving to.
     std::uint32_t buckets() const { return current_->buckets(); }

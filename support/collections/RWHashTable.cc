@@ -83,6 +83,14 @@ RWCollectable* RWHashTable::removeReference(const RWCollectable* element) {
     return removed;
 }
 
+RWCollectable* RWHashTable::removeReference(const RWCollectable* element, RWSlist& unlinked) {
+    RWCollectable* removed = buckets_[bucketIndex(element)].removeReference(element, unlinked);
+    if (removed != nullptr) {
+        --entries_;
+    }
+    return removed;
+}
+
 void RWHashTable::moveBucketTo(std::uint32_t index, RWHashTable& target) {
     RWSlistCollectables& list = buckets_[index];
     while (list.count() != 0) {

@@ -52,6 +52,9 @@ class RWHashTable : public RWCollection {
     // Removes this very pointer, not merely an element equal to it; returns
     // it, or nullptr when it is not held.
     RWCollectable* removeReference(const RWCollectable* element);
+    // The same, but the element's link goes to `unlinked`, to be freed by
+    // its owner later.
+    RWCollectable* removeReference(const RWCollectable* element, RWSlist& unlinked);
 
     // Moves every element of bucket `index` to its bucket in `target`, link
     // by link: nothing is allocated, so nothing can fail. Equal elements keep

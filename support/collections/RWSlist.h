@@ -38,6 +38,8 @@ class RWSlist {
 
     // Unlinks the link after `at` (which must not be the last) and frees it.
     RWCollectable* removeAfter(RWSlistLink* at);
+    // The same, but hands the link over instead of freeing it.
+    RWSlistLink* unlinkAfter(RWSlistLink* at);
 
     // Moves links between lists without allocating: unlinkFirst requires a
     // non-empty list and hands over the link; appendLink takes one over.
@@ -52,7 +54,6 @@ class RWSlist {
 
   private:
     void linkAfter(RWSlistLink* at, RWSlistLink* link);
-    RWSlistLink* unlinkAfter(RWSlistLink* at);
 
     RWSlistLink head_;
     RWSlistLink tail_;

@@ -61,6 +61,18 @@ RWCollectable* RWSlistCollectables::removeFirst() {
     return count() == 0 ? nullptr : removeAfter(headLink());
 }
 
+RWCollectable* RWSlistCollectables::removeReference(const RWCollectable* element,
+                                                    RWSlist& unlinked) {
+    for (RWSlistLink* before = headLink(); before->next != end(); before = before->next) {
+        if (before->next->element == element) {
+            RWSlistLink* link = unlinkAfter(before);
+            unlinked.appendLink(link);
+            return link->element;
+        }
+    }
+    return nullptr;
+}
+
 RWCollectable* RWSlistCollectables::removeReference(const RWCollectable* element) {
     for (RWSlistLink* before = headLink(); before->next != end(); before = before->next) {
         if (before->next->element == element) {

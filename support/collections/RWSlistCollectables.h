@@ -36,6 +36,9 @@ class RWSlistCollectables : public RWSequenceable, protected RWSlist {
     // Unlinks the link holding this very pointer, whatever equality says;
     // returns it, or nullptr when it is not held.
     RWCollectable* removeReference(const RWCollectable* element);
+    // The same, but the link goes to the end of `unlinked` instead of being
+    // freed: its owner frees it when that costs nobody a wait.
+    RWCollectable* removeReference(const RWCollectable* element, RWSlist& unlinked);
 
   private:
     // A hashed collection moves links between its bucket lists.

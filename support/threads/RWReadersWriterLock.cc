@@ -12,7 +12,8 @@ RWReadersWriterLock::RWReadersWriterLock(Hook hook)
       writersCondition(mutex),
       waitingReaders(0),
       waitingWriters(0),
-      holders(0) {}
+      holders(0),
+      grantedReaders(0) {}
 
 void RWReadersWriterLock::acquireRead() {
     if (hook != nullptr) {
@@ -24,11 +25,23 @@ void RWReadersWriterLock::acquireRead() {
         try {
             readersCondition.wait();
         } catch (...) {
-            // Also on cancellation: a waiter that is gone must not be counted.
+            // Also on cancellation: a waiter that is gone must not be counted,
+            // nor keep a hold handed to it.
             waitingReaders -= 1;
+            if (grantedReaders > waitingReaders) {
+                grantedReaders -= 1;
+                holders -= 1;
+                if (holders == 0) {
+                    wakeNextQuietly();
+                }
+            }
             rethrowAsInternalError("RWReadersWriterLock::acquireRead - ");
         }
         waitingReaders -= 1;
+        if (grantedReaders > 0) {
+            grantedReaders -= 1;  // counted in holders by the writer's release
+            return;
+        }
     }
     holders += 1;
 }
@@ -76,6 +89,13 @@ void RWReadersWriterLock::release() {
         }
     } else if (holders == -1) {
         holders = 0;
+        if (waitingWriters == 0 && waitingReaders > 0) {
+            // Handed to the readers that waited for this writer: a writer
+            // asking again at once would otherwise take it back before they
+            // ran, again and again on a busy machine.
+            holders = waitingReaders;
+            grantedReaders = waitingReaders;
+        }
     } else {
         return;
     }

@@ -1,5 +1,7 @@
 // A readers-writer lock that prefers writers: a new reader waits while any
-// writer waits, even when only readers hold the lock. It records no owners,
+// writer waits, even when only readers hold the lock. A writer's release
+// with no other writer waiting hands the lock to the readers waiting then, so
+// a writer that asks again at once waits for them. It records no owners,
 // so release() trusts its caller; there is no recursion and no upgrade.
 #pragma once
 
@@ -48,6 +50,9 @@ class CAPABILITY("readers-writer lock") RWReadersWriterLock : private Uncopyable
     int32_t waitingReaders;
     int32_t waitingWriters;
     int32_t holders;
+    // Waiting readers whose hold a writer's release already counted in
+    // `holders`; never more than waitingReaders.
+    int32_t grantedReaders;
 };
 
 // What ReadGuard and WriteGuard share: the hold is given up once, by an

@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -208,6 +209,45 @@ TEST_F(ShortHolds, LookupsFindEveryCookieWhileTheSetGrowsAndAfterAFlush) {
     EXPECT_EQ(cache().cachedCookies(), 1u);
     EXPECT_FALSE(cache().resizing());
     EXPECT_EQ(isCached(cache(), "after-the-flush"), 1);
+    EXPECT_EQ(isCached(cache(), "cookie-0"), 0) << "forgotten by the flush";
+}
+
+TEST_F(ShortHolds, SliceEndsAtItsTimeBoundBeforeItsCount) {
+    LogoffCookieCacheHooks hooks = slicedHooks();
+    hooks.sliceSize = 1000;
+    // Past at once: a slice visits the 31 cookies before its first look at
+    // the clock, and no more.
+    hooks.sliceTime = std::chrono::microseconds(0);
+    resetCache(hooks);
+    fill();
+    passNow = kCreated + 3600;
+    EXPECT_EQ(cache().cleanupPass(), CleanupPassEnd::Completed);
+    EXPECT_EQ(slicesEnded.load(), (kCookies + 30) / 31);
+    EXPECT_EQ(cache().cachedCookies(), 0u);
+}
+
+TEST_F(ShortHolds, SetKeepsItsBucketsAfterAFlushAndFindsWhatComesAfter) {
+    cachetest::QuietTrace quiet;
+    int added = 0;
+    while (added < 1000) {
+        add(cache(), "cookie-" + std::to_string(added++));
+    }
+    const std::uint32_t buckets = cache().buckets();
+    ASSERT_GT(buckets, DEFAULT_CAPACITY * 4);
+    logoffCookieCache_setCeiling(static_cast<std::uint32_t>(added));
+    add(cache(), "after-the-flush");
+    EXPECT_EQ(cache().buckets(), DEFAULT_CAPACITY) << "the flush took the set";
+    // The service frees the flushed records once the client has its reply.
+    cache().freeFlushedRecords();
+    EXPECT_EQ(cache().buckets(), buckets);
+    for (int i = 0; i < 300; ++i) {
+        add(cache(), "refill-" + std::to_string(i));
+    }
+    EXPECT_EQ(cache().buckets(), buckets) << "no growth from the smallest table again";
+    EXPECT_EQ(isCached(cache(), "after-the-flush"), 1);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(isCached(cache(), "refill-" + std::to_string(i)), 1) << i;
+    }
     EXPECT_EQ(isCached(cache(), "cookie-0"), 0) << "forgotten by the flush";
 }
 

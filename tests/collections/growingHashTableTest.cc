@@ -105,4 +105,27 @@ TEST_F(GrowingHashTable, SwapExchangesAResizeUnderWay) {
     EXPECT_EQ(visited, kElements);
 }
 
+// A caller under a lock takes the links out with their elements and frees
+// them after it: from either table of a resize, leaving the rest found.
+TEST_F(GrowingHashTable, RemovalHandsTheLinksOverFromEitherTable) {
+    for (const auto& element : elements) {
+        table.insert(element.get());
+    }
+    table.beginResize(std::make_unique<RWHashTable>(97));
+    ASSERT_EQ(table.step(2), nullptr);  // half the older buckets moved
+    RWSlist unlinked;
+    for (std::uint32_t key = 0; key < kElements; key += 2) {
+        EXPECT_EQ(table.removeReference(elements[key].get(), unlinked), elements[key].get());
+    }
+    EXPECT_EQ(unlinked.count(), kElements / 2);
+    EXPECT_EQ(table.entries(), kElements / 2);
+    KeyedElement twin(0);
+    EXPECT_EQ(table.removeReference(&twin, unlinked), nullptr) << "an equal one is not it";
+    for (std::uint32_t key = 0; key < kElements; ++key) {
+        KeyedElement probe(key);
+        EXPECT_EQ(table.find(&probe), key % 2 == 0 ? nullptr : elements[key].get()) << key;
+    }
+    unlinked.clear();
+}
+
 }  // namespace

@@ -103,6 +103,35 @@ TEST(ReadersWriterLock, LastReaderWakesTheWriterAndTheWriterWakesAllReaders) {
     EXPECT_TRUE(sameCounters(lock, 0, 0, 0));
 }
 
+TEST(ReadersWriterLock, WritersReleaseHandsTheLockToTheReadersWaitingForIt) {
+    RWReadersWriterLock lock;
+    RWSemaphore readerMayRelease(0);
+    lock.acquireWrite();
+    std::thread reader([&] {
+        lock.acquireRead();
+        readerMayRelease.acquire();
+        lock.release();
+    });
+    ASSERT_TRUE(waitUntil([&] { return sameCounters(lock, -1, 1, 0); }));
+
+    lock.release();
+    // The reader holds from the release on, whether or not it has run yet.
+    EXPECT_EQ(lock.snapshot().holders, 1);
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        lock.acquireWrite();
+        written.store(true);
+        lock.release();
+    });
+    ASSERT_TRUE(waitUntil([&] { return sameCounters(lock, 1, 0, 1); }));
+    EXPECT_FALSE(written.load());
+    readerMayRelease.release();
+    reader.join();
+    writer.join();
+    EXPECT_TRUE(written.load());
+    EXPECT_TRUE(sameCounters(lock, 0, 0, 0));
+}
+
 TEST(ReadersWriterLock, ReaderQueuedBehindACancelledWriterIsLetIn) {
     RWReadersWriterLock lock;
     lock.acquireRead();
