@@ -177,6 +177,7 @@ bool ReadEndpoints::askReplicas(const ShareEndpoint& config, const std::vector<s
         std::string error;
         switch (askSentinelReplicas(config, sentinel, replicas, error)) {
             case ShareConnectOutcome::Connected:
+                answeredBy_ = sentinel;
                 return true;
             case ShareConnectOutcome::Refused:
                 // A sentinel user set up before reads went to replicas.
@@ -231,9 +232,9 @@ ShareConnectOutcome ReadEndpoints::connect(RedisLink& link, const ShareEndpoint&
     failingOver = false;
     SentinelPoll poll;
     std::vector<Candidate> candidates;
+    std::vector<SentinelReplica> replicas;
     if (config.viaSentinel()) {
         poll = pollSentinels(config);
-        std::vector<SentinelReplica> replicas;
         // The replicas of the primary most sentinels name, as those list them.
         if (!poll.answers.empty() &&
             askReplicas(config, sentinelsAgreeingFirst(config, poll), replicas)) {
@@ -260,6 +261,10 @@ ShareConnectOutcome ReadEndpoints::connect(RedisLink& link, const ShareEndpoint&
         outcome = connectToNamedPrimary(link, config, poll, ioTimeout, primary, error, failingOver);
         address = addressOf(primary);
         wipeShareCredentials(primary);
+        if (outcome == ShareConnectOutcome::Unreachable &&
+            lastResort(link, config, replicas, ioTimeout, address)) {
+            outcome = ShareConnectOutcome::Connected;
+        }
     } else {
         outcome = link.connect(config, ioTimeout, error);
         address = addressOf(config);
@@ -272,6 +277,37 @@ ShareConnectOutcome ReadEndpoints::connect(RedisLink& link, const ShareEndpoint&
         scheduleReview();
     }
     return outcome;
+}
+
+bool ReadEndpoints::lastResort(RedisLink& link, const ShareEndpoint& config,
+                               const std::vector<SentinelReplica>& replicas,
+                               std::chrono::milliseconds ioTimeout, std::string& address) {
+    std::vector<Candidate> nodes;
+    for (const SentinelReplica& replica : replicas) {
+        Candidate node{dataNodeOf(config, replica.host, replica.port), ""};
+        node.address = addressOf(node.endpoint);
+        nodes.push_back(std::move(node));
+    }
+    bool found = false;
+    for (Candidate& node : ordered(std::move(nodes))) {
+        std::string error;
+        RedisInstance instance;
+        if (!found &&
+            link.connect(node.endpoint, ioTimeout, error) == ShareConnectOutcome::Connected &&
+            readInstance(link, instance, error) == FactsOutcome::Answered &&
+            instance.role == "master") {
+            TRACE_LOG(TRACE_DETAIL,
+                      "logoffCookieShare -- receiver: the primary the sentinels name cannot be "
+                      "reached; reading %s, which says it is a primary.",
+                      node.address.c_str());
+            address = node.address;
+            found = true;
+        } else if (!found) {
+            link.close();
+        }
+        wipeShareCredentials(node.endpoint);
+    }
+    return found;
 }
 
 bool ReadEndpoints::betterElsewhere(const ShareEndpoint& config, std::string& why) {
@@ -290,6 +326,21 @@ bool ReadEndpoints::betterElsewhere(const ShareEndpoint& config, std::string& wh
             return false;
         }
         candidates = fromSentinels(config, replicas, spot_.replica ? "" : spot_.address);
+        // Reading a node other than the primary the sentinels name (one
+        // that said it was a primary when theirs could not be reached).
+        ShareEndpoint named;
+        std::string error;
+        if (!spot_.replica &&
+            askSentinel(config, answeredBy_, named, error) == ShareConnectOutcome::Connected &&
+            addressOf(named) != spot_.address) {
+            why = "the sentinels name the primary " + addressOf(named);
+            wipeShareCredentials(named);
+            for (Candidate& candidate : candidates) {
+                wipeShareCredentials(candidate.endpoint);
+            }
+            return true;
+        }
+        wipeShareCredentials(named);
         bool listedHealthy =
             std::any_of(candidates.begin(), candidates.end(),
                         [&](const Candidate& c) { return c.address == spot_.address; });

@@ -101,7 +101,7 @@ class ReadEndpoints {
                                          const std::vector<SentinelReplica>& replicas,
                                          const std::string& primaryAddress) const;
     // Asks the sentinels at `order` in turn for the replicas until one
-    // answers; false when none did.
+    // answers (answeredBy_); false when none did.
     bool askReplicas(const ShareEndpoint& config, const std::vector<std::size_t>& order,
                      std::vector<SentinelReplica>& replicas);
     // Connects `link` to `candidate` and checks that it may be read; false,
@@ -109,8 +109,16 @@ class ReadEndpoints {
     bool fitToRead(RedisLink& link, const Candidate& candidate,
                    std::chrono::milliseconds ioTimeout);
     void scheduleReview();
+    // When the primary the sentinels name cannot be reached: connects `link`
+    // to a node of `replicas` that says it is a primary (the old primary cut
+    // off with this host, as a link made before would still read), with its
+    // address in `address`. False, the link closed, when none does.
+    bool lastResort(RedisLink& link, const ShareEndpoint& config,
+                    const std::vector<SentinelReplica>& replicas,
+                    std::chrono::milliseconds ioTimeout, std::string& address);
 
     std::string hostName_;
     ReadSpot spot_;
     std::chrono::steady_clock::time_point nextReview_;
+    std::size_t answeredBy_ = 0;  // the sentinel that listed the replicas last
 };
