@@ -327,12 +327,16 @@ bool ReadEndpoints::betterElsewhere(const ShareEndpoint& config, std::string& wh
         }
         candidates = fromSentinels(config, replicas, spot_.replica ? "" : spot_.address);
         // Reading a node other than the primary the sentinels name (one
-        // that said it was a primary when theirs could not be reached).
+        // that said it was a primary when theirs could not be reached):
+        // theirs, once it answers as one.
         ShareEndpoint named;
         std::string error;
+        RedisLink probe;
         if (!spot_.replica &&
             askSentinel(config, answeredBy_, named, error) == ShareConnectOutcome::Connected &&
-            addressOf(named) != spot_.address) {
+            addressOf(named) != spot_.address &&
+            probe.connect(named, SHARE_SENTINEL_TIMEOUT, error) == ShareConnectOutcome::Connected &&
+            reachedPrimary(probe, error) == ShareConnectOutcome::Connected) {
             why = "the sentinels name the primary " + addressOf(named);
             wipeShareCredentials(named);
             for (Candidate& candidate : candidates) {
