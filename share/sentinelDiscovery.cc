@@ -66,10 +66,7 @@ ShareConnectOutcome askSentinel(const ShareEndpoint& config, std::size_t index,
         error = "answered an address that does not parse";
         return ShareConnectOutcome::Unreachable;
     }
-    primary = config;
-    primary.sentinels.clear();
-    primary.host.assign(host);
-    primary.port = port;
+    primary = dataNodeOf(config, std::string(host), port);
     return ShareConnectOutcome::Connected;
 }
 
@@ -121,19 +118,17 @@ std::vector<std::size_t> rankSentinelAnswers(const std::vector<SentinelAnswer>& 
     return order;
 }
 
-ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
-                                            std::chrono::milliseconds ioTimeout,
-                                            ShareEndpoint& primary, std::string& error,
-                                            bool& failingOver) {
-    link.close();
-    failingOver = false;
-    std::string reasons;
-    std::string refusal;
-    ShareConnectOutcome refusalOutcome = ShareConnectOutcome::Refused;
-    auto addReason = [&](std::size_t sentinel, const std::string& text) {
-        reasons +=
-            (reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[sentinel]) + ": " + text;
-    };
+ShareEndpoint dataNodeOf(const ShareEndpoint& config, const std::string& host, int port) {
+    ShareEndpoint node = config;
+    node.sentinels.clear();
+    node.replicas.clear();
+    node.host = host;
+    node.port = port;
+    return node;
+}
+
+SentinelPoll pollSentinels(const ShareEndpoint& config) {
+    SentinelPoll poll;
     // From a sentinel picked at random, so that the hosts of a farm do not
     // all lean on the first one; until most of the sentinels agree. One cut
     // off with a minority of them names a primary the others replaced.
@@ -143,8 +138,6 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
         std::random_device random;
         start = std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
     }
-    std::vector<SentinelAnswer> answers;
-    std::vector<std::size_t> answeredBy;
     for (std::size_t step = 0; step < count; ++step) {
         std::size_t i = (start + step) % count;
         std::string reason;
@@ -152,12 +145,12 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
         ShareConnectOutcome outcome = askSentinel(config, i, found, reason);
         if (outcome == ShareConnectOutcome::Connected) {
             SentinelAnswer answer{found.host, found.port, std::move(found)};
-            answers.push_back(std::move(answer));
-            answeredBy.push_back(i);
-            std::vector<std::size_t> ranked = rankSentinelAnswers(answers);
-            const SentinelAnswer& top = answers[ranked.front()];
+            poll.answers.push_back(std::move(answer));
+            poll.answeredBy.push_back(i);
+            std::vector<std::size_t> ranked = rankSentinelAnswers(poll.answers);
+            const SentinelAnswer& top = poll.answers[ranked.front()];
             std::size_t votes = static_cast<std::size_t>(std::count_if(
-                answers.begin(), answers.end(),
+                poll.answers.begin(), poll.answers.end(),
                 [&](const SentinelAnswer& a) { return a.host == top.host && a.port == top.port; }));
             if (2 * votes > count) {
                 break;
@@ -166,15 +159,118 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
         }
         if ((outcome == ShareConnectOutcome::Refused ||
              outcome == ShareConnectOutcome::TlsRefused) &&
-            refusal.empty()) {
-            refusal = reason;
-            refusalOutcome = outcome;
+            poll.refusal.empty()) {
+            poll.refusal = reason;
+            poll.refusalOutcome = outcome;
         }
-        addReason(i, reason);
+        poll.reasons +=
+            (poll.reasons.empty() ? "" : "; ") + sentinelName(config.sentinels[i]) + ": " + reason;
     }
+    return poll;
+}
+
+std::vector<std::size_t> sentinelsAgreeingFirst(const ShareEndpoint& config,
+                                                const SentinelPoll& poll) {
+    std::vector<std::size_t> order;
+    auto add = [&](std::size_t sentinel) {
+        if (std::find(order.begin(), order.end(), sentinel) == order.end()) {
+            order.push_back(sentinel);
+        }
+    };
+    if (!poll.answers.empty()) {
+        const SentinelAnswer& top = poll.answers[rankSentinelAnswers(poll.answers).front()];
+        for (std::size_t i = 0; i < poll.answers.size(); ++i) {
+            if (poll.answers[i].host == top.host && poll.answers[i].port == top.port) {
+                add(poll.answeredBy[i]);
+            }
+        }
+    }
+    for (std::size_t sentinel : poll.answeredBy) {
+        add(sentinel);
+    }
+    for (std::size_t i = 0; i < config.sentinels.size(); ++i) {
+        add(i);
+    }
+    return order;
+}
+
+std::vector<SentinelReplica> parseSentinelReplicas(const redisReply* reply) {
+    std::vector<SentinelReplica> replicas;
+    if (reply == nullptr || reply->type != REDIS_REPLY_ARRAY) {
+        return replicas;
+    }
+    for (std::size_t r = 0; r < reply->elements; ++r) {
+        const redisReply* fields = reply->element[r];
+        if (fields == nullptr || fields->type != REDIS_REPLY_ARRAY) {
+            continue;
+        }
+        SentinelReplica replica;
+        std::string_view portText;
+        for (std::size_t f = 0; f + 1 < fields->elements; f += 2) {
+            std::string_view name = textOf(fields->element[f]);
+            std::string_view value = textOf(fields->element[f + 1]);
+            if (name == "ip") {
+                replica.host.assign(value);
+            } else if (name == "port") {
+                portText = value;
+            } else if (name == "flags") {
+                replica.flags.assign(value);
+            } else if (name == "master-link-status") {
+                replica.linkStatus.assign(value);
+            }
+        }
+        int port = 0;
+        auto [end, failure] =
+            std::from_chars(portText.data(), portText.data() + portText.size(), port);
+        if (replica.host.empty() || failure != std::errc() ||
+            end != portText.data() + portText.size() || port < 1 || port > 65535) {
+            continue;
+        }
+        replica.port = port;
+        replicas.push_back(std::move(replica));
+    }
+    return replicas;
+}
+
+ShareConnectOutcome askSentinelReplicas(const ShareEndpoint& config, std::size_t index,
+                                        std::vector<SentinelReplica>& replicas,
+                                        std::string& error) {
+    replicas.clear();
+    RedisLink link;
+    ShareConnectOutcome outcome =
+        link.connect(sentinelEndpoint(config, index), SHARE_SENTINEL_TIMEOUT, error);
+    if (outcome != ShareConnectOutcome::Connected) {
+        return outcome;
+    }
+    RedisReply reply = link.command({"SENTINEL", "REPLICAS", config.masterName}, error);
+    if (!reply) {
+        return ShareConnectOutcome::Unreachable;
+    }
+    if (reply->type == REDIS_REPLY_ERROR) {
+        error.assign(reply->str, std::min<std::size_t>(reply->len, 200));
+        return ShareConnectOutcome::Refused;
+    }
+    if (reply->type != REDIS_REPLY_ARRAY) {
+        error = "SENTINEL REPLICAS: unexpected reply";
+        return ShareConnectOutcome::Unreachable;
+    }
+    replicas = parseSentinelReplicas(reply.get());
+    return ShareConnectOutcome::Connected;
+}
+
+ShareConnectOutcome connectToNamedPrimary(RedisLink& link, const ShareEndpoint& config,
+                                          const SentinelPoll& poll,
+                                          std::chrono::milliseconds ioTimeout,
+                                          ShareEndpoint& primary, std::string& error,
+                                          bool& failingOver) {
+    link.close();
+    failingOver = false;
+    std::string reasons = poll.reasons;
+    std::string refusal = poll.refusal;
+    ShareConnectOutcome refusalOutcome = poll.refusalOutcome;
     // The address most of them named first, then the others.
-    for (std::size_t at : rankSentinelAnswers(answers)) {
-        const SentinelAnswer& answer = answers[at];
+    for (std::size_t at : rankSentinelAnswers(poll.answers)) {
+        const SentinelAnswer& answer = poll.answers[at];
         std::string reason;
         ShareConnectOutcome outcome = link.connect(answer.endpoint, ioTimeout, reason);
         if (outcome == ShareConnectOutcome::Connected) {
@@ -191,8 +287,9 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
             refusal = reason;
             refusalOutcome = outcome;
         }
-        addReason(answeredBy[at],
-                  "named " + answer.host + ":" + std::to_string(answer.port) + ": " + reason);
+        reasons += (reasons.empty() ? "" : "; ") +
+                   sentinelName(config.sentinels[poll.answeredBy[at]]) + ": named " + answer.host +
+                   ":" + std::to_string(answer.port) + ": " + reason;
     }
     if (!refusal.empty()) {
         error = refusal;
@@ -200,4 +297,18 @@ ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint
     }
     error = "no sentinel named a reachable primary " + config.masterName + " (" + reasons + ")";
     return ShareConnectOutcome::Unreachable;
+}
+
+ShareConnectOutcome connectThroughSentinels(RedisLink& link, const ShareEndpoint& config,
+                                            std::chrono::milliseconds ioTimeout,
+                                            ShareEndpoint& primary, std::string& error,
+                                            bool& failingOver) {
+    link.close();
+    SentinelPoll poll = pollSentinels(config);
+    ShareConnectOutcome outcome =
+        connectToNamedPrimary(link, config, poll, ioTimeout, primary, error, failingOver);
+    for (SentinelAnswer& answer : poll.answers) {
+        wipeShareCredentials(answer.endpoint);
+    }
+    return outcome;
 }

@@ -41,6 +41,59 @@ struct SentinelAnswer {
 // the order answered.
 std::vector<std::size_t> rankSentinelAnswers(const std::vector<SentinelAnswer>& answers);
 
+// What the sentinels said when asked for the primary: their answers, the
+// sentinel that gave each, and for those that gave none, why.
+struct SentinelPoll {
+    std::vector<SentinelAnswer> answers;
+    std::vector<std::size_t> answeredBy;  // the sentinel's index in the config
+    std::string reasons;
+    // The first refusal met (a wrong sentinel password), and its kind.
+    std::string refusal;
+    ShareConnectOutcome refusalOutcome = ShareConnectOutcome::Refused;
+};
+
+// Asks the sentinels of `config` for the primary in turn, from one picked at
+// random, until most of them name the same address (or all were asked).
+SentinelPoll pollSentinels(const ShareEndpoint& config);
+
+// The sentinels' indexes in the order to ask them for the replicas: those
+// that named the address most of them named first, in the order they
+// answered; then the others that answered; then those that did not.
+std::vector<std::size_t> sentinelsAgreeingFirst(const ShareEndpoint& config,
+                                                const SentinelPoll& poll);
+
+// A replica as a sentinel lists it (SENTINEL REPLICAS).
+struct SentinelReplica {
+    std::string host;
+    int port = 0;
+    std::string flags;       // "slave" alone when nothing is amiss
+    std::string linkStatus;  // master-link-status: "ok" while it follows its primary
+    // Neither down (s_down, o_down), nor disconnected from the sentinel, nor
+    // cut off from its primary, nor anything else the sentinel flags.
+    bool healthy() const { return flags == "slave" && linkStatus == "ok"; }
+};
+
+// Asks the sentinel `index` of `config` which replicas its primary has.
+// Connected with `replicas` filled; Refused with the sentinel's error reply
+// (a sentinel user without +sentinel|replicas); Unreachable with the reason.
+ShareConnectOutcome askSentinelReplicas(const ShareEndpoint& config, std::size_t index,
+                                        std::vector<SentinelReplica>& replicas, std::string& error);
+// The replicas of a reply to SENTINEL REPLICAS: an array of flat lists of
+// names and values. Entries without an address that parses are left out.
+std::vector<SentinelReplica> parseSentinelReplicas(const redisReply* reply);
+
+// The data node at `host`:`port`, with the database, credentials and TLS
+// settings of the sentinel:// `config`.
+ShareEndpoint dataNodeOf(const ShareEndpoint& config, const std::string& host, int port);
+
+// Connects `link` to a primary the sentinels of `poll` named, the one most
+// named first, and checks it is one (ROLE); as connectThroughSentinels.
+ShareConnectOutcome connectToNamedPrimary(RedisLink& link, const ShareEndpoint& config,
+                                          const SentinelPoll& poll,
+                                          std::chrono::milliseconds ioTimeout,
+                                          ShareEndpoint& primary, std::string& error,
+                                          bool& failingOver);
+
 // Connects `link` to the primary of a sentinel:// `config`: asks the
 // sentinels in turn, from one picked at random, until most of them name the
 // same address (or all were asked), then tries the addresses from the one

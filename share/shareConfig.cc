@@ -294,7 +294,127 @@ bool applyTlsSettings(ShareEndpoint& endpoint, std::string& error) {
     return endpoint.tls != nullptr;
 }
 
+// One entry of VOKLOGOFFSHAREREPLICAS: an endpoint of `main`'s kind with
+// nothing but its place.
+bool parseReplica(const std::string& text, const ShareEndpoint& main, ReadAddress& out,
+                  std::string& error) {
+    ShareEndpoint replica;
+    if (text.rfind("sentinel", 0) == 0) {
+        error = "a sentinel endpoint cannot be a replica";
+        return false;
+    }
+    if (!parseShareEndpoint(text, replica, error)) {
+        return false;
+    }
+    bool hadCredentials = replica.hasPassword || !replica.user.empty();
+    int db = replica.db;
+    bool tls = replica.useTls;
+    out.unixSocket = replica.unixSocket;
+    out.path = replica.path;
+    out.host = replica.host;
+    out.port = replica.port;
+    wipeShareCredentials(replica);
+    if (hadCredentials) {
+        // Not quoting it: this may be a password.
+        error = "takes no user or password: VOKLOGOFFSHARE's (or VOKLOGOFFSHAREAUTH's) are used";
+        return false;
+    }
+    if (db != 0 && db != main.db) {
+        error = "database " + std::to_string(db) + " is not VOKLOGOFFSHARE's (" +
+                std::to_string(main.db) + ")";
+        return false;
+    }
+    // The TLS settings are VOKLOGOFFSHARE's: a replica in clear beside a
+    // primary over TLS would send the password and the logoffs in clear.
+    if (tls != main.useTls) {
+        error = tls ? "rediss:// beside a VOKLOGOFFSHARE in clear: use rediss:// for both"
+                    : "in clear beside a rediss:// VOKLOGOFFSHARE: use rediss:// for both";
+        return false;
+    }
+    return true;
+}
+
+bool parseReplicaList(const std::string& text, const ShareEndpoint& main,
+                      std::vector<ReadAddress>& out, std::string& error) {
+    out.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        std::string item =
+            text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        // Spaces around an entry are for reading.
+        std::size_t first = item.find_first_not_of(" \t");
+        std::size_t last = item.find_last_not_of(" \t");
+        item = first == std::string::npos ? std::string() : item.substr(first, last - first + 1);
+        std::string where = "replica " + std::to_string(out.size() + 1);
+        if (item.empty()) {
+            error = where + ": empty";
+            return false;
+        }
+        if (out.size() == SHARE_MOST_REPLICAS) {
+            error = "more than " + std::to_string(SHARE_MOST_REPLICAS) + " replicas";
+            return false;
+        }
+        ReadAddress address;
+        std::string reason;
+        if (!parseReplica(item, main, address, reason)) {
+            error = where + ": " + reason;
+            return false;
+        }
+        out.push_back(address);
+        if (comma == std::string::npos) {
+            break;
+        }
+        at = comma + 1;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string ReadAddress::text() const {
+    return unixSocket ? "unix:" + path : hostPort(host, port);
+}
+
+bool readShareReadSettings(ShareEndpoint& endpoint, std::string& error) {
+    const char* list = std::getenv("VOKLOGOFFSHAREREPLICAS");
+    if (list != nullptr) {
+        if (endpoint.viaSentinel()) {
+            error =
+                "VOKLOGOFFSHAREREPLICAS: set, but VOKLOGOFFSHARE names sentinels, which list the "
+                "replicas themselves";
+            return false;
+        }
+        std::string reason;
+        if (!parseReplicaList(list, endpoint, endpoint.replicas, reason)) {
+            error = "VOKLOGOFFSHAREREPLICAS: " + reason;
+            return false;
+        }
+    }
+    // Replicas where the farm lists them: the sentinels, or the operator.
+    endpoint.readFromReplicas = endpoint.viaSentinel() || !endpoint.replicas.empty();
+    const char* from = std::getenv("VOKLOGOFFSHAREREADFROM");
+    if (from == nullptr) {
+        return true;
+    }
+    std::string value = from;
+    if (value == "primary") {
+        // The replicas stay named, for when the variable is set back.
+        endpoint.readFromReplicas = false;
+    } else if (value == "replicas") {
+        if (!endpoint.readFromReplicas) {
+            error =
+                "VOKLOGOFFSHAREREADFROM: replicas, but no replica is known: VOKLOGOFFSHARE names "
+                "no sentinels and VOKLOGOFFSHAREREPLICAS is not set";
+            return false;
+        }
+    } else {
+        error =
+            "VOKLOGOFFSHAREREADFROM: '" + value.substr(0, 40) + "' is neither primary nor replicas";
+        return false;
+    }
+    return true;
+}
 
 std::string ShareEndpoint::describe() const {
     if (unixSocket) {
@@ -390,6 +510,9 @@ ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
         return ShareConfigResult::Refused;
     }
     if (!applyTlsSettings(out.endpoint, error)) {
+        return ShareConfigResult::Refused;
+    }
+    if (!readShareReadSettings(out.endpoint, error)) {
         return ShareConfigResult::Refused;
     }
     const char* keyPath = std::getenv("VOKLOGOFFSHAREKEY");

@@ -8,6 +8,13 @@
 //   VOKLOGOFFSHAREKEY     path of the farm secret
 //   VOKLOGOFFSHAREAUTH    path of the Redis credentials (share/shareCredentials.h)
 //   VOKLOGOFFSHARESTREAM  stream key, default voklogoff:logoffs
+//   VOKLOGOFFSHAREREADFROM  primary or replicas: where the receiver reads;
+//                         replicas by default with sentinel:// and with
+//                         VOKLOGOFFSHAREREPLICAS, else primary
+//   VOKLOGOFFSHAREREPLICAS  with redis://, rediss:// or unix:, the replicas
+//                         to read from, comma separated, in the endpoint's
+//                         own form without user or password (its
+//                         credentials, database and TLS settings apply)
 // With VOKLOGOFFSHARE unset sharing is off and nothing of it runs. The user
 // and password of a redis:// URL are percent-decoded (RFC 3986), so any
 // byte can be written; a userinfo without a colon is the default user's
@@ -28,6 +35,17 @@ inline constexpr int SHARE_DEFAULT_SENTINEL_PORT = 26379;
 struct SentinelAddress {
     std::string host;
     int port = SHARE_DEFAULT_SENTINEL_PORT;
+};
+
+// A replica named in VOKLOGOFFSHAREREPLICAS: where it is, nothing more.
+struct ReadAddress {
+    bool unixSocket = false;
+    std::string path;
+    std::string host;
+    int port = 6379;
+
+    // host:port, [v6]:port or unix:/path, for messages and to tell nodes apart.
+    std::string text() const;
 };
 
 struct ShareEndpoint {
@@ -53,6 +71,12 @@ struct ShareEndpoint {
     // which the configuration read at start sets.
     bool useTls = false;
     std::shared_ptr<const TlsClientContext> tls;
+
+    // Where the receiver reads: a replica when set (those the sentinels list
+    // with sentinel://, else `replicas`), falling back to the primary; the
+    // primary alone otherwise. Writes always go to the primary.
+    bool readFromReplicas = false;
+    std::vector<ReadAddress> replicas;
 
     bool viaSentinel() const { return !sentinels.empty(); }
     // The endpoint without its users and passwords, for messages.
@@ -95,6 +119,14 @@ bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std
 bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error);
 // True when VOKLOGOFFSHAREAUTH names the credentials file.
 bool credentialsFromFile();
+
+// The most replicas VOKLOGOFFSHAREREPLICAS may name.
+inline constexpr std::size_t SHARE_MOST_REPLICAS = 64;
+
+// Reads VOKLOGOFFSHAREREADFROM and VOKLOGOFFSHAREREPLICAS into `endpoint`
+// (parsed already, its TLS settings applied); false with one line naming the
+// variable at fault in `error`.
+bool readShareReadSettings(ShareEndpoint& endpoint, std::string& error);
 
 // Reads the variables. Refused carries one line in `error`.
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error);

@@ -1,6 +1,7 @@
 #include "share/shareLink.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -85,14 +86,33 @@ bool sentinelsRefuse(const ShareEndpoint& endpoint) {
     return false;
 }
 
+// What the host is called: what its preference among replicas hashes.
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) {
+        return {};
+    }
+    return name;
+}
+
+std::string addressOf(const ShareEndpoint& node) {
+    ReadAddress address;
+    address.unixSocket = node.unixSocket;
+    address.path = node.path;
+    address.host = node.host;
+    address.port = node.port;
+    return address.text();
+}
+
 }  // namespace
 
 ShareConnector::ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
-                               const RWThreadFunction& thread)
+                               const RWThreadFunction& thread, bool reader)
     : name_(name),
       ioTimeout_(ioTimeout),
       thread_(thread),
-      refusedSlot_(connectorsMade.fetch_add(1) % SHARE_REFUSED_SLOTS) {}
+      refusedSlot_(connectorsMade.fetch_add(1) % SHARE_REFUSED_SLOTS),
+      reader_(reader) {}
 
 ShareConnector::~ShareConnector() {
     wipeShareCredentials(endpoint_);
@@ -127,6 +147,9 @@ bool ShareConnector::connect(RedisLink& link) {
             }
         }
         haveEndpoint_ = true;
+        if (reader_ && endpoint_.readFromReplicas) {
+            reads_ = std::make_unique<ReadEndpoints>(hostName());
+        }
     }
     if (rereadCredentials_) {
         rereadCredentials_ = false;
@@ -136,9 +159,11 @@ bool ShareConnector::connect(RedisLink& link) {
     ShareEndpoint primary;
     bool failingOver = false;
     RedisLink::Outcome outcome =
-        endpoint_.viaSentinel()
+        reads_ ? reads_->connect(link, endpoint_, ioTimeout_, error, failingOver)
+        : endpoint_.viaSentinel()
             ? connectThroughSentinels(link, endpoint_, ioTimeout_, primary, error, failingOver)
             : link.connect(endpoint_, ioTimeout_, error);
+    std::string primaryAddress = addressOf(endpoint_.viaSentinel() ? primary : endpoint_);
     wipeShareCredentials(primary);
     switch (outcome) {
         case RedisLink::Outcome::Connected:
@@ -167,13 +192,59 @@ bool ShareConnector::connect(RedisLink& link) {
     everConnected_ = true;
     pauseSeconds_ = 0;
     connectedAt_ = std::chrono::steady_clock::now();
+    ReadSpot spot = reads_ ? reads_->spot() : ReadSpot{primaryAddress, false};
     where_ = state.endpoint.describe();
-    if (state.endpoint.viaSentinel()) {
-        where_ += " (primary " + primary.host + ":" + std::to_string(primary.port) + ")";
+    if (state.endpoint.viaSentinel() || reads_) {
+        where_ += " (" + spot.describe() + ")";
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_, where_.c_str());
+    reached(spot);
     reportBack(state);
     return true;
+}
+
+void ShareConnector::reached(const ReadSpot& spot) {
+    bool moved = reads_ && !spot_.address.empty() &&
+                 (spot.address != spot_.address || spot.replica != spot_.replica);
+    ReadSpot was = spot_;
+    spot_ = spot;
+    if (!moved) {
+        return;
+    }
+    std::string line = "logoffCookieShare -- The receiver reads from the " + spot.describe() +
+                       " now, no longer from the " + was.describe() + ".";
+    // Once a minute where an operator looks; every move in the trace.
+    if (!shareSayAtMostEvery("read-endpoint", SHARE_NOTICE_PERIOD, line)) {
+        TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
+    }
+}
+
+void ShareConnector::againSoon() {
+    bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
+                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
+    if (servedAWhile) {
+        connects_.ended();
+        pauseSeconds_ = 0;
+    } else {
+        pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
+    }
+}
+
+void ShareConnector::leaveReadEndpoint(RedisLink& link, const std::string& why) {
+    link.close();
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: leaving the %s: %s.", name_,
+              spot_.describe().c_str(), why.c_str());
+    againSoon();
+}
+
+void ShareConnector::reviewReadEndpoint(RedisLink& link) {
+    if (!reads_ || !link.connected() || !reads_->reviewDue(std::chrono::steady_clock::now())) {
+        return;
+    }
+    std::string why;
+    if (reads_->betterElsewhere(endpoint_, why)) {
+        leaveReadEndpoint(link, why);
+    }
 }
 
 void ShareConnector::connectionRefused(const std::string& reply) {
@@ -220,19 +291,16 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
         return;
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connection lost: %s", name_, error.c_str());
-    reportAway(shareState(), error);
+    // A replica lost is no Redis away: the next connection reads elsewhere,
+    // and says Redis away only when nothing is left to read.
+    if (!(reads_ && spot_.replica)) {
+        reportAway(shareState(), error);
+    }
     // A link that served a while is tried again at once: a restarted Redis
     // is often back already. One lost as soon as made (a proxy without a
     // server behind it) waits as a failed connect does, or the thread would
     // spin.
-    bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
-                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
-    if (servedAWhile) {
-        connects_.ended();
-        pauseSeconds_ = 0;
-    } else {
-        pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
-    }
+    againSoon();
 }
 
 void ShareConnector::foundReplica(RedisLink& link, std::string_view reply) {

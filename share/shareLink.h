@@ -3,9 +3,11 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "share/readEndpoints.h"
 #include "share/redisLink.h"
 #include "share/shareBackoff.h"
 #include "support/threads/RWThreadFunction.h"
@@ -17,10 +19,12 @@
 // After Redis (or a sentinel) refused the connection, the credentials file
 // is read again before the next try, and the wait for it ends as soon as
 // the file changes: an operator who mends the file is not kept waiting.
+// The receiver's connector (`reader`) connects where ReadEndpoints says when
+// the configuration reads from replicas.
 class ShareConnector {
   public:
     ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
-                   const RWThreadFunction& thread);
+                   const RWThreadFunction& thread, bool reader = false);
     // Wipes the credentials it holds.
     ~ShareConnector();
     ShareConnector(const ShareConnector&) = delete;
@@ -60,6 +64,17 @@ class ShareConnector {
     // What the next connection waits first, in seconds.
     int pauseSeconds() const { return pauseSeconds_; }
 
+    // The node the last connection reached.
+    const ReadSpot& spot() const { return spot_; }
+    // Whether the reading may move to another node: it reads from replicas.
+    bool readsFromReplicas() const { return reads_ != nullptr; }
+    // The reader leaves the node it reads (`why` says why): the link is
+    // closed and the next connection, made at once, reads elsewhere.
+    void leaveReadEndpoint(RedisLink& link, const std::string& why);
+    // While connected, now and then: whether to read elsewhere (a replica
+    // flagged, or a better one back); leaves the node when so.
+    void reviewReadEndpoint(RedisLink& link);
+
   private:
     // The one step that makes a connection, and says what came of it.
     bool connect(RedisLink& link);
@@ -74,6 +89,11 @@ class ShareConnector {
     int pauseFor(const char* what, std::string_view reply, const std::string& advice = {});
     // Takes the credentials file again after a refusal; said when it cannot.
     void rereadCredentials();
+    // A new connection reached `spot`: said when the reader moved.
+    void reached(const ReadSpot& spot);
+    // The next connection at once, unless the link served too short a while
+    // (a node that drops each link as soon as made would make the thread spin).
+    void againSoon();
 
     const char* name_;
     std::chrono::milliseconds ioTimeout_;
@@ -91,4 +111,7 @@ class ShareConnector {
     std::chrono::steady_clock::time_point connectedAt_;
     bool everConnected_ = false;
     std::string where_;  // the node connected to, for the trace
+    ReadSpot spot_;
+    bool reader_;
+    std::unique_ptr<ReadEndpoints> reads_;  // made at the first connection
 };

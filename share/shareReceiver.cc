@@ -13,6 +13,7 @@
 #include "diag/oncePerInterval.h"
 #include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
+#include "share/readEndpoints.h"
 #include "share/receivedRunTally.h"
 #include "share/redisRefusal.h"
 #include "share/shareLink.h"
@@ -114,9 +115,10 @@ class StreamReader {
     // entries, which a writer to Redis chooses): not asked for again until
     // then, or every connection would end in the same failure.
     std::chrono::steady_clock::time_point streamInfoHeldUntil_;
-    // The Redis instance read, as INFO tells it; empty before the first
-    // answer. Not asked for again until instanceHeldUntil_ after a refusal.
-    RedisInstance instance_;
+    // The Redis instance read, as INFO tells it, and where; empty before the
+    // first answer. Not asked for again until instanceHeldUntil_ after a
+    // refusal.
+    ReadInstance instance_;
     std::chrono::steady_clock::time_point instanceCheckedAt_;
     std::chrono::steady_clock::time_point instanceHeldUntil_;
     OncePerSecond malformedTrace_;
@@ -188,6 +190,11 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
         if (!link.connected()) {
             return;
         }
+    }
+    // Now and then, when reading from replicas: whether to read elsewhere.
+    connector.reviewReadEndpoint(link);
+    if (!link.connected()) {
+        return;
     }
     if (careful_) {
         stepCarefully(connector, link);
@@ -282,11 +289,24 @@ bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
     if (!answered(outcome, "INFO", connector, link, error)) {
         return false;
     }
-    if (!instance.known() || instance == instance_) {
+    // A replica that lags, or was promoted, is left for another node (the
+    // primary when no replica is fit): a blocked read would not tell. So is
+    // a primary demoted meanwhile, to be read, if at all, as a replica.
+    std::string why;
+    if (connector.readsFromReplicas() &&
+        (connector.spot().replica ? !replicaFitToRead(instance, why) : instance.replica())) {
+        if (why.empty()) {
+            why = "it is a replica now";
+        }
+        connector.leaveReadEndpoint(link, why);
+        return false;
+    }
+    if (!instanceCounts(instance)) {
         return true;
     }
-    bool changed = instance_.known();
-    instance_ = instance;
+    ReadInstance now{connector.spot().address, instance};
+    bool changed = instance_.instance.known() && instanceCallsForRewind(instance_, now, why);
+    instance_ = now;
     if (!changed) {
         return true;
     }
@@ -298,9 +318,9 @@ bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
     metrics_count(ShareMetric::PositionResets);
     shareSayAtMostEvery("instance-rewind", SHARE_NOTICE_PERIOD,
                         "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
-                            " is another instance than the one read until now: reading again "
-                            "from " +
-                            from.text() + " (the read position was " + position_.text() + ").");
+                            " is another instance than the one read until now (" + why +
+                            "): reading again from " + from.text() + " (the read position was " +
+                            position_.text() + ").");
     position_ = from;
     lookForTrim_ = true;
     return true;
@@ -526,7 +546,7 @@ StreamId rewoundPosition(const StreamId& position, std::uint64_t serverMs) {
 void shareReceiverThread() {
     // The socket waits longer than the blocking read, so a quiet stream is
     // not taken for a dead connection.
-    ShareConnector connector("receiver", 5s, shareReceiverHandle);
+    ShareConnector connector("receiver", 5s, shareReceiverHandle, true);
     RedisLink link;
     StreamReader reader(shareReceiverStart());
     for (;;) {

@@ -100,7 +100,14 @@ FactsOutcome readInstance(RedisLink& link, RedisInstance& instance, std::string&
             error = "INFO: unexpected reply";
             return FactsOutcome::Refused;
         }
-        instance.*wanted.into = infoField(std::string_view(reply->str, reply->len), wanted.field);
+        std::string_view info(reply->str, reply->len);
+        instance.*wanted.into = infoField(info, wanted.field);
+        if (wanted.into == &RedisInstance::replicationId) {
+            instance.role = infoField(info, "role");
+            instance.linkUp = infoField(info, "master_link_status") == "up";
+            std::string io = infoField(info, "master_last_io_seconds_ago");
+            instance.lastIoSeconds = io.empty() ? -1 : std::strtoll(io.c_str(), nullptr, 10);
+        }
     }
     return FactsOutcome::Answered;
 }

@@ -31,13 +31,17 @@ FactsOutcome readServerTime(RedisLink& link, std::uint64_t& serverMs, std::strin
 
 // Which Redis instance answers, as INFO tells it: another process (another
 // run_id), or the same one since made the replica of another primary, its
-// data replaced by that one's (another master_replid), is another.
+// data replaced by that one's (another master_replid), is another. A
+// replica also tells how it follows its primary.
 struct RedisInstance {
     std::string runId;
     std::string replicationId;
+    std::string role;              // "master" or "slave"
+    bool linkUp = false;           // a replica's master_link_status is up
+    long long lastIoSeconds = -1;  // since a replica last heard from its primary; -1: unknown
 
     bool known() const { return !runId.empty() || !replicationId.empty(); }
-    bool operator==(const RedisInstance&) const = default;
+    bool replica() const { return role == "slave"; }
 };
 FactsOutcome readInstance(RedisLink& link, RedisInstance& instance, std::string& error);
 // The value of the line "`name`:..." of an INFO reply; empty when none.

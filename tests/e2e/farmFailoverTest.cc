@@ -61,7 +61,13 @@ class FarmFailover : public ::testing::Test {
         ASSERT_TRUE(b_.start(sharing()));
     }
 
-    EnvChanges sharing() const { return sharingWith(set_.endpoint(), secretPath_, kStream); }
+    EnvChanges sharing() const {
+        EnvChanges env = sharingWith(set_.endpoint(), secretPath_, kStream);
+        if (!readFrom_.empty()) {
+            env.push_back({"VOKLOGOFFSHAREREADFROM", readFrom_});
+        }
+        return env;
+    }
 
     struct Round {
         double toFirstRefused = -1;  // seconds from the kill, -1: never
@@ -123,6 +129,7 @@ class FarmFailover : public ::testing::Test {
     HostTestLock lock_;
     SentinelSet set_;
     std::string secretPath_;
+    std::string readFrom_;  // VOKLOGOFFSHAREREADFROM; unset when empty
     FarmHost a_{"host A"};
     FarmHost b_{"host B"};
 };
@@ -158,9 +165,19 @@ TEST_F(FarmFailover, PrimaryKilledUnderLoadLosesNoLogoffAndBothDirectionsWorkAft
     std::printf("failovers: %d, logoffs lost: %d of %d\n", rounds, lostInAll, rounds * kLogoffs);
 }
 
+// The hosts read from the primary alone, as they did before replicas could
+// be read.
+class FarmFailoverReadingThePrimary : public FarmFailover {
+  protected:
+    FarmFailoverReadingThePrimary() { readFrom_ = "primary"; }
+};
+
 // An operator's failover: the primary lives on, demoted to a replica, and
 // the hosts follow the sentinels to the new one.
-TEST_F(FarmFailover, ManualFailoverIsFollowedInBothDirections) {
+TEST_F(FarmFailoverReadingThePrimary, ManualFailoverIsFollowedInBothDirections) {
+    EXPECT_TRUE(b_.waitForTrace("receiver: connected to " + set_.endpoint() +
+                                    " (primary 127.0.0.1:" + std::to_string(set_.nodePort(0)) + ")",
+                                kAfterPromotion));
     CookieFields before = freshCookie("before-manual-failover");
     logOff(a_, before);
     ASSERT_TRUE(refusedWithin(b_, before, kAfterPromotion));
@@ -229,16 +246,14 @@ TEST(FarmRenamedPrimary, PublisherThatMeetsAReplicaConnectsAgainByTheSameName) {
     logOff(a, before);
     ASSERT_TRUE(waitUntil([&] { return lengthOf(oldPrimary) == 1; }, 30s, 10ms));
 
-    ASSERT_TRUE(
-        oldPrimary.command({"REPLICAOF", "127.0.0.1", std::to_string(newPrimary.port())}));
+    ASSERT_TRUE(oldPrimary.command({"REPLICAOF", "127.0.0.1", std::to_string(newPrimary.port())}));
     std::string moved = name + ".new";
     ASSERT_EQ(symlink(newPrimary.socketPath().c_str(), moved.c_str()), 0);
     ASSERT_EQ(rename(moved.c_str(), name.c_str()), 0);
 
     logOff(a, freshCookie("after-the-name-moved"));
     EXPECT_TRUE(a.waitForTrace("is a replica now", 30s));
-    EXPECT_TRUE(waitUntil([&] { return lengthOf(newPrimary) >= 2; }, 60s, 20ms))
-        << sharingLines(a);
+    EXPECT_TRUE(waitUntil([&] { return lengthOf(newPrimary) >= 2; }, 60s, 20ms)) << sharingLines(a);
 }
 
 }  // namespace

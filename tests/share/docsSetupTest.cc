@@ -199,6 +199,17 @@ TEST(DocumentedSetup, EveryConfigurationBlockStartsAndItsUsersDoWhatThePageSays)
                    std::string(named->element[1]->str) == std::to_string(primary.port());
         },
         20s));
+    // ...and lists the replicas, where the hosts' user reads the stream.
+    Reply replicas = commandAt(sentinel.port(), {"AUTH", "voklogoff", "WATCH_PASSWORD"},
+                               {"SENTINEL", "REPLICAS", "voklogoff"});
+    EXPECT_TRUE(replicas && replicas->type == REDIS_REPLY_ARRAY) << textOf(replicas);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            Reply read = commandAt(replica.port(), hosts,
+                                   {"XREAD", "COUNT", "1", "STREAMS", "voklogoff:logoffs", "0"});
+            return read && read->type == REDIS_REPLY_ARRAY;
+        },
+        20s));
     // ...and the operator's user runs the commands the page prescribes.
     Reply length = commandAt(primary.port(), admin, {"XLEN", "voklogoff:logoffs"});
     ASSERT_TRUE(length && length->type == REDIS_REPLY_INTEGER) << textOf(length);

@@ -126,13 +126,27 @@ bool SentinelSet::startSentinel(int sentinel) {
 }
 
 bool SentinelSet::start() {
-    if (!startNode(0, 0) || !startNode(1, nodes_[0].announced())) {
+    if (options_.replicas < 1 || nodeCount() > kMostNodes) {
+        ADD_FAILURE() << "a sentinel set has 1 to " << kMostNodes - 1 << " replicas";
         return false;
+    }
+    if (!startNode(0, 0)) {
+        return false;
+    }
+    for (int node = 1; node < nodeCount(); ++node) {
+        if (!startNode(node, nodes_[0].announced())) {
+            return false;
+        }
     }
     bool synced = waitUntil(
         [&] {
-            std::string info = textOf(nodeCommand(1, {"INFO", "replication"}).get());
-            return info.find("master_link_status:up") != std::string::npos;
+            for (int node = 1; node < nodeCount(); ++node) {
+                std::string info = textOf(nodeCommand(node, {"INFO", "replication"}).get());
+                if (info.find("master_link_status:up") == std::string::npos) {
+                    return false;
+                }
+            }
+            return true;
         },
         20s, 20ms);
     if (!synced) {
@@ -153,7 +167,8 @@ bool SentinelSet::start() {
                 Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
                 if (!others || others->type != REDIS_REPLY_ARRAY ||
                     others->elements != kSentinels - 1 || !replicas ||
-                    replicas->type != REDIS_REPLY_ARRAY || replicas->elements != 1) {
+                    replicas->type != REDIS_REPLY_ARRAY ||
+                    replicas->elements != static_cast<size_t>(options_.replicas)) {
                     return false;
                 }
             }
@@ -226,7 +241,10 @@ int SentinelSet::primaryBySentinels() const {
             return -1;
         }
         int port = std::atoi(textOf(address->element[1]).c_str());
-        int node = port == nodes_[0].announced() ? 0 : port == nodes_[1].announced() ? 1 : -1;
+        int node = -1;
+        for (int i = 0; i < nodeCount(); ++i) {
+            node = nodes_[i].announced() == port ? i : node;
+        }
         if (node < 0 || (named >= 0 && node != named)) {
             return -1;
         }

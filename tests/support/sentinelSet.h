@@ -31,11 +31,13 @@ struct SentinelSetOptions {
     std::string tlsCert;
     std::string tlsKey;
     std::string tlsCa;
+    // Replicas of node 0: nodes 1 up to SentinelSet::kMostNodes - 1.
+    int replicas = 1;
 };
 
 class SentinelSet {
   public:
-    static constexpr int kNodes = 2;
+    static constexpr int kMostNodes = 3;
     static constexpr int kSentinels = 3;
     static constexpr const char* kMasterName = "lcfarm";
 
@@ -44,8 +46,8 @@ class SentinelSet {
     SentinelSet(const SentinelSet&) = delete;
     SentinelSet& operator=(const SentinelSet&) = delete;
 
-    // Node 0 as the primary, node 1 as its replica in sync, then the
-    // sentinels; true once each sentinel knows the replica and the two other
+    // Node 0 as the primary, the others as its replicas in sync, then the
+    // sentinels; true once each sentinel knows the replicas and the two other
     // sentinels, so that a failover can be agreed on. A test failure and
     // false otherwise.
     bool start();
@@ -111,7 +113,9 @@ class SentinelSet {
 
     SentinelSetOptions options_;
     ScratchDirectory directory_{"lc-sentinel"};
-    std::array<Process, kNodes> nodes_{};
+    int nodeCount() const { return 1 + options_.replicas; }
+
+    std::array<Process, kMostNodes> nodes_{};
     std::array<Process, kSentinels> sentinels_{};
     std::vector<std::string> nodeAuth_;
     std::vector<std::string> sentinelAuth_;
