@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -341,6 +342,27 @@ TEST_F(ShareConfigVariables, CredentialsInTwoPlacesOrForAbsentSentinelsAreRefuse
     EXPECT_EQ(readShareConfig(open, error), ShareConfigResult::Refused);
     EXPECT_NE(error.find("open to group or others"), std::string::npos) << error;
     EXPECT_EQ(error.find("hunter"), std::string::npos) << error;
+}
+
+TEST_F(ShareConfigVariables, TheReadBatchWaitIsTakenOrRefusesTheConfiguration) {
+    std::string error;
+    ShareConfig standard;
+    ASSERT_EQ(read("unix:/run/redis.sock", "hunter2\n", standard, error), ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(standard.readBatchWait, SHARE_BATCH_WAIT_DEFAULT);
+
+    setenv("VOKLOGOFFSHAREBATCHMS", "0", 1);
+    ShareConfig off;
+    ASSERT_EQ(read("unix:/run/redis.sock", "hunter2\n", off, error), ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(off.readBatchWait, std::chrono::milliseconds(0));
+
+    setenv("VOKLOGOFFSHAREBATCHMS", "1000", 1);
+    ShareConfig tooLong;
+    EXPECT_EQ(read("unix:/run/redis.sock", "hunter2\n", tooLong, error),
+              ShareConfigResult::Refused);
+    EXPECT_NE(error.find("VOKLOGOFFSHAREBATCHMS"), std::string::npos) << error;
+    unsetenv("VOKLOGOFFSHAREBATCHMS");
 }
 
 TEST(ShareConfigEnvironment, UnsetEndpointMeansOffWhateverElseIsSet) {
