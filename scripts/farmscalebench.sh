@@ -151,4 +151,4 @@ for node in "${nodes[@]}"; do
         'BEGIN { printf "%-8s  cpu %.2f s  %.2f us per delivery  XREAD %d\n", node, b - a, (b - a) * 1e6 / d, r }'
 done
 awk -v d="$deliveries" -v r="$all_reads" \
-    'BEGIN { printf "entries per XREAD, all nodes: %.1f\n", r > 0 ? d / r : 0 }'
+    'BEGIN { printf "entries per XREAD, all nodes: %.1f\n", (r > 0 ? d / r : 0) }'
