@@ -33,9 +33,10 @@ std::chrono::milliseconds batchWaitAfter(std::size_t entries, std::size_t batch,
 }
 
 void waitForBatch(std::chrono::milliseconds wait, const RWThreadFunction& thread) {
-    // In steps of a millisecond, asking between them whether to end: the
-    // thread has no other way to hear it while it sleeps.
-    constexpr auto kStep = std::chrono::milliseconds(1);
+    // In steps, asking between them whether to end: the thread has no other
+    // way to hear it while it sleeps. Each step is a wake-up, so they are
+    // not shorter than the default wait, which thus sleeps once.
+    constexpr auto kStep = SHARE_BATCH_WAIT_DEFAULT;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + wait;
     for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {

@@ -29,5 +29,5 @@ std::chrono::milliseconds batchWaitAfter(std::size_t entries, std::size_t batch,
                                          std::chrono::milliseconds wait);
 
 // Waits `wait` on `thread`'s own thread. A request to end the thread ends
-// the wait, and the thread, within a millisecond.
+// the wait, and the thread, within SHARE_BATCH_WAIT_DEFAULT.
 void waitForBatch(std::chrono::milliseconds wait, const RWThreadFunction& thread);
