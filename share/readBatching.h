@@ -4,8 +4,8 @@
 // blocks every host's read again for nearly every logoff; the moment is
 // added to each logoff's way to the other hosts.
 //   VOKLOGOFFSHAREBATCHMS  that moment in milliseconds, 0 (read again at
-//                          once) to SHARE_BATCH_WAIT_MOST_MS; default
-//                          SHARE_BATCH_WAIT_DEFAULT_MS
+//                          once) to SHARE_BATCH_WAIT_MOST; default
+//                          SHARE_BATCH_WAIT_DEFAULT
 #pragma once
 
 #include <chrono>
