@@ -12,7 +12,7 @@
 
 // Entries read in one blocking read, and how long the read waits. Few, so
 // that a read is small whatever the stream holds. Enough for batching
-// (share/readBatching.h): past 3 or 4 entries a read's own cost in Redis is
+// (share/readBatching.h): past 6 or 7 entries a read's own cost in Redis is
 // no longer most of a delivery's, and a full read is followed at once by
 // the next.
 inline constexpr const char* SHARE_READ_COUNT = "16";
