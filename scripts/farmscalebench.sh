@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A farm at scale: H real hosts, each a service in PID and mount namespaces
-# of its own (run as root), sharing through a Redis primary with two
+# A farm at scale: H real hosts, each a service in PID, mount and UTS
+# namespaces of its own (run as root), sharing through a Redis primary with two
 # replicas (redis-server on free 127.0.0.1 ports, nothing persisted). One
 # host records L logoffs a second; a probe logoff now and then is asked of
 # every other host until each refuses it (farm_fanout_bench). Prints Redis's
@@ -113,10 +113,13 @@ unset VOKTRACELEVEL VOKTRACEDEST
 echo "== $hosts hosts, mode $mode, batch wait $batch_ms ms, $endpoint"
 for ((h = 0; h < hosts; ++h)); do
     mkdir -p "$work/h$h"
-    # shellcheck disable=SC2016  # "$0" is for the inner shell
+    # A host name of its own too: a host's choice among the replicas hashes it.
+    # shellcheck disable=SC2016  # "$0" and "$1" are for the inner shell
     WA_INSTALL_PATH="$work/h$h" \
-        unshare --pid --fork --mount-proc --kill-child /bin/sh -c '"$0" || exit $?; exec sleep infinity' \
-        "$build/bin/VOKLogoffCookieService" >"$work/h$h/stdout" 2>"$work/h$h/stderr" </dev/null &
+        unshare --pid --uts --fork --mount-proc --kill-child \
+        /bin/sh -c 'hostname "$1" && "$0" || exit $?; exec sleep infinity' \
+        "$build/bin/VOKLogoffCookieService" "farmhost$h" \
+        >"$work/h$h/stdout" 2>"$work/h$h/stderr" </dev/null &
     pids+=($!)
 done
 to=()
