@@ -86,7 +86,7 @@ if [ "$mode" = replicas ]; then
         mkdir -p "$work/sentinel$n"
         printf 'port %s\nbind 127.0.0.1\ndir %s\nsentinel monitor farm 127.0.0.1 %s 2\n' \
             "$sentinel_port" "$work/sentinel$n" "${port[primary]}" >"$work/sentinel$n/sentinel.conf"
-        redis-sentinel "$work/sentinel$n/sentinel.conf" --logfile "$work/sentinel$n/log" &
+        redis-server "$work/sentinel$n/sentinel.conf" --sentinel --logfile "$work/sentinel$n/log" &
         pids+=($!)
         sentinels+=("127.0.0.1:$sentinel_port")
     done
