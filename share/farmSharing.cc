@@ -54,6 +54,7 @@ void startFarmSharing(ShareConfig& config, const ShareRunId& run) {
     // The connections hold their own copies from here.
     wipeShareCredentials(config.endpoint);
     state.streamKey = config.streamKey;
+    state.readBatchWait = config.readBatchWait;
     state.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
     // From here the key's hash states stand for the secret.
     secureZero(config.secret.data(), config.secret.size());

@@ -532,5 +532,8 @@ ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {
         }
         out.streamKey = stream;
     }
+    if (!readShareBatchWait(out.readBatchWait, error)) {
+        return ShareConfigResult::Refused;
+    }
     return ShareConfigResult::On;
 }

@@ -15,6 +15,8 @@
 //                         to read from, comma separated, in the endpoint's
 //                         own form without user or password (its
 //                         credentials, database and TLS settings apply)
+//   VOKLOGOFFSHAREBATCHMS the receiver's wait after a short read
+//                         (share/readBatching.h)
 // With VOKLOGOFFSHARE unset sharing is off and nothing of it runs. The user
 // and password of a redis:// URL are percent-decoded (RFC 3986), so any
 // byte can be written; a userinfo without a colon is the default user's
@@ -22,10 +24,13 @@
 // only.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "share/readBatching.h"
 
 class TlsClientContext;
 
@@ -87,6 +92,7 @@ struct ShareConfig {
     ShareEndpoint endpoint;
     std::string streamKey = SHARE_DEFAULT_STREAM;
     std::vector<std::uint8_t> secret;
+    std::chrono::milliseconds readBatchWait = SHARE_BATCH_WAIT_DEFAULT;
 
     ShareConfig() = default;
     // Wipes the secret.

@@ -14,6 +14,7 @@
 #include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
 #include "share/readEndpoints.h"
+#include "share/readBatching.h"
 #include "share/receivedRunTally.h"
 #include "share/redisRefusal.h"
 #include "share/shareLink.h"
@@ -360,7 +361,13 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
     }
     const redisReply* stream = reply->element[0];
     if (stream->type == REDIS_REPLY_ARRAY && stream->elements == 2) {
-        takeEntries(stream->element[1]);
+        const redisReply* entries = stream->element[1];
+        takeEntries(entries);
+        // A short read on a busy stream: let more entries gather for the next.
+        std::size_t read =
+            entries != nullptr && entries->type == REDIS_REPLY_ARRAY ? entries->elements : 0;
+        waitForBatch(batchWaitAfter(read, SHARE_READ_COUNT_NUMBER, shareState().readBatchWait),
+                     shareReceiverHandle);
     }
 }
 

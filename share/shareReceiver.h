@@ -11,7 +11,10 @@
 #include "share/streamId.h"
 
 // Entries read in one blocking read, and how long the read waits. Few, so
-// that a read is small whatever the stream holds.
+// that a read is small whatever the stream holds. Enough for batching
+// (share/readBatching.h): past 6 or 7 entries a read's own cost in Redis is
+// no longer most of a delivery's, and a full read is followed at once by
+// the next.
 inline constexpr const char* SHARE_READ_COUNT = "16";
 inline constexpr std::size_t SHARE_READ_COUNT_NUMBER = 16;
 inline constexpr const char* SHARE_READ_BLOCK_MS = "1000";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@
 struct ShareState {
     ShareEndpoint endpoint;
     std::string streamKey;
+    std::chrono::milliseconds readBatchWait{0};
     std::unique_ptr<FarmKey> key;  // null until sharing starts
     ShareRunId run{};
     ShareQueue queue;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -421,6 +422,27 @@ TEST_F(ShareConfigVariables, ReadFromReplicasWhereTheFarmListsThemAndBadValuesAr
         EXPECT_EQ(error.find("hunter"), std::string::npos) << error;
         EXPECT_EQ(error.rfind("VOKLOGOFFSHARE", 0), 0u) << error;
     }
+}
+
+TEST_F(ShareConfigVariables, TheReadBatchWaitIsTakenOrRefusesTheConfiguration) {
+    std::string error;
+    ShareConfig standard;
+    ASSERT_EQ(read("unix:/run/redis.sock", "hunter2\n", standard, error), ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(standard.readBatchWait, SHARE_BATCH_WAIT_DEFAULT);
+
+    setenv("VOKLOGOFFSHAREBATCHMS", "0", 1);
+    ShareConfig off;
+    ASSERT_EQ(read("unix:/run/redis.sock", "hunter2\n", off, error), ShareConfigResult::On)
+        << error;
+    EXPECT_EQ(off.readBatchWait, std::chrono::milliseconds(0));
+
+    setenv("VOKLOGOFFSHAREBATCHMS", "1000", 1);
+    ShareConfig tooLong;
+    EXPECT_EQ(read("unix:/run/redis.sock", "hunter2\n", tooLong, error),
+              ShareConfigResult::Refused);
+    EXPECT_NE(error.find("VOKLOGOFFSHAREBATCHMS"), std::string::npos) << error;
+    unsetenv("VOKLOGOFFSHAREBATCHMS");
 }
 
 TEST(ShareConfigEnvironment, UnsetEndpointMeansOffWhateverElseIsSet) {
