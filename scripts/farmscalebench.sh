@@ -92,7 +92,7 @@ if [ "$mode" = replicas ]; then
     done
     # Until every sentinel lists both replicas: the hosts ask them for these.
     for address in "${sentinels[@]}"; do
-        until [ "$(redis-cli -p "${address#*:}" SENTINEL REPLICAS farm 2>/dev/null | grep -c '^slave$')" = 2 ]; do
+        until [ "$(redis-cli -p "${address#*:}" SENTINEL REPLICAS farm 2>/dev/null | grep -c '^name$')" -ge 2 ]; do
             sleep 0.2
         done
     done
