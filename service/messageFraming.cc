@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/errnoName.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
@@ -34,33 +35,6 @@ void logoffCookieAPI_socketCheck(int error) {
 }
 
 }  // namespace
-
-const char* errnoName(int error) {
-    switch (error) {
-        case EAGAIN:
-            return "EAGAIN";
-        case EBADF:
-            return "EBADF";
-        case EFAULT:
-            return "EFAULT";
-        case EFBIG:
-            return "EFBIG";
-        case EINTR:
-            return "EINTR";
-        case EINVAL:
-            return "EINVAL";
-        case EIO:
-            return "EIO";
-        case ENOSPC:
-            return "ENOSPC";
-        case EPIPE:
-            return "EPIPE";
-        case EISDIR:
-            return "EISDIR";
-        default:
-            return "Unspecified error";
-    }
-}
 
 int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");
