@@ -26,8 +26,9 @@ void countFailedRead(int error) {
     }
 }
 
-// Traces errno by name; the connection's owner closes it, or, when the
-// descriptor was never open (EBADF), lets it go without a close.
+// Traces errno by name. Its "closing..." is the system's own word for what
+// follows, not done here: the connection's owner closes the descriptor, or,
+// when it was never open (EBADF), lets it go without a close.
 void logoffCookieAPI_socketCheck(int error) {
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_socketCheck() -- socket broken with errno %s, val %d -- closing...",
