@@ -15,7 +15,9 @@
 inline constexpr RWClassID LOGOFF_COOKIE_CLASS_ID = 300;
 inline constexpr const char* LOGOFF_COOKIE_STRING_ID = "LogoffCookie";
 
-// Field sizes of a request as the cache sees them.
+// Field sizes of a request as the cache sees them. The cache may not see the
+// protocol's layout (protocol/requestLayout.h); the service, which sees both,
+// holds these equal to it (service/requestLayoutCheck.cc).
 inline constexpr std::size_t COOKIE_TEXT_SIZE = 64;  // cookieText and cookieBytes each
 inline constexpr std::size_t COOKIE_ATTRIBUTES_SIZE = 840;
 inline constexpr std::size_t COOKIE_SALT_SIZE = 64;

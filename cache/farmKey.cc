@@ -1,41 +1,28 @@
 #include "cache/farmKey.h"
 
-#include "crypto/hmacSha1.h"
 #include "crypto/secureMemory.h"
 
 FarmKey::FarmKey(const std::uint8_t* secret, std::size_t length) {
-    std::uint8_t innerPad[SHA1_BLOCK_SIZE];
-    std::uint8_t outerPad[SHA1_BLOCK_SIZE];
-    hmacSha1Pads(secret, length, innerPad, outerPad);
-    SHA1_init(&innerStart_);
-    SHA1_update(&innerStart_, innerPad, sizeof innerPad);
-    SHA1_init(&outerStart_);
-    SHA1_update(&outerStart_, outerPad, sizeof outerPad);
-    secureZero(innerPad, sizeof innerPad);
-    secureZero(outerPad, sizeof outerPad);
+    hmacSha1KeyInit(&key_, secret, length);
 }
 
 FarmKey::~FarmKey() {
-    secureZero(&innerStart_, sizeof innerStart_);
-    secureZero(&outerStart_, sizeof outerStart_);
+    hmacSha1KeyWipe(&key_);
 }
 
-FarmKey::Mac::Mac(const FarmKey& key) : key_(key), inner_(key.innerStart_) {}
+FarmKey::Mac::Mac(const FarmKey& key) {
+    hmacSha1Init(&context_, &key.key_);
+}
 
+// A MAC never finished still holds a hash state of the secret's pad.
 FarmKey::Mac::~Mac() {
-    secureZero(&inner_, sizeof inner_);
+    secureZero(&context_, sizeof context_);
 }
 
 void FarmKey::Mac::update(const void* data, std::size_t length) {
-    SHA1_update(&inner_, data, length);
+    hmacSha1Update(&context_, data, length);
 }
 
 void FarmKey::Mac::finish(std::uint8_t out[SHA1_DIGEST_SIZE]) {
-    std::uint8_t innerDigest[SHA1_DIGEST_SIZE];
-    SHA1_final(&inner_, innerDigest);
-    SHA1_context outer = key_.outerStart_;
-    SHA1_update(&outer, innerDigest, sizeof innerDigest);
-    SHA1_final(&outer, out);
-    secureZero(innerDigest, sizeof innerDigest);
-    secureZero(&outer, sizeof outer);
+    hmacSha1Final(&context_, out);
 }

@@ -1,11 +1,11 @@
-// HMAC-SHA-1 under the farm secret: the key every host of a farm shares. The
-// pads are absorbed once, so each MAC costs only the blocks of its message.
+// HMAC-SHA-1 under the farm secret: the key every host of a farm shares,
+// prepared once, so each MAC costs only the blocks of its message.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/sha1.h"
+#include "crypto/hmacSha1.h"
 
 // Shorter secrets are refused when sharing is configured.
 inline constexpr std::size_t FARM_SECRET_MIN_SIZE = 32;
@@ -13,12 +13,12 @@ inline constexpr std::size_t FARM_SECRET_MIN_SIZE = 32;
 class FarmKey {
   public:
     FarmKey(const std::uint8_t* secret, std::size_t length);
-    // Wipes both hash states: they are as good as the secret.
+    // Wipes the prepared key: it is as good as the secret.
     ~FarmKey();
     FarmKey(const FarmKey&) = delete;
     FarmKey& operator=(const FarmKey&) = delete;
 
-    // One MAC computed piece by piece.
+    // One MAC computed piece by piece, finished once.
     class Mac {
       public:
         explicit Mac(const FarmKey& key);
@@ -30,11 +30,9 @@ class FarmKey {
         void finish(std::uint8_t out[SHA1_DIGEST_SIZE]);
 
       private:
-        const FarmKey& key_;
-        SHA1_context inner_;
+        HmacSha1Context context_;
     };
 
   private:
-    SHA1_context innerStart_;  // after the inner pad
-    SHA1_context outerStart_;  // after the outer pad
+    HmacSha1Key key_;
 };

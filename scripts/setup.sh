@@ -31,6 +31,8 @@ lc_install_missing() {
     command -v promtool >/dev/null 2>&1 || missing+=(prometheus)
     # The Debian package is checked as Debian checks packages.
     command -v lintian >/dev/null 2>&1 || missing+=(lintian)
+    # The sources are checked against the root .clang-format (scripts/formatcheck.sh).
+    command -v clang-format >/dev/null 2>&1 || missing+=(clang-format)
     if [ "${#missing[@]}" -gt 0 ]; then
         echo "installing: ${missing[*]}"
         local sudo=""

@@ -12,10 +12,11 @@
 
 #include "cache/cacheCeiling.h"
 #include "diag/oncePerInterval.h"
+#include "diag/operatorLine.h"
 #include "diag/serviceMetrics.h"
-#include "diag/traceLog.h"
 #include "service/addAllowList.h"
 #include "service/clientConnection.h"
+#include "service/startRefusal.h"
 
 namespace {
 
@@ -25,12 +26,6 @@ AddAllowList addAllowList;
 // A refused client may retry thousands of times a second.
 OncePerInterval refusalNote(60);
 
-[[noreturn]] void refuseStart(const std::string& error) {
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- %s", error.c_str());
-    std::fprintf(stderr, "logoffCookieAPI_ServerMain() -- %s\n", error.c_str());
-    std::exit(1);
-}
-
 // Says a refusal, `what` being its description, unless one was said in the
 // last minute; the others are only counted until then.
 void noteRefusal(const char* what) {
@@ -38,12 +33,8 @@ void noteRefusal(const char* what) {
     if (!refusalNote.due(OncePerInterval::monotonicNow(), skipped)) {
         return;
     }
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "perform_addToCache() -- %s; %" PRIu64 " more refused since this was last said",
-                  what, skipped);
-    TRACE_LOG(TRACE_DETAIL, "%s", line);
-    std::fprintf(stderr, "%s\n", line);
+    traceAndSay("perform_addToCache() -- %s; %" PRIu64 " more refused since this was last said",
+                what, skipped);
 }
 
 // The groups the peer had when it connected, besides its own.

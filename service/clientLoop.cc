@@ -14,11 +14,11 @@
 #include <mutex>
 #include <utility>
 
+#include "diag/errnoName.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
 #include "service/connectionSlots.h"
-#include "service/messageFraming.h"
 #include "service/readyRequest.h"
 #include "service/serviceDispatcher.h"
 #include "service/waitingConnectionThreads.h"

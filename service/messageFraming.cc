@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "diag/errnoName.h"
 #include "diag/serviceMetrics.h"
 #include "diag/traceLog.h"
 #include "service/clientConnection.h"
@@ -25,8 +26,9 @@ void countFailedRead(int error) {
     }
 }
 
-// Traces errno by name; the connection's owner closes it, or, when the
-// descriptor was never open (EBADF), lets it go without a close.
+// Traces errno by name. Its "closing..." is the system's own word for what
+// follows, not done here: the connection's owner closes the descriptor, or,
+// when it was never open (EBADF), lets it go without a close.
 void logoffCookieAPI_socketCheck(int error) {
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_socketCheck() -- socket broken with errno %s, val %d -- closing...",
@@ -34,33 +36,6 @@ void logoffCookieAPI_socketCheck(int error) {
 }
 
 }  // namespace
-
-const char* errnoName(int error) {
-    switch (error) {
-        case EAGAIN:
-            return "EAGAIN";
-        case EBADF:
-            return "EBADF";
-        case EFAULT:
-            return "EFAULT";
-        case EFBIG:
-            return "EFBIG";
-        case EINTR:
-            return "EINTR";
-        case EINVAL:
-            return "EINVAL";
-        case EIO:
-            return "EIO";
-        case ENOSPC:
-            return "ENOSPC";
-        case EPIPE:
-            return "EPIPE";
-        case EISDIR:
-            return "EISDIR";
-        default:
-            return "Unspecified error";
-    }
-}
 
 int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     TRACE_LOG(TRACE_ENTRY, "logoffCookieAPI_SERVER_reader() -- STARTING");

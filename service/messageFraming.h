@@ -22,6 +22,3 @@ bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count);
 
 // 1 when the encrypted reply was written; 0 when it could not be.
 int logoffCookieAPI_SERVER_writer(ClientReply* reply);
-
-// The name the trace gives an errno value.
-const char* errnoName(int error);

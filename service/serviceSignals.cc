@@ -47,15 +47,6 @@ void stopWorkBeforeExit() {
     sleep(1);
 }
 
-sigset_t stopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1);
-    return set;
-}
-
 void* waitForStopSignal(void*) {
     sigset_t set = stopSignals();
     int signo = 0;
@@ -75,6 +66,15 @@ void* waitForStopSignal(void*) {
 }
 
 }  // namespace
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR1);
+    return set;
+}
 
 extern "C" void logoffCookieAPI_signalHandler(int signo) {
     writeSignalLine("signal ", signo);

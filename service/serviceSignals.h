@@ -11,6 +11,9 @@ extern volatile pid_t ServicePid2;
 // blocks these signals and takes them in turn (workerMonitor.h).
 extern "C" void logoffCookieAPI_signalHandler(int signo);
 
+// SIGINT, SIGTERM and SIGUSR1 (the reset): what stops a process of the service.
+sigset_t stopSignals();
+
 // Installs `handler` for one signal. Interrupted calls fail with EINTR.
 void installSignalHandler(int signo, void (*handler)(int));
 

@@ -1,7 +1,6 @@
 #include "service/stateStart.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
@@ -12,7 +11,7 @@
 #include <vector>
 
 #include "cache/logoffCookieAPI.h"
-#include "diag/traceLog.h"
+#include "diag/operatorLine.h"
 #include "service/clientConnection.h"
 #include "service/startRefusal.h"
 #include "share/farmSharing.h"
@@ -34,11 +33,6 @@ bool stateConfigured = false;
 bool restartedWarm = false;
 // Taken from the state file at the load, queued again once sharing runs.
 std::vector<FarmLogoff> queuedForTheFarm;
-
-void sayNotSaved(const char* reason) {
-    TRACE_LOG(TRACE_DETAIL, "state not saved: %s", reason);
-    std::fprintf(stderr, "state not saved: %s\n", reason);
-}
 
 bool waitForOpenConnections() {
     auto deadline = std::chrono::steady_clock::now() + kAnswerWait;
@@ -91,8 +85,8 @@ void keepFarmQueue(const std::vector<FarmLogoff>& queued) {
     }
     std::unique_ptr<StateKey> key = hostFarmQueueKey();
     if (!key) {
-        std::fprintf(stderr, "%zu logoffs not yet published to the farm are lost: no host key\n",
-                     queued.size());
+        traceAndSay("%zu logoffs not yet published to the farm are lost: no host key",
+                    queued.size());
         return;
     }
     farmQueue_save(farmQueuePath(), *key, now(), queued);
@@ -106,8 +100,7 @@ void loadStateFile() {
     std::unique_ptr<StateKey> key = hostStateKey();
     if (!key) {
         // Without the host key there is no reply to any request either.
-        TRACE_LOG(TRACE_DETAIL, "started cold: no host key to verify the state file with");
-        std::fprintf(stderr, "started cold: no host key to verify the state file with\n");
+        traceAndSay("started cold: no host key to verify the state file with");
         return;
     }
     StateLoad load = logoffCookieState_load(stateConfig, *key, now());
@@ -124,7 +117,7 @@ void loadStateFile() {
 bool saveStateFile(const std::vector<FarmLogoff>& queued) {
     std::unique_ptr<StateKey> key = hostStateKey();
     if (!key) {
-        sayNotSaved("no host key to sign the state file with");
+        traceAndSay("state not saved: %s", "no host key to sign the state file with");
         return false;
     }
     // The position before the cache: every entry up to it is recorded by
@@ -159,10 +152,8 @@ void resumeConfiguredState() {
     // for the farm never reached it.
     if (!queuedForTheFarm.empty()) {
         std::size_t taken = shareRequeueLogoffs(queuedForTheFarm);
-        TRACE_LOG(TRACE_DETAIL, "queued for the farm again: %zu of %zu logoffs saved at the stop",
-                  taken, queuedForTheFarm.size());
-        std::fprintf(stderr, "queued for the farm again: %zu of %zu logoffs saved at the stop\n",
-                     taken, queuedForTheFarm.size());
+        traceAndSay("queued for the farm again: %zu of %zu logoffs saved at the stop", taken,
+                    queuedForTheFarm.size());
         queuedForTheFarm = {};
     }
 }
@@ -173,7 +164,7 @@ void saveConfiguredState() {
         if (waitForOpenConnections()) {
             saved = saveStateFile(farmLogoffsToKeep());
         } else {
-            sayNotSaved("a connection was still open at the stop");
+            traceAndSay("state not saved: %s", "a connection was still open at the stop");
         }
     }
     if (!saved) {

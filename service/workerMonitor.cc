@@ -8,15 +8,13 @@
 #include <cstdio>
 
 #include "diag/traceLog.h"
+#include "service/serviceSignals.h"
 
 namespace {
 
+// The stop signals, and the worker's end.
 sigset_t monitorSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR1);
+    sigset_t set = stopSignals();
     sigaddset(&set, SIGCHLD);
     return set;
 }

@@ -4,9 +4,8 @@
 #include <exception>
 
 #include "crypto/secureMemory.h"
-#include "diag/traceLog.h"
+#include "diag/operatorLine.h"
 #include "state/stateFile.h"
-#include "state/stateSay.h"
 #include "state/warmRestart.h"
 
 bool farmQueue_save(const std::string& path, const StateKey& key, std::int32_t now,
@@ -26,11 +25,12 @@ bool farmQueue_save(const std::string& path, const StateKey& key, std::int32_t n
         written = encoder.finish() && writer.commit();
     }
     if (!written) {
-        stateSay("%zu logoffs not yet published to the farm are lost: %s", queued.size(),
-            writer.error().empty() ? "they could not be encoded" : writer.error().c_str());
+        traceAndSay("%zu logoffs not yet published to the farm are lost: %s", queued.size(),
+                    writer.error().empty() ? "they could not be encoded" : writer.error().c_str());
         return false;
     }
-    stateSay("kept %zu logoffs not yet published to the farm in %s", queued.size(), path.c_str());
+    traceAndSay("kept %zu logoffs not yet published to the farm in %s", queued.size(),
+                path.c_str());
     return true;
 }
 
@@ -38,7 +38,7 @@ std::vector<FarmLogoff> farmQueue_load(const std::string& path, const StateKey& 
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!checkStateDirectory(path, reason)) {
-        stateSay("farm logoffs kept at the stop not taken: %s", reason.c_str());
+        traceAndSay("farm logoffs kept at the stop not taken: %s", reason.c_str());
         return {};
     }
     StateFileRead read = readStateFile(path, bytes, reason);
@@ -70,9 +70,9 @@ std::vector<FarmLogoff> farmQueue_load(const std::string& path, const StateKey& 
         secureZero(bytes.data(), bytes.size());
     }
     if (!queued.empty()) {
-        stateSay("%zu farm logoffs kept at the stop taken from %s", queued.size(), path.c_str());
+        traceAndSay("%zu farm logoffs kept at the stop taken from %s", queued.size(), path.c_str());
     } else if (!reason.empty()) {
-        stateSay("%u farm logoffs discarded: %s", discarded, reason.c_str());
+        traceAndSay("%u farm logoffs discarded: %s", discarded, reason.c_str());
     }
     return queued;
 }

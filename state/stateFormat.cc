@@ -77,18 +77,16 @@ const std::uint8_t* readSection(const std::uint8_t* p, const std::uint8_t* end,
 }  // namespace
 
 StateKey::StateKey(const std::uint8_t key[STATE_KEY_SIZE]) {
-    hmacSha1Pads(key, STATE_KEY_SIZE, innerPad_, outerPad_);
+    hmacSha1KeyInit(&key_, key, STATE_KEY_SIZE);
 }
 
 StateKey::~StateKey() {
-    secureZero(innerPad_, sizeof innerPad_);
-    secureZero(outerPad_, sizeof outerPad_);
+    hmacSha1KeyWipe(&key_);
 }
 
 StateEncoder::StateEncoder(const StateKey& key, StateSink& sink, const StateHeader& header)
-    : sink_(sink), key_(key) {
-    SHA1_init(&inner_);
-    SHA1_update(&inner_, key_.innerPad(), SHA1_BLOCK_SIZE);
+    : sink_(sink) {
+    hmacSha1Init(&mac_, key.hmac());
     buffer_.reserve(kFlushSize + STATE_HEADER_SIZE);
     std::uint8_t bytes[STATE_HEADER_SIZE];
     encodeHeader(header, bytes);
@@ -97,7 +95,7 @@ StateEncoder::StateEncoder(const StateKey& key, StateSink& sink, const StateHead
 }
 
 StateEncoder::~StateEncoder() {
-    secureZero(&inner_, sizeof inner_);
+    secureZero(&mac_, sizeof mac_);
     if (!buffer_.empty()) {
         secureZero(buffer_.data(), buffer_.size());
     }
@@ -165,7 +163,7 @@ void StateEncoder::put(const std::uint8_t* bytes, std::size_t length) {
 }
 
 void StateEncoder::flush() {
-    SHA1_update(&inner_, buffer_.data(), buffer_.size());
+    hmacSha1Update(&mac_, buffer_.data(), buffer_.size());
     if (!failed_ && !sink_.write(buffer_.data(), buffer_.size())) {
         failed_ = true;
     }
@@ -178,16 +176,11 @@ bool StateEncoder::finish() {
         failed_ = true;
     }
     flush();
-    std::uint8_t innerDigest[SHA1_DIGEST_SIZE];
-    SHA1_final(&inner_, innerDigest);
-    SHA1_context outer;
-    SHA1_init(&outer);
-    SHA1_update(&outer, key_.outerPad(), SHA1_BLOCK_SIZE);
-    SHA1_update(&outer, innerDigest, sizeof innerDigest);
-    std::uint8_t mac[STATE_MAC_SIZE];
-    SHA1_final(&outer, mac);
-    secureZero(innerDigest, sizeof innerDigest);
-    secureZero(&outer, sizeof outer);
+    // A second finish has no MAC left to give.
+    std::uint8_t mac[STATE_MAC_SIZE] = {};
+    if (hmacSha1Final(&mac_, mac) != 0) {
+        failed_ = true;
+    }
     if (!failed_ && !sink_.write(mac, sizeof mac)) {
         failed_ = true;
     }
@@ -257,7 +250,7 @@ StateCheck checkStateFile(const StateKey& key, const std::uint8_t* bytes, std::s
     }
     const std::size_t covered = size - STATE_MAC_SIZE;
     std::uint8_t mac[STATE_MAC_SIZE];
-    hmacSha1(key.innerPad(), key.outerPad(), bytes, covered, mac);
+    hmacSha1Mac(key.hmac(), bytes, covered, mac);
     bool authentic = constantTimeEqual(mac, bytes + covered, STATE_MAC_SIZE);
     secureZero(mac, sizeof mac);
     if (!authentic) {

@@ -29,7 +29,7 @@
 #include "cache/LogoffCookie.h"
 #include "cache/cookieExpiry.h"
 #include "cache/farmLogoff.h"
-#include "crypto/sha1.h"
+#include "crypto/hmacSha1.h"
 
 inline constexpr std::uint32_t STATE_FORMAT_VERSION = 1;
 inline constexpr std::size_t STATE_KEY_SIZE = SHA1_DIGEST_SIZE;
@@ -50,7 +50,7 @@ struct StateHeader {
     StatePosition position;
 };
 
-// The HMAC key of the file with its pads prepared; wiped when it goes.
+// The HMAC key of the file, prepared once; wiped when it goes.
 class StateKey {
   public:
     explicit StateKey(const std::uint8_t key[STATE_KEY_SIZE]);
@@ -58,12 +58,10 @@ class StateKey {
     StateKey(const StateKey&) = delete;
     StateKey& operator=(const StateKey&) = delete;
 
-    const std::uint8_t* innerPad() const { return innerPad_; }
-    const std::uint8_t* outerPad() const { return outerPad_; }
+    const HmacSha1Key* hmac() const { return &key_; }
 
   private:
-    std::uint8_t innerPad_[SHA1_BLOCK_SIZE];
-    std::uint8_t outerPad_[SHA1_BLOCK_SIZE];
+    HmacSha1Key key_;
 };
 
 // Where the encoder's bytes go; false when they could not be written.
@@ -101,8 +99,7 @@ class StateEncoder {
     void flush();
 
     StateSink& sink_;
-    SHA1_context inner_;
-    const StateKey& key_;
+    HmacSha1Context mac_;
     std::vector<std::uint8_t> buffer_;
     std::uint32_t sectionsBegun_ = 0;
     std::uint32_t owed_ = 0;  // records the current section still owes

@@ -12,9 +12,8 @@
 #include "crypto/hmacSha1.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "crypto/secureMemory.h"
-#include "diag/traceLog.h"
+#include "diag/operatorLine.h"
 #include "state/stateFile.h"
-#include "state/stateSay.h"
 
 namespace {
 
@@ -31,15 +30,13 @@ std::unique_ptr<StateKey> derivedHostKey(const char* label, std::size_t length) 
     if (getHashedKey(pipeKey) != 0) {
         return nullptr;
     }
-    std::uint8_t innerPad[SHA1_BLOCK_SIZE];
-    std::uint8_t outerPad[SHA1_BLOCK_SIZE];
+    HmacSha1Key hostKey;
     std::uint8_t stateKey[STATE_KEY_SIZE];
-    hmacSha1Pads(pipeKey, sizeof pipeKey, innerPad, outerPad);
-    hmacSha1(innerPad, outerPad, label, length, stateKey);
+    hmacSha1KeyInit(&hostKey, pipeKey, sizeof pipeKey);
+    hmacSha1Mac(&hostKey, label, length, stateKey);
     auto key = std::make_unique<StateKey>(stateKey);
     secureZero(pipeKey, sizeof pipeKey);
-    secureZero(innerPad, sizeof innerPad);
-    secureZero(outerPad, sizeof outerPad);
+    hmacSha1KeyWipe(&hostKey);
     secureZero(stateKey, sizeof stateKey);
     return key;
 }
@@ -166,20 +163,20 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
     std::vector<std::uint8_t> bytes;
     std::string reason;
     if (!checkStateDirectory(config.path, reason)) {
-        stateSay("started cold: %s", reason.c_str());
+        traceAndSay("started cold: %s", reason.c_str());
         return load;
     }
     switch (readStateFile(config.path, bytes, reason)) {
         case StateFileRead::Missing:
-            stateSay("started cold: no state file %s", path);
+            traceAndSay("started cold: no state file %s", path);
             return load;
         case StateFileRead::Refused:
-            stateSay("started cold: %s", reason.c_str());
+            traceAndSay("started cold: %s", reason.c_str());
             return load;
         case StateFileRead::Unreadable: {
             std::string asideReason;
             setStateFileAside(config.path, asideReason);
-            stateSay("started cold: %s", reason.c_str());
+            traceAndSay("started cold: %s", reason.c_str());
             return load;
         }
         case StateFileRead::Read:
@@ -220,14 +217,14 @@ StateLoad logoffCookieState_load(const StateConfig& config, const StateKey& key,
     secureZero(bytes.data(), bytes.size());
     if (!reason.empty()) {
         if (discarded > 0) {
-            stateSay("started cold: %s; %u farm logoffs discarded", reason.c_str(), discarded);
+            traceAndSay("started cold: %s; %u farm logoffs discarded", reason.c_str(), discarded);
         } else {
-            stateSay("started cold: %s", reason.c_str());
+            traceAndSay("started cold: %s", reason.c_str());
         }
         return load;
     }
     load.warm = true;
-    stateSay("restarted warm: %u cookies, %u farm logoffs kept", load.cookies, load.farmLogoffs);
+    traceAndSay("restarted warm: %u cookies, %u farm logoffs kept", load.cookies, load.farmLogoffs);
     return load;
 }
 
@@ -257,13 +254,14 @@ bool logoffCookieState_save(const StateConfig& config, const StateKey& key, std:
     }
     secureZero(header.salt, sizeof header.salt);
     if (!written) {
-        stateSay("state not saved: %s",
-            writer.error().empty() ? "the state could not be encoded" : writer.error().c_str());
+        traceAndSay("state not saved: %s", writer.error().empty() ? "the state could not be encoded"
+                                                                  : writer.error().c_str());
         return false;
     }
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - began);
-    stateSay("state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
+    traceAndSay(
+        "state saved to %s: %u cookies, %u farm logoffs, %zu queued for the farm, in %lld ms",
         config.path.c_str(), cookies, farmLogoffs, queued.size(),
         static_cast<long long>(took.count()));
     return true;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -155,6 +156,61 @@ TEST(HmacSha1, Rfc2202VectorsThroughPrecomputedPads) {
         ASSERT_EQ(hmacSha1(inner, outer, v.data.data(), v.data.size(), mac), 0);
         EXPECT_EQ(toHex(mac, sizeof mac), v.mac) << v.data;
     }
+}
+
+TEST(HmacSha1, Rfc2202VectorsThroughAPreparedKeyWholeAndInPieces) {
+    for (const HmacVector& v : rfc2202()) {
+        HmacSha1Key key;
+        ASSERT_EQ(hmacSha1KeyInit(&key, v.key.data(), v.key.size()), 0);
+        uint8_t mac[SHA1_DIGEST_SIZE];
+        ASSERT_EQ(hmacSha1Mac(&key, v.data.data(), v.data.size(), mac), 0);
+        EXPECT_EQ(toHex(mac, sizeof mac), v.mac) << v.data;
+        // Pieces of every size up to beyond a block, so that pieces end
+        // inside, at and across block boundaries.
+        for (size_t piece : {size_t{1}, size_t{7}, size_t{63}, size_t{64}, size_t{65}}) {
+            HmacSha1Context context;
+            ASSERT_EQ(hmacSha1Init(&context, &key), 0);
+            for (size_t at = 0; at < v.data.size(); at += piece) {
+                size_t length = std::min(piece, v.data.size() - at);
+                ASSERT_EQ(hmacSha1Update(&context, v.data.data() + at, length), 0);
+            }
+            std::memset(mac, 0, sizeof mac);
+            ASSERT_EQ(hmacSha1Final(&context, mac), 0);
+            EXPECT_EQ(toHex(mac, sizeof mac), v.mac) << v.data << " in pieces of " << piece;
+        }
+        hmacSha1KeyWipe(&key);
+    }
+}
+
+TEST(HmacSha1, KeyIsWipedAndAFinishedContextGivesNoSecondMac) {
+    HmacSha1Key key;
+    ASSERT_EQ(hmacSha1KeyInit(&key, "Jefe", 4), 0);
+    HmacSha1Context context;
+    ASSERT_EQ(hmacSha1Init(&context, &key), 0);
+    uint8_t mac[SHA1_DIGEST_SIZE];
+    ASSERT_EQ(hmacSha1Final(&context, mac), 0);
+    EXPECT_EQ(hmacSha1Final(&context, mac), -1);
+    EXPECT_EQ(hmacSha1Update(&context, "x", 1), -1);
+
+    hmacSha1KeyWipe(&key);
+    const HmacSha1Key zero{};
+    EXPECT_EQ(std::memcmp(&key, &zero, sizeof key), 0);
+}
+
+TEST(HmacSha1, NullArgumentsOfAPreparedKeyAreReported) {
+    HmacSha1Key key;
+    HmacSha1Context context;
+    uint8_t mac[SHA1_DIGEST_SIZE];
+    EXPECT_EQ(hmacSha1KeyInit(nullptr, "k", 1), -1);
+    EXPECT_EQ(hmacSha1KeyInit(&key, nullptr, 1), -2);
+    EXPECT_EQ(hmacSha1Init(nullptr, &key), -1);
+    EXPECT_EQ(hmacSha1Init(&context, nullptr), -1);
+    ASSERT_EQ(hmacSha1KeyInit(&key, "k", 1), 0);
+    EXPECT_EQ(hmacSha1Mac(nullptr, "x", 1, mac), -1);
+    EXPECT_EQ(hmacSha1Mac(&key, nullptr, 1, mac), -2);
+    EXPECT_EQ(hmacSha1Mac(&key, "x", 1, nullptr), -2);
+    ASSERT_EQ(hmacSha1Init(&context, &key), 0);
+    EXPECT_EQ(hmacSha1Final(&context, nullptr), -2);
 }
 
 TEST(HmacSha1, NullArgumentsAreReported) {

@@ -1,5 +1,8 @@
 // Writes the seed inputs of the fuzz targets.
 //   fuzz_make_seeds <corpus root>   the committed corpora, one folder per target
+//   fuzz_make_seeds --share <corpus root>   those of sharing and the state file
+//                                   only: their keys are fixed, no envelope
+//                                   changes
 //   fuzz_make_seeds --host <dir>    envelopes under this host's pipe key, for
 //                                   fuzz_decrypt_pipe_data; made where it runs,
 //                                   since the key differs from host to host
@@ -9,12 +12,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 
 #include "crypto/kae5Cipher.h"
 #include "crypto/logoffCookiePipe_crypt.h"
 #include "service/clientRequest.h"
 #include "tests/fuzz/fuzzKey.h"
+#include "tests/fuzz/fuzzShare.h"
 
 namespace {
 
@@ -70,8 +75,8 @@ Bytes request(int32_t code, int32_t creationTime) {
     putText(payload, kOffsetCookieText, "fuzz-cookie");
     putText(payload, kOffsetCookieBytes, "fuzz-bytes");
     size_t attributes = add ? kOffsetAddAttributes : kOffsetQueryAttributes;
-    putInt(payload, attributes + 652, 60);  // maximum lifetime, minutes
-    putInt(payload, attributes + 656, 30);  // idle timeout, minutes
+    putInt(payload, attributes + kAttributesOffsetMaxLifetime, 60);  // minutes
+    putInt(payload, attributes + kAttributesOffsetIdleTimeout, 30);  // minutes
     if (add) {
         putInt(payload, kOffsetFirstTime, creationTime);
         putInt(payload, kOffsetSecondTime, creationTime);
@@ -149,6 +154,121 @@ void writeCommitted(const fs::path& root) {
     writeSeed(dispatcher, "three-bytes", codeOnly(1, 3));
 }
 
+// The logoff of the entry tests.
+FarmLogoff sampleLogoff() {
+    FarmLogoff logoff;
+    std::iota(logoff.identity.begin(), logoff.identity.end(), std::uint8_t{0xa0});
+    logoff.times = {1800000000, 1800000100, -3600, 30, 120, 2};
+    return logoff;
+}
+
+// Input of fuzz_share_entry: one "name=value" line a field.
+Bytes entryLines(const ShareEntryFields& fields) {
+    Bytes lines;
+    for (const auto& [name, value] : fields) {
+        lines += name + "=" + value + "\n";
+    }
+    return lines;
+}
+
+struct StringSink : StateSink {
+    Bytes bytes;
+    bool write(const std::uint8_t* data, std::size_t length) override {
+        bytes.append(reinterpret_cast<const char*>(data), length);
+        return true;
+    }
+};
+
+// A state file under the fuzz key with `cookies` cookies and one logoff in
+// each farm section.
+Bytes stateFile(std::uint32_t cookies) {
+    StateHeader header;
+    header.cacheStartTime = 1'700'000'000;
+    header.stopTime = 1'700'000'500;
+    header.position = {0x0123456789abcdefULL, 42};
+    StringSink sink;
+    StateEncoder encoder(fuzzStateKey(), sink, header);
+    encoder.cookies(cookies);
+    for (std::uint32_t i = 0; i < cookies; ++i) {
+        LogoffCookieDigest digest;
+        digest.fill(static_cast<std::uint8_t>(0xd0 + i));
+        encoder.cookie(digest, {static_cast<std::int32_t>(100 + i), 101, -3600, 30, 480, 2});
+    }
+    FarmLogoff logoff = sampleLogoff();
+    encoder.farmLogoffs(1);
+    encoder.farmLogoff(logoff);
+    encoder.queued(1);
+    encoder.queuedLogoff(logoff);
+    encoder.finish();
+    return sink.bytes;
+}
+
+void writeShareAndState(const fs::path& root) {
+    const FarmKey& key = fuzzFarmKey();
+    fs::path entries = root / "fuzz_share_entry";
+    ShareEntryFields fields = encodeShareEntry(key, sampleLogoff(), kFuzzSender);
+    writeSeed(entries, "accepted", entryLines(fields));
+    writeSeed(entries, "own-run", entryLines(encodeShareEntry(key, sampleLogoff(), kFuzzOwnRun)));
+    ShareEntryFields reversed;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        reversed[i] = fields[fields.size() - 1 - i];
+    }
+    writeSeed(entries, "reversed", entryLines(reversed));
+    ShareEntryFields otherVersion = fields;
+    otherVersion[0].second = "2";
+    writeSeed(entries, "other-version", entryLines(otherVersion));
+    ShareEntryFields badMac = fields;
+    badMac[9].second[0] = badMac[9].second[0] == '0' ? '1' : '0';
+    writeSeed(entries, "bad-mac", entryLines(badMac));
+
+    fs::path replies = root / "fuzz_redis_reply";
+    writeSeed(replies, "status", "+OK\r\n");
+    writeSeed(replies, "error", "-NOPERM this user has no permissions\r\n");
+    writeSeed(replies, "strings", "$5\r\nhello\r\n$-1\r\n$0\r\n\r\n:42\r\n");
+    writeSeed(replies, "nested", "*2\r\n*1\r\n:1\r\n*-1\r\n*0\r\n");
+    Bytes read = "*1\r\n*2\r\n$17\r\nvoklogoff:logoffs\r\n*1\r\n*2\r\n$15\r\n1700000000000-0\r\n*" +
+                 std::to_string(2 * fields.size()) + "\r\n";
+    for (const auto& [name, value] : fields) {
+        read += "$" + std::to_string(name.size()) + "\r\n" + name + "\r\n";
+        read += "$" + std::to_string(value.size()) + "\r\n" + value + "\r\n";
+    }
+    writeSeed(replies, "stream-read", read);
+    writeSeed(replies, "too-long", "$4097\r\n" + Bytes(64, 'x'));
+    const Bytes info = "# Replication\r\nrole:master\r\nconnected_slaves:0\r\n";
+    writeSeed(replies, "info", "$" + std::to_string(info.size()) + "\r\n" + info + "\r\n");
+
+    fs::path endpoints = root / "fuzz_share_endpoint";
+    const char* endpointSeeds[][2] = {
+        {"redis-full", "redis://farm:p@ss:w0rd@redis.example:6380/3"},
+        {"redis-v6", "redis://[::1]:6390"},
+        {"redis-encoded", "redis://farm%2Dusr:p%40ss%2fwd%25@[::1]:6380/1"},
+        {"rediss", "rediss://127.0.0.1:6390"},
+        {"unix", "unix:/run/redis/redis.sock?db=2"},
+        {"unix-slashes", "unix:///run/redis.sock"},
+        {"sentinel", "sentinel://10.0.0.1:26380,[::1]:26381,s3/farm-primary?db=2"},
+        {"sentinels", "sentinels://s1:26380/farm"},
+        {"bad-escape", "redis://:hunter%zz7@host"},
+    };
+    for (const auto& [name, text] : endpointSeeds) {
+        writeSeed(endpoints, name, text);
+    }
+
+    fs::path credentials = root / "fuzz_share_credentials";
+    writeSeed(credentials, "user", "s3cr3t pass\n");
+    writeSeed(credentials, "default-user", "default p a:s@s\r");
+    writeSeed(credentials, "sentinel", "only-a-password\nsentinel watcher sp w\n");
+    writeSeed(credentials, "sentinel-password", "pw\nsentinel spw");
+    writeSeed(credentials, "three-lines", "hunter2\nsentinel hunter3\nextra");
+
+    fs::path state = root / "fuzz_state_file";
+    writeSeed(state, "signed", Bytes(1, '\0') + stateFile(2));
+    writeSeed(state, "to-sign", Bytes(1, '\1') + stateFile(3));
+    writeSeed(state, "no-cookies", Bytes(1, '\0') + stateFile(0));
+    Bytes other = stateFile(1);
+    other[11] = 2;  // format version 2
+    writeSeed(state, "other-version", Bytes(1, '\1') + other);
+}
+
 void writeHost(const fs::path& dir) {
     setHashKeySeed();
     writeSeed(dir, "host-empty", envelope(getHashedKey, ""));
@@ -163,10 +283,14 @@ void writeHost(const fs::path& dir) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--host") == 0) {
         writeHost(argv[2]);
+    } else if (argc == 3 && std::strcmp(argv[1], "--share") == 0) {
+        writeShareAndState(argv[2]);
     } else if (argc == 2) {
         writeCommitted(argv[1]);
+        writeShareAndState(argv[1]);
     } else {
-        std::fprintf(stderr, "usage: %s <corpus root> | --host <dir>\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <corpus root> | --share <corpus root> | --host <dir>\n",
+                     argv[0]);
         return 2;
     }
     return 0;

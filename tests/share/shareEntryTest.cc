@@ -102,6 +102,14 @@ TEST_F(ShareEntryTest, MissingRepeatedUnknownOrUnreadableFieldsAreMalformed) {
     }
 }
 
+// Hosts of two releases share one stream: the MAC of an entry must not
+// change with the code that computes it.
+TEST_F(ShareEntryTest, MacIsTheOneEarlierReleasesWrote) {
+    ShareEntryFields fields = encodeShareEntry(key_, sampleLogoff(), sender_);
+    EXPECT_EQ(fields[9].first, "mac");
+    EXPECT_EQ(fields[9].second, "0f9aefa5ebbb581b9fe6598ac99068f2102cd5d5");
+}
+
 TEST(FarmIdentity, LengthsKeepAMovedByteFromMatching) {
     FarmKey key(reinterpret_cast<const std::uint8_t*>(kSecret.data()), kSecret.size());
     char textAB[64] = "ab";

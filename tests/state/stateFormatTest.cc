@@ -7,6 +7,7 @@
 
 #include "crypto/byteOrder.h"
 #include "state/stateFormat.h"
+#include "tests/crypto/hex.h"
 
 namespace {
 
@@ -109,6 +110,16 @@ TEST_F(StateFormat, WhatIsWrittenComesBack) {
     view.queuedLogoff(0, got);
     EXPECT_EQ(got.identity, queued.identity);
     expectSameTimes(got.times, queued.times);
+}
+
+// A state file written by an earlier release must verify after an update:
+// the MAC over the fixture's file as the format's first encoder wrote it.
+TEST_F(StateFormat, CheckValueIsTheOneEarlierReleasesWrote) {
+    StateKey key(kKeyBytes);
+    std::vector<std::uint8_t> bytes = encode(key);
+    ASSERT_EQ(bytes.size(), 296u);
+    EXPECT_EQ(lctest::toHex(bytes.data() + bytes.size() - STATE_MAC_SIZE, STATE_MAC_SIZE),
+              "098fbde5494582e0dad19cbf56f39ee4bcdccde7");
 }
 
 TEST_F(StateFormat, EmptyStateIsValid) {

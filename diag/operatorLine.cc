@@ -1,11 +1,11 @@
-#include "state/stateSay.h"
+#include "diag/operatorLine.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 #include "diag/traceLog.h"
 
-void stateSay(const char* format, ...) {
+void traceAndSay(const char* format, ...) {
     char line[1024];
     va_list arguments;
     va_start(arguments, format);
