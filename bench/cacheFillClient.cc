@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
         }
     }
     if (socket.empty() || cookies <= 0 || clients <= 0 || getHostPipeKey(pipeKey) != 0) {
-        std::fprintf(stderr, "usage: cache_fill_client --socket PATH --cookies N [--clients C] "
-                             "[--lifetime MINUTES] [--prefix P]\n");
+        std::fprintf(stderr,
+                     "usage: cache_fill_client --socket PATH --cookies N [--clients C] "
+                     "[--lifetime MINUTES] [--prefix P]\n");
         return 2;
     }
     const auto created = static_cast<std::int32_t>(std::time(nullptr)) + 1;

@@ -140,11 +140,10 @@ constexpr SampleLine kSampleLines[] = {
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedPassing, "kind=\"passing\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedNeedsOperator, "kind=\"needs_operator\""),
     counter(kRefusals, kRefusalsHelp, ShareMetric::RefusedTls, "kind=\"tls\""),
-    gauge(
-        "voklogoffcookie_share_publishing_refused",
-        "1 while Redis refuses this host's logoffs (its last try to publish or to connect was "
-        "refused, TLS included), else 0.",
-        ShareGauge::PublishingRefused),
+    gauge("voklogoffcookie_share_publishing_refused",
+          "1 while Redis refuses this host's logoffs (its last try to publish or to connect was "
+          "refused, TLS included), else 0.",
+          ShareGauge::PublishingRefused),
     counter(
         "voklogoffcookie_share_position_resets_total",
         "Times the read position was found ahead of the stream or of the server's clock and moved "

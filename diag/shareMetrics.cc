@@ -11,8 +11,8 @@ std::atomic<std::uint64_t> totals[static_cast<unsigned>(ShareMetric::Count)];
 std::atomic<bool> publishingRefused{false};
 std::atomic<std::uint32_t> connectionsRefused{0};  // a bit per connection
 std::atomic<bool> tlsRefused{false};
-std::atomic<std::int64_t> lastReadTime{0};         // 0: no good read yet
-std::atomic<std::int64_t> startTime{0};            // 0: sharing off
+std::atomic<std::int64_t> lastReadTime{0};  // 0: no good read yet
+std::atomic<std::int64_t> startTime{0};     // 0: sharing off
 
 // Entries judged in the last minute, by second: written by the receiving
 // thread alone, read by the metrics writer. A reading may miss the second

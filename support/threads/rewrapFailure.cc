@@ -1,7 +1,6 @@
 #include "support/threads/rewrapFailure.h"
 #include "support/threads/forcedUnwind.h"
 
-
 #include <string>
 
 #include "support/threads/RWxmsg.h"

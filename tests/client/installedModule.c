@@ -8,9 +8,15 @@
 
 #include <logoffcookie/logoffCookieClient.h>
 
-int base64Encode(void) { return 7; }
-int get_machine(void) { return 7; }
-int encryptPipeData(void) { return 7; }
+int base64Encode(void) {
+    return 7;
+}
+int get_machine(void) {
+    return 7;
+}
+int encryptPipeData(void) {
+    return 7;
+}
 
 static int failures = 0;
 

@@ -105,8 +105,8 @@ TEST_F(FarmHostileStream, HostStepsOverWhatItCannotAffordAndTakesTheNextGenuineL
     // a few more on a machine so loaded that Redis's replies time out.
     std::string trace = b_.readTrace();
     std::size_t connections = 0;
-    for (std::size_t at = trace.find("receiver: connected to",
-                                     trace.find("Entry 99999999999999-0 dropped"));
+    for (std::size_t at =
+             trace.find("receiver: connected to", trace.find("Entry 99999999999999-0 dropped"));
          at != std::string::npos; at = trace.find("receiver: connected to", at + 1)) {
         ++connections;
     }

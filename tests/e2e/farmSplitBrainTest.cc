@@ -61,8 +61,7 @@ class FarmSplitBrain : public ::testing::Test {
 
     // A logoff of a third host, written straight to `node`.
     void logOffElsewhere(int node, const CookieFields& cookie) {
-        FarmKey key(reinterpret_cast<const std::uint8_t*>(kFarmSecret.data()),
-                    kFarmSecret.size());
+        FarmKey key(reinterpret_cast<const std::uint8_t*>(kFarmSecret.data()), kFarmSecret.size());
         char text[64] = {};
         char bytes[64] = {};
         cookie.text.copy(text, sizeof text - 1);
@@ -103,8 +102,7 @@ TEST_F(FarmSplitBrain, EachSideHasTheOtherSidesLogoffsOnceThePartitionHeals) {
     // Only once B publishes to node 1: a write sent to the paused node would
     // wait in its socket and be taken when it resumes.
     ASSERT_TRUE(b_.waitForTrace("publisher: connected to " + set_.endpoint() +
-                                    " (primary 127.0.0.1:" + std::to_string(set_.nodePort(1)) +
-                                    ")",
+                                    " (primary 127.0.0.1:" + std::to_string(set_.nodePort(1)) + ")",
                                 kPatience));
     CookieFields onB = freshCookie("split-on-b");
     logOffAndWaitPublished(b_, onB, 2);
