@@ -29,15 +29,6 @@ std::uint64_t weightOf(const std::string& hostName, const std::string& address) 
     return hash;
 }
 
-std::string addressOf(const ShareEndpoint& node) {
-    ReadAddress address;
-    address.unixSocket = node.unixSocket;
-    address.path = node.path;
-    address.host = node.host;
-    address.port = node.port;
-    return address.text();
-}
-
 // What keeps a replica from being read that an operator must mend (a
 // refusal, TLS): said once a minute for each replica and reason. A replica
 // down or behind is the sentinels' to report: traced only.
@@ -52,6 +43,15 @@ void passedOver(const std::string& address, const std::string& why, bool toMend)
 }
 
 }  // namespace
+
+std::string addressOf(const ShareEndpoint& node) {
+    ReadAddress address;
+    address.unixSocket = node.unixSocket;
+    address.path = node.path;
+    address.host = node.host;
+    address.port = node.port;
+    return address.text();
+}
 
 std::vector<std::size_t> readPreference(const std::string& hostName,
                                         const std::vector<std::string>& addresses) {

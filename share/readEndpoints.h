@@ -44,6 +44,10 @@ struct ReadSpot {
 std::vector<std::size_t> readPreference(const std::string& hostName,
                                         const std::vector<std::string>& addresses);
 
+// A node's address as the receiver names it in its lines ("host:port", or
+// "unix:/path"): where it reads, and what it compares named nodes by.
+std::string addressOf(const ShareEndpoint& node);
+
 // Whether a replica, as its INFO tells, may be read: it is still a replica,
 // its link to its primary is up, and it heard from the primary within
 // SHARE_REPLICA_SILENCE_LIMIT_SECONDS. False with why not.

@@ -95,15 +95,6 @@ std::string hostName() {
     return name;
 }
 
-std::string addressOf(const ShareEndpoint& node) {
-    ReadAddress address;
-    address.unixSocket = node.unixSocket;
-    address.path = node.path;
-    address.host = node.host;
-    address.port = node.port;
-    return address.text();
-}
-
 }  // namespace
 
 ShareConnector::ShareConnector(const char* name, std::chrono::milliseconds ioTimeout,
