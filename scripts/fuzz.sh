@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz with clang in build-fuzz/ and runs
-# every target for a bounded time, failing on any crash, sanitizer report,
-# leak or time-out.
+# every target, failing on any crash, sanitizer report, leak or time-out.
 #   scripts/fuzz.sh                      # 30 seconds per target
 #   scripts/fuzz.sh 600                  # 10 minutes per target
 #   scripts/fuzz.sh 60 fuzz_dispatcher   # chosen targets only
-# Inputs found worth keeping accumulate in build-fuzz/corpus/<target>; the
-# committed seeds in tests/fuzz/corpus/<target> are only read. A crashing
-# input is saved as build-fuzz/artifacts/<target>-crash-*.
+#   scripts/fuzz.sh fixed                # CI: a fixed seed and number of runs
+# Timed runs explore: inputs found worth keeping accumulate in
+# build-fuzz/corpus/<target>, and what a run finds depends on the machine's
+# speed. A fixed run starts from the committed seeds alone, with one seed and
+# a set number of executions per target, so that it tries the same inputs on
+# every machine and a passing tree passes again. The committed seeds in
+# tests/fuzz/corpus/<target> are only read. A crashing input is saved as
+# build-fuzz/artifacts/<target>-crash-*; put it among the seeds once mended.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 shift || true
+fixed=false
+[ "$seconds" != fixed ] || fixed=true
 all_targets=(fuzz_base64_decode fuzz_decrypt_pipe_data fuzz_packet_decrypt fuzz_checked_packet
              fuzz_dispatcher fuzz_share_entry fuzz_redis_reply fuzz_share_endpoint
              fuzz_share_credentials fuzz_state_file)
@@ -53,17 +59,33 @@ max_len() {
     esac
 }
 
+# Executions of a fixed run: about 20 seconds of each on this project's CI
+# machine.
+fixed_runs() {
+    case "$1" in
+        fuzz_dispatcher) echo 60000 ;;
+        fuzz_checked_packet | fuzz_redis_reply | fuzz_share_endpoint) echo 200000 ;;
+        *) echo 2000000 ;;
+    esac
+}
+
 failed=()
 mkdir -p "$build/artifacts" "$build/logs"
 for target in "${targets[@]}"; do
     corpus="$build/corpus/$target"
+    limit=(-max_total_time="$seconds")
+    if $fixed; then
+        corpus="$build/fixed-corpus/$target"
+        rm -rf "$corpus"
+        limit=(-seed=1 -runs="$(fixed_runs "$target")")
+    fi
     mkdir -p "$corpus"
     seeds=(tests/fuzz/corpus/"$target")
     [ "$target" != fuzz_decrypt_pipe_data ] || seeds+=("$build/host-seeds")
     log="$build/logs/$target.log"
-    echo "== $target for ${seconds}s"
+    echo "== $target: ${limit[*]}"
     status=0
-    "$build/$target" -max_total_time="$seconds" -max_len="$(max_len "$target")" -timeout=10 \
+    "$build/$target" "${limit[@]}" -max_len="$(max_len "$target")" -timeout=10 \
         -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" \
         "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)

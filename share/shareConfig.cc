@@ -71,6 +71,19 @@ bool percentDecode(std::string_view text, const char* what, std::string& out, st
     return true;
 }
 
+// A name holding a control byte would reach the resolver cut short or not at
+// all, and the trace and standard error as written, where a line break forges
+// a line of its own. Host and master names take no blank either.
+bool holdsControl(std::string_view text, bool orBlank) {
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < ' ' || byte == 0x7f || (orBlank && byte == ' ')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // host[:port], the host of an IPv6 address in brackets so that its colons are
 // not the port's.
 bool parseHostPort(std::string_view authority, int defaultPort, std::string& host, int& port,
@@ -102,6 +115,10 @@ bool parseHostPort(std::string_view authority, int defaultPort, std::string& hos
     }
     if (name.empty()) {
         error = "no host";
+        return false;
+    }
+    if (holdsControl(name, true)) {
+        error = "the host holds a blank or a control character";
         return false;
     }
     host.assign(name);
@@ -151,6 +168,10 @@ bool parseUnixEndpoint(const std::string& rest, ShareEndpoint& out, std::string&
     }
     if (path.empty() || path[0] != '/') {
         error = "unix endpoint needs an absolute socket path";
+        return false;
+    }
+    if (holdsControl(path, false)) {
+        error = "the socket path holds a control character";
         return false;
     }
     out.unixSocket = true;
@@ -213,7 +234,7 @@ bool parseSentinelEndpoint(const std::string& rest, ShareEndpoint& out, std::str
         }
         name.resize(query);
     }
-    if (name.empty() || name.find_first_of("/ \t") != std::string::npos) {
+    if (name.empty() || name.find('/') != std::string::npos || holdsControl(name, true)) {
         error = "sentinel endpoint needs /MASTER_NAME after the sentinels";
         return false;
     }

@@ -54,28 +54,16 @@ TEST(ShareEndpoint, RedisUrlDefaultsAndUnixSocket) {
 }
 
 TEST(ShareEndpoint, MalformedEndpointsAreRefused) {
-    for (const char* text : {"",
-                             "localhost:6379",
-                             "redis://",
-                             "redis://host:0",
-                             "redis://host:x",
-                             "redis://host:65536",
-                             "redis://host/db",
-                             "redis://host:",
-                             "redis://[::1",
-                             "redis://[::1]6379",
-                             "unix:",
-                             "unix:relative.sock",
-                             "unix:/r.sock?database=1",
-                             "unix:/r.sock?db=-1",
-                             "unix://host/r.sock",
-                             "sentinel://s1:26379",
-                             "sentinel://s1:26379/",
-                             "sentinel://s1:26379,/farm",
-                             "sentinel:///farm",
-                             "sentinel://s1:x/farm",
-                             "sentinel://s1/farm?db=x",
-                             "sentinel://s1/farm?role=1"}) {
+    for (const char* text :
+         {"", "localhost:6379", "redis://", "redis://host:0", "redis://host:x",
+          "redis://host:65536", "redis://host/db", "redis://host:", "redis://[::1",
+          "redis://[::1]6379", "unix:", "unix:relative.sock", "unix:/r.sock?database=1",
+          "unix:/r.sock?db=-1", "unix://host/r.sock", "sentinel://s1:26379", "sentinel://s1:26379/",
+          "sentinel://s1:26379,/farm", "sentinel:///farm", "sentinel://s1:x/farm",
+          "sentinel://s1/farm?db=x", "sentinel://s1/farm?role=1",
+          // Names that would print as two lines.
+          "redis://ho\nst", "redis://farm:pw@ho\x7fst:6379", "unix:/run/r\r.sock",
+          "sentinel://s1/fa\nrm", "sentinel://s\t1/farm"}) {
         EXPECT_FALSE(refusal(text).empty()) << text;
     }
 }
