@@ -50,8 +50,8 @@ BENCHMARK(BM_PeerMayAdd)->Arg(0)->Arg(1);
 
 // Distinct 64-character texts, as session tokens fill them.
 void addDistinctCookie(std::uint32_t serial, const char* attributes, std::int32_t created) {
-    char text[COOKIE_TEXT_SIZE];
-    char bytes[COOKIE_TEXT_SIZE];
+    char text[kLogoffCookieTextSize];
+    char bytes[kLogoffCookieTextSize];
     std::memset(text, 'a', sizeof text);
     std::memset(bytes, 'b', sizeof bytes);
     std::snprintf(text, sizeof text, "%010u", serial);
@@ -61,9 +61,9 @@ void addDistinctCookie(std::uint32_t serial, const char* attributes, std::int32_
 
 void BM_FlushHeldRecords(benchmark::State& state) {
     const auto records = static_cast<std::uint32_t>(state.range(0));
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+    char attributes[kLogoffCookieAttributesSize] = {};
     const std::uint32_t lifetime = 365 * 24 * 60;
-    std::memcpy(attributes + MAX_LIFETIME_OFFSET, &lifetime, sizeof lifetime);
+    std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &lifetime, sizeof lifetime);
     double freeMillis = 0;
     double lockMicros = 0;
     for (auto _ : state) {
@@ -91,7 +91,7 @@ void BM_FlushHeldRecords(benchmark::State& state) {
     }
     state.counters["lock_us"] = lockMicros;
     state.counters["free_ms"] = freeMillis;
-    logoffCookieCache_setCeiling(DEFAULT_MAX_COOKIES);
+    logoffCookieCache_setCeiling(kCacheDefaultMaxCookies);
 }
 BENCHMARK(BM_FlushHeldRecords)
     ->Arg(1'000'000)

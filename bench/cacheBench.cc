@@ -52,8 +52,8 @@ std::uint64_t splitMix64(std::uint64_t x) {
 // base64 characters each, as the front of a long session token fills them
 // (no NUL, so the cached text takes its full size).
 struct CookieFields {
-    char text[COOKIE_TEXT_SIZE];
-    char bytes[COOKIE_TEXT_SIZE];
+    char text[kLogoffCookieTextSize];
+    char bytes[kLogoffCookieTextSize];
 
     // Cookies of one session text told apart only by their second field:
     // what a client sends that logs off one text again and again.
@@ -75,20 +75,20 @@ struct CookieFields {
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         char* out = text;
         // 10 characters of 6 bits from each 64-bit draw.
-        for (std::uint64_t draw = 0; out < text + 2 * COOKIE_TEXT_SIZE; ++draw) {
+        for (std::uint64_t draw = 0; out < text + 2 * kLogoffCookieTextSize; ++draw) {
             std::uint64_t bits = splitMix64(serial * 16 + draw);
-            for (int i = 0; i < 10 && out < text + 2 * COOKIE_TEXT_SIZE; ++i, bits >>= 6) {
+            for (int i = 0; i < 10 && out < text + 2 * kLogoffCookieTextSize; ++i, bits >>= 6) {
                 *out++ = kAlphabet[bits & 63];
             }
         }
     }
 };
-static_assert(sizeof(CookieFields) == 2 * COOKIE_TEXT_SIZE);
+static_assert(sizeof(CookieFields) == 2 * kLogoffCookieTextSize);
 
 struct Attributes {
-    char bytes[COOKIE_ATTRIBUTES_SIZE] = {};
+    char bytes[kLogoffCookieAttributesSize] = {};
     explicit Attributes(std::uint32_t maxLifetimeMinutes) {
-        std::memcpy(bytes + MAX_LIFETIME_OFFSET, &maxLifetimeMinutes, 4);
+        std::memcpy(bytes + kLogoffCookieMaxLifetimeOffset, &maxLifetimeMinutes, 4);
     }
 };
 const Attributes longLived(kLongLifetimeMinutes);

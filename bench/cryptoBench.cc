@@ -20,7 +20,7 @@ constexpr int kCapacity = 4096;
 
 void BM_Sha1(benchmark::State& state) {
     std::vector<uint8_t> data(static_cast<size_t>(state.range(0)), 0x5a);
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     for (auto _ : state) {
         sha1Digest(data.data(), data.size(), digest);
         benchmark::DoNotOptimize(digest);
@@ -78,8 +78,8 @@ void BM_Base64DecodeRequest(benchmark::State& state) {
 BENCHMARK(BM_Base64DecodeRequest);
 
 void BM_Rc5ChainDecryptRequest(benchmark::State& state) {
-    const uint8_t key[RC5_KEY_SIZE] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    const uint8_t chain[RC5_BLOCK_SIZE] = {};
+    const uint8_t key[kRc5KeySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    const uint8_t chain[kRc5BlockSize] = {};
     RC5_state rc5;
     RC5_setKey(&rc5, key);
     std::vector<uint8_t> body(1012, 0x5a);  // offsets 4 to E of a 980-byte request's packet

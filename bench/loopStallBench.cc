@@ -87,13 +87,14 @@ bool exchange(const std::string& socket, const std::string& text) {
 
 // The cookies a pass walks: created after the cache's start, living one minute.
 void fillCache(long count, long first) {
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+    char attributes[kLogoffCookieAttributesSize] = {};
     const std::uint32_t lifetimeMinutes = 1;
-    std::memcpy(attributes + MAX_LIFETIME_OFFSET, &lifetimeMinutes, sizeof lifetimeMinutes);
+    std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &lifetimeMinutes,
+                sizeof lifetimeMinutes);
     const std::int32_t created = getCacheStartTime() + 1000;
     for (long i = 0; i < count; ++i) {
-        char text[COOKIE_TEXT_SIZE] = {};
-        char bytes[COOKIE_TEXT_SIZE] = {};
+        char text[kLogoffCookieTextSize] = {};
+        char bytes[kLogoffCookieTextSize] = {};
         std::snprintf(text, sizeof text, "stall-%ld", first + i);
         std::snprintf(bytes, sizeof bytes, "bytes-%ld", first + i);
         logoffCookieAPI_addToCache(text, bytes, created, created, 0, attributes, 0);
@@ -205,9 +206,9 @@ std::atomic<long> directOver5ms[kPhases];
 std::atomic<std::int64_t> longestDirectDelay[kPhases];
 
 void queryDirectly(std::int32_t created) {
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
-    char text[COOKIE_TEXT_SIZE] = "never-logged-off";
-    char bytes[COOKIE_TEXT_SIZE] = "direct";
+    char attributes[kLogoffCookieAttributesSize] = {};
+    char text[kLogoffCookieTextSize] = "never-logged-off";
+    char bytes[kLogoffCookieTextSize] = "direct";
     while (!stopping.load()) {
         const std::int64_t delayBefore = threadRunDelayNanos();
         const std::int64_t start = steadyNanos();

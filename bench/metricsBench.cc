@@ -20,22 +20,23 @@ constexpr std::uint32_t kHeldCookies = 10'000;
 constexpr std::uint32_t kLifetimeMinutes = 365 * 24 * 60;
 
 struct Cookie {
-    char text[COOKIE_TEXT_SIZE] = {};
-    char bytes[COOKIE_TEXT_SIZE] = {};
+    char text[kLogoffCookieTextSize] = {};
+    char bytes[kLogoffCookieTextSize] = {};
     explicit Cookie(std::uint32_t serial) {
         std::snprintf(text, sizeof text, "metrics-bench-cookie-%u", serial);
         std::snprintf(bytes, sizeof bytes, "second-field-%u", serial);
     }
 };
 
-char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+char attributes[kLogoffCookieAttributesSize] = {};
 
 std::int32_t creationTime() {
     return getCacheStartTime() + 1000;
 }
 
 void fillCache() {
-    std::memcpy(attributes + MAX_LIFETIME_OFFSET, &kLifetimeMinutes, sizeof kLifetimeMinutes);
+    std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &kLifetimeMinutes,
+                sizeof kLifetimeMinutes);
     for (std::uint32_t serial = 0; serial < kHeldCookies; ++serial) {
         Cookie cookie(serial);
         logoffCookieAPI_addToCache(cookie.text, cookie.bytes, creationTime(), creationTime(), 0,

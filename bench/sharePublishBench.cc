@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         logoff.identity[2] = static_cast<std::uint8_t>(i >> 16);
         // A full queue is waited out here, not dropped: the rate measured
         // is what the publisher sustains.
-        while (shareState().queue.size() >= SHARE_QUEUE_CAPACITY / 2) {
+        while (shareState().queue.size() >= kShareQueueCapacity / 2) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         shareQueueLogoff(logoff);

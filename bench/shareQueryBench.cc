@@ -23,9 +23,9 @@ const FarmKey farmKey(reinterpret_cast<const std::uint8_t*>(kSecret.data()), kSe
 void ignoreAdd(const FarmLogoff&) {}
 
 struct Fields {
-    char text[COOKIE_TEXT_SIZE] = {};
-    char bytes[COOKIE_TEXT_SIZE] = {};
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+    char text[kLogoffCookieTextSize] = {};
+    char bytes[kLogoffCookieTextSize] = {};
+    char attributes[kLogoffCookieAttributesSize] = {};
     explicit Fields(std::uint64_t serial) {
         // Session-token sized texts: 48 characters each.
         std::string t = "text-" + std::to_string(serial) + std::string(40, 'T');
@@ -33,7 +33,7 @@ struct Fields {
         std::memcpy(text, t.data(), std::min(t.size(), sizeof text));
         std::memcpy(bytes, b.data(), std::min(b.size(), sizeof bytes));
         std::uint32_t lifetime = 600;
-        std::memcpy(attributes + MAX_LIFETIME_OFFSET, &lifetime, 4);
+        std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &lifetime, 4);
     }
 };
 

@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kMillion = 1'000'000;
 constexpr std::uint32_t kLifetimeMinutes = 365 * 24 * 60;
-const std::uint8_t kKeyBytes[STATE_KEY_SIZE] = {42};
+const std::uint8_t kKeyBytes[kStateKeySize] = {42};
 
 std::string statePath() {
     const char* directory = std::getenv("STATE_BENCH_DIR");
@@ -37,11 +37,11 @@ std::string statePath() {
 
 // A million distinct cookies of 64-character texts, as session tokens fill them.
 void fillCache() {
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
-    std::memcpy(attributes + MAX_LIFETIME_OFFSET, &kLifetimeMinutes, 4);
+    char attributes[kLogoffCookieAttributesSize] = {};
+    std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &kLifetimeMinutes, 4);
     std::int32_t created = getCacheStartTime() + 1000;
-    char text[COOKIE_TEXT_SIZE];
-    char bytes[COOKIE_TEXT_SIZE];
+    char text[kLogoffCookieTextSize];
+    char bytes[kLogoffCookieTextSize];
     for (std::uint32_t i = 0; i < kMillion; ++i) {
         std::snprintf(text, sizeof text, "%063u", i * 2654435761u);
         std::snprintf(bytes, sizeof bytes, "%063u", i);

@@ -14,7 +14,7 @@ constexpr const char* kDefaultCookieText = "unknown";
 
 // A request field ends at its first NUL byte or, lacking one, at its 64th.
 std::size_t fieldLength(const char* field) {
-    return strnlen(field, COOKIE_TEXT_SIZE);
+    return strnlen(field, kLogoffCookieTextSize);
 }
 
 std::uint32_t attributeAt(const char* cookieAttributes, std::size_t offset) {
@@ -45,7 +45,7 @@ void computeCookieDigest(const char* cookieText, const char* cookieBytes, std::i
     SHA1_update(&context, cookieText, fieldLength(cookieText));
     SHA1_update(&context, cookieBytes, fieldLength(cookieBytes));
     SHA1_update(&context, timeBytes, sizeof timeBytes);
-    SHA1_update(&context, salt, COOKIE_SALT_SIZE);
+    SHA1_update(&context, salt, kLogoffCookieSaltSize);
     SHA1_final(&context, output.data());
     // The context has seen the salt.
     secureZero(&context, sizeof context);
@@ -75,8 +75,8 @@ LogoffCookie::LogoffCookie(const char* cookieText, const char* cookieBytes,
     computeCookieDigest(cookieText, cookieBytes, creationTime, salt, cookieAttributes, digest_);
     cookieText_.assign(cookieText, fieldLength(cookieText));
     creationTime_ = creationTime;
-    idleTimeoutMinutes_ = attributeAt(cookieAttributes, IDLE_TIMEOUT_OFFSET);
-    maxLifetimeMinutes_ = attributeAt(cookieAttributes, MAX_LIFETIME_OFFSET);
+    idleTimeoutMinutes_ = attributeAt(cookieAttributes, kLogoffCookieIdleTimeoutOffset);
+    maxLifetimeMinutes_ = attributeAt(cookieAttributes, kLogoffCookieMaxLifetimeOffset);
 }
 
 LogoffCookie::LogoffCookie(const LogoffCookieDigest& digest, const CookieTimes& times)

@@ -18,17 +18,17 @@ inline constexpr const char* LOGOFF_COOKIE_STRING_ID = "LogoffCookie";
 // Field sizes of a request as the cache sees them. The cache may not see the
 // protocol's layout (protocol/requestLayout.h); the service, which sees both,
 // holds these equal to it (service/requestLayoutCheck.cc).
-inline constexpr std::size_t COOKIE_TEXT_SIZE = 64;  // cookieText and cookieBytes each
-inline constexpr std::size_t COOKIE_ATTRIBUTES_SIZE = 840;
-inline constexpr std::size_t COOKIE_SALT_SIZE = 64;
-inline constexpr std::size_t LOGOFF_COOKIE_DIGEST_SIZE = 20;
+inline constexpr std::size_t kLogoffCookieTextSize = 64;  // cookieText and cookieBytes each
+inline constexpr std::size_t kLogoffCookieAttributesSize = 840;
+inline constexpr std::size_t kLogoffCookieSaltSize = 64;
+inline constexpr std::size_t kLogoffCookieDigestSize = 20;
 
 // The only two members of cookieAttributes the cache reads, each a 32-bit
 // integer in host byte order.
-inline constexpr std::size_t MAX_LIFETIME_OFFSET = 652;
-inline constexpr std::size_t IDLE_TIMEOUT_OFFSET = 656;
+inline constexpr std::size_t kLogoffCookieMaxLifetimeOffset = 652;
+inline constexpr std::size_t kLogoffCookieIdleTimeoutOffset = 656;
 
-using LogoffCookieDigest = std::array<std::uint8_t, LOGOFF_COOKIE_DIGEST_SIZE>;
+using LogoffCookieDigest = std::array<std::uint8_t, kLogoffCookieDigestSize>;
 
 // SHA-1 over cookieText and cookieBytes (each up to its first NUL, at most
 // 64 bytes), creationTime as 4 bytes least significant first, and the 64

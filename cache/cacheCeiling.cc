@@ -11,7 +11,7 @@
 
 namespace {
 
-std::atomic<std::uint32_t> maxRecords{DEFAULT_MAX_COOKIES};
+std::atomic<std::uint32_t> maxRecords{kCacheDefaultMaxCookies};
 
 thread_local std::unique_ptr<TakenCacheRecords> keptFlushedRecords;
 

@@ -11,7 +11,7 @@
 struct TakenCacheRecords;
 
 // About 1.1 GB of cookies.
-inline constexpr std::uint32_t DEFAULT_MAX_COOKIES = 4'000'000;
+inline constexpr std::uint32_t kCacheDefaultMaxCookies = 4'000'000;
 
 // Set once at start, before any request; tests change it between cases.
 void logoffCookieCache_setCeiling(std::uint32_t maxRecords);

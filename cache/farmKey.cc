@@ -23,6 +23,6 @@ void FarmKey::Mac::update(const void* data, std::size_t length) {
     hmacSha1Update(&context_, data, length);
 }
 
-void FarmKey::Mac::finish(std::uint8_t out[SHA1_DIGEST_SIZE]) {
+void FarmKey::Mac::finish(std::uint8_t out[kSha1DigestSize]) {
     hmacSha1Final(&context_, out);
 }

@@ -8,7 +8,7 @@
 #include "crypto/hmacSha1.h"
 
 // Shorter secrets are refused when sharing is configured.
-inline constexpr std::size_t FARM_SECRET_MIN_SIZE = 32;
+inline constexpr std::size_t kFarmSecretMinSize = 32;
 
 class FarmKey {
   public:
@@ -27,7 +27,7 @@ class FarmKey {
         Mac& operator=(const Mac&) = delete;
 
         void update(const void* data, std::size_t length);
-        void finish(std::uint8_t out[SHA1_DIGEST_SIZE]);
+        void finish(std::uint8_t out[kSha1DigestSize]);
 
       private:
         HmacSha1Context context_;

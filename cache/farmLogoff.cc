@@ -13,8 +13,8 @@ const FarmKey* farmKey = nullptr;
 FarmAddHook farmAddHook = nullptr;
 
 void addText(FarmKey::Mac& mac, const char* text) {
-    const void* end = std::memchr(text, '\0', COOKIE_TEXT_SIZE);
-    auto length = static_cast<std::uint32_t>(end == nullptr ? COOKIE_TEXT_SIZE
+    const void* end = std::memchr(text, '\0', kLogoffCookieTextSize);
+    auto length = static_cast<std::uint32_t>(end == nullptr ? kLogoffCookieTextSize
                                                             : static_cast<const char*>(end) - text);
     std::uint8_t lengthBytes[4];
     store32_le(lengthBytes, length);

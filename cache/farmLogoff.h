@@ -10,8 +10,8 @@
 #include "cache/cookieExpiry.h"
 #include "cache/farmKey.h"
 
-inline constexpr std::size_t FARM_IDENTITY_SIZE = 20;
-using FarmIdentity = std::array<std::uint8_t, FARM_IDENTITY_SIZE>;
+inline constexpr std::size_t kFarmIdentitySize = 20;
+using FarmIdentity = std::array<std::uint8_t, kFarmIdentitySize>;
 
 struct FarmLogoff {
     FarmIdentity identity{};

@@ -125,7 +125,7 @@ LogoffCookieCache::~LogoffCookieCache() {
 void LogoffCookieCache::init() {
     auto now = static_cast<std::int32_t>(std::time(nullptr));
     // A salt new in every run: nothing of an earlier run can match a digest.
-    std::uint8_t salt[COOKIE_SALT_SIZE];
+    std::uint8_t salt[kLogoffCookieSaltSize];
     fillFromKernel(salt, sizeof salt);
     restoreStart(now, salt);
     secureZero(salt, sizeof salt);
@@ -134,7 +134,7 @@ void LogoffCookieCache::init() {
 void LogoffCookieCache::restoreStart(std::int32_t startTime, const std::uint8_t* salt) {
     WriteGuard hold(lock_);
     startTime_ = startTime;
-    std::memcpy(salt_, salt, COOKIE_SALT_SIZE);
+    std::memcpy(salt_, salt, kLogoffCookieSaltSize);
     hold.release();
 }
 
@@ -147,7 +147,7 @@ std::int32_t LogoffCookieCache::startTime() {
 
 void LogoffCookieCache::copySalt(std::uint8_t* destination) {
     ReadGuard hold(lock_);
-    std::memcpy(destination, salt_, COOKIE_SALT_SIZE);
+    std::memcpy(destination, salt_, kLogoffCookieSaltSize);
     hold.release();
 }
 
@@ -155,7 +155,7 @@ CacheStart LogoffCookieCache::start() {
     CacheStart start;
     ReadGuard hold(lock_);
     start.startTime = startTime_;
-    std::memcpy(start.salt, salt_, COOKIE_SALT_SIZE);
+    std::memcpy(start.salt, salt_, kLogoffCookieSaltSize);
     start.flushes = flushes_.load(std::memory_order_relaxed);
     hold.release();
     return start;
@@ -184,7 +184,7 @@ int LogoffCookieCache::lookUp(const char* cookieText, const char* cookieBytes,
         begun = start();
     } else if (lock_.tryAcquireRead()) {
         begun.startTime = startTime_;
-        std::memcpy(begun.salt, salt_, COOKIE_SALT_SIZE);
+        std::memcpy(begun.salt, salt_, kLogoffCookieSaltSize);
         begun.flushes = flushes_.load(std::memory_order_relaxed);
         lock_.release();
     } else {
@@ -340,7 +340,7 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- Entry.");
     std::int32_t kind = storedCookieKind(cookieKind);
 
-    std::uint8_t salt[COOKIE_SALT_SIZE];
+    std::uint8_t salt[kLogoffCookieSaltSize];
     copySalt(salt);
     // Built before the lock is taken. Owned by the cache once queued, and
     // then freed by the cleanup or a flush alone; freed here when an equal

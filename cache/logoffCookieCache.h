@@ -63,7 +63,7 @@ struct LogoffCookieCacheHooks {
 // The start time with its salt, and the flush count, read under one hold.
 struct CacheStart {
     std::int32_t startTime = 0;
-    std::uint8_t salt[COOKIE_SALT_SIZE] = {};
+    std::uint8_t salt[kLogoffCookieSaltSize] = {};
     std::uint32_t flushes = 0;
 };
 
@@ -226,7 +226,7 @@ class LogoffCookieCache {
     RWSlistCollectablesQueue passKept_ GUARDED_BY(lock_);
     ReceivedLogoffTable received_ GUARDED_BY(lock_);
     std::int32_t startTime_ GUARDED_BY(lock_) = 0;
-    std::uint8_t salt_[COOKIE_SALT_SIZE] GUARDED_BY(lock_) = {};
+    std::uint8_t salt_[kLogoffCookieSaltSize] GUARDED_BY(lock_) = {};
     // Read without the hold by a query that missed, to learn of a flush
     // since it read the start time; changed only with the write hold.
     std::atomic<std::uint32_t> flushes_{0};

@@ -59,18 +59,18 @@ const FactReader kFactReaders[] = {
 
 }  // namespace
 
-int fillHashKeySeed(uint8_t seed[HASH_KEY_SEED_SIZE], bool traced) {
-    std::memset(seed, 0, HASH_KEY_SEED_SIZE);
+int fillHashKeySeed(uint8_t seed[kHashKeySeedSize], bool traced) {
+    std::memset(seed, 0, kHashKeySeedSize);
     char scratch[kFactBufferSize] = {};
     size_t total = 0;
     // The machine name always enters; the later facts only while room is left.
     for (const FactReader& reader : kFactReaders) {
-        if (&reader != kFactReaders && total >= HASH_KEY_SEED_SIZE) {
+        if (&reader != kFactReaders && total >= kHashKeySeedSize) {
             break;
         }
         int size = kFactBufferSize;
         reader.read(scratch, &size);
-        size_t copied = std::min(static_cast<size_t>(size), HASH_KEY_SEED_SIZE - total);
+        size_t copied = std::min(static_cast<size_t>(size), kHashKeySeedSize - total);
         std::memcpy(seed + total, scratch, copied);
         total += copied;
         if (traced) {
@@ -84,11 +84,11 @@ int fillHashKeySeed(uint8_t seed[HASH_KEY_SEED_SIZE], bool traced) {
     return static_cast<int>(total);
 }
 
-void deriveHashedKey(const uint8_t seed[HASH_KEY_SEED_SIZE], uint8_t key[PIPE_KEY_SIZE]) {
-    uint8_t block[HASH_KEY_SEED_SIZE + kSaltSize];
-    std::memcpy(block, seed, HASH_KEY_SEED_SIZE);
-    buildHashKeySalt(block + HASH_KEY_SEED_SIZE);
-    uint8_t digest[SHA1_DIGEST_SIZE];
+void deriveHashedKey(const uint8_t seed[kHashKeySeedSize], uint8_t key[PIPE_KEY_SIZE]) {
+    uint8_t block[kHashKeySeedSize + kSaltSize];
+    std::memcpy(block, seed, kHashKeySeedSize);
+    buildHashKeySalt(block + kHashKeySeedSize);
+    uint8_t digest[kSha1DigestSize];
     sha1Digest(block, sizeof block, digest);
     std::memcpy(key, digest + kKeyOffset, PIPE_KEY_SIZE);
     secureZero(digest, sizeof digest);
@@ -100,7 +100,7 @@ void setHashKeySeed(void) {
     std::lock_guard<std::mutex> lock(hashKeySeedMutex);
     if (hashKeySeed.load(std::memory_order_acquire) == nullptr) {
         // Left absent when it cannot be allocated: every message then fails with 1.
-        auto* seed = static_cast<uint8_t*>(std::calloc(1, HASH_KEY_SEED_SIZE));
+        auto* seed = static_cast<uint8_t*>(std::calloc(1, kHashKeySeedSize));
         if (seed != nullptr) {
             int total = fillHashKeySeed(seed, true);
             TRACE_LOG(TRACE_DETAIL,
@@ -125,7 +125,7 @@ int getHostPipeKey(unsigned char* key) {
     if (key == nullptr) {
         return 1;
     }
-    uint8_t seed[HASH_KEY_SEED_SIZE];
+    uint8_t seed[kHashKeySeedSize];
     fillHashKeySeed(seed, false);
     deriveHashedKey(seed, key);
     secureZero(seed, sizeof seed);

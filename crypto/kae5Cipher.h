@@ -23,12 +23,12 @@ enum KAE5_result : int {
     KAE5_BAD_LENGTH = 25,       // stated length does not fit the data, or the packet is malformed
 };
 
-// Scheme 2's packet around a payload of L bytes is L + KAE5_OVERHEAD + P bytes,
+// Scheme 2's packet around a payload of L bytes is L + kKae5Overhead + P bytes,
 // P = 8 - L % 8 padding bytes (1 to 8).
-constexpr uint32_t KAE5_HEADER_SIZE = 16;
-constexpr uint32_t KAE5_CHECK_SIZE = 10;
-constexpr uint32_t KAE5_OVERHEAD = KAE5_HEADER_SIZE + KAE5_CHECK_SIZE;
-constexpr uint32_t KAE5_MIN_PACKET = KAE5_OVERHEAD + 8;
+constexpr uint32_t kKae5HeaderSize = 16;
+constexpr uint32_t kKae5CheckSize = 10;
+constexpr uint32_t kKae5Overhead = kKae5HeaderSize + kKae5CheckSize;
+constexpr uint32_t kKae5MinPacket = kKae5Overhead + 8;
 
 // Opaque to callers; its first field is the scheme number.
 struct KAE5_context;

@@ -58,7 +58,7 @@ void add160(uint8_t* a, size_t len, const uint8_t* b) {
 }
 
 void randomStep(KAE5_random* generator) {
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     sha1Digest(generator->state, sizeof generator->state, generator->output);
     generator->pending = sizeof generator->output;
     sha1Digest(generator->output, sizeof generator->output, digest);
@@ -68,7 +68,7 @@ void randomStep(KAE5_random* generator) {
 
 int randomBytes(KAE5_random* generator, KAE5_buffer* buffer) {
     if (generator == nullptr) {
-        return KAE5_RANDOM_NO_GENERATOR;
+        return kKae5RandomNoGenerator;
     }
     if (buffer == nullptr || buffer->dataStart == nullptr) {
         return 0;
@@ -90,7 +90,7 @@ int randomBytes(KAE5_random* generator, KAE5_buffer* buffer) {
 
 int globalRandomBytes(KAE5_buffer* buffer) {
     if (buffer == nullptr) {
-        return KAE5_RANDOM_NO_GENERATOR;
+        return kKae5RandomNoGenerator;
     }
     static const bool forkHandlersInstalled =
         pthread_atfork(lockBeforeFork, unlockInParent, reseedInChild) == 0;

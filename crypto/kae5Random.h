@@ -7,7 +7,7 @@
 
 #include "crypto/kae5Buffer.h"
 
-constexpr int KAE5_RANDOM_NO_GENERATOR = 27;
+constexpr int kKae5RandomNoGenerator = 27;
 
 struct KAE5_random {
     uint8_t state[20];   // a 160-bit number, most significant byte first

@@ -32,7 +32,7 @@ KAE5_scheme2Context* scheme2(KAE5_context* context) {
 // SHA-1 of the key followed by a label: the label keeps the cipher key and
 // the MAC key apart although both come from the same pipe key.
 void deriveFromKey(const uint8_t* key, uint32_t keyLen, const uint8_t label[8],
-                   uint8_t out[SHA1_DIGEST_SIZE]) {
+                   uint8_t out[kSha1DigestSize]) {
     SHA1_context sha;
     SHA1_init(&sha);
     SHA1_update(&sha, key, keyLen);
@@ -52,7 +52,7 @@ int create(unsigned int scheme, const KAE5_buffer* key, KAE5_context** context) 
     created->base.scheme = static_cast<int32_t>(scheme);
     uint32_t keyLen = key->dataLength < kMaxKeyBytes ? key->dataLength : kMaxKeyBytes;
 
-    uint8_t derived[SHA1_DIGEST_SIZE];
+    uint8_t derived[kSha1DigestSize];
     deriveFromKey(key->dataStart, keyLen, kCipherKeyLabel, derived);
     if (RC5_setKey(&created->rc5, derived) != 0) {
         secureZero(derived, sizeof derived);
@@ -79,11 +79,11 @@ int encrypt(KAE5_context* context, KAE5_buffer* buffer) {
     }
     uint32_t length = buffer->dataLength;
     uint32_t padding = 8 - length % 8;
-    if (KAE5_bytesFromDataStart(buffer) < uint64_t{length} + KAE5_OVERHEAD + padding) {
+    if (KAE5_bytesFromDataStart(buffer) < uint64_t{length} + kKae5Overhead + padding) {
         return KAE5_NO_ROOM;
     }
     uint8_t* data = buffer->dataStart;
-    std::memmove(data + KAE5_HEADER_SIZE, data, length);
+    std::memmove(data + kKae5HeaderSize, data, length);
     data[0] = static_cast<uint8_t>(ctx->base.scheme);
     data[1] = data[2] = data[3] = 0;
 
@@ -93,19 +93,19 @@ int encrypt(KAE5_context* context, KAE5_buffer* buffer) {
         return KAE5_NO_CHAIN_VALUE;
     }
 
-    uint32_t end = KAE5_HEADER_SIZE + length + padding;  // E, a multiple of 8
-    std::memset(data + KAE5_HEADER_SIZE + length, static_cast<int>(padding), padding);
+    uint32_t end = kKae5HeaderSize + length + padding;  // E, a multiple of 8
+    std::memset(data + kKae5HeaderSize + length, static_cast<int>(padding), padding);
     // E - 4 is 4 past a multiple of 8: the last 4 bytes take the remaining-bytes rule.
     if (RC5_chainEncrypt(&ctx->rc5, data + kChainStart, end - kChainStart) != 0) {
         return KAE5_CHAIN_ENCRYPT;
     }
-    uint32_t total = end + KAE5_CHECK_SIZE;
+    uint32_t total = end + kKae5CheckSize;
     store32_be(data + 4, total);
 
-    uint8_t check[SHA1_DIGEST_SIZE];
+    uint8_t check[kSha1DigestSize];
     hmacSha1(ctx->innerPad, ctx->outerPad, buffer->regionStart, checkedLength(buffer, data + end),
              check);
-    std::memcpy(data + end, check, KAE5_CHECK_SIZE);
+    std::memcpy(data + end, check, kKae5CheckSize);
     buffer->dataLength = total;
     return KAE5_OK;
 }
@@ -113,24 +113,24 @@ int encrypt(KAE5_context* context, KAE5_buffer* buffer) {
 int decrypt(KAE5_context* context, KAE5_buffer* buffer) {
     KAE5_scheme2Context* ctx = scheme2(context);
     uint32_t total = 0;
-    int result = KAE5_readHeader(context, buffer, KAE5_CHECK_SIZE, &total);
+    int result = KAE5_readHeader(context, buffer, kKae5CheckSize, &total);
     if (result != KAE5_OK) {
         return result;
     }
     uint8_t* data = buffer->dataStart;
-    buffer->dataLength = total - KAE5_CHECK_SIZE;
+    buffer->dataLength = total - kKae5CheckSize;
 
-    uint32_t end = total - KAE5_CHECK_SIZE;
-    uint8_t check[SHA1_DIGEST_SIZE];
+    uint32_t end = total - kKae5CheckSize;
+    uint8_t check[kSha1DigestSize];
     hmacSha1(ctx->innerPad, ctx->outerPad, buffer->regionStart, checkedLength(buffer, data + end),
              check);
-    if (!constantTimeEqual(check, data + end, KAE5_CHECK_SIZE)) {
+    if (!constantTimeEqual(check, data + end, kKae5CheckSize)) {
         return KAE5_CHECK_MISMATCH;
     }
     // Only a key holder gets this far, yet no sender builds a packet below 34
     // bytes (an empty payload), and a shorter one could make the payload
     // length negative or its padding reach outside the packet.
-    if (total < KAE5_MIN_PACKET) {
+    if (total < kKae5MinPacket) {
         return KAE5_BAD_LENGTH;
     }
     if (RC5_setChainValue(&ctx->rc5, data + kRandomOffset) != 0) {
@@ -140,13 +140,13 @@ int decrypt(KAE5_context* context, KAE5_buffer* buffer) {
         return KAE5_CHAIN_DECRYPT;
     }
     uint32_t padding = data[end - 1];
-    if (padding == 0 || padding > 8 || padding > total - KAE5_OVERHEAD) {
+    if (padding == 0 || padding > 8 || padding > total - kKae5Overhead) {
         return KAE5_BAD_LENGTH;
     }
-    uint32_t length = total - KAE5_OVERHEAD - padding;
-    std::memmove(data, data + KAE5_HEADER_SIZE, length);
+    uint32_t length = total - kKae5Overhead - padding;
+    std::memmove(data, data + kKae5HeaderSize, length);
     // length + 16 <= E - padding: the zeros stay inside the packet.
-    std::memset(data + length, 0, KAE5_HEADER_SIZE);
+    std::memset(data + length, 0, kKae5HeaderSize);
     buffer->dataLength = length;
     return KAE5_OK;
 }

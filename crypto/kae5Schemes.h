@@ -16,8 +16,8 @@ struct KAE5_context {
 struct KAE5_scheme2Context {
     KAE5_context base;
     RC5_state rc5;
-    uint8_t innerPad[SHA1_BLOCK_SIZE];
-    uint8_t outerPad[SHA1_BLOCK_SIZE];
+    uint8_t innerPad[kSha1BlockSize];
+    uint8_t outerPad[kSha1BlockSize];
 };
 
 struct KAE5_scheme {

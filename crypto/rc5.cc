@@ -9,7 +9,7 @@ namespace {
 
 constexpr uint32_t kP32 = 0xB7E15163;
 constexpr uint32_t kQ32 = 0x9E3779B9;
-constexpr int kKeyWords = RC5_KEY_SIZE / 4;
+constexpr int kKeyWords = kRc5KeySize / 4;
 
 template <int Rounds>
 inline void encryptWords(const RC5_keyTable<Rounds>& table, uint32_t& a, uint32_t& b) {
@@ -66,8 +66,8 @@ inline void decryptWordsSideBySide(const RC5_keyTable<Rounds>& table, uint32_t (
 void xorTail(const RC5_state& state, uint8_t* data, size_t len) {
     uint32_t a = state.chain[0];
     uint32_t b = state.chain[1];
-    encryptWords<RC5_ROUNDS>(state.table, a, b);
-    uint8_t stream[RC5_BLOCK_SIZE];
+    encryptWords<kRc5Rounds>(state.table, a, b);
+    uint8_t stream[kRc5BlockSize];
     store32_le(stream, a);
     store32_le(stream + 4, b);
     for (size_t i = 0; i < len; ++i) {
@@ -76,7 +76,7 @@ void xorTail(const RC5_state& state, uint8_t* data, size_t len) {
 }
 
 template <int Rounds, void (*Words)(const RC5_keyTable<Rounds>&, uint32_t&, uint32_t&)>
-inline void blockThroughWords(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+inline void blockThroughWords(const RC5_keyTable<Rounds>& table, uint8_t block[kRc5BlockSize]) {
     uint32_t a = load32_le(block);
     uint32_t b = load32_le(block + 4);
     Words(table, a, b);
@@ -86,45 +86,45 @@ inline void blockThroughWords(const RC5_keyTable<Rounds>& table, uint8_t block[R
 
 // The whole blocks of a chained run, `len` a multiple of 8; the chain value
 // (ha, hb) goes in and comes out advanced.
-using ChainedBlocks = void (*)(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+using ChainedBlocks = void (*)(const RC5_keyTable<kRc5Rounds>& table, uint8_t* data, size_t len,
                                uint32_t& ha, uint32_t& hb);
 
-inline void encryptBlocks(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+inline void encryptBlocks(const RC5_keyTable<kRc5Rounds>& table, uint8_t* data, size_t len,
                           uint32_t& ha, uint32_t& hb) {
-    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+    for (; len >= kRc5BlockSize; len -= kRc5BlockSize, data += kRc5BlockSize) {
         ha ^= load32_le(data);
         hb ^= load32_le(data + 4);
-        encryptWords<RC5_ROUNDS>(table, ha, hb);
+        encryptWords<kRc5Rounds>(table, ha, hb);
         store32_le(data, ha);
         store32_le(data + 4, hb);
     }
 }
 
-inline void decryptBlocks(const RC5_keyTable<RC5_ROUNDS>& table, uint8_t* data, size_t len,
+inline void decryptBlocks(const RC5_keyTable<kRc5Rounds>& table, uint8_t* data, size_t len,
                           uint32_t& ha, uint32_t& hb) {
-    constexpr size_t kLanesSize = kDecryptLanes * RC5_BLOCK_SIZE;
+    constexpr size_t kLanesSize = kDecryptLanes * kRc5BlockSize;
     for (; len >= kLanesSize; len -= kLanesSize, data += kLanesSize) {
         uint32_t ca[kDecryptLanes], cb[kDecryptLanes], a[kDecryptLanes], b[kDecryptLanes];
 #pragma GCC unroll 4
         for (size_t k = 0; k < kDecryptLanes; ++k) {
-            a[k] = ca[k] = load32_le(data + k * RC5_BLOCK_SIZE);
-            b[k] = cb[k] = load32_le(data + k * RC5_BLOCK_SIZE + 4);
+            a[k] = ca[k] = load32_le(data + k * kRc5BlockSize);
+            b[k] = cb[k] = load32_le(data + k * kRc5BlockSize + 4);
         }
-        decryptWordsSideBySide<RC5_ROUNDS>(table, a, b);
+        decryptWordsSideBySide<kRc5Rounds>(table, a, b);
 #pragma GCC unroll 4
         for (size_t k = 0; k < kDecryptLanes; ++k) {
-            store32_le(data + k * RC5_BLOCK_SIZE, a[k] ^ (k == 0 ? ha : ca[k - 1]));
-            store32_le(data + k * RC5_BLOCK_SIZE + 4, b[k] ^ (k == 0 ? hb : cb[k - 1]));
+            store32_le(data + k * kRc5BlockSize, a[k] ^ (k == 0 ? ha : ca[k - 1]));
+            store32_le(data + k * kRc5BlockSize + 4, b[k] ^ (k == 0 ? hb : cb[k - 1]));
         }
         ha = ca[kDecryptLanes - 1];
         hb = cb[kDecryptLanes - 1];
     }
-    for (; len >= RC5_BLOCK_SIZE; len -= RC5_BLOCK_SIZE, data += RC5_BLOCK_SIZE) {
+    for (; len >= kRc5BlockSize; len -= kRc5BlockSize, data += kRc5BlockSize) {
         uint32_t ca = load32_le(data);
         uint32_t cb = load32_le(data + 4);
         uint32_t a = ca;
         uint32_t b = cb;
-        decryptWords<RC5_ROUNDS>(table, a, b);
+        decryptWords<kRc5Rounds>(table, a, b);
         store32_le(data, a ^ ha);
         store32_le(data + 4, b ^ hb);
         ha = ca;
@@ -139,7 +139,7 @@ int chainedRun(RC5_state* state, uint8_t* data, size_t len) {
     if (state == nullptr || (data == nullptr && len > 0)) {
         return -1;
     }
-    const size_t whole = len - len % RC5_BLOCK_SIZE;
+    const size_t whole = len - len % kRc5BlockSize;
     uint32_t ha = state->chain[0];
     uint32_t hb = state->chain[1];
     Blocks(state->table, data, whole, ha, hb);
@@ -154,7 +154,7 @@ int chainedRun(RC5_state* state, uint8_t* data, size_t len) {
 }  // namespace
 
 template <int Rounds>
-int RC5_keySchedule(const uint8_t key[RC5_KEY_SIZE], RC5_keyTable<Rounds>* table) {
+int RC5_keySchedule(const uint8_t key[kRc5KeySize], RC5_keyTable<Rounds>* table) {
     if (key == nullptr || table == nullptr) {
         return -1;
     }
@@ -183,12 +183,12 @@ int RC5_keySchedule(const uint8_t key[RC5_KEY_SIZE], RC5_keyTable<Rounds>* table
 }
 
 template <int Rounds>
-void RC5_encryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+void RC5_encryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[kRc5BlockSize]) {
     blockThroughWords<Rounds, encryptWords<Rounds>>(table, block);
 }
 
 template <int Rounds>
-void RC5_decryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[RC5_BLOCK_SIZE]) {
+void RC5_decryptBlock(const RC5_keyTable<Rounds>& table, uint8_t block[kRc5BlockSize]) {
     blockThroughWords<Rounds, decryptWords<Rounds>>(table, block);
 }
 
@@ -199,15 +199,15 @@ template void RC5_encryptBlock<16>(const RC5_keyTable<16>&, uint8_t*);
 template void RC5_decryptBlock<12>(const RC5_keyTable<12>&, uint8_t*);
 template void RC5_decryptBlock<16>(const RC5_keyTable<16>&, uint8_t*);
 
-int RC5_setKey(RC5_state* state, const uint8_t key[RC5_KEY_SIZE]) {
+int RC5_setKey(RC5_state* state, const uint8_t key[kRc5KeySize]) {
     if (state == nullptr || key == nullptr) {
         return -1;
     }
-    std::memcpy(state->key, key, RC5_KEY_SIZE);
-    return RC5_keySchedule<RC5_ROUNDS>(state->key, &state->table);
+    std::memcpy(state->key, key, kRc5KeySize);
+    return RC5_keySchedule<kRc5Rounds>(state->key, &state->table);
 }
 
-int RC5_setChainValue(RC5_state* state, const uint8_t value[RC5_BLOCK_SIZE]) {
+int RC5_setChainValue(RC5_state* state, const uint8_t value[kRc5BlockSize]) {
     if (state == nullptr || value == nullptr) {
         return -1;
     }

@@ -42,7 +42,7 @@ constexpr uint32_t kInitial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476
 
 void sha1CompressPortable(uint32_t h[5], const uint8_t* data, size_t blocks) {
     uint32_t w[16];
-    for (; blocks > 0; --blocks, data += SHA1_BLOCK_SIZE) {
+    for (; blocks > 0; --blocks, data += kSha1BlockSize) {
         for (int i = 0; i < 16; ++i) {
             w[i] = load32_be(data + 4 * i);
         }
@@ -114,11 +114,11 @@ int SHA1_update(SHA1_context* ctx, const void* data, size_t len) {
         return -2;
     }
     const auto* in = static_cast<const uint8_t*>(data);
-    size_t buffered = ctx->countLow % SHA1_BLOCK_SIZE;
+    size_t buffered = ctx->countLow % kSha1BlockSize;
     addToCount(ctx, len);
 
     if (buffered > 0) {
-        size_t fill = SHA1_BLOCK_SIZE - buffered;
+        size_t fill = kSha1BlockSize - buffered;
         if (len < fill) {
             std::memcpy(ctx->buffer + buffered, in, len);
             return 0;
@@ -129,32 +129,32 @@ int SHA1_update(SHA1_context* ctx, const void* data, size_t len) {
         len -= fill;
     }
     // Whole blocks are hashed straight from the caller's memory.
-    size_t blocks = len / SHA1_BLOCK_SIZE;
+    size_t blocks = len / kSha1BlockSize;
     compress(ctx->h, in, blocks);
-    in += blocks * SHA1_BLOCK_SIZE;
-    len -= blocks * SHA1_BLOCK_SIZE;
+    in += blocks * kSha1BlockSize;
+    len -= blocks * kSha1BlockSize;
     std::memcpy(ctx->buffer, in, len);
     return 0;
 }
 
-int SHA1_final(SHA1_context* ctx, uint8_t out[SHA1_DIGEST_SIZE]) {
+int SHA1_final(SHA1_context* ctx, uint8_t out[kSha1DigestSize]) {
     if (ctx == nullptr) {
         return -1;
     }
     if (out == nullptr) {
         return -2;
     }
-    size_t buffered = ctx->countLow % SHA1_BLOCK_SIZE;
+    size_t buffered = ctx->countLow % kSha1BlockSize;
     uint32_t bitsHigh = (ctx->countHigh << 3) | (ctx->countLow >> 29);
     uint32_t bitsLow = ctx->countLow << 3;
 
     ctx->buffer[buffered++] = 0x80;
-    if (buffered > SHA1_BLOCK_SIZE - 8) {
-        std::memset(ctx->buffer + buffered, 0, SHA1_BLOCK_SIZE - buffered);
+    if (buffered > kSha1BlockSize - 8) {
+        std::memset(ctx->buffer + buffered, 0, kSha1BlockSize - buffered);
         compress(ctx->h, ctx->buffer, 1);
         buffered = 0;
     }
-    std::memset(ctx->buffer + buffered, 0, SHA1_BLOCK_SIZE - 8 - buffered);
+    std::memset(ctx->buffer + buffered, 0, kSha1BlockSize - 8 - buffered);
     store32_be(ctx->buffer + 56, bitsHigh);
     store32_be(ctx->buffer + 60, bitsLow);
     compress(ctx->h, ctx->buffer, 1);
@@ -165,7 +165,7 @@ int SHA1_final(SHA1_context* ctx, uint8_t out[SHA1_DIGEST_SIZE]) {
     return SHA1_init(ctx);
 }
 
-int sha1Digest(const void* data, size_t len, uint8_t out[SHA1_DIGEST_SIZE]) {
+int sha1Digest(const void* data, size_t len, uint8_t out[kSha1DigestSize]) {
     SHA1_context ctx;
     int result = SHA1_init(&ctx);
     if (result == 0) {

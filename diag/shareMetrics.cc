@@ -107,7 +107,7 @@ void metrics_setPublishingRefused(bool refused) {
 }
 
 void metrics_setConnectionRefused(unsigned slot, bool refused) {
-    std::uint32_t bit = std::uint32_t{1} << (slot % SHARE_REFUSED_SLOTS);
+    std::uint32_t bit = std::uint32_t{1} << (slot % kShareRefusedSlots);
     if (refused) {
         connectionsRefused.fetch_or(bit, relaxed);
     } else {

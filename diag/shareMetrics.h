@@ -49,8 +49,8 @@ void metrics_setPublishingRefused(bool refused);
 // Connections are refused before any logoff is offered (a wrong password, a
 // sentinel that does not let the host in): the gauge is 1 while the last try
 // of any of the host's connections was refused. Each connection has a slot
-// of its own, below SHARE_REFUSED_SLOTS.
-inline constexpr unsigned SHARE_REFUSED_SLOTS = 32;
+// of its own, below kShareRefusedSlots.
+inline constexpr unsigned kShareRefusedSlots = 32;
 void metrics_setConnectionRefused(unsigned slot, bool refused);
 // While the last connection TLS refused, no logoff can be published either:
 // PublishingRefused reads 1 then too.

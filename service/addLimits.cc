@@ -57,7 +57,7 @@ bool peerGroups(int fd, std::vector<gid_t>& groups) {
 
 bool parseMaxCookies(const char* value, std::uint32_t& maxCookies, std::string& error) {
     if (value == nullptr) {
-        maxCookies = DEFAULT_MAX_COOKIES;
+        maxCookies = kCacheDefaultMaxCookies;
         return true;
     }
     std::uint64_t parsed = 0;

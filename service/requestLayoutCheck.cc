@@ -5,9 +5,10 @@
 #include "cache/LogoffCookie.h"
 #include "protocol/requestLayout.h"
 
-static_assert(COOKIE_TEXT_SIZE == kCookieTextSize && COOKIE_TEXT_SIZE == kCookieBytesSize);
-static_assert(COOKIE_ATTRIBUTES_SIZE == kCookieAttributesSize);
-static_assert(MAX_LIFETIME_OFFSET == kAttributesOffsetMaxLifetime);
-static_assert(IDLE_TIMEOUT_OFFSET == kAttributesOffsetIdleTimeout);
-static_assert(MAX_LIFETIME_OFFSET + 4 <= COOKIE_ATTRIBUTES_SIZE &&
-              IDLE_TIMEOUT_OFFSET + 4 <= COOKIE_ATTRIBUTES_SIZE);
+static_assert(kLogoffCookieTextSize == kCookieTextSize &&
+              kLogoffCookieTextSize == kCookieBytesSize);
+static_assert(kLogoffCookieAttributesSize == kCookieAttributesSize);
+static_assert(kLogoffCookieMaxLifetimeOffset == kAttributesOffsetMaxLifetime);
+static_assert(kLogoffCookieIdleTimeoutOffset == kAttributesOffsetIdleTimeout);
+static_assert(kLogoffCookieMaxLifetimeOffset + 4 <= kLogoffCookieAttributesSize &&
+              kLogoffCookieIdleTimeoutOffset + 4 <= kLogoffCookieAttributesSize);

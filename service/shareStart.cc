@@ -34,7 +34,7 @@ void startConfiguredSharing() {
 
 void flushConfiguredSharing() {
     if (sharingConfigured) {
-        shareFlushPublisher(SHARE_STOP_FLUSH);
+        shareFlushPublisher(kShareStopFlush);
     }
 }
 

@@ -13,7 +13,7 @@ void requireShareConfig();
 void startConfiguredSharing();
 
 // At an orderly stop, once no request is served any more: gives the
-// publisher up to SHARE_STOP_FLUSH to hand what is still queued to Redis,
+// publisher up to kShareStopFlush to hand what is still queued to Redis,
 // when Redis is reachable and takes it. Does nothing without sharing.
 void flushConfiguredSharing();
 

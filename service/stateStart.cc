@@ -63,7 +63,7 @@ std::vector<FarmLogoff> farmLogoffsToKeep() {
 // The farm queue's file, in the service's directory beside its socket.
 std::string farmQueuePath() {
     const char* directory = std::getenv("WA_INSTALL_PATH");
-    return std::string(directory != nullptr ? directory : ".") + "/" + FARM_QUEUE_FILE_NAME;
+    return std::string(directory != nullptr ? directory : ".") + "/" + kFarmQueueFileName;
 }
 
 // What an earlier stop kept in the farm queue's file, whether warm restarts

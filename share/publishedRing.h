@@ -15,17 +15,17 @@
 #include "cache/farmLogoff.h"
 
 // Entries are kept for this long after they were published...
-inline constexpr std::chrono::seconds SHARE_RING_KEEP{60};
+inline constexpr std::chrono::seconds kShareRingKeep{60};
 // ...and at most this many, the oldest going first: memory stays bounded
 // (about 6 MB) however fast logoffs come.
-inline constexpr std::size_t SHARE_RING_CAPACITY = 100000;
+inline constexpr std::size_t kShareRingCapacity = 100000;
 
 class PublishedRing {
   public:
     using Clock = std::chrono::steady_clock;
 
-    explicit PublishedRing(std::size_t capacity = SHARE_RING_CAPACITY,
-                           std::chrono::seconds keep = SHARE_RING_KEEP);
+    explicit PublishedRing(std::size_t capacity = kShareRingCapacity,
+                           std::chrono::seconds keep = kShareRingKeep);
     ~PublishedRing();
     PublishedRing(const PublishedRing&) = delete;
     PublishedRing& operator=(const PublishedRing&) = delete;

@@ -4,8 +4,8 @@
 // blocks every host's read again for nearly every logoff; the moment is
 // added to each logoff's way to the other hosts.
 //   VOKLOGOFFSHAREBATCHMS  that moment in milliseconds, 0 (read again at
-//                          once) to SHARE_BATCH_WAIT_MOST; default
-//                          SHARE_BATCH_WAIT_DEFAULT
+//                          once) to kShareBatchWaitMost; default
+//                          kShareBatchWaitDefault
 #pragma once
 
 #include <chrono>
@@ -14,9 +14,9 @@
 
 class RWThreadFunction;
 
-inline constexpr std::chrono::milliseconds SHARE_BATCH_WAIT_DEFAULT{5};
+inline constexpr std::chrono::milliseconds kShareBatchWaitDefault{5};
 // A logoff must still reach the other hosts in a fraction of a second.
-inline constexpr std::chrono::milliseconds SHARE_BATCH_WAIT_MOST{100};
+inline constexpr std::chrono::milliseconds kShareBatchWaitMost{100};
 
 // Reads VOKLOGOFFSHAREBATCHMS into `out` (the default when unset). False
 // with one line naming the variable in `error`.
@@ -29,5 +29,5 @@ std::chrono::milliseconds batchWaitAfter(std::size_t entries, std::size_t batch,
                                          std::chrono::milliseconds wait);
 
 // Waits `wait` on `thread`'s own thread. A request to end the thread ends
-// the wait, and the thread, within SHARE_BATCH_WAIT_DEFAULT.
+// the wait, and the thread, within kShareBatchWaitDefault.
 void waitForBatch(std::chrono::milliseconds wait, const RWThreadFunction& thread);

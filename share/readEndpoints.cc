@@ -36,7 +36,7 @@ void passedOver(const std::string& address, const std::string& why, bool toMend)
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- receiver: replica %s passed over: %s.",
               address.c_str(), why.c_str());
     if (toMend) {
-        shareSayAtMostEvery("replica " + address + " " + why.substr(0, 40), SHARE_NOTICE_PERIOD,
+        shareSayAtMostEvery("replica " + address + " " + why.substr(0, 40), kShareNoticePeriod,
                             "logoffCookieShare -- The replica " + address + " cannot be read (" +
                                 why + "); reading from another node meanwhile.");
     }
@@ -76,8 +76,7 @@ bool replicaFitToRead(const RedisInstance& instance, std::string& why) {
         why = "its link to the primary is down";
         return false;
     }
-    if (instance.lastIoSeconds < 0 ||
-        instance.lastIoSeconds > SHARE_REPLICA_SILENCE_LIMIT_SECONDS) {
+    if (instance.lastIoSeconds < 0 || instance.lastIoSeconds > kShareReplicaSilenceLimitSeconds) {
         why = "it has not heard from the primary for " +
               (instance.lastIoSeconds < 0 ? std::string("a time unknown")
                                           : std::to_string(instance.lastIoSeconds) + " s");
@@ -118,7 +117,7 @@ ReadEndpoints::ReadEndpoints(std::string hostName) : hostName_(std::move(hostNam
 
 void ReadEndpoints::scheduleReview() {
     thread_local std::minstd_rand random{std::random_device{}()};
-    auto period = std::chrono::duration_cast<std::chrono::milliseconds>(SHARE_READ_REVIEW_EVERY);
+    auto period = std::chrono::duration_cast<std::chrono::milliseconds>(kShareReadReviewEvery);
     std::uniform_int_distribution<long long> spread(period.count() * 3 / 4, period.count() * 5 / 4);
     nextReview_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(spread(random));
 }
@@ -182,7 +181,7 @@ bool ReadEndpoints::askReplicas(const ShareEndpoint& config, const std::vector<s
             case ShareConnectOutcome::Refused:
                 // A sentinel user set up before reads went to replicas.
                 shareSayAtMostEvery(
-                    "sentinel-replicas", SHARE_NOTICE_PERIOD,
+                    "sentinel-replicas", kShareNoticePeriod,
                     "logoffCookieShare -- The sentinels refuse to list the replicas (" + error +
                         "): grant the hosts' sentinel user +sentinel|replicas, or set "
                         "VOKLOGOFFSHAREREADFROM=primary; reading from the primary meanwhile.");
@@ -335,7 +334,7 @@ bool ReadEndpoints::betterElsewhere(const ShareEndpoint& config, std::string& wh
         if (!spot_.replica &&
             askSentinel(config, answeredBy_, named, error) == ShareConnectOutcome::Connected &&
             addressOf(named) != spot_.address &&
-            probe.connect(named, SHARE_SENTINEL_TIMEOUT, error) == ShareConnectOutcome::Connected &&
+            probe.connect(named, kShareSentinelTimeout, error) == ShareConnectOutcome::Connected &&
             reachedPrimary(probe, error) == ShareConnectOutcome::Connected) {
             why = "the sentinels name the primary " + addressOf(named);
             wipeShareCredentials(named);
@@ -364,7 +363,7 @@ bool ReadEndpoints::betterElsewhere(const ShareEndpoint& config, std::string& wh
             break;  // those after the spot are no better
         }
         RedisLink probe;
-        if (fitToRead(probe, candidate, SHARE_SENTINEL_TIMEOUT)) {
+        if (fitToRead(probe, candidate, kShareSentinelTimeout)) {
             why = "the replica " + candidate.address + " is fit to read" +
                   (spot_.replica ? " and comes first for this host" : "");
             better = true;

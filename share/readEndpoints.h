@@ -20,13 +20,13 @@
 // A replica that has not heard from its primary for longer is left: a
 // primary pings its replicas every 10 s (repl-ping-replica-period) when
 // nothing is written, and with sentinels it is written to every 2 s.
-inline constexpr long long SHARE_REPLICA_SILENCE_LIMIT_SECONDS = 15;
+inline constexpr long long kShareReplicaSilenceLimitSeconds = 15;
 // While connected, a receiver that may read from replicas looks this often
 // (give or take a quarter, so that a farm's hosts do not all ask at once)
 // whether it should read elsewhere: its replica flagged by the sentinels, a
 // replica it prefers fit to read again, or one fit while it reads the
 // primary.
-inline constexpr std::chrono::seconds SHARE_READ_REVIEW_EVERY{30};
+inline constexpr std::chrono::seconds kShareReadReviewEvery{30};
 
 // The node a receiver reads from.
 struct ReadSpot {
@@ -50,7 +50,7 @@ std::string addressOf(const ShareEndpoint& node);
 
 // Whether a replica, as its INFO tells, may be read: it is still a replica,
 // its link to its primary is up, and it heard from the primary within
-// SHARE_REPLICA_SILENCE_LIMIT_SECONDS. False with why not.
+// kShareReplicaSilenceLimitSeconds. False with why not.
 bool replicaFitToRead(const RedisInstance& instance, std::string& why);
 
 // The Redis instance a receiver read, and where.

@@ -68,7 +68,7 @@ void keepPiece(const redisReadTask* task, const char* text, std::size_t length,
         ++depth;
     }
     RedisReplyBudget& budget = budgetOf(task);
-    if (depth == 0 || depth > kDeepestPiece || length > REDIS_LONGEST_PIECE ||
+    if (depth == 0 || depth > kDeepestPiece || length > kRedisLongestPiece ||
         budget.pieces.size() >= kMostPieces) {
         return;
     }
@@ -87,7 +87,7 @@ void keepPiece(const redisReadTask* task, const char* text, std::size_t length,
 
 void* boundedString(const redisReadTask* task, char* text, size_t length) {
     RedisReplyBudget& budget = budgetOf(task);
-    if (length > REDIS_LONGEST_STRING || !budget.take(length + kObjectCost)) {
+    if (length > kRedisLongestString || !budget.take(length + kObjectCost)) {
         budget.refused = "a string of " + std::to_string(length) + " bytes";
         return nullptr;
     }
@@ -98,7 +98,7 @@ void* boundedString(const redisReadTask* task, char* text, size_t length) {
 void* boundedArray(const redisReadTask* task, int elements) {
     RedisReplyBudget& budget = budgetOf(task);
     auto count = static_cast<std::size_t>(elements < 0 ? 0 : elements);
-    if (count > REDIS_LONGEST_ARRAY || !budget.take(kObjectCost + count * sizeof(void*))) {
+    if (count > kRedisLongestArray || !budget.take(kObjectCost + count * sizeof(void*))) {
         budget.refused = "an array of " + std::to_string(count) + " elements";
         return nullptr;
     }
@@ -309,9 +309,9 @@ RedisReply RedisLink::nextReply(std::string& error) {
             return RedisReply(static_cast<redisReply*>(reply));
         }
         // One piece more, unless what waits unparsed is too much already.
-        if (reader_->len - reader_->pos > REDIS_REPLY_BUFFER_LIMIT) {
+        if (reader_->len - reader_->pos > kRedisReplyBufferLimit) {
             replyRefused_ = true;
-            error = "reply refused: more than " + std::to_string(REDIS_REPLY_BUFFER_LIMIT) +
+            error = "reply refused: more than " + std::to_string(kRedisReplyBufferLimit) +
                     " bytes unparsed";
             close();
             return nullptr;

@@ -6,9 +6,9 @@
 // Whatever Redis sends (and so whatever anyone who can write to it put in
 // the stream) costs a bounded amount of memory: a reply is read piece by
 // piece, and the link gives up on it, closing the connection, when more than
-// REDIS_REPLY_BUFFER_LIMIT bytes of it wait unparsed (one long string), when
+// kRedisReplyBufferLimit bytes of it wait unparsed (one long string), when
 // an array or a string is longer than any reply of ours can be, or when the
-// reply as a whole would take more than REDIS_REPLY_BUDGET bytes.
+// reply as a whole would take more than kRedisReplyBudget bytes.
 #pragma once
 
 #include <hiredis/hiredis.h>
@@ -22,10 +22,10 @@
 #include "share/linkTransport.h"
 #include "share/shareConfig.h"
 
-inline constexpr std::size_t REDIS_REPLY_BUFFER_LIMIT = 1 << 20;
-inline constexpr std::size_t REDIS_REPLY_BUDGET = 1 << 20;
-inline constexpr std::size_t REDIS_LONGEST_ARRAY = 1024;
-inline constexpr std::size_t REDIS_LONGEST_STRING = 4096;
+inline constexpr std::size_t kRedisReplyBufferLimit = 1 << 20;
+inline constexpr std::size_t kRedisReplyBudget = 1 << 20;
+inline constexpr std::size_t kRedisLongestArray = 1024;
+inline constexpr std::size_t kRedisLongestString = 4096;
 
 // A short string or an integer near the top of a reply, kept as it is read:
 // when a reply is given up, what came before the part at fault is still
@@ -38,12 +38,12 @@ struct RedisReplyPiece {
     long long number = 0;
     std::string text;
 };
-inline constexpr std::size_t REDIS_LONGEST_PIECE = 64;
+inline constexpr std::size_t kRedisLongestPiece = 64;
 
 // What a reply being read may still take; the reply object functions draw
 // from it.
 struct RedisReplyBudget {
-    std::size_t bytesLeft = REDIS_REPLY_BUDGET;
+    std::size_t bytesLeft = kRedisReplyBudget;
     std::string refused;  // why the reply was given up, empty while it is not
     std::vector<RedisReplyPiece> pieces;
 

@@ -40,7 +40,7 @@ ShareConnectOutcome askSentinel(const ShareEndpoint& config, std::size_t index,
                                 ShareEndpoint& primary, std::string& error) {
     RedisLink link;
     ShareConnectOutcome outcome =
-        link.connect(sentinelEndpoint(config, index), SHARE_SENTINEL_TIMEOUT, error);
+        link.connect(sentinelEndpoint(config, index), kShareSentinelTimeout, error);
     if (outcome != ShareConnectOutcome::Connected) {
         return outcome;
     }
@@ -238,7 +238,7 @@ ShareConnectOutcome askSentinelReplicas(const ShareEndpoint& config, std::size_t
     replicas.clear();
     RedisLink link;
     ShareConnectOutcome outcome =
-        link.connect(sentinelEndpoint(config, index), SHARE_SENTINEL_TIMEOUT, error);
+        link.connect(sentinelEndpoint(config, index), kShareSentinelTimeout, error);
     if (outcome != ShareConnectOutcome::Connected) {
         return outcome;
     }

@@ -12,7 +12,7 @@
 
 // How long one sentinel may take to connect and answer before the next is
 // asked: a sentinel that does not answer is skipped, not waited for.
-inline constexpr std::chrono::milliseconds SHARE_SENTINEL_TIMEOUT{1000};
+inline constexpr std::chrono::milliseconds kShareSentinelTimeout{1000};
 
 // Outcomes as RedisLink::connect has them: Refused carries Redis's error
 // reply alone in `error` (a wrong password, a user without a right), which

@@ -6,15 +6,15 @@
 #include <chrono>
 #include <optional>
 
-inline constexpr int SHARE_FIRST_RETRY_SECONDS = 1;
-inline constexpr int SHARE_LAST_RETRY_SECONDS = 30;
+inline constexpr int kShareFirstRetrySeconds = 1;
+inline constexpr int kShareLastRetrySeconds = 30;
 
 class ShareBackoff {
   public:
     // One more failure: the pause before the next try, in seconds.
     int failed() {
-        seconds_ = seconds_ == 0 ? SHARE_FIRST_RETRY_SECONDS
-                                 : std::min(2 * seconds_, SHARE_LAST_RETRY_SECONDS);
+        seconds_ = seconds_ == 0 ? kShareFirstRetrySeconds
+                                 : std::min(2 * seconds_, kShareLastRetrySeconds);
         return seconds_;
     }
     void succeeded() { seconds_ = 0; }
@@ -32,7 +32,7 @@ class ShareBackoff {
 // passing failover (the replica is down too, or the sentinels cannot agree),
 // and every host of a farm asking every sentinel each second would only
 // load them: the pause doubles then as after any failure.
-inline constexpr std::chrono::seconds SHARE_FAILOVER_PATIENCE{60};
+inline constexpr std::chrono::seconds kShareFailoverPatience{60};
 
 class OutagePause {
   public:
@@ -44,8 +44,8 @@ class OutagePause {
         if (!since_) {
             since_ = now;
         }
-        if (failingOver && now - *since_ < SHARE_FAILOVER_PATIENCE) {
-            return SHARE_FIRST_RETRY_SECONDS;
+        if (failingOver && now - *since_ < kShareFailoverPatience) {
+            return kShareFirstRetrySeconds;
         }
         return backoff_.failed();
     }

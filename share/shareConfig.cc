@@ -241,7 +241,7 @@ bool parseSentinelEndpoint(const std::string& rest, ShareEndpoint& out, std::str
     while (!hosts.empty() || out.sentinels.empty()) {
         std::size_t comma = hosts.find(',');
         SentinelAddress address;
-        if (!parseHostPort(hosts.substr(0, comma), SHARE_DEFAULT_SENTINEL_PORT, address.host,
+        if (!parseHostPort(hosts.substr(0, comma), kShareDefaultSentinelPort, address.host,
                            address.port, error)) {
             error = "sentinel " + std::to_string(out.sentinels.size() + 1) + ": " + error;
             return false;
@@ -372,8 +372,8 @@ bool parseReplicaList(const std::string& text, const ShareEndpoint& main,
             error = where + ": empty";
             return false;
         }
-        if (out.size() == SHARE_MOST_REPLICAS) {
-            error = "more than " + std::to_string(SHARE_MOST_REPLICAS) + " replicas";
+        if (out.size() == kShareMostReplicas) {
+            error = "more than " + std::to_string(kShareMostReplicas) + " replicas";
             return false;
         }
         ReadAddress address;
@@ -514,7 +514,7 @@ bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error) {
 }
 
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error) {
-    return readPrivateFile(path, FARM_SECRET_MIN_SIZE, kLargestSecret, out, error);
+    return readPrivateFile(path, kFarmSecretMinSize, kLargestSecret, out, error);
 }
 
 ShareConfigResult readShareConfig(ShareConfig& out, std::string& error) {

@@ -34,12 +34,12 @@
 
 class TlsClientContext;
 
-inline constexpr const char* SHARE_DEFAULT_STREAM = "voklogoff:logoffs";
-inline constexpr int SHARE_DEFAULT_SENTINEL_PORT = 26379;
+inline constexpr const char* kShareDefaultStream = "voklogoff:logoffs";
+inline constexpr int kShareDefaultSentinelPort = 26379;
 
 struct SentinelAddress {
     std::string host;
-    int port = SHARE_DEFAULT_SENTINEL_PORT;
+    int port = kShareDefaultSentinelPort;
 };
 
 // A replica named in VOKLOGOFFSHAREREPLICAS: where it is, nothing more.
@@ -90,9 +90,9 @@ struct ShareEndpoint {
 
 struct ShareConfig {
     ShareEndpoint endpoint;
-    std::string streamKey = SHARE_DEFAULT_STREAM;
+    std::string streamKey = kShareDefaultStream;
     std::vector<std::uint8_t> secret;
-    std::chrono::milliseconds readBatchWait = SHARE_BATCH_WAIT_DEFAULT;
+    std::chrono::milliseconds readBatchWait = kShareBatchWaitDefault;
 
     ShareConfig() = default;
     // Wipes the secret.
@@ -114,7 +114,7 @@ bool parseShareEndpoint(const std::string& text, ShareEndpoint& out, std::string
 
 // Reads the farm secret at `path`: a regular file owned by the effective user,
 // neither readable nor writable by group or others, at least
-// FARM_SECRET_MIN_SIZE bytes. Its bytes are the secret as they stand.
+// kFarmSecretMinSize bytes. Its bytes are the secret as they stand.
 bool readFarmSecret(const std::string& path, std::vector<std::uint8_t>& out, std::string& error);
 
 // Reads the file named by VOKLOGOFFSHAREAUTH again into `endpoint`'s users
@@ -127,7 +127,7 @@ bool rereadShareCredentials(ShareEndpoint& endpoint, std::string& error);
 bool credentialsFromFile();
 
 // The most replicas VOKLOGOFFSHAREREPLICAS may name.
-inline constexpr std::size_t SHARE_MOST_REPLICAS = 64;
+inline constexpr std::size_t kShareMostReplicas = 64;
 
 // Reads VOKLOGOFFSHAREREADFROM and VOKLOGOFFSHAREREPLICAS into `endpoint`
 // (parsed already, its TLS settings applied); false with one line naming the

@@ -69,7 +69,7 @@ bool parseShareCredentials(std::string_view text, ShareCredentials& out, std::st
 
 bool readShareCredentials(const std::string& path, ShareCredentials& out, std::string& error) {
     std::vector<std::uint8_t> bytes;
-    if (!readPrivateFile(path, 1, SHARE_CREDENTIALS_LARGEST, bytes, error)) {
+    if (!readPrivateFile(path, 1, kShareCredentialsLargest, bytes, error)) {
         return false;
     }
     std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());

@@ -31,7 +31,7 @@ struct ShareCredentials {
 };
 
 // The largest credentials file taken.
-inline constexpr std::size_t SHARE_CREDENTIALS_LARGEST = 4096;
+inline constexpr std::size_t kShareCredentialsLargest = 4096;
 
 // Parses the file's content. The reason in `error` never quotes it.
 bool parseShareCredentials(std::string_view text, ShareCredentials& out, std::string& error);

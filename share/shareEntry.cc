@@ -7,11 +7,11 @@
 
 namespace {
 
-constexpr std::size_t kMacSize = SHA1_DIGEST_SIZE;
+constexpr std::size_t kMacSize = kSha1DigestSize;
 
 // The fields in the order the MAC takes them; "mac" last.
-constexpr const char* kNames[SHARE_ENTRY_FIELDS] = {"v",  "fid", "ct", "lu",  "to",
-                                                    "it", "ml",  "k",  "run", "mac"};
+constexpr const char* kNames[kShareEntryFields] = {"v",  "fid", "ct", "lu",  "to",
+                                                   "it", "ml",  "k",  "run", "mac"};
 enum FieldIndex {
     kVersion,
     kIdentity,
@@ -31,7 +31,7 @@ enum FieldIndex {
 void computeEntryMac(const FarmKey& key, const FarmLogoff& logoff, const ShareRunId& run,
                      std::uint8_t out[kMacSize]) {
     FarmKey::Mac mac(key);
-    mac.update(SHARE_ENTRY_VERSION, 1);
+    mac.update(kShareEntryVersion, 1);
     mac.update(logoff.identity.data(), logoff.identity.size());
     const CookieTimes& t = logoff.times;
     const std::uint32_t values[] = {static_cast<std::uint32_t>(t.creationTime),
@@ -97,18 +97,18 @@ ShareEntryFields encodeShareEntry(const FarmKey& key, const FarmLogoff& logoff,
     std::uint8_t mac[kMacSize];
     computeEntryMac(key, logoff, run, mac);
     const CookieTimes& t = logoff.times;
-    std::string values[SHARE_ENTRY_FIELDS] = {SHARE_ENTRY_VERSION,
-                                              toHex(logoff.identity.data(), logoff.identity.size()),
-                                              std::to_string(t.creationTime),
-                                              std::to_string(t.lastUseTime),
-                                              std::to_string(t.timeOffset),
-                                              std::to_string(t.idleTimeoutMinutes),
-                                              std::to_string(t.maxLifetimeMinutes),
-                                              std::to_string(t.cookieKind),
-                                              toHex(run.data(), run.size()),
-                                              toHex(mac, sizeof mac)};
+    std::string values[kShareEntryFields] = {kShareEntryVersion,
+                                             toHex(logoff.identity.data(), logoff.identity.size()),
+                                             std::to_string(t.creationTime),
+                                             std::to_string(t.lastUseTime),
+                                             std::to_string(t.timeOffset),
+                                             std::to_string(t.idleTimeoutMinutes),
+                                             std::to_string(t.maxLifetimeMinutes),
+                                             std::to_string(t.cookieKind),
+                                             toHex(run.data(), run.size()),
+                                             toHex(mac, sizeof mac)};
     ShareEntryFields fields;
-    for (std::size_t i = 0; i < SHARE_ENTRY_FIELDS; ++i) {
+    for (std::size_t i = 0; i < kShareEntryFields; ++i) {
         fields[i] = {kNames[i], std::move(values[i])};
     }
     return fields;
@@ -117,14 +117,14 @@ ShareEntryFields encodeShareEntry(const FarmKey& key, const FarmLogoff& logoff,
 ShareEntryCheck decodeShareEntry(
     const FarmKey& key, const std::vector<std::pair<std::string_view, std::string_view>>& fields,
     const ShareRunId& ownRun, FarmLogoff& out, ShareRunId* sender) {
-    std::string_view found[SHARE_ENTRY_FIELDS];
-    bool seen[SHARE_ENTRY_FIELDS] = {};
+    std::string_view found[kShareEntryFields];
+    bool seen[kShareEntryFields] = {};
     for (const auto& [name, value] : fields) {
         std::size_t index = 0;
-        while (index < SHARE_ENTRY_FIELDS && name != kNames[index]) {
+        while (index < kShareEntryFields && name != kNames[index]) {
             ++index;
         }
-        if (index == SHARE_ENTRY_FIELDS || seen[index]) {
+        if (index == kShareEntryFields || seen[index]) {
             return ShareEntryCheck::Malformed;
         }
         seen[index] = true;
@@ -141,7 +141,7 @@ ShareEntryCheck decodeShareEntry(
     std::uint8_t mac[kMacSize];
     CookieTimes& t = logoff.times;
     bool readable =
-        found[kVersion] == SHARE_ENTRY_VERSION &&
+        found[kVersion] == kShareEntryVersion &&
         fromHex(found[kIdentity], logoff.identity.data(), logoff.identity.size()) &&
         fromDecimal(found[kCreation], t.creationTime) &&
         fromDecimal(found[kLastUse], t.lastUseTime) && fromDecimal(found[kOffset], t.timeOffset) &&

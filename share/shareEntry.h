@@ -17,12 +17,12 @@
 
 #include "cache/farmLogoff.h"
 
-inline constexpr const char* SHARE_ENTRY_VERSION = "1";
-inline constexpr std::size_t SHARE_RUN_ID_SIZE = 16;
-using ShareRunId = std::array<std::uint8_t, SHARE_RUN_ID_SIZE>;
+inline constexpr const char* kShareEntryVersion = "1";
+inline constexpr std::size_t kShareRunIdSize = 16;
+using ShareRunId = std::array<std::uint8_t, kShareRunIdSize>;
 
-inline constexpr std::size_t SHARE_ENTRY_FIELDS = 10;
-using ShareEntryFields = std::array<std::pair<std::string, std::string>, SHARE_ENTRY_FIELDS>;
+inline constexpr std::size_t kShareEntryFields = 10;
+using ShareEntryFields = std::array<std::pair<std::string, std::string>, kShareEntryFields>;
 
 ShareEntryFields encodeShareEntry(const FarmKey& key, const FarmLogoff& logoff,
                                   const ShareRunId& run);

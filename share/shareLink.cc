@@ -102,7 +102,7 @@ ShareConnector::ShareConnector(const char* name, std::chrono::milliseconds ioTim
     : name_(name),
       ioTimeout_(ioTimeout),
       thread_(thread),
-      refusedSlot_(connectorsMade.fetch_add(1) % SHARE_REFUSED_SLOTS),
+      refusedSlot_(connectorsMade.fetch_add(1) % kShareRefusedSlots),
       reader_(reader) {}
 
 ShareConnector::~ShareConnector() {
@@ -205,14 +205,14 @@ void ShareConnector::reached(const ReadSpot& spot) {
     std::string line = "logoffCookieShare -- The receiver reads from the " + spot.describe() +
                        " now, no longer from the " + was.describe() + ".";
     // Once a minute where an operator looks; every move in the trace.
-    if (!shareSayAtMostEvery("read-endpoint", SHARE_NOTICE_PERIOD, line)) {
+    if (!shareSayAtMostEvery("read-endpoint", kShareNoticePeriod, line)) {
         TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
     }
 }
 
 void ShareConnector::againSoon() {
     bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
-                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
+                        std::chrono::seconds(kShareFirstRetrySeconds);
     if (servedAWhile) {
         connects_.ended();
         pauseSeconds_ = 0;
@@ -268,7 +268,7 @@ void ShareConnector::rereadCredentials() {
     if (!rereadShareCredentials(endpoint_, error)) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
         shareSayAtMostEvery(
-            "credentials", SHARE_NOTICE_PERIOD,
+            "credentials", kShareNoticePeriod,
             "logoffCookieShare -- " + error + "; trying again with the credentials read before.");
     }
 }
@@ -303,7 +303,7 @@ void ShareConnector::foundReplica(RedisLink& link, std::string_view reply) {
     // Asked again at once; a node that keeps answering so as soon as it is
     // reached waits the backoff, or the thread would spin.
     bool servedAWhile = std::chrono::steady_clock::now() - connectedAt_ >=
-                        std::chrono::seconds(SHARE_FIRST_RETRY_SECONDS);
+                        std::chrono::seconds(kShareFirstRetrySeconds);
     pauseSeconds_ = servedAWhile ? 0 : connects_.failed(false, std::chrono::steady_clock::now());
 }
 
@@ -319,13 +319,13 @@ void ShareConnector::tlsRefused(const std::string& error) {
     metrics_setTlsRefused(true);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
     // Said once a minute for each node and reason, whichever thread met it.
-    shareSayAtMostEvery("tls " + error, SHARE_NOTICE_PERIOD,
+    shareSayAtMostEvery("tls " + error, kShareNoticePeriod,
                         "logoffCookieShare -- Redis at " + state.endpoint.describe() +
                             " cannot be used: " + error + ". Nothing is dropped; retrying every " +
-                            std::to_string(SHARE_LAST_RETRY_SECONDS) + " s.");
+                            std::to_string(kShareLastRetrySeconds) + " s.");
     // Nothing mends itself here but a certificate renewed on the server.
     connects_.failed(false, std::chrono::steady_clock::now());
-    pauseSeconds_ = SHARE_LAST_RETRY_SECONDS;
+    pauseSeconds_ = kShareLastRetrySeconds;
 }
 
 void ShareConnector::refused(const char* what, std::string_view reply) {
@@ -348,14 +348,14 @@ int ShareConnector::pauseFor(const char* what, std::string_view reply, const std
     if (refusal.kind == RefusalKind::Passing) {
         metrics_count(ShareMetric::RefusedPassing);
         seconds = refusals_.failed();
-        shareSayAtMostEvery(noticeKey, SHARE_NOTICE_PERIOD,
+        shareSayAtMostEvery(noticeKey, kShareNoticePeriod,
                             where + "; nothing is dropped, retrying.");
     } else {
         metrics_count(ShareMetric::RefusedNeedsOperator);
         refusals_.failed();
-        seconds = SHARE_LAST_RETRY_SECONDS;
+        seconds = kShareLastRetrySeconds;
         shareSayAtMostEvery(
-            noticeKey, SHARE_NOTICE_PERIOD,
+            noticeKey, kShareNoticePeriod,
             where + ": " + refusal.advice + ". Retrying every " + std::to_string(seconds) + " s.");
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s refused: %s", name_, what,

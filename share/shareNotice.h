@@ -15,4 +15,4 @@ bool shareSayAtMostEvery(const std::string& reason, std::chrono::seconds period,
                          const std::string& line);
 
 // For conditions an operator must mend: once a minute per reason.
-inline constexpr std::chrono::seconds SHARE_NOTICE_PERIOD{60};
+inline constexpr std::chrono::seconds kShareNoticePeriod{60};

@@ -58,8 +58,8 @@ PublishOutcome publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batc
     ShareState& state = shareState();
     for (const FarmLogoff& logoff : batch) {
         ShareEntryFields fields = encodeShareEntry(*state.key, logoff, state.run);
-        std::vector<std::string_view> args = {"XADD", state.streamKey,     "MAXLEN",
-                                              "~",    SHARE_STREAM_LENGTH, "*"};
+        std::vector<std::string_view> args = {"XADD", state.streamKey,    "MAXLEN",
+                                              "~",    kShareStreamLength, "*"};
         for (const auto& [name, value] : fields) {
             args.push_back(name);
             args.push_back(value);
@@ -107,7 +107,7 @@ void checkIncarnation(Publisher& p) {
     }
     if (finding == RedisIncarnation::Finding::Unknown && !why.empty()) {
         shareSayAtMostEvery(
-            "incarnation", SHARE_NOTICE_PERIOD,
+            "incarnation", kShareNoticePeriod,
             "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
                 " refuses what tells a failover or restart apart (" + why +
                 "): grant the farm's user +info, +xrange and +xinfo, or logoffs taken "
@@ -139,21 +139,21 @@ void checkIncarnation(Publisher& p) {
 bool takeBatch(Publisher& p) {
     p.batch.clear();
     if (!p.again.empty()) {
-        std::size_t count = std::min(p.again.size(), SHARE_PUBLISH_BATCH);
+        std::size_t count = std::min(p.again.size(), kSharePublishBatch);
         p.batch.assign(p.again.begin(), p.again.begin() + static_cast<std::ptrdiff_t>(count));
         return true;
     }
     ShareQueue& queue = shareState().queue;
-    if (queue.peekBatch(p.batch, SHARE_PUBLISH_BATCH, 1s) == 0) {
+    if (queue.peekBatch(p.batch, kSharePublishBatch, 1s) == 0) {
         return false;
     }
     // A moment for the adds that follow to join this round trip: under load
     // a batch then carries many entries instead of one, and the thread,
     // Redis and every receiver wake once for all.
-    if (p.batch.size() < SHARE_PUBLISH_BATCH) {
-        std::this_thread::sleep_for(SHARE_PUBLISH_LINGER);
+    if (p.batch.size() < kSharePublishBatch) {
+        std::this_thread::sleep_for(kSharePublishLinger);
         p.batch.clear();
-        queue.peekBatch(p.batch, SHARE_PUBLISH_BATCH, 0ms);
+        queue.peekBatch(p.batch, kSharePublishBatch, 0ms);
     }
     return true;
 }
@@ -226,9 +226,9 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieShare -- Publish queue full (%zu entries): logoffs dropped, %llu "
                   "so far.",
-                  SHARE_QUEUE_CAPACITY,
+                  kShareQueueCapacity,
                   static_cast<unsigned long long>(metrics_value(ShareMetric::DroppedQueueFull)));
-        shareSayAtMostEvery("queue-full", SHARE_NOTICE_PERIOD,
+        shareSayAtMostEvery("queue-full", kShareNoticePeriod,
                             "logoffCookieShare -- Publish queue full: logoffs of this host are "
                             "dropped from publishing until Redis takes the queued ones.");
     }
@@ -236,7 +236,7 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
 
 void sharePublisherThread() {
     Publisher publisher;
-    publisher.batch.reserve(SHARE_PUBLISH_BATCH);
+    publisher.batch.reserve(kSharePublishBatch);
     for (;;) {
         sharePublisherHandle.serviceCancellation();
         try {

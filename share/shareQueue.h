@@ -1,5 +1,5 @@
 // The logoffs waiting to be published, bounded: an add never waits for Redis,
-// and a long outage costs at most SHARE_QUEUE_CAPACITY entries of memory.
+// and a long outage costs at most kShareQueueCapacity entries of memory.
 // A logoff leaves the queue only once Redis has taken it: the publisher
 // copies a batch from the front and drops it when the stream holds it, so
 // whatever was not yet accepted is still here, for a retry, a last flush at
@@ -15,11 +15,11 @@
 
 #include "cache/farmLogoff.h"
 
-inline constexpr std::size_t SHARE_QUEUE_CAPACITY = 100000;
+inline constexpr std::size_t kShareQueueCapacity = 100000;
 
 class ShareQueue {
   public:
-    explicit ShareQueue(std::size_t capacity = SHARE_QUEUE_CAPACITY) : capacity_(capacity) {}
+    explicit ShareQueue(std::size_t capacity = kShareQueueCapacity) : capacity_(capacity) {}
 
     // False when the queue is full and the logoff was dropped.
     bool push(const FarmLogoff& logoff);

@@ -74,7 +74,7 @@ class OncePerSecond {
 class StreamReader {
   public:
     explicit StreamReader(StreamId start) : position_(start) {
-        accepted_.reserve(SHARE_READ_COUNT_NUMBER);
+        accepted_.reserve(kShareReadCountNumber);
         publishPosition();
     }
 
@@ -83,7 +83,7 @@ class StreamReader {
   private:
     void checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection);
     // Whether the Redis read is still the instance read before; when not,
-    // the position moves back by SHARE_INSTANCE_REWIND. False when the link
+    // the position moves back by kShareInstanceRewind. False when the link
     // failed.
     bool checkInstance(ShareConnector& connector, RedisLink& link, std::uint64_t serverMs);
     // Whether a check of the facts was answered; when not, the checks end
@@ -157,18 +157,18 @@ bool StreamReader::answered(FactsOutcome outcome, const char* command, ShareConn
         case FactsOutcome::GivenUp:
             // What the stream holds is at fault: the next connection waits the
             // backoff, and reads on without these figures for a while.
-            streamInfoHeldUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+            streamInfoHeldUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
             TRACE_LOG(TRACE_DETAIL,
                       "logoffCookieShare -- The reply to %s was given up (%s): reading on without "
                       "the stream's figures for %lld s.",
-                      command, error.c_str(), static_cast<long long>(SHARE_NOTICE_PERIOD.count()));
+                      command, error.c_str(), static_cast<long long>(kShareNoticePeriod.count()));
             connector.failedRead(link, error);
             return false;
         case FactsOutcome::Refused:
             // Reading goes on without these checks (a user without +time or
             // +xinfo): said, but not waited for.
             connector.noteRefusal(command, error);
-            factsRefusedUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+            factsRefusedUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
             return false;
     }
     return false;
@@ -183,8 +183,7 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
         if (!link.connected()) {
             return;
         }
-    } else if (std::chrono::steady_clock::now() - instanceCheckedAt_ >=
-               SHARE_INSTANCE_CHECK_EVERY) {
+    } else if (std::chrono::steady_clock::now() - instanceCheckedAt_ >= kShareInstanceCheckEvery) {
         // A busy stream has no empty reads: a primary demoted meanwhile, its
         // data replaced by its new primary's, is found all the same.
         checkFacts(connector, link, false);
@@ -210,8 +209,7 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
 // of the stream (or the stream may have been trimmed), its figures.
 void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection) {
     auto steadyNow = std::chrono::steady_clock::now();
-    bool instanceDue =
-        newConnection || steadyNow - instanceCheckedAt_ >= SHARE_INSTANCE_CHECK_EVERY;
+    bool instanceDue = newConnection || steadyNow - instanceCheckedAt_ >= kShareInstanceCheckEvery;
     if (instanceDue) {
         instanceCheckedAt_ = steadyNow;
     }
@@ -260,7 +258,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link, bool n
                            " lies ahead of the stream (last id " +
                            (facts.exists ? facts.last.text() : std::string("none")) +
                            ") and of Redis's clock: reading on from " + check.position.text() + ".";
-        if (!shareSayAtMostEvery("position-reset", SHARE_NOTICE_PERIOD, line)) {
+        if (!shareSayAtMostEvery("position-reset", kShareNoticePeriod, line)) {
             TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
         }
         position_ = check.position;
@@ -268,7 +266,7 @@ void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link, bool n
     } else if (!aheadSaid_) {
         aheadSaid_ = true;
         metrics_count(ShareMetric::PositionResets);
-        shareSayAtMostEvery("position-clock", SHARE_NOTICE_PERIOD,
+        shareSayAtMostEvery("position-clock", kShareNoticePeriod,
                             "logoffCookieShare -- The stream's ids (read position " +
                                 position_.text() +
                                 ") run more than a minute ahead of Redis's clock: an entry with "
@@ -284,7 +282,7 @@ bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
     if (outcome == FactsOutcome::Refused) {
         // Read on without it (a user without +info): said, not waited for.
         connector.noteRefusal("INFO", error);
-        instanceHeldUntil_ = std::chrono::steady_clock::now() + SHARE_NOTICE_PERIOD;
+        instanceHeldUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
         return true;
     }
     if (!answered(outcome, "INFO", connector, link, error)) {
@@ -317,7 +315,7 @@ bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
     // read already is the same logoff again for the cache.
     StreamId from = rewoundPosition(position_, serverMs);
     metrics_count(ShareMetric::PositionResets);
-    shareSayAtMostEvery("instance-rewind", SHARE_NOTICE_PERIOD,
+    shareSayAtMostEvery("instance-rewind", kShareNoticePeriod,
                         "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
                             " is another instance than the one read until now (" + why +
                             "): reading again from " + from.text() + " (the read position was " +
@@ -343,10 +341,9 @@ void StreamReader::warnIfTrimmedPast(const StreamFacts& facts) {
 void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
     std::string error;
     std::string position = position_.text();
-    RedisReply reply =
-        link.command({"XREAD", "COUNT", SHARE_READ_COUNT, "BLOCK", SHARE_READ_BLOCK_MS, "STREAMS",
-                      shareState().streamKey, position},
-                     error);
+    RedisReply reply = link.command({"XREAD", "COUNT", kShareReadCount, "BLOCK", kShareReadBlockMs,
+                                     "STREAMS", shareState().streamKey, position},
+                                    error);
     if (!reply) {
         failedCommand(connector, link, error);
         return;
@@ -366,7 +363,7 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
         // A short read on a busy stream: let more entries gather for the next.
         std::size_t read =
             entries != nullptr && entries->type == REDIS_REPLY_ARRAY ? entries->elements : 0;
-        waitForBatch(batchWaitAfter(read, SHARE_READ_COUNT_NUMBER, shareState().readBatchWait),
+        waitForBatch(batchWaitAfter(read, kShareReadCountNumber, shareState().readBatchWait),
                      shareReceiverHandle);
     }
 }
@@ -395,7 +392,7 @@ void StreamReader::stepCarefully(ShareConnector& connector, RedisLink& link) {
         return;
     }
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements == 0 ||
-        ++carefulReads_ >= SHARE_READ_COUNT_NUMBER) {
+        ++carefulReads_ >= kShareReadCountNumber) {
         careful_ = false;
     }
     takeEntries(reply.get());
@@ -420,7 +417,7 @@ void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Entry %s dropped: malformed (%s).",
                   id.text().c_str(), why.c_str());
     }
-    shareSayAtMostEvery("malformed", SHARE_NOTICE_PERIOD,
+    shareSayAtMostEvery("malformed", kShareNoticePeriod,
                         "logoffCookieShare -- Entries not in the farm's format dropped (" +
                             std::to_string(metrics_value(ShareMetric::DroppedMalformed)) +
                             " so far, the last " + id.text() +
@@ -452,8 +449,8 @@ void StreamReader::takeEntry(const redisReply* entry) {
     position_ = std::max(position_, *id);
     const redisReply* list = entry->element[1];
     if (list == nullptr || list->type != REDIS_REPLY_ARRAY ||
-        list->elements != 2 * SHARE_ENTRY_FIELDS) {
-        dropMalformed(*id, "not " + std::to_string(2 * SHARE_ENTRY_FIELDS) + " fields and values");
+        list->elements != 2 * kShareEntryFields) {
+        dropMalformed(*id, "not " + std::to_string(2 * kShareEntryFields) + " fields and values");
         return;
     }
     std::vector<std::pair<std::string_view, std::string_view>> fields;
@@ -489,7 +486,7 @@ void StreamReader::takeEntry(const redisReply* entry) {
                           id->text().c_str());
             }
             shareSayAtMostEvery(
-                "badmac", SHARE_NOTICE_PERIOD,
+                "badmac", kShareNoticePeriod,
                 "logoffCookieShare -- Entries not signed with the farm secret dropped (" +
                     std::to_string(metrics_value(ShareMetric::DroppedBadHmac)) +
                     " so far): something writes to the stream without the secret, or this "
@@ -501,7 +498,7 @@ void StreamReader::takeEntry(const redisReply* entry) {
 }  // namespace
 
 std::string shareStartPosition(std::int32_t cacheStartTime) {
-    std::int64_t seconds = static_cast<std::int64_t>(cacheStartTime) - SHARE_START_LOOKBACK_SECONDS;
+    std::int64_t seconds = static_cast<std::int64_t>(cacheStartTime) - kShareStartLookbackSeconds;
     return std::to_string(seconds < 0 ? 0 : seconds * 1000) + "-0";
 }
 
@@ -529,11 +526,11 @@ PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& fac
     PositionCheck check;
     check.position = position;
     StreamId end = facts.exists ? facts.last : StreamId{};
-    check.aheadOfClock = position.ms > facts.serverMs + SHARE_CLOCK_TOLERANCE_MS;
+    check.aheadOfClock = position.ms > facts.serverMs + kShareClockToleranceMs;
     // Redis gives a new entry an id above both its clock and the last id:
     // only a position above both would never see it.
     if (end < position && position.ms >= facts.serverMs) {
-        constexpr std::uint64_t lookbackMs = SHARE_START_LOOKBACK_SECONDS * 1000ULL;
+        constexpr std::uint64_t lookbackMs = kShareStartLookbackSeconds * 1000ULL;
         StreamId recent{facts.serverMs > lookbackMs ? facts.serverMs - lookbackMs : 0, 0};
         check.position = std::min(end, recent);
         check.reset = true;
@@ -543,7 +540,7 @@ PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& fac
 
 StreamId rewoundPosition(const StreamId& position, std::uint64_t serverMs) {
     constexpr std::uint64_t rewindMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(SHARE_INSTANCE_REWIND).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(kShareInstanceRewind).count();
     // From the lower of the position and the new instance's clock: a
     // position far ahead of its clock would otherwise skip what it has.
     std::uint64_t ms = std::min(position.ms, serverMs);

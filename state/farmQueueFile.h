@@ -15,7 +15,7 @@
 #include "state/stateFormat.h"
 
 // The file's name in the service's directory.
-inline constexpr const char* FARM_QUEUE_FILE_NAME = "logoffCookieFarmQueue";
+inline constexpr const char* kFarmQueueFileName = "logoffCookieFarmQueue";
 
 // Writes `queued` to `path` as the state file is written, and says on
 // standard error and in the trace "kept N logoffs not yet published to the

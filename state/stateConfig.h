@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <string>
 
-inline constexpr std::int32_t STATE_DEFAULT_MAX_AGE_SECONDS = 300;
+inline constexpr std::int32_t kStateDefaultMaxAgeSeconds = 300;
 
 struct StateConfig {
     std::string path;
-    std::int32_t maxAgeSeconds = STATE_DEFAULT_MAX_AGE_SECONDS;
+    std::int32_t maxAgeSeconds = kStateDefaultMaxAgeSeconds;
 };
 
 enum class StateConfigResult { Off, On, Refused };

@@ -23,16 +23,16 @@ std::uint64_t load64_be(const std::uint8_t* p) {
     return (static_cast<std::uint64_t>(load32_be(p)) << 32) | load32_be(p + 4);
 }
 
-void encodeHeader(const StateHeader& header, std::uint8_t out[STATE_HEADER_SIZE]) {
+void encodeHeader(const StateHeader& header, std::uint8_t out[kStateHeaderSize]) {
     std::uint8_t* p = out;
     std::memcpy(p, kMagic, sizeof kMagic);
     p += sizeof kMagic;
-    store32_be(p, STATE_FORMAT_VERSION);
+    store32_be(p, kStateFormatVersion);
     store32_be(p + 4, static_cast<std::uint32_t>(header.cacheStartTime));
     store32_be(p + 8, static_cast<std::uint32_t>(header.stopTime));
     p += 12;
-    std::memcpy(p, header.salt, COOKIE_SALT_SIZE);
-    p += COOKIE_SALT_SIZE;
+    std::memcpy(p, header.salt, kLogoffCookieSaltSize);
+    p += kLogoffCookieSaltSize;
     store64_be(p, header.position.milliseconds);
     store64_be(p + 8, header.position.sequence);
 }
@@ -42,8 +42,8 @@ void decodeHeader(const std::uint8_t* p, StateHeader& header) {
     header.cacheStartTime = static_cast<std::int32_t>(load32_be(p));
     header.stopTime = static_cast<std::int32_t>(load32_be(p + 4));
     p += 8;
-    std::memcpy(header.salt, p, COOKIE_SALT_SIZE);
-    p += COOKIE_SALT_SIZE;
+    std::memcpy(header.salt, p, kLogoffCookieSaltSize);
+    p += kLogoffCookieSaltSize;
     header.position.milliseconds = load64_be(p);
     header.position.sequence = load64_be(p + 8);
 }
@@ -68,7 +68,7 @@ const std::uint8_t* readSection(const std::uint8_t* p, const std::uint8_t* end,
     }
     count = load32_be(p);
     p += kCountSize;
-    if (static_cast<std::uint64_t>(count) * STATE_RECORD_SIZE > static_cast<std::size_t>(end - p)) {
+    if (static_cast<std::uint64_t>(count) * kStateRecordSize > static_cast<std::size_t>(end - p)) {
         return nullptr;
     }
     return p;
@@ -76,8 +76,8 @@ const std::uint8_t* readSection(const std::uint8_t* p, const std::uint8_t* end,
 
 }  // namespace
 
-StateKey::StateKey(const std::uint8_t key[STATE_KEY_SIZE]) {
-    hmacSha1KeyInit(&key_, key, STATE_KEY_SIZE);
+StateKey::StateKey(const std::uint8_t key[kStateKeySize]) {
+    hmacSha1KeyInit(&key_, key, kStateKeySize);
 }
 
 StateKey::~StateKey() {
@@ -87,8 +87,8 @@ StateKey::~StateKey() {
 StateEncoder::StateEncoder(const StateKey& key, StateSink& sink, const StateHeader& header)
     : sink_(sink) {
     hmacSha1Init(&mac_, key.hmac());
-    buffer_.reserve(kFlushSize + STATE_HEADER_SIZE);
-    std::uint8_t bytes[STATE_HEADER_SIZE];
+    buffer_.reserve(kFlushSize + kStateHeaderSize);
+    std::uint8_t bytes[kStateHeaderSize];
     encodeHeader(header, bytes);
     put(bytes, sizeof bytes);
     secureZero(bytes, sizeof bytes);
@@ -142,7 +142,7 @@ void StateEncoder::record(const std::uint8_t* key, const CookieTimes& times) {
         return;
     }
     --owed_;
-    std::uint8_t bytes[STATE_RECORD_SIZE];
+    std::uint8_t bytes[kStateRecordSize];
     std::memcpy(bytes, key, 20);
     std::uint8_t* p = bytes + 20;
     store32_be(p, static_cast<std::uint32_t>(times.creationTime));
@@ -177,7 +177,7 @@ bool StateEncoder::finish() {
     }
     flush();
     // A second finish has no MAC left to give.
-    std::uint8_t mac[STATE_MAC_SIZE] = {};
+    std::uint8_t mac[kStateMacSize] = {};
     if (hmacSha1Final(&mac_, mac) != 0) {
         failed_ = true;
     }
@@ -188,49 +188,48 @@ bool StateEncoder::finish() {
 }
 
 void StateView::cookie(std::uint32_t index, LogoffCookieDigest& digest, CookieTimes& times) const {
-    decodeRecord(cookies_ + std::size_t{index} * STATE_RECORD_SIZE, digest.data(), times);
+    decodeRecord(cookies_ + std::size_t{index} * kStateRecordSize, digest.data(), times);
 }
 
 void StateView::farmLogoff(std::uint32_t index, FarmLogoff& logoff) const {
-    decodeRecord(farm_ + std::size_t{index} * STATE_RECORD_SIZE, logoff.identity.data(),
+    decodeRecord(farm_ + std::size_t{index} * kStateRecordSize, logoff.identity.data(),
                  logoff.times);
 }
 
 void StateView::queuedLogoff(std::uint32_t index, FarmLogoff& logoff) const {
-    decodeRecord(queued_ + std::size_t{index} * STATE_RECORD_SIZE, logoff.identity.data(),
+    decodeRecord(queued_ + std::size_t{index} * kStateRecordSize, logoff.identity.data(),
                  logoff.times);
 }
 
 bool StateView::lay(const std::uint8_t* bytes, std::size_t covered) {
     const std::uint8_t* end = bytes + covered;
-    const std::uint8_t* p = bytes + STATE_HEADER_SIZE;
+    const std::uint8_t* p = bytes + kStateHeaderSize;
     decodeHeader(bytes, header_);
     if ((p = readSection(p, end, cookieCount_)) == nullptr) {
         return false;
     }
     cookies_ = p;
-    p += std::size_t{cookieCount_} * STATE_RECORD_SIZE;
+    p += std::size_t{cookieCount_} * kStateRecordSize;
     if ((p = readSection(p, end, farmCount_)) == nullptr) {
         return false;
     }
     farm_ = p;
-    p += std::size_t{farmCount_} * STATE_RECORD_SIZE;
+    p += std::size_t{farmCount_} * kStateRecordSize;
     if ((p = readSection(p, end, queuedCount_)) == nullptr) {
         return false;
     }
     queued_ = p;
-    p += std::size_t{queuedCount_} * STATE_RECORD_SIZE;
+    p += std::size_t{queuedCount_} * kStateRecordSize;
     return p == end;
 }
 
 bool unverifiedQueuedCount(const std::uint8_t* bytes, std::size_t size, std::uint32_t& count) {
-    if (size < STATE_HEADER_SIZE + STATE_MAC_SIZE ||
-        std::memcmp(bytes, kMagic, sizeof kMagic) != 0 ||
-        load32_be(bytes + sizeof kMagic) != STATE_FORMAT_VERSION) {
+    if (size < kStateHeaderSize + kStateMacSize || std::memcmp(bytes, kMagic, sizeof kMagic) != 0 ||
+        load32_be(bytes + sizeof kMagic) != kStateFormatVersion) {
         return false;
     }
     StateView view;
-    if (!view.lay(bytes, size - STATE_MAC_SIZE)) {
+    if (!view.lay(bytes, size - kStateMacSize)) {
         return false;
     }
     count = view.queuedCount();
@@ -239,19 +238,18 @@ bool unverifiedQueuedCount(const std::uint8_t* bytes, std::size_t size, std::uin
 
 StateCheck checkStateFile(const StateKey& key, const std::uint8_t* bytes, std::size_t size,
                           StateView& out, std::uint32_t& version) {
-    if (size < STATE_HEADER_SIZE + STATE_MAC_SIZE ||
-        std::memcmp(bytes, kMagic, sizeof kMagic) != 0) {
+    if (size < kStateHeaderSize + kStateMacSize || std::memcmp(bytes, kMagic, sizeof kMagic) != 0) {
         return StateCheck::DoesNotVerify;
     }
     // Told apart before the MAC: a later format may derive its key otherwise.
     version = load32_be(bytes + sizeof kMagic);
-    if (version != STATE_FORMAT_VERSION) {
+    if (version != kStateFormatVersion) {
         return StateCheck::OtherVersion;
     }
-    const std::size_t covered = size - STATE_MAC_SIZE;
-    std::uint8_t mac[STATE_MAC_SIZE];
+    const std::size_t covered = size - kStateMacSize;
+    std::uint8_t mac[kStateMacSize];
     hmacSha1Mac(key.hmac(), bytes, covered, mac);
-    bool authentic = constantTimeEqual(mac, bytes + covered, STATE_MAC_SIZE);
+    bool authentic = constantTimeEqual(mac, bytes + covered, kStateMacSize);
     secureZero(mac, sizeof mac);
     if (!authentic) {
         return StateCheck::DoesNotVerify;

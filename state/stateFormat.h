@@ -3,7 +3,7 @@
 //
 // Layout, every integer big-endian:
 //   magic            8  the letters VOKSTATE
-//   format version   4  STATE_FORMAT_VERSION
+//   format version   4  kStateFormatVersion
 //   cache start time 4  signed seconds
 //   stop time        4  signed seconds, when the file was written
 //   salt            64  the cookie salt of the run
@@ -31,11 +31,11 @@
 #include "cache/farmLogoff.h"
 #include "crypto/hmacSha1.h"
 
-inline constexpr std::uint32_t STATE_FORMAT_VERSION = 1;
-inline constexpr std::size_t STATE_KEY_SIZE = SHA1_DIGEST_SIZE;
-inline constexpr std::size_t STATE_HEADER_SIZE = 8 + 4 + 4 + 4 + COOKIE_SALT_SIZE + 16;
-inline constexpr std::size_t STATE_RECORD_SIZE = 20 + 5 * 4 + 1;
-inline constexpr std::size_t STATE_MAC_SIZE = SHA1_DIGEST_SIZE;
+inline constexpr std::uint32_t kStateFormatVersion = 1;
+inline constexpr std::size_t kStateKeySize = kSha1DigestSize;
+inline constexpr std::size_t kStateHeaderSize = 8 + 4 + 4 + 4 + kLogoffCookieSaltSize + 16;
+inline constexpr std::size_t kStateRecordSize = 20 + 5 * 4 + 1;
+inline constexpr std::size_t kStateMacSize = kSha1DigestSize;
 
 // Where the farm's receiver had got to; {0, 0} for nowhere.
 struct StatePosition {
@@ -46,14 +46,14 @@ struct StatePosition {
 struct StateHeader {
     std::int32_t cacheStartTime = 0;
     std::int32_t stopTime = 0;
-    std::uint8_t salt[COOKIE_SALT_SIZE] = {};
+    std::uint8_t salt[kLogoffCookieSaltSize] = {};
     StatePosition position;
 };
 
 // The HMAC key of the file, prepared once; wiped when it goes.
 class StateKey {
   public:
-    explicit StateKey(const std::uint8_t key[STATE_KEY_SIZE]);
+    explicit StateKey(const std::uint8_t key[kStateKeySize]);
     ~StateKey();
     StateKey(const StateKey&) = delete;
     StateKey& operator=(const StateKey&) = delete;

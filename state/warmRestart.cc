@@ -31,7 +31,7 @@ std::unique_ptr<StateKey> derivedHostKey(const char* label, std::size_t length) 
         return nullptr;
     }
     HmacSha1Key hostKey;
-    std::uint8_t stateKey[STATE_KEY_SIZE];
+    std::uint8_t stateKey[kStateKeySize];
     hmacSha1KeyInit(&hostKey, pipeKey, sizeof pipeKey);
     hmacSha1Mac(&hostKey, label, length, stateKey);
     auto key = std::make_unique<StateKey>(stateKey);
@@ -89,7 +89,7 @@ std::string refusal(const StateConfig& config, StateCheck check, std::uint32_t v
             std::snprintf(reason, sizeof reason,
                           "state file %s was written by another version (format %u, this one "
                           "reads %u)",
-                          path, version, STATE_FORMAT_VERSION);
+                          path, version, kStateFormatVersion);
             return reason;
         case StateCheck::DoesNotVerify:
             std::snprintf(reason, sizeof reason, "state file %s does not verify", path);

@@ -19,7 +19,7 @@ using cachetest::CookieFields;
 class CacheCeiling : public cachetest::CacheTest {
   protected:
     void TearDown() override {
-        logoffCookieCache_setCeiling(DEFAULT_MAX_COOKIES);
+        logoffCookieCache_setCeiling(kCacheDefaultMaxCookies);
         CacheTest::TearDown();
     }
 

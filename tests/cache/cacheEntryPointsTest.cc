@@ -60,8 +60,8 @@ TEST_F(CacheEntryPointsTest, CookieCreatedAtCacheStartIsLoggedOffWithoutLookup) 
 // read: two starts within one second, and a process that seeded rand() with
 // that second, must not give it away.
 TEST_F(CacheEntryPointsTest, SaltIsNewAtEveryStartAndNotTheStartSecondsRand) {
-    std::uint8_t first[COOKIE_SALT_SIZE];
-    std::uint8_t second[COOKIE_SALT_SIZE];
+    std::uint8_t first[kLogoffCookieSaltSize];
+    std::uint8_t second[kLogoffCookieSaltSize];
     std::int32_t started = 0;
     // Both starts in one second; tried again in the rare case of a tick between.
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -78,14 +78,14 @@ TEST_F(CacheEntryPointsTest, SaltIsNewAtEveryStartAndNotTheStartSecondsRand) {
     EXPECT_NE(std::memcmp(first, second, sizeof first), 0);
 
     std::srand(static_cast<unsigned>(started));
-    std::uint8_t guessed[COOKIE_SALT_SIZE];
+    std::uint8_t guessed[kLogoffCookieSaltSize];
     for (std::uint8_t& byte : guessed) {
         byte = static_cast<std::uint8_t>(std::rand());
     }
     EXPECT_NE(std::memcmp(second, guessed, sizeof guessed), 0);
-    EXPECT_NE(
-        std::memcmp(second, std::array<std::uint8_t, COOKIE_SALT_SIZE>{}.data(), COOKIE_SALT_SIZE),
-        0);
+    EXPECT_NE(std::memcmp(second, std::array<std::uint8_t, kLogoffCookieSaltSize>{}.data(),
+                          kLogoffCookieSaltSize),
+              0);
 }
 
 TEST_F(CacheEntryPointsTest, QueryTracesItsStepsInOrder) {

@@ -28,16 +28,16 @@ namespace cachetest {
 
 // The three request fields a cookie is made from, zero-filled like a request.
 struct CookieFields {
-    char text[COOKIE_TEXT_SIZE] = {};
-    char bytes[COOKIE_TEXT_SIZE] = {};
-    char attributes[COOKIE_ATTRIBUTES_SIZE] = {};
+    char text[kLogoffCookieTextSize] = {};
+    char bytes[kLogoffCookieTextSize] = {};
+    char attributes[kLogoffCookieAttributesSize] = {};
 
     CookieFields(std::string_view cookieText, std::string_view cookieBytes,
                  std::uint32_t maxLifetimeMinutes = 0, std::uint32_t idleTimeoutMinutes = 0) {
         std::memcpy(text, cookieText.data(), std::min(cookieText.size(), sizeof text));
         std::memcpy(bytes, cookieBytes.data(), std::min(cookieBytes.size(), sizeof bytes));
-        std::memcpy(attributes + MAX_LIFETIME_OFFSET, &maxLifetimeMinutes, 4);
-        std::memcpy(attributes + IDLE_TIMEOUT_OFFSET, &idleTimeoutMinutes, 4);
+        std::memcpy(attributes + kLogoffCookieMaxLifetimeOffset, &maxLifetimeMinutes, 4);
+        std::memcpy(attributes + kLogoffCookieIdleTimeoutOffset, &idleTimeoutMinutes, 4);
     }
 
     LogoffCookie record(std::int32_t creationTime, const std::uint8_t* salt) const {

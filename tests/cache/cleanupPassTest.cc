@@ -15,7 +15,7 @@ namespace {
 
 using cachetest::CookieFields;
 
-constexpr std::uint8_t kSalt[COOKIE_SALT_SIZE] = {};
+constexpr std::uint8_t kSalt[kLogoffCookieSaltSize] = {};
 constexpr std::int32_t kCreation = 1'000'000'000;
 
 // A cookie created at kCreation on its own clock.

@@ -34,7 +34,7 @@ TEST(FarmKey, MacInPiecesIsHmacSha1) {
     FarmKey::Mac mac(key);
     mac.update(data.data(), 60);
     mac.update(data.data() + 60, data.size() - 60);
-    std::uint8_t out[SHA1_DIGEST_SIZE];
+    std::uint8_t out[kSha1DigestSize];
     mac.finish(out);
     EXPECT_EQ(toHex(out, sizeof out), "e8e99d0f45237d786d6bbaa7965c7808bbff1a91");
 }

@@ -15,8 +15,8 @@ namespace {
 
 using cachetest::CookieFields;
 
-std::array<std::uint8_t, COOKIE_SALT_SIZE> saltOf(std::uint8_t seed) {
-    std::array<std::uint8_t, COOKIE_SALT_SIZE> salt{};
+std::array<std::uint8_t, kLogoffCookieSaltSize> saltOf(std::uint8_t seed) {
+    std::array<std::uint8_t, kLogoffCookieSaltSize> salt{};
     for (std::size_t i = 0; i < salt.size(); ++i) {
         salt[i] = static_cast<std::uint8_t>(seed + i * 7);
     }
@@ -65,16 +65,16 @@ TEST(LogoffCookieTest, DigestIsSha1OfTextBytesLittleEndianTimeAndSalt) {
 
 TEST(LogoffCookieTest, FieldWithoutNulEndsAfterItsSixtyFourBytes) {
     // Each field is followed in memory by bytes that must not count.
-    char first[2 * COOKIE_TEXT_SIZE];
-    char second[2 * COOKIE_TEXT_SIZE];
+    char first[2 * kLogoffCookieTextSize];
+    char second[2 * kLogoffCookieTextSize];
     std::memset(first, 'a', sizeof first);
-    std::memset(second, 'a', COOKIE_TEXT_SIZE);
-    std::memset(second + COOKIE_TEXT_SIZE, 'z', COOKIE_TEXT_SIZE);
+    std::memset(second, 'a', kLogoffCookieTextSize);
+    std::memset(second + kLogoffCookieTextSize, 'z', kLogoffCookieTextSize);
     CookieFields attributes("", "");
 
     LogoffCookie one(first, first, 7, kSalt.data(), attributes.attributes);
     LogoffCookie other(second, second, 7, kSalt.data(), attributes.attributes);
-    EXPECT_EQ(one.cookieText(), std::string(COOKIE_TEXT_SIZE, 'a'));
+    EXPECT_EQ(one.cookieText(), std::string(kLogoffCookieTextSize, 'a'));
     EXPECT_EQ(other.cookieText(), one.cookieText());
     EXPECT_TRUE(one.isEqual(&other));
 }

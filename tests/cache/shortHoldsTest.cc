@@ -74,7 +74,7 @@ class ShortHolds : public cachetest::CacheTest {
         // Well after the cache start: nothing is refused for its age alone.
         passNow = kCreated - 3600;
     }
-    ~ShortHolds() override { logoffCookieCache_setCeiling(DEFAULT_MAX_COOKIES); }
+    ~ShortHolds() override { logoffCookieCache_setCeiling(kCacheDefaultMaxCookies); }
 
     void fill() {
         cachetest::QuietTrace quiet;
@@ -161,7 +161,7 @@ TEST_F(ShortHolds, CacheDestroyedDuringAPassOnItsThreadEndsCleanly) {
     resetCache(hooks);
     inPass.store(false);
     // Restored, which launches nothing: the first pass finds them all.
-    std::uint8_t salt[COOKIE_SALT_SIZE];
+    std::uint8_t salt[kLogoffCookieSaltSize];
     cache().copySalt(salt);
     for (int i = 0; i < kCookies; ++i) {
         LogoffCookie record =
@@ -283,7 +283,7 @@ class FlushDuringExport : public LogoffCookieCacheVisitor {
 };
 
 TEST_F(ShortHolds, ExportHandsOutTheStartTimeThatGoesWithItsCookies) {
-    std::uint8_t salt[COOKIE_SALT_SIZE] = {};
+    std::uint8_t salt[kLogoffCookieSaltSize] = {};
     const std::int32_t oldStart = static_cast<std::int32_t>(std::time(nullptr)) - 1000;
     cache().restoreStart(oldStart, salt);
     add(cache(), "before-the-flush");

@@ -15,7 +15,7 @@ inline std::string expectedPipeKey(std::string seedText) {
     std::vector<uint8_t> block(seedText.begin(), seedText.end());
     std::vector<uint8_t> salt = fromHex("f00dfa1a573962cab7aacb8bea8acb27");
     block.insert(block.end(), salt.begin(), salt.end());
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     sha1Digest(block.data(), block.size(), digest);
     return toHex(digest + 2, 16);
 }

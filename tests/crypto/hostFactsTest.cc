@@ -31,13 +31,13 @@ std::string readFact(int (*reader)(char*, int*), int* result, int size = 512) {
 std::string seedOf(FakeHostFacts* facts, std::vector<std::string>* traced = nullptr) {
     InjectedHostFacts injected(facts);
     TraceCapture trace;
-    uint8_t seed[HASH_KEY_SEED_SIZE];
+    uint8_t seed[kHashKeySeedSize];
     int total = fillHashKeySeed(seed, true);
     EXPECT_EQ(total, 32 - std::count(seed, seed + 32, 0));
     if (traced != nullptr) {
         *traced = trace.messages();
     }
-    return std::string(reinterpret_cast<char*>(seed), HASH_KEY_SEED_SIZE);
+    return std::string(reinterpret_cast<char*>(seed), kHashKeySeedSize);
 }
 
 TEST(HostFacts, ReadersReportTheSystemsFacts) {

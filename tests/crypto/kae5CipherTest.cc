@@ -23,7 +23,7 @@ const Bytes kKey = fromHex("000102030405060708090a0b0c0d0e0f");
 // so that the library's packets are checked against the format, not itself.
 struct ReferenceKeys {
     explicit ReferenceKeys(const Bytes& key) {
-        uint8_t digest[SHA1_DIGEST_SIZE];
+        uint8_t digest[kSha1DigestSize];
         Bytes input = key;
         Bytes cipherLabel = fromHex("5a0c93e1b7462df8");
         input.insert(input.end(), cipherLabel.begin(), cipherLabel.end());
@@ -36,14 +36,14 @@ struct ReferenceKeys {
         hmacSha1Pads(digest, 16, innerPad, outerPad);
     }
     Bytes check(const uint8_t* data, size_t len) const {
-        uint8_t mac[SHA1_DIGEST_SIZE];
+        uint8_t mac[kSha1DigestSize];
         hmacSha1(innerPad, outerPad, data, len, mac);
         return Bytes(mac, mac + 10);
     }
 
     RC5_state rc5;
-    uint8_t innerPad[SHA1_BLOCK_SIZE];
-    uint8_t outerPad[SHA1_BLOCK_SIZE];
+    uint8_t innerPad[kSha1BlockSize];
+    uint8_t outerPad[kSha1BlockSize];
 };
 
 // A packet whose offsets 8.. hold `plain` (random value, payload, padding)

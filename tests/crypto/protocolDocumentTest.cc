@@ -83,7 +83,7 @@ Bytes labelledDigest(const Bytes& key, const char* labelHex) {
     Bytes input = key;
     Bytes label = fromHex(labelHex);
     input.insert(input.end(), label.begin(), label.end());
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     sha1Digest(input.data(), input.size(), digest);
     return Bytes(digest, digest + 16);
 }
@@ -102,7 +102,7 @@ Bytes sealAsDocumented(const Bytes& rc5Key, const Bytes& macKey, const Bytes& ra
     RC5_setChainValue(&rc5, random.data());
     RC5_chainEncrypt(&rc5, packet.data() + 4, packet.size() - 4);
     store32_be(packet.data() + 4, static_cast<uint32_t>(packet.size() + 10));
-    uint8_t innerPad[SHA1_BLOCK_SIZE], outerPad[SHA1_BLOCK_SIZE], mac[SHA1_DIGEST_SIZE];
+    uint8_t innerPad[kSha1BlockSize], outerPad[kSha1BlockSize], mac[kSha1DigestSize];
     hmacSha1Pads(macKey.data(), macKey.size(), innerPad, outerPad);
     hmacSha1(innerPad, outerPad, packet.data(), packet.size(), mac);
     packet.insert(packet.end(), mac, mac + 10);
@@ -122,10 +122,10 @@ TEST_P(ProtocolDocument, ExampleKeyFollowsFromTheHostFacts) {
     lctest::FakeHostFacts facts(v["machine"], v["version"], v.count("swap") ? v["swap"] : "0",
                                 v["host"]);
     lctest::InjectedHostFacts injected(&facts);
-    uint8_t seed[HASH_KEY_SEED_SIZE];
+    uint8_t seed[kHashKeySeedSize];
     fillHashKeySeed(seed, false);
     std::string expectedSeed = v["seed"];
-    expectedSeed.resize(HASH_KEY_SEED_SIZE, '\0');
+    expectedSeed.resize(kHashKeySeedSize, '\0');
     EXPECT_EQ(std::string(reinterpret_cast<char*>(seed), sizeof seed), expectedSeed);
     EXPECT_EQ(toHex(seed, sizeof seed), v["seedHex"]);
 

@@ -64,7 +64,7 @@ TEST(RandomBytes, ManySmallDrawsEqualOneLargeDraw) {
 TEST(RandomBytes, NullGeneratorIsRefused) {
     uint8_t byte;
     KAE5_buffer buffer = {&byte, 1, &byte, 1};
-    EXPECT_EQ(randomBytes(nullptr, &buffer), KAE5_RANDOM_NO_GENERATOR);
+    EXPECT_EQ(randomBytes(nullptr, &buffer), kKae5RandomNoGenerator);
 }
 
 std::string globalDraw() {

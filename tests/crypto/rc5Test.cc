@@ -92,7 +92,7 @@ TEST_F(Rc5Chain, BlocksAreChainedThroughThePreviousCipherBlock) {
     for (int i = 0; i < 8; ++i) {
         first[i] ^= iv_[i];
     }
-    RC5_encryptBlock<RC5_ROUNDS>(state_.table, first.data());
+    RC5_encryptBlock<kRc5Rounds>(state_.table, first.data());
     EXPECT_EQ(first, std::vector<uint8_t>(cipher.begin(), cipher.begin() + 8));
 }
 
@@ -100,7 +100,7 @@ TEST_F(Rc5Chain, RemainingBytesAreXoredWithTheEncryptedChainValue) {
     std::vector<uint8_t> cipher = run(true, std::vector<uint8_t>(12, 0));
     uint8_t stream[8];
     std::memcpy(stream, cipher.data(), 8);  // the chain value after block one
-    RC5_encryptBlock<RC5_ROUNDS>(state_.table, stream);
+    RC5_encryptBlock<kRc5Rounds>(state_.table, stream);
     EXPECT_EQ(std::vector<uint8_t>(cipher.begin() + 8, cipher.end()),
               std::vector<uint8_t>(stream, stream + 4));
 }

@@ -36,14 +36,14 @@ std::string digestInPieces(const std::string& message, size_t piece) {
         size_t len = std::min(piece, message.size() - at);
         EXPECT_EQ(SHA1_update(&ctx, message.data() + at, len), 0);
     }
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     EXPECT_EQ(SHA1_final(&ctx, digest), 0);
     return toHex(digest, sizeof digest);
 }
 
 TEST(Sha1, PublishedVectorsInOneCall) {
     for (const Vector& v : kFipsVectors) {
-        uint8_t digest[SHA1_DIGEST_SIZE];
+        uint8_t digest[kSha1DigestSize];
         ASSERT_EQ(sha1Digest(v.message.data(), v.message.size(), digest), 0);
         EXPECT_EQ(toHex(digest, sizeof digest), v.digest) << v.message.substr(0, 20);
     }
@@ -74,7 +74,7 @@ TEST(Sha1, MessagesAroundThePaddingBoundary) {
 
 TEST(Sha1, FinalStartsTheContextAfresh) {
     SHA1_context ctx;
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     SHA1_init(&ctx);
     SHA1_update(&ctx, "garbage", 7);
     SHA1_final(&ctx, digest);
@@ -85,7 +85,7 @@ TEST(Sha1, FinalStartsTheContextAfresh) {
 
 TEST(Sha1, NullArgumentsAreReported) {
     SHA1_context ctx;
-    uint8_t digest[SHA1_DIGEST_SIZE];
+    uint8_t digest[kSha1DigestSize];
     EXPECT_EQ(SHA1_init(nullptr), -1);
     EXPECT_EQ(SHA1_update(nullptr, "a", 1), -1);
     EXPECT_EQ(SHA1_final(nullptr, digest), -1);
@@ -104,7 +104,7 @@ TEST(Sha1, InstructionBasedBlockFunctionMatchesThePortableOne) {
     }
     std::mt19937 random(20240);
     for (size_t blocks : {0, 1, 2, 17}) {
-        std::vector<uint8_t> data(blocks * SHA1_BLOCK_SIZE);
+        std::vector<uint8_t> data(blocks * kSha1BlockSize);
         for (uint8_t& byte : data) {
             byte = static_cast<uint8_t>(random());
         }
@@ -151,7 +151,7 @@ std::vector<HmacVector> rfc2202() {
 
 TEST(HmacSha1, Rfc2202VectorsThroughPrecomputedPads) {
     for (const HmacVector& v : rfc2202()) {
-        uint8_t inner[SHA1_BLOCK_SIZE], outer[SHA1_BLOCK_SIZE], mac[SHA1_DIGEST_SIZE];
+        uint8_t inner[kSha1BlockSize], outer[kSha1BlockSize], mac[kSha1DigestSize];
         ASSERT_EQ(hmacSha1Pads(v.key.data(), v.key.size(), inner, outer), 0);
         ASSERT_EQ(hmacSha1(inner, outer, v.data.data(), v.data.size(), mac), 0);
         EXPECT_EQ(toHex(mac, sizeof mac), v.mac) << v.data;
@@ -162,7 +162,7 @@ TEST(HmacSha1, Rfc2202VectorsThroughAPreparedKeyWholeAndInPieces) {
     for (const HmacVector& v : rfc2202()) {
         HmacSha1Key key;
         ASSERT_EQ(hmacSha1KeyInit(&key, v.key.data(), v.key.size()), 0);
-        uint8_t mac[SHA1_DIGEST_SIZE];
+        uint8_t mac[kSha1DigestSize];
         ASSERT_EQ(hmacSha1Mac(&key, v.data.data(), v.data.size(), mac), 0);
         EXPECT_EQ(toHex(mac, sizeof mac), v.mac) << v.data;
         // Pieces of every size up to beyond a block, so that pieces end
@@ -187,7 +187,7 @@ TEST(HmacSha1, KeyIsWipedAndAFinishedContextGivesNoSecondMac) {
     ASSERT_EQ(hmacSha1KeyInit(&key, "Jefe", 4), 0);
     HmacSha1Context context;
     ASSERT_EQ(hmacSha1Init(&context, &key), 0);
-    uint8_t mac[SHA1_DIGEST_SIZE];
+    uint8_t mac[kSha1DigestSize];
     ASSERT_EQ(hmacSha1Final(&context, mac), 0);
     EXPECT_EQ(hmacSha1Final(&context, mac), -1);
     EXPECT_EQ(hmacSha1Update(&context, "x", 1), -1);
@@ -200,7 +200,7 @@ TEST(HmacSha1, KeyIsWipedAndAFinishedContextGivesNoSecondMac) {
 TEST(HmacSha1, NullArgumentsOfAPreparedKeyAreReported) {
     HmacSha1Key key;
     HmacSha1Context context;
-    uint8_t mac[SHA1_DIGEST_SIZE];
+    uint8_t mac[kSha1DigestSize];
     EXPECT_EQ(hmacSha1KeyInit(nullptr, "k", 1), -1);
     EXPECT_EQ(hmacSha1KeyInit(&key, nullptr, 1), -2);
     EXPECT_EQ(hmacSha1Init(nullptr, &key), -1);
@@ -214,7 +214,7 @@ TEST(HmacSha1, NullArgumentsOfAPreparedKeyAreReported) {
 }
 
 TEST(HmacSha1, NullArgumentsAreReported) {
-    uint8_t pad[SHA1_BLOCK_SIZE] = {}, mac[SHA1_DIGEST_SIZE];
+    uint8_t pad[kSha1BlockSize] = {}, mac[kSha1DigestSize];
     EXPECT_EQ(hmacSha1(nullptr, pad, "x", 1, mac), -1);
     EXPECT_EQ(hmacSha1(pad, nullptr, "x", 1, mac), -1);
     EXPECT_EQ(hmacSha1(pad, pad, nullptr, 1, mac), -2);

@@ -55,7 +55,7 @@ TEST_F(FarmSharing, StreamHoldsNoCookieText) {
     ASSERT_EQ(entries->type, REDIS_REPLY_ARRAY);
     ASSERT_EQ(entries->elements, 1u);
     const redisReply* fields = entries->element[0]->element[1];
-    ASSERT_EQ(fields->elements, 2 * SHARE_ENTRY_FIELDS);
+    ASSERT_EQ(fields->elements, 2 * kShareEntryFields);
     for (size_t i = 0; i < fields->elements; ++i) {
         std::string value(fields->element[i]->str, fields->element[i]->len);
         EXPECT_EQ(value.find("secret-session"), std::string::npos) << value;

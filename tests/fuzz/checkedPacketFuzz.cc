@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto* context = reinterpret_cast<KAE5_scheme2Context*>(fuzzContext());
     const Layout layout = readLayout(data, size);
     const uint32_t stated = layout.stated;
-    const uint32_t end = stated - KAE5_CHECK_SIZE;  // E
+    const uint32_t end = stated - kKae5CheckSize;  // E
     const size_t total = stated + layout.fill;
 
     std::vector<uint8_t> plain(end, 0);
@@ -78,9 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         RC5_chainEncrypt(&context->rc5, packet + 4, end - 4);
     }
     store32_be(packet + 4, stated);
-    uint8_t check[SHA1_DIGEST_SIZE];
+    uint8_t check[kSha1DigestSize];
     hmacSha1(context->innerPad, context->outerPad, packet, end, check);
-    std::memcpy(packet + end, check, KAE5_CHECK_SIZE);
+    std::memcpy(packet + end, check, kKae5CheckSize);
     std::memset(packet + stated, layout.fillByte, layout.fill);
 
     KAE5_buffer buffer = {packet, static_cast<uint32_t>(total), packet,
@@ -90,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail();
     }
     if (result == KAE5_OK) {
-        if (buffer.dataLength + KAE5_OVERHEAD + 1 > stated) {
+        if (buffer.dataLength + kKae5Overhead + 1 > stated) {
             fail();
         }
-        for (uint32_t i = 0; i < KAE5_HEADER_SIZE; ++i) {
+        for (uint32_t i = 0; i < kKae5HeaderSize; ++i) {
             if (packet[buffer.dataLength + i] != 0) {
                 fail();
             }
@@ -101,13 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (layout.plaintext) {
         uint32_t padding = end > 16 ? plain[end - 1] : 0;
-        bool wellFormed = stated >= KAE5_MIN_PACKET && padding >= 1 && padding <= 8;
+        bool wellFormed = stated >= kKae5MinPacket && padding >= 1 && padding <= 8;
         if (!wellFormed) {
             if (result != KAE5_BAD_LENGTH) {
                 fail();
             }
         } else {
-            uint32_t length = stated - KAE5_OVERHEAD - padding;
+            uint32_t length = stated - kKae5Overhead - padding;
             if (result != KAE5_OK || buffer.dataLength != length ||
                 std::memcmp(packet, plain.data() + 16, length) != 0) {
                 fail();

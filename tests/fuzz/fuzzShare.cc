@@ -10,7 +10,7 @@ struct StateKeyBytes {
             bytes[i] = static_cast<std::uint8_t>(i + 1);
         }
     }
-    std::uint8_t bytes[STATE_KEY_SIZE];
+    std::uint8_t bytes[kStateKeySize];
 };
 
 }  // namespace

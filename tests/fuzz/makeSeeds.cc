@@ -47,7 +47,7 @@ Bytes envelope(PipeKeySource key, const Bytes& payload) {
 // A scheme-2 packet of `payload` under the fuzz key, then `fill` zeros.
 Bytes packet(const Bytes& payload, size_t fill) {
     Bytes block = payload;
-    block.resize(payload.size() + KAE5_OVERHEAD + 8 + fill, '\0');
+    block.resize(payload.size() + kKae5Overhead + 8 + fill, '\0');
     auto* bytes = reinterpret_cast<uint8_t*>(block.data());
     KAE5_buffer buffer = {bytes, static_cast<uint32_t>(block.size()), bytes,
                           static_cast<uint32_t>(payload.size())};

@@ -24,10 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             uint32_t stated = (uint32_t{data[4]} << 24) | (uint32_t{data[5]} << 16) |
                               (uint32_t{data[6]} << 8) | data[7];
             // Payload and its 16 zeros stay inside the packet, before the check value.
-            if (buffer.dataLength + KAE5_OVERHEAD + 1 > stated || stated > size) {
+            if (buffer.dataLength + kKae5Overhead + 1 > stated || stated > size) {
                 std::abort();
             }
-            for (uint32_t i = 0; i < KAE5_HEADER_SIZE; ++i) {
+            for (uint32_t i = 0; i < kKae5HeaderSize; ++i) {
                 if (packet[buffer.dataLength + i] != 0) {
                     std::abort();
                 }

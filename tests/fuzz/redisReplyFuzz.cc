@@ -40,13 +40,13 @@ std::size_t checkedSize(const redisReply* reply, int depth) {
         case REDIS_REPLY_STRING:
         case REDIS_REPLY_STATUS:
         case REDIS_REPLY_ERROR:
-            if (reply->len > REDIS_LONGEST_STRING) {
+            if (reply->len > kRedisLongestString) {
                 fail();
             }
             size += reply->len;
             break;
         case REDIS_REPLY_ARRAY:
-            if (reply->elements > REDIS_LONGEST_ARRAY) {
+            if (reply->elements > kRedisLongestArray) {
                 fail();
             }
             size += reply->elements * sizeof(void*);
@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!reply) {
             break;
         }
-        if (checkedSize(reply.get(), 0) > REDIS_REPLY_BUDGET) {
+        if (checkedSize(reply.get(), 0) > kRedisReplyBudget) {
             fail();
         }
     }

@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const StateKey& key = fuzzStateKey();
     const bool sign = (data[0] & 1) != 0;
     std::vector<std::uint8_t> file(data + 1, data + size);
-    if (sign && file.size() >= STATE_MAC_SIZE) {
-        const std::size_t covered = file.size() - STATE_MAC_SIZE;
+    if (sign && file.size() >= kStateMacSize) {
+        const std::size_t covered = file.size() - kStateMacSize;
         hmacSha1Mac(key.hmac(), file.data(), covered, file.data() + covered);
     }
     // Exactly the file's size: a read past its end is reported.
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!counted || queued != view.queuedCount() || encodeAgain(key, view) != file) {
             fail();
         }
-    } else if (check == StateCheck::OtherVersion && (version == STATE_FORMAT_VERSION || counted)) {
+    } else if (check == StateCheck::OtherVersion && (version == kStateFormatVersion || counted)) {
         fail();
     }
     std::free(bytes);

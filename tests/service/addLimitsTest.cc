@@ -64,7 +64,7 @@ TEST(MaxCookies, DefaultsToFourMillionAndTakesOnlyAPositive32BitCount) {
     std::uint32_t max = 0;
     std::string error;
     ASSERT_TRUE(parseMaxCookies(nullptr, max, error));
-    EXPECT_EQ(max, DEFAULT_MAX_COOKIES);
+    EXPECT_EQ(max, kCacheDefaultMaxCookies);
     ASSERT_TRUE(parseMaxCookies("1000", max, error));
     EXPECT_EQ(max, 1000u);
     ASSERT_TRUE(parseMaxCookies("4294967295", max, error));

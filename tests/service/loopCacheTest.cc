@@ -60,7 +60,7 @@ class LoopCache : public ::testing::Test {
     void SetUp() override { ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0); }
     void TearDown() override {
         close(ends[1]);
-        logoffCookieCache_setCeiling(DEFAULT_MAX_COOKIES);
+        logoffCookieCache_setCeiling(kCacheDefaultMaxCookies);
         logoffCookieCache().forgetAll();
     }
 

@@ -28,11 +28,11 @@ TEST_F(BatchWaitVariable, UnsetIsTheDefaultAndZeroToTheBoundAreTaken) {
     std::string error;
     unsetenv("VOKLOGOFFSHAREBATCHMS");
     ASSERT_TRUE(readShareBatchWait(wait, error)) << error;
-    EXPECT_EQ(wait, SHARE_BATCH_WAIT_DEFAULT);
+    EXPECT_EQ(wait, kShareBatchWaitDefault);
     ASSERT_TRUE(read("0", wait, error)) << error;
     EXPECT_EQ(wait, milliseconds(0));
     ASSERT_TRUE(read("100", wait, error)) << error;
-    EXPECT_EQ(wait, SHARE_BATCH_WAIT_MOST);
+    EXPECT_EQ(wait, kShareBatchWaitMost);
 }
 
 TEST_F(BatchWaitVariable, AnythingButMillisecondsWithinTheBoundIsRefused) {

@@ -61,8 +61,8 @@ RedisInstance primary(const std::string& replid, const std::string& runId) {
 TEST(ReplicaFitToRead, OnlyAReplicaThatHeardFromItsPrimaryLately) {
     std::string why;
     EXPECT_TRUE(replicaFitToRead(replica(true, 0), why));
-    EXPECT_TRUE(replicaFitToRead(replica(true, SHARE_REPLICA_SILENCE_LIMIT_SECONDS), why));
-    EXPECT_FALSE(replicaFitToRead(replica(true, SHARE_REPLICA_SILENCE_LIMIT_SECONDS + 1), why));
+    EXPECT_TRUE(replicaFitToRead(replica(true, kShareReplicaSilenceLimitSeconds), why));
+    EXPECT_FALSE(replicaFitToRead(replica(true, kShareReplicaSilenceLimitSeconds + 1), why));
     EXPECT_NE(why.find("not heard from the primary for 16 s"), std::string::npos) << why;
     EXPECT_FALSE(replicaFitToRead(replica(false, -1), why));
     EXPECT_NE(why.find("link to the primary is down"), std::string::npos) << why;

@@ -133,7 +133,7 @@ TEST(ShareEndpoint, SentinelEndpoints) {
     EXPECT_EQ(e.sentinels[0].host, "10.0.0.1");
     EXPECT_EQ(e.sentinels[0].port, 26380);
     EXPECT_EQ(e.sentinels[1].host, "::1");
-    EXPECT_EQ(e.sentinels[2].port, SHARE_DEFAULT_SENTINEL_PORT);
+    EXPECT_EQ(e.sentinels[2].port, kShareDefaultSentinelPort);
     EXPECT_EQ(e.masterName, "farm-primary");
     EXPECT_EQ(e.db, 2);
     EXPECT_EQ(e.describe(), "sentinel://10.0.0.1:26380,[::1]:26381,s3:26379/farm-primary?db=2");
@@ -417,7 +417,7 @@ TEST_F(ShareConfigVariables, TheReadBatchWaitIsTakenOrRefusesTheConfiguration) {
     ShareConfig standard;
     ASSERT_EQ(read("unix:/run/redis.sock", "hunter2\n", standard, error), ShareConfigResult::On)
         << error;
-    EXPECT_EQ(standard.readBatchWait, SHARE_BATCH_WAIT_DEFAULT);
+    EXPECT_EQ(standard.readBatchWait, kShareBatchWaitDefault);
 
     setenv("VOKLOGOFFSHAREBATCHMS", "0", 1);
     ShareConfig off;

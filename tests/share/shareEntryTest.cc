@@ -60,7 +60,7 @@ TEST_F(ShareEntryTest, FieldOrderDoesNotMatterButOwnRunIsSkipped) {
 
 TEST_F(ShareEntryTest, EveryChangedValueFailsTheCheck) {
     ShareEntryFields genuine = encodeShareEntry(key_, sampleLogoff(), sender_);
-    for (std::size_t field = 0; field < SHARE_ENTRY_FIELDS; ++field) {
+    for (std::size_t field = 0; field < kShareEntryFields; ++field) {
         ShareEntryFields tampered = genuine;
         std::string& value = tampered[field].second;
         // A digit changed within its kind keeps the entry readable.

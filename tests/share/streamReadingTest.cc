@@ -23,7 +23,7 @@ TEST(StreamId, OnlyTwoDecimalNumbersJoinedByADashAreAnId) {
 TEST(StartPosition, ASavedIdWinsElseFiveMinutesBeforeTheCacheStarted) {
     EXPECT_EQ(shareStartPosition(1'700'000'300), "1700000000000-0");
     // Never before the epoch.
-    EXPECT_EQ(shareStartPosition(SHARE_START_LOOKBACK_SECONDS - 1), "0-0");
+    EXPECT_EQ(shareStartPosition(kShareStartLookbackSeconds - 1), "0-0");
     EXPECT_EQ(shareStartPosition(-5), "0-0");
 
     initLogoffCookieCache();
@@ -64,7 +64,7 @@ StreamFacts factsAt(std::uint64_t serverMs, bool exists, StreamId last) {
 
 TEST(ReadPosition, MovesBackOnlyWhenNewEntriesWouldPassItBy) {
     const std::uint64_t now = 1'800'000'000'000;
-    const std::uint64_t lookback = SHARE_START_LOOKBACK_SECONDS * 1000ULL;
+    const std::uint64_t lookback = kShareStartLookbackSeconds * 1000ULL;
     // The last entry read, or a start before the stream's last entry: kept.
     PositionCheck same = checkReadPosition({now - 5, 0}, factsAt(now, true, {now - 5, 0}));
     EXPECT_FALSE(same.reset);
@@ -94,7 +94,7 @@ TEST(ReadPosition, MovesBackOnlyWhenNewEntriesWouldPassItBy) {
 TEST(ReadPosition, AnotherRedisInstanceIsReadAgainFromTwoMinutesBefore) {
     const std::uint64_t now = 1'800'000'000'000;
     const std::uint64_t rewind = 120'000;
-    static_assert(SHARE_INSTANCE_REWIND >= SHARE_RING_KEEP);
+    static_assert(kShareInstanceRewind >= kShareRingKeep);
     // The position on the old instance, its entries ahead of the new one's
     // (the other side of a partition wrote there meanwhile).
     EXPECT_EQ(rewoundPosition({now - 5'000, 3}, now), (StreamId{now - 5'000 - rewind, 0}));

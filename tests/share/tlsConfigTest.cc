@@ -31,7 +31,7 @@ TEST(TlsEndpoint, RedissAndSentinelsAreTheirPlainFormsOverTls) {
         parseShareEndpoint, "sentinels://10.0.0.1:26379,10.0.0.2/farm?db=1");
     EXPECT_TRUE(sentinels.useTls);
     ASSERT_EQ(sentinels.sentinels.size(), 2u);
-    EXPECT_EQ(sentinels.sentinels[1].port, SHARE_DEFAULT_SENTINEL_PORT);
+    EXPECT_EQ(sentinels.sentinels[1].port, kShareDefaultSentinelPort);
     EXPECT_EQ(sentinels.describe(), "sentinels://10.0.0.1:26379,10.0.0.2:26379/farm?db=1");
 
     EXPECT_FALSE(lctest::expectParsed<ShareEndpoint>(parseShareEndpoint, "redis://h").useTls);

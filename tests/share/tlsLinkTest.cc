@@ -254,8 +254,8 @@ TEST_F(TlsLink, SilentPeerIsBoundedByTheTimeOut) {
 
 TEST_F(TlsLink, ReplyBoundsHoldOverTls) {
     startServer(certs().serverCert());
-    ASSERT_TRUE(redis_.command({"SET", "long", std::string(REDIS_LONGEST_STRING + 1, 'x')}));
-    ASSERT_TRUE(redis_.command({"SET", "huge", std::string(2 * REDIS_REPLY_BUFFER_LIMIT, 'x')}));
+    ASSERT_TRUE(redis_.command({"SET", "long", std::string(kRedisLongestString + 1, 'x')}));
+    ASSERT_TRUE(redis_.command({"SET", "huge", std::string(2 * kRedisReplyBufferLimit, 'x')}));
     std::string error;
     for (const char* key : {"long", "huge"}) {
         ASSERT_EQ(connect(tlsUrl(), trustingTestCa(), error), Outcome::Connected) << error;

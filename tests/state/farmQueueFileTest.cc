@@ -17,8 +17,8 @@
 
 namespace {
 
-const std::uint8_t kQueueKey[STATE_KEY_SIZE] = {1, 2, 3};
-const std::uint8_t kStateKey[STATE_KEY_SIZE] = {4, 5, 6};
+const std::uint8_t kQueueKey[kStateKeySize] = {1, 2, 3};
+const std::uint8_t kStateKey[kStateKeySize] = {4, 5, 6};
 constexpr std::int32_t kStopTime = 2'000'000'000;
 
 class FarmQueueFile : public ::testing::Test {
@@ -27,7 +27,7 @@ class FarmQueueFile : public ::testing::Test {
         char pattern[] = "/tmp/lc-queue-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory = pattern;
-        path = directory + "/" + FARM_QUEUE_FILE_NAME;
+        path = directory + "/" + kFarmQueueFileName;
         logoff.identity.fill(7);
         logoff.times = {kStopTime, kStopTime, 0, 30, 60, 1};
     }

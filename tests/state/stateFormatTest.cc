@@ -19,8 +19,8 @@ struct VectorSink : StateSink {
     }
 };
 
-const std::uint8_t kKeyBytes[STATE_KEY_SIZE] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                                11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+const std::uint8_t kKeyBytes[kStateKeySize] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                               11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
 
 CookieTimes timesFrom(std::int32_t base) {
     return {base, base + 1, -3600, 30, 480, 2};
@@ -31,7 +31,7 @@ class StateFormat : public ::testing::Test {
     StateFormat() {
         header.cacheStartTime = 1'700'000'000;
         header.stopTime = 1'700'000'500;
-        for (std::size_t i = 0; i < COOKIE_SALT_SIZE; ++i) {
+        for (std::size_t i = 0; i < kLogoffCookieSaltSize; ++i) {
             header.salt[i] = static_cast<std::uint8_t>(i * 7);
         }
         header.position = {0x0123456789abcdefULL, 42};
@@ -80,14 +80,14 @@ void expectSameTimes(const CookieTimes& got, const CookieTimes& want) {
 
 TEST_F(StateFormat, WhatIsWrittenComesBack) {
     std::vector<std::uint8_t> bytes = encode(key);
-    EXPECT_EQ(bytes.size(), STATE_HEADER_SIZE + 3 * 4 + 4 * STATE_RECORD_SIZE + STATE_MAC_SIZE);
+    EXPECT_EQ(bytes.size(), kStateHeaderSize + 3 * 4 + 4 * kStateRecordSize + kStateMacSize);
 
     StateView view;
     std::uint32_t version = 0;
     ASSERT_EQ(checkStateFile(key, bytes.data(), bytes.size(), view, version), StateCheck::Valid);
     EXPECT_EQ(view.header().cacheStartTime, header.cacheStartTime);
     EXPECT_EQ(view.header().stopTime, header.stopTime);
-    EXPECT_EQ(std::memcmp(view.header().salt, header.salt, COOKIE_SALT_SIZE), 0);
+    EXPECT_EQ(std::memcmp(view.header().salt, header.salt, kLogoffCookieSaltSize), 0);
     EXPECT_EQ(view.header().position.milliseconds, header.position.milliseconds);
     EXPECT_EQ(view.header().position.sequence, header.position.sequence);
 
@@ -118,7 +118,7 @@ TEST_F(StateFormat, CheckValueIsTheOneEarlierReleasesWrote) {
     StateKey key(kKeyBytes);
     std::vector<std::uint8_t> bytes = encode(key);
     ASSERT_EQ(bytes.size(), 296u);
-    EXPECT_EQ(lctest::toHex(bytes.data() + bytes.size() - STATE_MAC_SIZE, STATE_MAC_SIZE),
+    EXPECT_EQ(lctest::toHex(bytes.data() + bytes.size() - kStateMacSize, kStateMacSize),
               "098fbde5494582e0dad19cbf56f39ee4bcdccde7");
 }
 
@@ -161,7 +161,7 @@ TEST_F(StateFormat, EveryTruncationIsRefused) {
 }
 
 TEST_F(StateFormat, FileUnderAnotherKeyIsRefused) {
-    std::uint8_t otherBytes[STATE_KEY_SIZE] = {};
+    std::uint8_t otherBytes[kStateKeySize] = {};
     StateKey other(otherBytes);
     std::vector<std::uint8_t> bytes = encode(other);
     EXPECT_EQ(check(bytes, bytes.size()), StateCheck::DoesNotVerify);
@@ -169,12 +169,12 @@ TEST_F(StateFormat, FileUnderAnotherKeyIsRefused) {
 
 TEST_F(StateFormat, OtherVersionIsToldApart) {
     std::vector<std::uint8_t> bytes = encode(key);
-    store32_be(bytes.data() + 8, STATE_FORMAT_VERSION + 1);
+    store32_be(bytes.data() + 8, kStateFormatVersion + 1);
     StateView view;
     std::uint32_t version = 0;
     EXPECT_EQ(checkStateFile(key, bytes.data(), bytes.size(), view, version),
               StateCheck::OtherVersion);
-    EXPECT_EQ(version, STATE_FORMAT_VERSION + 1);
+    EXPECT_EQ(version, kStateFormatVersion + 1);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::uint8_t kKeyBytes[STATE_KEY_SIZE] = {3, 1, 4, 1, 5};
+const std::uint8_t kKeyBytes[kStateKeySize] = {3, 1, 4, 1, 5};
 constexpr std::int32_t kStopTime = 2'000'000'000;
 
 TEST(StateReadFault, FileTooLargeForMemoryIsSetAsideAndTheStartGoesOnCold) {
@@ -28,7 +28,7 @@ TEST(StateReadFault, FileTooLargeForMemoryIsSetAsideAndTheStartGoesOnCold) {
     lctest::TraceCapture trace{"8"};
     ASSERT_TRUE(logoffCookieState_save(config, key, kStopTime, {}, {}));
 
-    lctest::failAllocationsOfAtLeast(STATE_HEADER_SIZE);
+    lctest::failAllocationsOfAtLeast(kStateHeaderSize);
     StateLoad load;
     EXPECT_NO_THROW(load = logoffCookieState_load(config, key, kStopTime));
     lctest::disarmFaults();

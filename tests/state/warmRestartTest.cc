@@ -20,8 +20,8 @@ namespace {
 
 using cachetest::CookieFields;
 
-const std::uint8_t kKeyBytes[STATE_KEY_SIZE] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
-                                                1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+const std::uint8_t kKeyBytes[kStateKeySize] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                               1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
 constexpr std::int32_t kStopTime = 2'000'000'000;
 
 bool exists(const std::string& path) {
@@ -52,7 +52,7 @@ class WarmRestart : public cachetest::ProcessCacheTest {
     static std::uint32_t farmLogoffsHeld() { return logoffCookieCache().receivedLogoffs(); }
     // What a new run does before it loads: a start time and salt of its own.
     static void startAnotherRun() {
-        std::uint8_t otherSalt[COOKIE_SALT_SIZE];
+        std::uint8_t otherSalt[kLogoffCookieSaltSize];
         std::memset(otherSalt, 0x5a, sizeof otherSalt);
         logoffCookieCache_restoreStart(kStopTime + 10, otherSalt);
         resetCache();
@@ -68,7 +68,7 @@ class WarmRestart : public cachetest::ProcessCacheTest {
     StateConfig config;
     std::string directory;
     std::int32_t start = 0;
-    std::uint8_t salt[COOKIE_SALT_SIZE] = {};
+    std::uint8_t salt[kLogoffCookieSaltSize] = {};
     CookieFields recorded{"recorded", "bytes", 60, 30};
     CookieFields neverRecorded{"never recorded", "bytes", 60, 30};
 };
@@ -192,7 +192,7 @@ TEST_F(WarmRestart, FarmLogoffsOfAFileThatDoesNotVerifyAreSaidToBeDiscarded) {
     logoff.times = {kStopTime, kStopTime, 0, 30, 60, 0};
     ASSERT_TRUE(logoffCookieState_save(config, key, kStopTime, {}, {logoff, logoff, logoff}));
     startAnotherRun();
-    std::uint8_t otherBytes[STATE_KEY_SIZE] = {1};
+    std::uint8_t otherBytes[kStateKeySize] = {1};
     StateKey otherHost(otherBytes);
     StateLoad load = logoffCookieState_load(config, otherHost, kStopTime);
     EXPECT_FALSE(load.warm);
