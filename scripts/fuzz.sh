@@ -77,7 +77,7 @@ for target in "${targets[@]}"; do
     if $fixed; then
         corpus="$build/fixed-corpus/$target"
         rm -rf "$corpus"
-        limit=(-seed=1 -runs="$(fixed_runs "$target")")
+        limit=(-seed=1 -runs="$(fixed_runs "$target")" -reload=0)
     fi
     mkdir -p "$corpus"
     seeds=(tests/fuzz/corpus/"$target")
