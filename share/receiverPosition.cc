@@ -66,9 +66,6 @@ bool ReceiverPositionCheck::answered(FactsOutcome outcome, const char* command,
     return false;
 }
 
-// After each connection and each empty read: Redis's clock, whether Redis
-// is still the instance read before, and when the position might be ahead
-// of the stream (or the stream may have been trimmed), its figures.
 void ReceiverPositionCheck::check(ShareConnector& connector, RedisLink& link, StreamId& position,
                                   bool newConnection) {
     auto steadyNow = std::chrono::steady_clock::now();
