@@ -17,7 +17,7 @@
 #include "share/farmSharing.h"
 #include "share/shareLink.h"
 #include "share/sharePublisher.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 
 int main(int argc, char** argv) {
     std::uint64_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 500000;
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
         logoff.identity[2] = static_cast<std::uint8_t>(i >> 16);
         // A full queue is waited out here, not dropped: the rate measured
         // is what the publisher sustains.
-        while (shareState().queue.size() >= kShareQueueCapacity / 2) {
+        while (shareCommon().queue.size() >= kShareQueueCapacity / 2) {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         shareQueueLogoff(logoff);

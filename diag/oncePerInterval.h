@@ -25,6 +25,20 @@ class OncePerInterval {
         return true;
     }
 
+    // due() at the monotonic clock's now, for a line that does not tell
+    // how many it skipped.
+    bool dueNow() {
+        std::uint64_t skipped = 0;
+        return due(monotonicNow(), skipped);
+    }
+
+    // Whether a line was said less than an interval before `now`; when not,
+    // the next due() is true, as for a line never said.
+    bool saidWithin(std::int64_t now) const {
+        std::int64_t previous = lastSaid.load(std::memory_order_relaxed);
+        return previous != kNever && now - previous < interval;
+    }
+
     // Seconds on the monotonic clock: a clock set back must not silence the
     // line for as long as it was set back.
     static std::int64_t monotonicNow() {

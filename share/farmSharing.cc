@@ -15,12 +15,12 @@
 #include "share/shareNotice.h"
 #include "share/sharePublisher.h"
 #include "share/shareReceiver.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 
 namespace {
 
-// Set once the state is complete: the stop's thread, made before sharing
-// started, reads the state only after seeing it.
+// Set once ShareCommon is complete: the stop's thread, made before sharing
+// started, reads it only after seeing it.
 std::atomic<bool> started{false};
 
 // A signal during the wait for the kernel's pool is tried again; this many in
@@ -49,25 +49,25 @@ bool drawShareRunId(ShareRunId& run, std::string& error, ShareRandomSource sourc
 }
 
 void startFarmSharing(ShareConfig& config, const ShareRunId& run) {
-    ShareState& state = shareState();
-    state.endpoint = config.endpoint;
+    ShareCommon& common = shareCommon();
+    common.endpoint = config.endpoint;
     // The connections hold their own copies from here.
     wipeShareCredentials(config.endpoint);
-    state.streamKey = config.streamKey;
-    state.readBatchWait = config.readBatchWait;
-    state.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
+    common.streamKey = config.streamKey;
+    common.readBatchWait = config.readBatchWait;
+    common.key = std::make_unique<FarmKey>(config.secret.data(), config.secret.size());
     // From here the key's hash states stand for the secret.
     secureZero(config.secret.data(), config.secret.size());
     config.secret.clear();
-    state.run = run;
-    logoffCookieFarm_enable(state.key.get(), shareQueueLogoff);
+    common.run = run;
+    logoffCookieFarm_enable(common.key.get(), shareQueueLogoff);
 
     metrics_shareStarted(static_cast<std::int64_t>(std::time(nullptr)));
-    shareSay("logoffCookieShare -- Sharing logoffs through " + state.endpoint.describe() +
-             ", stream " + state.streamKey + ".");
+    shareSay("logoffCookieShare -- Sharing logoffs through " + common.endpoint.describe() +
+             ", stream " + common.streamKey + ".");
     // So that the hosts receiving a flood, which name its run, name a host.
     shareSay("logoffCookieShare -- This host publishes as run " +
-             toHex(state.run.data(), state.run.size()) + ".");
+             toHex(common.run.data(), common.run.size()) + ".");
     sharePublisherHandle = RWThreadFunction::make(sharePublisherThread);
     sharePublisherHandle.start();
     shareReceiverHandle = RWThreadFunction::make(shareReceiverThread);
@@ -79,7 +79,7 @@ std::vector<FarmLogoff> shareQueuedLogoffs() {
     if (!started.load(std::memory_order_acquire)) {
         return {};
     }
-    return shareState().queue.snapshot();
+    return shareCommon().queue.snapshot();
 }
 
 bool shareIsRunning() {
@@ -97,5 +97,5 @@ std::size_t shareRequeueLogoffs(const std::vector<FarmLogoff>& logoffs) {
     if (!started.load(std::memory_order_acquire)) {
         return 0;
     }
-    return shareState().queue.restore(logoffs);
+    return shareCommon().queue.restore(logoffs);
 }

@@ -36,9 +36,9 @@ void passedOver(const std::string& address, const std::string& why, bool toMend)
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- receiver: replica %s passed over: %s.",
               address.c_str(), why.c_str());
     if (toMend) {
-        shareSayAtMostEvery("replica " + address + " " + why.substr(0, 40), kShareNoticePeriod,
-                            "logoffCookieShare -- The replica " + address + " cannot be read (" +
-                                why + "); reading from another node meanwhile.");
+        shareNotice("replica " + address + " " + why.substr(0, 40),
+                    "logoffCookieShare -- The replica " + address + " cannot be read (" + why +
+                        "); reading from another node meanwhile.");
     }
 }
 
@@ -180,8 +180,8 @@ bool ReadEndpoints::askReplicas(const ShareEndpoint& config, const std::vector<s
                 return true;
             case ShareConnectOutcome::Refused:
                 // A sentinel user set up before reads went to replicas.
-                shareSayAtMostEvery(
-                    "sentinel-replicas", kShareNoticePeriod,
+                shareNotice(
+                    "sentinel-replicas",
                     "logoffCookieShare -- The sentinels refuse to list the replicas (" + error +
                         "): grant the hosts' sentinel user +sentinel|replicas, or set "
                         "VOKLOGOFFSHAREREADFROM=primary; reading from the primary meanwhile.");

@@ -13,22 +13,22 @@
 #include "share/redisRefusal.h"
 #include "share/sentinelDiscovery.h"
 #include "share/shareNotice.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 #include "share/tlsContext.h"
 
 namespace {
 
-void reportAway(ShareState& state, const std::string& error) {
-    if (state.redisAway.exchange(true)) {
+void reportAway(ShareCommon& common, const std::string& error) {
+    if (common.redisAway.exchange(true)) {
         return;
     }
-    shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() + " unreachable (" +
+    shareSay("logoffCookieShare -- Redis at " + common.endpoint.describe() + " unreachable (" +
              error + "); serving from the local cache and retrying.");
 }
 
-void reportBack(ShareState& state) {
-    if (state.redisAway.exchange(false)) {
-        shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() +
+void reportBack(ShareCommon& common) {
+    if (common.redisAway.exchange(false)) {
+        shareSay("logoffCookieShare -- Redis at " + common.endpoint.describe() +
                  " reachable again.");
     }
 }
@@ -121,9 +121,9 @@ bool ShareConnector::ensureConnected(RedisLink& link) {
 }
 
 bool ShareConnector::connect(RedisLink& link) {
-    ShareState& state = shareState();
+    ShareCommon& common = shareCommon();
     if (!haveEndpoint_) {
-        endpoint_ = state.endpoint;
+        endpoint_ = common.endpoint;
         if (endpoint_.tls) {
             // A TLS context of this thread's own: the other thread's
             // handshakes would race with ours in a shared one.
@@ -132,7 +132,7 @@ bool ShareConnector::connect(RedisLink& link) {
             if (!endpoint_.tls) {
                 wipeShareCredentials(endpoint_);
                 TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, reason.c_str());
-                reportAway(state, reason);
+                reportAway(common, reason);
                 pauseSeconds_ = connects_.failed(false, std::chrono::steady_clock::now());
                 return false;
             }
@@ -161,13 +161,13 @@ bool ShareConnector::connect(RedisLink& link) {
             break;
         case RedisLink::Outcome::Unreachable:
             TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connect to %s failed: %s", name_,
-                      state.endpoint.describe().c_str(), error.c_str());
-            reportAway(state, error);
+                      common.endpoint.describe().c_str(), error.c_str());
+            reportAway(common, error);
             pauseSeconds_ = connects_.failed(failingOver, std::chrono::steady_clock::now());
             return false;
         case RedisLink::Outcome::Refused:
             // Reached, but not let in: a wrong password or user, most likely.
-            reportBack(state);
+            reportBack(common);
             connectionRefused(error);
             pauseSeconds_ = 0;  // waited already
             return false;
@@ -184,13 +184,13 @@ bool ShareConnector::connect(RedisLink& link) {
     pauseSeconds_ = 0;
     connectedAt_ = std::chrono::steady_clock::now();
     ReadSpot spot = reads_ ? reads_->spot() : ReadSpot{primaryAddress, false};
-    where_ = state.endpoint.describe();
-    if (state.endpoint.viaSentinel() || reads_) {
+    where_ = common.endpoint.describe();
+    if (common.endpoint.viaSentinel() || reads_) {
         where_ += " (" + spot.describe() + ")";
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: connected to %s.", name_, where_.c_str());
     reached(spot);
-    reportBack(state);
+    reportBack(common);
     return true;
 }
 
@@ -205,7 +205,7 @@ void ShareConnector::reached(const ReadSpot& spot) {
     std::string line = "logoffCookieShare -- The receiver reads from the " + spot.describe() +
                        " now, no longer from the " + was.describe() + ".";
     // Once a minute where an operator looks; every move in the trace.
-    if (!shareSayAtMostEvery("read-endpoint", kShareNoticePeriod, line)) {
+    if (!shareNotice("read-endpoint", line)) {
         TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
     }
 }
@@ -267,9 +267,8 @@ void ShareConnector::rereadCredentials() {
     std::string error;
     if (!rereadShareCredentials(endpoint_, error)) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
-        shareSayAtMostEvery(
-            "credentials", kShareNoticePeriod,
-            "logoffCookieShare -- " + error + "; trying again with the credentials read before.");
+        shareNotice("credentials", "logoffCookieShare -- " + error +
+                                       "; trying again with the credentials read before.");
     }
 }
 
@@ -285,7 +284,7 @@ void ShareConnector::lost(RedisLink& link, const std::string& error) {
     // A replica lost is no Redis away: the next connection reads elsewhere,
     // and says Redis away only when nothing is left to read.
     if (!(reads_ && spot_.replica)) {
-        reportAway(shareState(), error);
+        reportAway(shareCommon(), error);
     }
     // A link that served a while is tried again at once: a restarted Redis
     // is often back already. One lost as soon as made (a proxy without a
@@ -314,15 +313,15 @@ void ShareConnector::failedRead(RedisLink& link, const std::string& error) {
 }
 
 void ShareConnector::tlsRefused(const std::string& error) {
-    ShareState& state = shareState();
+    ShareCommon& common = shareCommon();
     metrics_count(ShareMetric::RefusedTls);
     metrics_setTlsRefused(true);
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s", name_, error.c_str());
     // Said once a minute for each node and reason, whichever thread met it.
-    shareSayAtMostEvery("tls " + error, kShareNoticePeriod,
-                        "logoffCookieShare -- Redis at " + state.endpoint.describe() +
-                            " cannot be used: " + error + ". Nothing is dropped; retrying every " +
-                            std::to_string(kShareLastRetrySeconds) + " s.");
+    shareNotice("tls " + error, "logoffCookieShare -- Redis at " + common.endpoint.describe() +
+                                    " cannot be used: " + error +
+                                    ". Nothing is dropped; retrying every " +
+                                    std::to_string(kShareLastRetrySeconds) + " s.");
     // Nothing mends itself here but a certificate renewed on the server.
     connects_.failed(false, std::chrono::steady_clock::now());
     pauseSeconds_ = kShareLastRetrySeconds;
@@ -333,14 +332,14 @@ void ShareConnector::refused(const char* what, std::string_view reply) {
 }
 
 int ShareConnector::pauseFor(const char* what, std::string_view reply, const std::string& advice) {
-    ShareState& state = shareState();
-    RedisRefusal refusal = classifyRedisError(reply, state.streamKey);
+    ShareCommon& common = shareCommon();
+    RedisRefusal refusal = classifyRedisError(reply, common.streamKey);
     if (!advice.empty()) {
         refusal.kind = RefusalKind::NeedsOperator;
         refusal.advice = advice;
     }
-    std::string where = "logoffCookieShare -- Redis at " + state.endpoint.describe() + " refuses " +
-                        what + " (" + refusal.text + ")";
+    std::string where = "logoffCookieShare -- Redis at " + common.endpoint.describe() +
+                        " refuses " + what + " (" + refusal.text + ")";
     // Per command as well as per reason: a reader's INFO refused must not
     // silence the publisher's refusal of the same kind, which loses logoffs.
     const std::string noticeKey = std::string(what) + " " + refusal.code;
@@ -348,15 +347,13 @@ int ShareConnector::pauseFor(const char* what, std::string_view reply, const std
     if (refusal.kind == RefusalKind::Passing) {
         metrics_count(ShareMetric::RefusedPassing);
         seconds = refusals_.failed();
-        shareSayAtMostEvery(noticeKey, kShareNoticePeriod,
-                            where + "; nothing is dropped, retrying.");
+        shareNotice(noticeKey, where + "; nothing is dropped, retrying.");
     } else {
         metrics_count(ShareMetric::RefusedNeedsOperator);
         refusals_.failed();
         seconds = kShareLastRetrySeconds;
-        shareSayAtMostEvery(
-            noticeKey, kShareNoticePeriod,
-            where + ": " + refusal.advice + ". Retrying every " + std::to_string(seconds) + " s.");
+        shareNotice(noticeKey, where + ": " + refusal.advice + ". Retrying every " +
+                                   std::to_string(seconds) + " s.");
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- %s: %s refused: %s", name_, what,
               refusal.text.c_str());

@@ -1,10 +1,17 @@
 #include "share/shareNotice.h"
 
 #include <cstdio>
-#include <map>
-#include <mutex>
 
+#include "diag/keyedOncePerInterval.h"
 #include "diag/traceLog.h"
+
+namespace {
+
+// Far more than the reasons sharing meets at once (a refusal per command,
+// a TLS failure or a flagged replica per node, a few about the stream).
+constexpr std::size_t kNoticeReasons = 64;
+
+}  // namespace
 
 void shareSay(const std::string& line) {
     TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
@@ -12,21 +19,11 @@ void shareSay(const std::string& line) {
     std::fflush(stderr);
 }
 
-bool shareSayAtMostEvery(const std::string& reason, std::chrono::seconds period,
-                         const std::string& line) {
+bool shareNotice(const std::string& reason, const std::string& line) {
     // Never destroyed: a thread may still say something while the process ends.
-    static std::mutex* lock = new std::mutex;
-    static auto* lastSaid = new std::map<std::string, std::chrono::steady_clock::time_point>;
-    auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard guard(*lock);
-        auto [at, fresh] = lastSaid->try_emplace(reason, now);
-        if (!fresh) {
-            if (now - at->second < period) {
-                return false;
-            }
-            at->second = now;
-        }
+    static auto* notices = new KeyedOncePerInterval(kShareNoticePeriod.count(), kNoticeReasons);
+    if (!notices->due(reason, OncePerInterval::monotonicNow())) {
+        return false;
     }
     shareSay(line);
     return true;

@@ -14,7 +14,7 @@
 #include "share/redisIncarnation.h"
 #include "share/shareLink.h"
 #include "share/shareNotice.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 
 namespace {
 
@@ -55,10 +55,10 @@ struct Publisher {
 // receivers take as the same logoff.
 PublishOutcome publishBatch(RedisLink& link, const std::vector<FarmLogoff>& batch) {
     PublishOutcome outcome;
-    ShareState& state = shareState();
+    ShareCommon& common = shareCommon();
     for (const FarmLogoff& logoff : batch) {
-        ShareEntryFields fields = encodeShareEntry(*state.key, logoff, state.run);
-        std::vector<std::string_view> args = {"XADD", state.streamKey,    "MAXLEN",
+        ShareEntryFields fields = encodeShareEntry(*common.key, logoff, common.run);
+        std::vector<std::string_view> args = {"XADD", common.streamKey,   "MAXLEN",
                                               "~",    kShareStreamLength, "*"};
         for (const auto& [name, value] : fields) {
             args.push_back(name);
@@ -99,19 +99,18 @@ void checkIncarnation(Publisher& p) {
     std::string why;
     std::string error;
     RedisIncarnation::Finding finding =
-        p.incarnation.check(p.link, shareState().streamKey, why, error);
+        p.incarnation.check(p.link, shareCommon().streamKey, why, error);
     p.lastCheck = Clock::now();
     if (!p.link.connected()) {
         p.connector.lost(p.link, error);
         return;
     }
     if (finding == RedisIncarnation::Finding::Unknown && !why.empty()) {
-        shareSayAtMostEvery(
-            "incarnation", kShareNoticePeriod,
-            "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
-                " refuses what tells a failover or restart apart (" + why +
-                "): grant the farm's user +info, +xrange and +xinfo, or logoffs taken "
-                "by Redis just before one may be lost.");
+        shareNotice("incarnation",
+                    "logoffCookieShare -- Redis at " + shareCommon().endpoint.describe() +
+                        " refuses what tells a failover or restart apart (" + why +
+                        "): grant the farm's user +info, +xrange and +xinfo, or logoffs taken "
+                        "by Redis just before one may be lost.");
     }
     if (finding != RedisIncarnation::Finding::Another) {
         return;
@@ -120,7 +119,7 @@ void checkIncarnation(Publisher& p) {
     std::vector<FarmLogoff> logoffs = p.ring.takeForRepublishing();
     p.again.assign(logoffs.begin(), logoffs.end());
     metrics_count(ShareMetric::IncarnationChanges);
-    std::string line = "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
+    std::string line = "logoffCookieShare -- Redis at " + shareCommon().endpoint.describe() +
                        " is not the one that took this host's last logoffs (" + why +
                        "): publishing again the " + std::to_string(logoffs.size()) +
                        " of the last minute.";
@@ -143,7 +142,7 @@ bool takeBatch(Publisher& p) {
         p.batch.assign(p.again.begin(), p.again.begin() + static_cast<std::ptrdiff_t>(count));
         return true;
     }
-    ShareQueue& queue = shareState().queue;
+    ShareQueue& queue = shareCommon().queue;
     if (queue.peekBatch(p.batch, kSharePublishBatch, 1s) == 0) {
         return false;
     }
@@ -180,7 +179,7 @@ void publishOnce(Publisher& p) {
                       p.again.begin() + static_cast<std::ptrdiff_t>(outcome.accepted));
         metrics_count(ShareMetric::Republished, outcome.accepted);
     } else {
-        shareState().queue.dropFront(outcome.accepted);
+        shareCommon().queue.dropFront(outcome.accepted);
         metrics_count(ShareMetric::Published, outcome.accepted);
         p.ring.add(std::span<const FarmLogoff>(p.batch.data(), outcome.accepted), Clock::now());
     }
@@ -212,7 +211,7 @@ void publishOnce(Publisher& p) {
 void shareQueueLogoff(const FarmLogoff& logoff) {
     bool queued = false;
     try {
-        queued = shareState().queue.push(logoff);
+        queued = shareCommon().queue.push(logoff);
     } catch (const std::bad_alloc&) {
         // The add is recorded here already; only its publishing is lost.
     }
@@ -228,9 +227,9 @@ void shareQueueLogoff(const FarmLogoff& logoff) {
                   "so far.",
                   kShareQueueCapacity,
                   static_cast<unsigned long long>(metrics_value(ShareMetric::DroppedQueueFull)));
-        shareSayAtMostEvery("queue-full", kShareNoticePeriod,
-                            "logoffCookieShare -- Publish queue full: logoffs of this host are "
-                            "dropped from publishing until Redis takes the queued ones.");
+        shareNotice("queue-full",
+                    "logoffCookieShare -- Publish queue full: logoffs of this host are "
+                    "dropped from publishing until Redis takes the queued ones.");
     }
 }
 
@@ -249,14 +248,14 @@ void sharePublisherThread() {
 }
 
 bool shareFlushPublisher(std::chrono::milliseconds most) {
-    ShareState& state = shareState();
+    ShareCommon& common = shareCommon();
     auto deadline = std::chrono::steady_clock::now() + most;
-    std::size_t left = state.queue.size();
-    while (left != 0 && !state.redisAway.load() &&
+    std::size_t left = common.queue.size();
+    while (left != 0 && !common.redisAway.load() &&
            metrics_value(ShareGauge::PublishingRefused) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
-        left = state.queue.size();
+        left = common.queue.size();
     }
     if (left != 0) {
         TRACE_LOG(TRACE_DETAIL,

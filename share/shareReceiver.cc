@@ -14,12 +14,12 @@
 #include "diag/shareMetrics.h"
 #include "diag/traceLog.h"
 #include "share/readBatching.h"
-#include "share/readEndpoints.h"
 #include "share/receivedRunTally.h"
+#include "share/receiverPosition.h"
 #include "share/redisRefusal.h"
 #include "share/shareLink.h"
 #include "share/shareNotice.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 #include "share/streamFacts.h"
 
 namespace {
@@ -53,50 +53,31 @@ bool servedRead(ShareConnector& connector, const redisReply& reply) {
     return true;
 }
 
-// At most one trace line a second for each kind of dropped entry: a writer
-// to Redis must not be able to fill the trace.
-class OncePerSecond {
-  public:
-    bool due() {
-        std::int64_t second = now();
-        if (second == last_) {
-            return false;
-        }
-        last_ = second;
-        return true;
-    }
-
-  private:
-    std::int64_t last_ = 0;
-};
-
 // One receiving thread's reading of the stream.
 class StreamReader {
   public:
-    explicit StreamReader(StreamId start) : position_(start) {
+    explicit StreamReader(StreamId start)
+        : position_(start),
+          positionCheck_(
+              [this](ShareConnector& connector, RedisLink& link, const std::string& error) {
+                  failedCommand(connector, link, error);
+              }) {
         accepted_.reserve(kShareReadCountNumber);
         publishPosition();
     }
+    // The position check calls back into this reader.
+    StreamReader(const StreamReader&) = delete;
+    StreamReader& operator=(const StreamReader&) = delete;
 
     void receiveOnce(ShareConnector& connector, RedisLink& link);
 
   private:
-    void checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection);
-    // Whether the Redis read is still the instance read before; when not,
-    // the position moves back by kShareInstanceRewind. False when the link
-    // failed.
-    bool checkInstance(ShareConnector& connector, RedisLink& link, std::uint64_t serverMs);
-    // Whether a check of the facts was answered; when not, the checks end
-    // for now.
-    bool answered(FactsOutcome outcome, const char* command, ShareConnector& connector,
-                  RedisLink& link, const std::string& error);
     void readNormally(ShareConnector& connector, RedisLink& link);
     void stepCarefully(ShareConnector& connector, RedisLink& link);
     void failedCommand(ShareConnector& connector, RedisLink& link, const std::string& error);
     void takeEntries(const redisReply* entries);
     void takeEntry(const redisReply* entry);
     void dropMalformed(const StreamId& id, const std::string& why);
-    void warnIfTrimmedPast(const StreamFacts& facts);
     void publishPosition();
 
     StreamId position_;
@@ -104,26 +85,12 @@ class StreamReader {
     // and those that cannot be ours are stepped over unread.
     bool careful_ = false;
     std::size_t carefulReads_ = 0;
-    // After the first connection and each one made after a lost link: the
-    // stream may have been trimmed meanwhile.
-    bool lookForTrim_ = true;
-    bool aheadSaid_ = false;
-    bool versionSaid_ = false;
-    // A user without +time or +xinfo: the checks are not asked for again
-    // until then.
-    std::chrono::steady_clock::time_point factsRefusedUntil_;
-    // XINFO STREAM's reply given up (it holds the stream's first and last
-    // entries, which a writer to Redis chooses): not asked for again until
-    // then, or every connection would end in the same failure.
-    std::chrono::steady_clock::time_point streamInfoHeldUntil_;
-    // The Redis instance read, as INFO tells it, and where; empty before the
-    // first answer. Not asked for again until instanceHeldUntil_ after a
-    // refusal.
-    ReadInstance instance_;
-    std::chrono::steady_clock::time_point instanceCheckedAt_;
-    std::chrono::steady_clock::time_point instanceHeldUntil_;
-    OncePerSecond malformedTrace_;
-    OncePerSecond badMacTrace_;
+    // Whether the position still holds, after connecting and now and then.
+    ReceiverPositionCheck positionCheck_;
+    // At most one trace line a second for each kind of dropped entry: a
+    // writer to Redis must not be able to fill the trace.
+    OncePerInterval malformedTrace_{1};
+    OncePerInterval badMacTrace_{1};
     // The logoffs accepted from one read, recorded in the cache together.
     std::vector<FarmLogoff> accepted_;
 };
@@ -141,37 +108,9 @@ void StreamReader::failedCommand(ShareConnector& connector, RedisLink& link,
         carefulReads_ = 0;
         connector.failedRead(link, error);
     } else {
-        lookForTrim_ = true;
+        positionCheck_.lookForTrim();
         connector.lost(link, error);
     }
-}
-
-bool StreamReader::answered(FactsOutcome outcome, const char* command, ShareConnector& connector,
-                            RedisLink& link, const std::string& error) {
-    switch (outcome) {
-        case FactsOutcome::Answered:
-            return true;
-        case FactsOutcome::LinkFailed:
-            failedCommand(connector, link, error);
-            return false;
-        case FactsOutcome::GivenUp:
-            // What the stream holds is at fault: the next connection waits the
-            // backoff, and reads on without these figures for a while.
-            streamInfoHeldUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
-            TRACE_LOG(TRACE_DETAIL,
-                      "logoffCookieShare -- The reply to %s was given up (%s): reading on without "
-                      "the stream's figures for %lld s.",
-                      command, error.c_str(), static_cast<long long>(kShareNoticePeriod.count()));
-            connector.failedRead(link, error);
-            return false;
-        case FactsOutcome::Refused:
-            // Reading goes on without these checks (a user without +time or
-            // +xinfo): said, but not waited for.
-            connector.noteRefusal(command, error);
-            factsRefusedUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
-            return false;
-    }
-    return false;
 }
 
 void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
@@ -179,14 +118,14 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
         if (!connector.ensureConnected(link)) {
             return;
         }
-        checkFacts(connector, link, true);
+        positionCheck_.check(connector, link, position_, true);
         if (!link.connected()) {
             return;
         }
-    } else if (std::chrono::steady_clock::now() - instanceCheckedAt_ >= kShareInstanceCheckEvery) {
+    } else if (positionCheck_.instanceCheckDue()) {
         // A busy stream has no empty reads: a primary demoted meanwhile, its
         // data replaced by its new primary's, is found all the same.
-        checkFacts(connector, link, false);
+        positionCheck_.check(connector, link, position_, false);
         if (!link.connected()) {
             return;
         }
@@ -204,145 +143,11 @@ void StreamReader::receiveOnce(ShareConnector& connector, RedisLink& link) {
     publishPosition();
 }
 
-// After each connection and each empty read: Redis's clock, whether Redis
-// is still the instance read before, and when the position might be ahead
-// of the stream (or the stream may have been trimmed), its figures.
-void StreamReader::checkFacts(ShareConnector& connector, RedisLink& link, bool newConnection) {
-    auto steadyNow = std::chrono::steady_clock::now();
-    bool instanceDue = newConnection || steadyNow - instanceCheckedAt_ >= kShareInstanceCheckEvery;
-    if (instanceDue) {
-        instanceCheckedAt_ = steadyNow;
-    }
-    if (steadyNow < factsRefusedUntil_) {
-        return;
-    }
-    ShareState& state = shareState();
-    StreamFacts facts;
-    std::string error;
-    if (!answered(readServerTime(link, facts.serverMs, error), "TIME", connector, link, error)) {
-        return;
-    }
-    if (instanceDue && steadyNow >= instanceHeldUntil_ &&
-        !checkInstance(connector, link, facts.serverMs)) {
-        return;
-    }
-    bool mayBeAhead = position_.ms >= facts.serverMs;
-    if ((mayBeAhead || lookForTrim_) && steadyNow >= streamInfoHeldUntil_) {
-        if (!answered(readStreamInfo(link, state.streamKey, facts, error), "XINFO", connector, link,
-                      error)) {
-            return;
-        }
-        if (facts.exists && facts.added < 0 && !versionSaid_) {
-            versionSaid_ = true;
-            shareSay("logoffCookieShare -- Redis at " + state.endpoint.describe() +
-                     " is older than 7.0: sharing needs 7.0 or later, or it cannot warn of a "
-                     "trimmed stream.");
-        }
-        if (lookForTrim_) {
-            lookForTrim_ = false;
-            warnIfTrimmedPast(facts);
-        }
-    } else {
-        // Not ahead of Redis's clock, so not ahead of anything new.
-        facts.exists = true;
-        facts.last = position_;
-    }
-    PositionCheck check = checkReadPosition(position_, facts);
-    if (!check.reset && !check.aheadOfClock) {
-        aheadSaid_ = false;
-        return;
-    }
-    if (check.reset) {
-        metrics_count(ShareMetric::PositionResets);
-        std::string line = "logoffCookieShare -- The read position " + position_.text() +
-                           " lies ahead of the stream (last id " +
-                           (facts.exists ? facts.last.text() : std::string("none")) +
-                           ") and of Redis's clock: reading on from " + check.position.text() + ".";
-        if (!shareSayAtMostEvery("position-reset", kShareNoticePeriod, line)) {
-            TRACE_LOG(TRACE_DETAIL, "%s", line.c_str());
-        }
-        position_ = check.position;
-        aheadSaid_ = false;
-    } else if (!aheadSaid_) {
-        aheadSaid_ = true;
-        metrics_count(ShareMetric::PositionResets);
-        shareSayAtMostEvery("position-clock", kShareNoticePeriod,
-                            "logoffCookieShare -- The stream's ids (read position " +
-                                position_.text() +
-                                ") run more than a minute ahead of Redis's clock: an entry with "
-                                "a future id was added to it.");
-    }
-}
-
-bool StreamReader::checkInstance(ShareConnector& connector, RedisLink& link,
-                                 std::uint64_t serverMs) {
-    RedisInstance instance;
-    std::string error;
-    FactsOutcome outcome = readInstance(link, instance, error);
-    if (outcome == FactsOutcome::Refused) {
-        // Read on without it (a user without +info): said, not waited for.
-        connector.noteRefusal("INFO", error);
-        instanceHeldUntil_ = std::chrono::steady_clock::now() + kShareNoticePeriod;
-        return true;
-    }
-    if (!answered(outcome, "INFO", connector, link, error)) {
-        return false;
-    }
-    // A replica that lags, or was promoted, is left for another node (the
-    // primary when no replica is fit): a blocked read would not tell. So is
-    // a primary demoted meanwhile, to be read, if at all, as a replica.
-    std::string why;
-    if (connector.readsFromReplicas() &&
-        (connector.spot().replica ? !replicaFitToRead(instance, why) : instance.replica())) {
-        if (why.empty()) {
-            why = "it is a replica now";
-        }
-        connector.leaveReadEndpoint(link, why);
-        return false;
-    }
-    if (!instanceCounts(instance)) {
-        return true;
-    }
-    ReadInstance now{connector.spot().address, instance};
-    bool changed = instance_.instance.known() && instanceCallsForRewind(instance_, now, why);
-    instance_ = now;
-    if (!changed) {
-        return true;
-    }
-    // Entries the new instance took while this host read the old one (the
-    // other side of a partition, or what a promoted replica had not passed
-    // on) may lie below the position: read again from before it. What was
-    // read already is the same logoff again for the cache.
-    StreamId from = rewoundPosition(position_, serverMs);
-    metrics_count(ShareMetric::PositionResets);
-    shareSayAtMostEvery("instance-rewind", kShareNoticePeriod,
-                        "logoffCookieShare -- Redis at " + shareState().endpoint.describe() +
-                            " is another instance than the one read until now (" + why +
-                            "): reading again from " + from.text() + " (the read position was " +
-                            position_.text() + ").");
-    position_ = from;
-    lookForTrim_ = true;
-    return true;
-}
-
-// After each connection: when the stream has lost entries (more were added
-// than it holds) and its first entry lies beyond the next position to read,
-// logoffs sent while this host was away may be gone unread.
-void StreamReader::warnIfTrimmedPast(const StreamFacts& facts) {
-    if (facts.exists && facts.added > facts.length && facts.length > 0 && position_ < facts.first) {
-        metrics_count(ShareMetric::MissedLogoffWarnings);
-        TRACE_LOG(TRACE_DETAIL,
-                  "logoffCookieShare -- The stream was trimmed past %s: logoffs of other hosts "
-                  "may have been missed.",
-                  position_.text().c_str());
-    }
-}
-
 void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
     std::string error;
     std::string position = position_.text();
     RedisReply reply = link.command({"XREAD", "COUNT", kShareReadCount, "BLOCK", kShareReadBlockMs,
-                                     "STREAMS", shareState().streamKey, position},
+                                     "STREAMS", shareCommon().streamKey, position},
                                     error);
     if (!reply) {
         failedCommand(connector, link, error);
@@ -353,7 +158,7 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
     }
     // [[key, [[id, [field, value, ...]], ...]]], or nil when nothing came.
     if (reply->type != REDIS_REPLY_ARRAY || reply->elements < 1) {
-        checkFacts(connector, link, false);
+        positionCheck_.check(connector, link, position_, false);
         return;
     }
     const redisReply* stream = reply->element[0];
@@ -363,7 +168,7 @@ void StreamReader::readNormally(ShareConnector& connector, RedisLink& link) {
         // A short read on a busy stream: let more entries gather for the next.
         std::size_t read =
             entries != nullptr && entries->type == REDIS_REPLY_ARRAY ? entries->elements : 0;
-        waitForBatch(batchWaitAfter(read, kShareReadCountNumber, shareState().readBatchWait),
+        waitForBatch(batchWaitAfter(read, kShareReadCountNumber, shareCommon().readBatchWait),
                      shareReceiverHandle);
     }
 }
@@ -374,7 +179,7 @@ void StreamReader::stepCarefully(ShareConnector& connector, RedisLink& link) {
     std::string error;
     std::string from = "(" + position_.text();
     RedisReply reply =
-        link.command({"XRANGE", shareState().streamKey, from, "+", "COUNT", "1"}, error);
+        link.command({"XRANGE", shareCommon().streamKey, from, "+", "COUNT", "1"}, error);
     if (!reply) {
         std::vector<StreamId> ids = entryIdsRead(link.pieces());
         if (!link.replyRefused() || ids.empty() || !(position_ < ids.back())) {
@@ -413,15 +218,14 @@ void StreamReader::takeEntries(const redisReply* entries) {
 void StreamReader::dropMalformed(const StreamId& id, const std::string& why) {
     metrics_count(ShareMetric::DroppedMalformed);
     metrics_shareJudged(now(), false);
-    if (malformedTrace_.due()) {
+    if (malformedTrace_.dueNow()) {
         TRACE_LOG(TRACE_DETAIL, "logoffCookieShare -- Entry %s dropped: malformed (%s).",
                   id.text().c_str(), why.c_str());
     }
-    shareSayAtMostEvery("malformed", kShareNoticePeriod,
-                        "logoffCookieShare -- Entries not in the farm's format dropped (" +
-                            std::to_string(metrics_value(ShareMetric::DroppedMalformed)) +
-                            " so far, the last " + id.text() +
-                            "): something that is no host of this farm writes to the stream.");
+    shareNotice("malformed", "logoffCookieShare -- Entries not in the farm's format dropped (" +
+                                 std::to_string(metrics_value(ShareMetric::DroppedMalformed)) +
+                                 " so far, the last " + id.text() +
+                                 "): something that is no host of this farm writes to the stream.");
 }
 
 // A flood of adds on one host reaches this one: say which run sends it, at
@@ -457,10 +261,10 @@ void StreamReader::takeEntry(const redisReply* entry) {
     for (size_t i = 0; i + 1 < list->elements; i += 2) {
         fields.emplace_back(textOf(list->element[i]), textOf(list->element[i + 1]));
     }
-    ShareState& state = shareState();
+    ShareCommon& common = shareCommon();
     FarmLogoff logoff;
     ShareRunId sender;
-    switch (decodeShareEntry(*state.key, fields, state.run, logoff, &sender)) {
+    switch (decodeShareEntry(*common.key, fields, common.run, logoff, &sender)) {
         case ShareEntryCheck::Accepted:
             metrics_shareJudged(now(), false);
             // A logoff whose cookie has expired could not be refused anyway;
@@ -480,17 +284,16 @@ void StreamReader::takeEntry(const redisReply* entry) {
         case ShareEntryCheck::BadMac:
             metrics_count(ShareMetric::DroppedBadHmac);
             metrics_shareJudged(now(), true);
-            if (badMacTrace_.due()) {
+            if (badMacTrace_.dueNow()) {
                 TRACE_LOG(TRACE_DETAIL,
                           "logoffCookieShare -- Entry %s dropped: not signed with the farm secret.",
                           id->text().c_str());
             }
-            shareSayAtMostEvery(
-                "badmac", kShareNoticePeriod,
-                "logoffCookieShare -- Entries not signed with the farm secret dropped (" +
-                    std::to_string(metrics_value(ShareMetric::DroppedBadHmac)) +
-                    " so far): something writes to the stream without the secret, or this "
-                    "host's farm secret differs from the other hosts'.");
+            shareNotice("badmac",
+                        "logoffCookieShare -- Entries not signed with the farm secret dropped (" +
+                            std::to_string(metrics_value(ShareMetric::DroppedBadHmac)) +
+                            " so far): something writes to the stream without the secret, or this "
+                            "host's farm secret differs from the other hosts'.");
             break;
     }
 }
@@ -520,31 +323,6 @@ StreamId shareReceiverStart() {
     }
     std::optional<StreamId> start = parseStreamId(saved);
     return start ? *start : *parseStreamId(shareStartPosition(getCacheStartTime()));
-}
-
-PositionCheck checkReadPosition(const StreamId& position, const StreamFacts& facts) {
-    PositionCheck check;
-    check.position = position;
-    StreamId end = facts.exists ? facts.last : StreamId{};
-    check.aheadOfClock = position.ms > facts.serverMs + kShareClockToleranceMs;
-    // Redis gives a new entry an id above both its clock and the last id:
-    // only a position above both would never see it.
-    if (end < position && position.ms >= facts.serverMs) {
-        constexpr std::uint64_t lookbackMs = kShareStartLookbackSeconds * 1000ULL;
-        StreamId recent{facts.serverMs > lookbackMs ? facts.serverMs - lookbackMs : 0, 0};
-        check.position = std::min(end, recent);
-        check.reset = true;
-    }
-    return check;
-}
-
-StreamId rewoundPosition(const StreamId& position, std::uint64_t serverMs) {
-    constexpr std::uint64_t rewindMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(kShareInstanceRewind).count();
-    // From the lower of the position and the new instance's clock: a
-    // position far ahead of its clock would otherwise skip what it has.
-    std::uint64_t ms = std::min(position.ms, serverMs);
-    return StreamId{ms > rewindMs ? ms - rewindMs : 0, 0};
 }
 
 void shareReceiverThread() {

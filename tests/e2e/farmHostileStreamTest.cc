@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "share/shareEntry.h"
+#include "tests/support/farmEntries.h"
 #include "tests/support/farmFixture.h"
 #include "tests/support/metricsReader.h"
 
@@ -134,17 +134,10 @@ TEST_F(FarmHostileStream, ReceivedLogoffsOfExpiredCookiesAreDroppedAndCounted) {
     pastIdle.times.lastUseTime = now - 600;
     pastIdle.times.idleTimeoutMinutes = 5;
     for (const FarmLogoff& logoff : {pastLifetime, pastIdle}) {
-        std::vector<std::string> xadd = {"XADD", "tests:logoffs", "*"};
-        for (const auto& [name, value] : encodeShareEntry(key, logoff, ShareRunId{})) {
-            xadd.push_back(name);
-            xadd.push_back(value);
-        }
-        ASSERT_TRUE(redis_.command(xadd));
+        ASSERT_TRUE(redis_.command(xaddOfLogoff("tests:logoffs", key, logoff)));
     }
     // Read in order: once the next genuine logoff is refused, both were judged.
-    CookieFields genuine = freshCookie("genuine-after-expired");
-    logOff(a_, genuine);
-    ASSERT_TRUE(refusedWithin(b_, genuine, kPatience));
+    ASSERT_TRUE(sharedWithin(a_, b_, "genuine-after-expired", kPatience));
     ParsedMetrics parsed;
     ASSERT_TRUE(
         waitForSample(metrics, "voklogoffcookie_share_received_total{}", 1, kPatience, parsed));

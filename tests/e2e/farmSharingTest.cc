@@ -12,6 +12,7 @@
 #include "cache/farmLogoff.h"
 #include "share/shareEntry.h"
 #include "tests/support/farmCookies.h"
+#include "tests/support/farmEntries.h"
 #include "tests/support/farmFixture.h"
 #include "tests/support/farmHost.h"
 #include "tests/support/rawRequests.h"
@@ -80,19 +81,11 @@ TEST_F(FarmSharing, EntryNotSignedWithTheFarmSecretIsIgnored) {
     computeFarmIdentity(farmKey, text, bytes, forged.creationTime, logoff.identity);
     logoff.times.creationTime = forged.creationTime;
     logoff.times.maxLifetimeMinutes = 60;
-    ShareEntryFields fields = encodeShareEntry(wrongKey, logoff, ShareRunId{});
-    std::vector<std::string> xadd = {"XADD", "tests:logoffs", "*"};
-    for (const auto& [name, value] : fields) {
-        xadd.push_back(name);
-        xadd.push_back(value);
-    }
-    ASSERT_TRUE(redis_.command(xadd));
+    ASSERT_TRUE(redis_.command(xaddOfLogoff("tests:logoffs", wrongKey, logoff)));
 
     // The stream is read in order: once a later genuine logoff is refused,
     // the forged one has been judged.
-    CookieFields genuine = freshCookie("genuine-after-forged");
-    logOff(a_, genuine);
-    ASSERT_TRUE(refusedWithin(b_, genuine, kPatience));
+    ASSERT_TRUE(sharedWithin(a_, b_, "genuine-after-forged", kPatience));
     EXPECT_EQ(query(b_, forged), 0);
     EXPECT_NE(b_.readTrace().find("dropped: not signed with the farm secret"), std::string::npos);
 }

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "share/shareEntry.h"
 #include "tests/support/farmCookies.h"
+#include "tests/support/farmEntries.h"
 #include "tests/support/farmHost.h"
 #include "tests/support/metricsReader.h"
 #include "tests/support/sentinelSet.h"
@@ -72,12 +72,7 @@ class FarmSplitBrain : public ::testing::Test {
         logoff.times.lastUseTime = cookie.lastUseTime;
         logoff.times.maxLifetimeMinutes = cookie.maxLifetimeMinutes;
         logoff.times.idleTimeoutMinutes = cookie.idleTimeoutMinutes;
-        std::vector<std::string> xadd = {"XADD", kStream, "*"};
-        for (const auto& [name, value] : encodeShareEntry(key, logoff, ShareRunId{})) {
-            xadd.push_back(name);
-            xadd.push_back(value);
-        }
-        Reply added = set_.nodeCommand(node, xadd);
+        Reply added = set_.nodeCommand(node, xaddOfLogoff(kStream, key, logoff));
         ASSERT_TRUE(added && added->type == REDIS_REPLY_STRING);
     }
 

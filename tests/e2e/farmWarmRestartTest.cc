@@ -24,6 +24,21 @@ class FarmWarmRestart : public TwoHostFarm {
         Reply length = redis_.command({"XLEN", "tests:logoffs"});
         return length && length->type == REDIS_REPLY_INTEGER ? length->integer : -1;
     }
+    // A and B started (A with `env`), a logoff made on A while Redis is
+    // away, and A stopped with it: A says `kept` on its standard error. A
+    // starts again with `env` once Redis is back.
+    void restartWithALogoffKept(const EnvChanges& env, const CookieFields& queued,
+                                const std::string& kept) {
+        ASSERT_TRUE(a_.start(env));
+        ASSERT_TRUE(b_.start(sharing()));
+        redis_.stop();
+        logOff(a_, queued);
+
+        ASSERT_TRUE(a_.stopWorker(20s));
+        EXPECT_NE(a_.readStderr().find(kept), std::string::npos) << a_.readStderr();
+        ASSERT_TRUE(redis_.start());
+        ASSERT_TRUE(a_.start(env));
+    }
     // A's one logoff kept at its stop is queued again once sharing runs,
     // which may be just after the socket exists, and reaches B.
     void expectQueuedAgainAndDelivered(const CookieFields& queued) {
@@ -60,34 +75,16 @@ TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStar
 }
 
 TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfterTheRestart) {
-    ASSERT_TRUE(a_.start(sharingWithState()));
-    ASSERT_TRUE(b_.start(sharing()));
-    redis_.stop();
     CookieFields queued = freshCookie("queued-on-a-while-redis-was-away");
-    logOff(a_, queued);
-
-    ASSERT_TRUE(a_.stopWorker(20s));
-    EXPECT_NE(a_.readStderr().find("1 queued for the farm"), std::string::npos) << a_.readStderr();
-    ASSERT_TRUE(redis_.start());
-    ASSERT_TRUE(a_.start(sharingWithState()));
-
+    ASSERT_NO_FATAL_FAILURE(
+        restartWithALogoffKept(sharingWithState(), queued, "1 queued for the farm"));
     expectQueuedAgainAndDelivered(queued);
 }
 
 TEST_F(FarmWarmRestart, LogoffQueuedAtAStopWithoutStateIsKeptAndPublishedAtTheNextStart) {
-    ASSERT_TRUE(a_.start(sharing()));
-    ASSERT_TRUE(b_.start(sharing()));
-    redis_.stop();
     CookieFields queued = freshCookie("queued-on-a-without-a-state-file");
-    logOff(a_, queued);
-
-    ASSERT_TRUE(a_.stopWorker(20s));
-    EXPECT_NE(a_.readStderr().find("kept 1 logoffs not yet published to the farm in"),
-              std::string::npos)
-        << a_.readStderr();
-    ASSERT_TRUE(redis_.start());
-    ASSERT_TRUE(a_.start(sharing()));
-
+    ASSERT_NO_FATAL_FAILURE(restartWithALogoffKept(
+        sharing(), queued, "kept 1 logoffs not yet published to the farm in"));
     expectQueuedAgainAndDelivered(queued);
 }
 

@@ -7,7 +7,7 @@
 #include "share/redisRefusal.h"
 #include "share/shareBackoff.h"
 #include "share/shareLink.h"
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 #include "support/threads/RWRunnableImp.h"
 #include "support/threads/RWThreadFunction.h"
 
@@ -69,7 +69,7 @@ void retryUnreachableRedis() {
 TEST(ShareConnector, FailedConnectsAndReadsWaitTheBackoffASteppedOverEntryNone) {
     std::string error;
     ASSERT_TRUE(
-        parseShareEndpoint("unix:/nonexistent/lc-no-redis.sock", shareState().endpoint, error))
+        parseShareEndpoint("unix:/nonexistent/lc-no-redis.sock", shareCommon().endpoint, error))
         << error;
     retryingHandle = RWThreadFunction::make(retryUnreachableRedis);
     retryingHandle.start();

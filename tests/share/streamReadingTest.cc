@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cache/logoffCookieAPI.h"
+#include "share/receiverPosition.h"
 #include "share/shareReceiver.h"
 #include "share/streamFacts.h"
 

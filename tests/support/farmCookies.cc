@@ -35,14 +35,17 @@ bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono
     return waitUntil([&] { return query(host, cookie) == 1; }, limit, std::chrono::milliseconds(5));
 }
 
+bool sharedWithin(const FarmHost& from, const FarmHost& to, const std::string& text,
+                  std::chrono::seconds limit) {
+    CookieFields cookie = freshCookie(text);
+    logOff(from, cookie);
+    return refusedWithin(to, cookie, limit);
+}
+
 void expectSharedBothWays(const FarmHost& a, const std::string& fromA, const FarmHost& b,
                           const std::string& fromB, std::chrono::seconds limit) {
-    CookieFields cookieFromA = freshCookie(fromA);
-    logOff(a, cookieFromA);
-    EXPECT_TRUE(refusedWithin(b, cookieFromA, limit)) << fromA;
-    CookieFields cookieFromB = freshCookie(fromB);
-    logOff(b, cookieFromB);
-    EXPECT_TRUE(refusedWithin(a, cookieFromB, limit)) << fromB;
+    EXPECT_TRUE(sharedWithin(a, b, fromA, limit)) << fromA;
+    EXPECT_TRUE(sharedWithin(b, a, fromB, limit)) << fromB;
 }
 
 }  // namespace lctest

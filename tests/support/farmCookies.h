@@ -28,6 +28,10 @@ std::optional<int32_t> query(const FarmHost& host, const CookieFields& cookie);
 void logOff(const FarmHost& host, const CookieFields& cookie);
 // Asks until the host refuses the cookie: the event awaited is the answer.
 bool refusedWithin(const FarmHost& host, const CookieFields& cookie, std::chrono::seconds limit);
+// Logs off a fresh cookie `text` on `from`: true once `to` refuses it,
+// within `limit`.
+bool sharedWithin(const FarmHost& from, const FarmHost& to, const std::string& text,
+                  std::chrono::seconds limit);
 // A cookie logged off on `a` (`fromA` its text) is refused on `b` within
 // `limit`, and one logged off on `b` on `a`: sharing works both ways.
 void expectSharedBothWays(const FarmHost& a, const std::string& fromA, const FarmHost& b,

@@ -35,6 +35,23 @@ pid_t serverPid(int port, const std::vector<std::string>& auth) {
     return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 11);
 }
 
+// Waits until `ready(i)` holds for every i from `first` to before `end` in
+// one poll: what several servers must agree on.
+template <class Ready>
+bool waitUntilEach(int first, int end, Ready ready, std::chrono::milliseconds limit,
+                   std::chrono::milliseconds every) {
+    return waitUntil(
+        [&] {
+            for (int i = first; i < end; ++i) {
+                if (!ready(i)) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        limit, every);
+}
+
 }  // namespace
 
 SentinelSet::SentinelSet(SentinelSetOptions options) : options_(std::move(options)) {}
@@ -138,15 +155,11 @@ bool SentinelSet::start() {
             return false;
         }
     }
-    bool synced = waitUntil(
-        [&] {
-            for (int node = 1; node < nodeCount(); ++node) {
-                std::string info = textOf(nodeCommand(node, {"INFO", "replication"}).get());
-                if (info.find("master_link_status:up") == std::string::npos) {
-                    return false;
-                }
-            }
-            return true;
+    bool synced = waitUntilEach(
+        1, nodeCount(),
+        [&](int node) {
+            std::string info = textOf(nodeCommand(node, {"INFO", "replication"}).get());
+            return info.find("master_link_status:up") != std::string::npos;
         },
         20s, 20ms);
     if (!synced) {
@@ -160,19 +173,15 @@ bool SentinelSet::start() {
     }
     // Sentinels find the replica through the primary and each other through
     // its hello channel, every few seconds.
-    bool acquainted = waitUntil(
-        [&] {
-            for (int i = 0; i < kSentinels; ++i) {
-                Reply others = sentinelCommand(i, {"SENTINEL", "sentinels", kMasterName});
-                Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
-                if (!others || others->type != REDIS_REPLY_ARRAY ||
-                    others->elements != kSentinels - 1 || !replicas ||
-                    replicas->type != REDIS_REPLY_ARRAY ||
-                    replicas->elements != static_cast<size_t>(options_.replicas)) {
-                    return false;
-                }
-            }
-            return true;
+    bool acquainted = waitUntilEach(
+        0, kSentinels,
+        [&](int i) {
+            Reply others = sentinelCommand(i, {"SENTINEL", "sentinels", kMasterName});
+            Reply replicas = sentinelCommand(i, {"SENTINEL", "replicas", kMasterName});
+            return others && others->type == REDIS_REPLY_ARRAY &&
+                   others->elements == kSentinels - 1 && replicas &&
+                   replicas->type == REDIS_REPLY_ARRAY &&
+                   replicas->elements == static_cast<size_t>(options_.replicas);
         },
         30s, 50ms);
     if (!acquainted) {

@@ -1,6 +1,7 @@
-// What the publishing and the receiving thread have in common: the
-// configuration, the farm key, the run id, the queue between the adds and
-// the publisher, and the two threads' handles.
+// Farm sharing's two threads, the publishing and the receiving one: their
+// handles, and what they have in common (ShareCommon): the configuration,
+// the farm key, the run id, and the queue between the adds and the
+// publisher.
 #pragma once
 
 #include <atomic>
@@ -14,7 +15,7 @@
 #include "share/shareQueue.h"
 #include "support/threads/RWThreadFunction.h"
 
-struct ShareState {
+struct ShareCommon {
     ShareEndpoint endpoint;
     std::string streamKey;
     std::chrono::milliseconds readBatchWait{0};
@@ -26,9 +27,9 @@ struct ShareState {
     std::atomic<bool> redisAway{false};
 };
 
-// The one state, made on first use and never freed: the threads use it until
+// The one ShareCommon, made on first use and never freed: the threads use it until
 // the process ends. Empty, with no key, until startFarmSharing fills it.
-ShareState& shareState();
+ShareCommon& shareCommon();
 
 // The two threads; each asks its own handle whether to end.
 extern RWThreadFunction sharePublisherHandle;

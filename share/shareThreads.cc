@@ -1,10 +1,10 @@
-#include "share/shareState.h"
+#include "share/shareThreads.h"
 
 RWThreadFunction sharePublisherHandle;
 RWThreadFunction shareReceiverHandle;
 
-ShareState& shareState() {
+ShareCommon& shareCommon() {
     // Never destroyed: the threads may still use it while static destructors run.
-    static ShareState* state = new ShareState;
-    return *state;
+    static ShareCommon* common = new ShareCommon;
+    return *common;
 }
