@@ -37,6 +37,21 @@ class FarmWarmRestart : public TwoHostFarm {
             << a_.readStderr();
         EXPECT_TRUE(refusedWithin(b_, queued, kPatience));
     }
+    // Both hosts up, A started with `env`; then Redis goes away, A records
+    // `queued` (a fresh cookie of `text`) and A's worker stops.
+    void logOffWhileRedisIsAwayAndStop(const EnvChanges& env, const std::string& text,
+                                       CookieFields& queued) {
+        ASSERT_TRUE(a_.start(env));
+        ASSERT_TRUE(b_.start(sharing()));
+        redis_.stop();
+        queued = freshCookie(text);
+        logOff(a_, queued);
+        ASSERT_TRUE(a_.stopWorker(20s));
+    }
+    void restartRedisAndA(const EnvChanges& env) {
+        ASSERT_TRUE(redis_.start());
+        ASSERT_TRUE(a_.start(env));
+    }
 };
 
 TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStart) {
@@ -60,33 +75,23 @@ TEST_F(FarmWarmRestart, LogoffMadeElsewhereWhileStoppedIsRefusedAfterTheWarmStar
 }
 
 TEST_F(FarmWarmRestart, LogoffQueuedWhileRedisWasAwayAtTheStopReachesTheFarmAfterTheRestart) {
-    ASSERT_TRUE(a_.start(sharingWithState()));
-    ASSERT_TRUE(b_.start(sharing()));
-    redis_.stop();
-    CookieFields queued = freshCookie("queued-on-a-while-redis-was-away");
-    logOff(a_, queued);
-
-    ASSERT_TRUE(a_.stopWorker(20s));
+    CookieFields queued;
+    ASSERT_NO_FATAL_FAILURE(logOffWhileRedisIsAwayAndStop(
+        sharingWithState(), "queued-on-a-while-redis-was-away", queued));
     EXPECT_NE(a_.readStderr().find("1 queued for the farm"), std::string::npos) << a_.readStderr();
-    ASSERT_TRUE(redis_.start());
-    ASSERT_TRUE(a_.start(sharingWithState()));
+    ASSERT_NO_FATAL_FAILURE(restartRedisAndA(sharingWithState()));
 
     expectQueuedAgainAndDelivered(queued);
 }
 
 TEST_F(FarmWarmRestart, LogoffQueuedAtAStopWithoutStateIsKeptAndPublishedAtTheNextStart) {
-    ASSERT_TRUE(a_.start(sharing()));
-    ASSERT_TRUE(b_.start(sharing()));
-    redis_.stop();
-    CookieFields queued = freshCookie("queued-on-a-without-a-state-file");
-    logOff(a_, queued);
-
-    ASSERT_TRUE(a_.stopWorker(20s));
+    CookieFields queued;
+    ASSERT_NO_FATAL_FAILURE(
+        logOffWhileRedisIsAwayAndStop(sharing(), "queued-on-a-without-a-state-file", queued));
     EXPECT_NE(a_.readStderr().find("kept 1 logoffs not yet published to the farm in"),
               std::string::npos)
         << a_.readStderr();
-    ASSERT_TRUE(redis_.start());
-    ASSERT_TRUE(a_.start(sharing()));
+    ASSERT_NO_FATAL_FAILURE(restartRedisAndA(sharing()));
 
     expectQueuedAgainAndDelivered(queued);
 }
