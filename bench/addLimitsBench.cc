@@ -78,7 +78,7 @@ void BM_FlushHeldRecords(benchmark::State& state) {
         const auto acquired = Clock::now();
         addDistinctCookie(records, attributes, created);
         const auto released = Clock::now();
-        logoffCookieAPI_freeFlushedRecords();
+        logoffCookieCache_takeFlushedRecords().reset();
         const auto freed = Clock::now();
         if (logoffCookieCache().cachedCookies() != 1) {
             state.SkipWithError("the flush did not take every record");

@@ -1,48 +1,21 @@
 // Fills a running service's cache from outside: N distinct cookies added
-// through its socket by C clients at once, one connection per add, as agents
-// do. Each cookie lives L minutes from its creation (now + 1 s), so a cleanup
-// pass that runs L minutes and 30 s after the fill expires every one of them.
-// For the black-box stall run (scripts/stallbench.sh), where
-// `logoffcookie bench` measures the queries meanwhile.
+// through its socket by C clients at once, one connection per add through
+// the client library, as agents do. Each cookie lives L minutes from its creation (now + 1 s), so a
+// cleanup pass that runs L minutes and 30 s after the fill expires every one of them. For the
+// black-box stall run (scripts/stallbench.sh), where `logoffcookie bench` measures the queries
+// meanwhile.
 //
 //   cache_fill_client --socket PATH --cookies N [--clients C] [--lifetime L] [--prefix P]
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "crypto/logoffCookiePipe_crypt.h"
-#include "tests/support/rawRequests.h"
-
-namespace {
-
-unsigned char pipeKey[PIPE_KEY_SIZE];
-
-// The host's key read once: the clients, not the service, would be the cost.
-int copyPipeKey(unsigned char* key) {
-    std::memcpy(key, pipeKey, PIPE_KEY_SIZE);
-    return 0;
-}
-
-std::string encrypt(const std::string& payload) {
-    char* text = nullptr;
-    int length = 0;
-    int result = encryptPipeDataWith(copyPipeKey, payload.data(), static_cast<int>(payload.size()),
-                                     &text, &length, ENCRYPTION_KAE5);
-    std::string encrypted = result == 0 ? std::string(text, static_cast<size_t>(length)) : "";
-    std::free(text);
-    return encrypted;
-}
-
-}  // namespace
+#include "client/logoffCookieClient.h"
 
 int main(int argc, char** argv) {
     std::string socket;
@@ -68,13 +41,19 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (socket.empty() || cookies <= 0 || clients <= 0 || getHostPipeKey(pipeKey) != 0) {
+    if (socket.empty() || cookies <= 0 || clients <= 0) {
         std::fprintf(stderr,
                      "usage: cache_fill_client --socket PATH --cookies N [--clients C] "
                      "[--lifetime MINUTES] [--prefix P]\n");
         return 2;
     }
     const auto created = static_cast<std::int32_t>(std::time(nullptr)) + 1;
+    logoffCookieClient_options options;
+    logoffCookieClient_initOptions(&options);
+    options.socketPath = socket.c_str();
+    // An add that waits for a pass's hold may take long on a loaded machine:
+    // counted as failed only when it is not answered at all.
+    options.timeoutMs = 15000;
     std::atomic<long> next{0};
     std::atomic<long> failed{0};
     const auto start = std::chrono::steady_clock::now();
@@ -82,14 +61,15 @@ int main(int argc, char** argv) {
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&] {
             for (long i = next++; i < cookies; i = next++) {
-                lctest::CookieFields fields;
-                fields.text = prefix + std::to_string(i);
-                fields.bytes = "fill";
-                fields.creationTime = created;
-                fields.lastUseTime = created;
-                fields.maxLifetimeMinutes = lifetime;
-                fields.idleTimeoutMinutes = 0;
-                if (!lctest::roundTrip(socket, encrypt(lctest::addPayload(fields)))) {
+                const std::string text = prefix + std::to_string(i);
+                logoffCookieClient_cookie cookie;
+                logoffCookieClient_initCookie(&cookie, text.c_str());
+                cookie.cookieBytes = "fill";
+                cookie.creationTime = created;
+                cookie.lastUseTime = created;
+                cookie.maxLifetimeMinutes = lifetime;
+                cookie.idleTimeoutMinutes = 0;
+                if (logoffCookieClient_addToCache(&options, &cookie) != LC_CLIENT_OK) {
                     ++failed;
                 }
             }

@@ -15,14 +15,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/steadyLogoffs.h"
 #include "client/logoffCookieClient.h"
 
 namespace {
@@ -38,48 +37,16 @@ struct Probe {
     std::size_t left = 0;                     // hosts that have not answered
 };
 
-logoffCookieClient_cookie cookieFor(const std::string& text, std::int32_t created) {
-    logoffCookieClient_cookie cookie;
-    logoffCookieClient_initCookie(&cookie, text.c_str());
-    cookie.creationTime = created;
-    cookie.lastUseTime = created;
-    return cookie;
-}
-
-double percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    // Nearest rank.
-    auto rank = static_cast<std::size_t>(share * static_cast<double>(values.size()) + 0.999999);
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* from = nullptr;
-    std::vector<std::string> to;
-    int rate = 500;
-    int count = 10000;
-    int probes = 50;
-    int checkers = 4;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--from") == 0) {
-            from = argv[i + 1];
-        } else if (std::strcmp(argv[i], "--to") == 0) {
-            to.emplace_back(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--rate") == 0) {
-            rate = std::atoi(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--count") == 0) {
-            count = std::atoi(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--probes") == 0) {
-            probes = std::atoi(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--checkers") == 0) {
-            checkers = std::atoi(argv[i + 1]);
-        }
-    }
+    const BenchArguments arguments(argc, argv);
+    const char* from = arguments.text("--from");
+    const std::vector<std::string> to = arguments.all("--to");
+    const int rate = arguments.number("--rate", 500);
+    const int count = arguments.number("--count", 10000);
+    const int probes = arguments.number("--probes", 50);
+    int checkers = arguments.number("--checkers", 4);
     if (from == nullptr || to.empty() || rate <= 0 || count <= 0 || probes <= 0 || probes > count ||
         checkers <= 0) {
         std::fprintf(stderr,
@@ -120,7 +87,7 @@ int main(int argc, char** argv) {
                 }
             }
             for (const auto& [text, added] : round) {
-                logoffCookieClient_cookie cookie = cookieFor(text, created);
+                logoffCookieClient_cookie cookie = benchCookie(text, created);
                 for (std::size_t h = static_cast<std::size_t>(c); h < hosts.size();
                      h += static_cast<std::size_t>(checkers)) {
                     {
@@ -171,27 +138,17 @@ int main(int argc, char** argv) {
         threads.emplace_back(check, c);
     }
 
-    int addFailures = 0;
     const int probeEvery = count / probes;
-    auto start = Clock::now();
-    auto interval = std::chrono::nanoseconds(1000000000 / rate);
-    for (int i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(start + i * interval);
-        std::string text = "fan-" + run + "-" + std::to_string(i);
-        logoffCookieClient_cookie cookie = cookieFor(text, created);
-        if (logoffCookieClient_addToCache(&sender, &cookie) != LC_CLIENT_OK) {
-            ++addFailures;
-            continue;
-        }
-        // The last logoff is always a probe.
-        if ((count - 1 - i) % probeEvery == 0) {
-            Probe probe{text, Clock::now(), {}, hosts.size()};
-            probe.answered.assign(hosts.size(), Clock::time_point{});
-            std::lock_guard guard(lock);
-            pending.push_back(std::move(probe));
-        }
-    }
-    double sendSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const SteadyLogoffs sent = addAtSteadyRate(
+        sender, "fan-" + run + "-", created, rate, count, [&](int i, const std::string& text) {
+            // The last logoff is always a probe.
+            if ((count - 1 - i) % probeEvery == 0) {
+                Probe probe{text, Clock::now(), {}, hosts.size()};
+                probe.answered.assign(hosts.size(), Clock::time_point{});
+                std::lock_guard guard(lock);
+                pending.push_back(std::move(probe));
+            }
+        });
     {
         std::lock_guard guard(lock);
         sending = false;
@@ -201,9 +158,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("logoffs %d in %.2f s (%.0f/s), add failures %d, hosts asked %zu\n", count,
-                sendSeconds, count / sendSeconds, addFailures, hosts.size());
+                sent.seconds, count / sent.seconds, sent.failures, hosts.size());
     std::printf("reached every host, ms: p50 %.2f  p99 %.2f  max %.2f  (probes %zu, missed %d)\n",
-                percentile(reachedAll, 0.50), percentile(reachedAll, 0.99),
-                percentile(reachedAll, 1.0), reachedAll.size(), missed);
-    return missed == 0 && addFailures == 0 ? 0 : 1;
+                nearestRankPercentile(reachedAll, 0.50), nearestRankPercentile(reachedAll, 0.99),
+                nearestRankPercentile(reachedAll, 1.0), reachedAll.size(), missed);
+    return missed == 0 && sent.failures == 0 ? 0 : 1;
 }

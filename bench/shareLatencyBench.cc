@@ -9,14 +9,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/steadyLogoffs.h"
 #include "client/logoffCookieClient.h"
 
 namespace {
@@ -28,42 +27,14 @@ struct Pending {
     Clock::time_point added;
 };
 
-logoffCookieClient_cookie cookieFor(const std::string& text, std::int32_t created) {
-    logoffCookieClient_cookie cookie;
-    logoffCookieClient_initCookie(&cookie, text.c_str());
-    cookie.creationTime = created;
-    cookie.lastUseTime = created;
-    return cookie;
-}
-
-double percentile(std::vector<double> values, double share) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    // Nearest rank.
-    auto rank = static_cast<std::size_t>(share * static_cast<double>(values.size()) + 0.999999);
-    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* from = nullptr;
-    const char* to = nullptr;
-    int rate = 1000;
-    int count = 10000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--from") == 0) {
-            from = argv[i + 1];
-        } else if (std::strcmp(argv[i], "--to") == 0) {
-            to = argv[i + 1];
-        } else if (std::strcmp(argv[i], "--rate") == 0) {
-            rate = std::atoi(argv[i + 1]);
-        } else if (std::strcmp(argv[i], "--count") == 0) {
-            count = std::atoi(argv[i + 1]);
-        }
-    }
+    const BenchArguments arguments(argc, argv);
+    const char* from = arguments.text("--from");
+    const char* to = arguments.text("--to");
+    const int rate = arguments.number("--rate", 1000);
+    const int count = arguments.number("--count", 10000);
     if (from == nullptr || to == nullptr || rate <= 0 || count <= 0) {
         std::fprintf(stderr, "usage: %s --from SOCKET --to SOCKET [--rate N] [--count N]\n",
                      argv[0]);
@@ -80,7 +51,6 @@ int main(int argc, char** argv) {
     std::mutex lock;
     std::vector<Pending> pending;  // guarded by lock
     std::vector<double> latencies;
-    int addFailures = 0;
     bool sending = true;  // guarded by lock
 
     std::thread checker([&] {
@@ -94,7 +64,7 @@ int main(int argc, char** argv) {
                 round = pending;
             }
             for (const Pending& p : round) {
-                logoffCookieClient_cookie cookie = cookieFor(p.text, created);
+                logoffCookieClient_cookie cookie = benchCookie(p.text, created);
                 int cached = 0;
                 if (logoffCookieClient_cookieIsCached(&optionsB, &cookie, &cached) ==
                         LC_CLIENT_OK &&
@@ -112,20 +82,11 @@ int main(int argc, char** argv) {
         }
     });
 
-    auto start = Clock::now();
-    auto interval = std::chrono::nanoseconds(1000000000 / rate);
-    for (int i = 0; i < count; ++i) {
-        std::this_thread::sleep_until(start + i * interval);
-        std::string text = "lat-" + run + "-" + std::to_string(i);
-        logoffCookieClient_cookie cookie = cookieFor(text, created);
-        if (logoffCookieClient_addToCache(&optionsA, &cookie) != LC_CLIENT_OK) {
-            ++addFailures;
-            continue;
-        }
-        std::lock_guard guard(lock);
-        pending.push_back({text, Clock::now()});
-    }
-    double sendSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const SteadyLogoffs sent = addAtSteadyRate(optionsA, "lat-" + run + "-", created, rate, count,
+                                               [&](int, const std::string& text) {
+                                                   std::lock_guard guard(lock);
+                                                   pending.push_back({text, Clock::now()});
+                                               });
     {
         std::lock_guard guard(lock);
         sending = false;
@@ -133,9 +94,9 @@ int main(int argc, char** argv) {
     checker.join();
 
     std::printf("logoffs %d in %.2f s (%.0f/s), add failures %d, refused on B %zu\n", count,
-                sendSeconds, count / sendSeconds, addFailures, latencies.size());
-    std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n", percentile(latencies, 0.50),
-                percentile(latencies, 0.90), percentile(latencies, 0.99),
-                percentile(latencies, 1.0));
+                sent.seconds, count / sent.seconds, sent.failures, latencies.size());
+    std::printf("latency ms: p50 %.2f  p90 %.2f  p99 %.2f  max %.2f\n",
+                nearestRankPercentile(latencies, 0.50), nearestRankPercentile(latencies, 0.90),
+                nearestRankPercentile(latencies, 0.99), nearestRankPercentile(latencies, 1.0));
     return 0;
 }

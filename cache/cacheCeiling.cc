@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "cache/logoffCookieCache.h"
 #include "diag/serviceMetrics.h"
@@ -33,6 +34,9 @@ void logoffCookieCache_reportFlush(const char* function, std::uint64_t held) {
                   " records held reached the ceiling of %u (VOKLOGOFFMAXCOOKIES): all forgotten, "
                   "and every cookie created before now counts as logged off, as after a restart.",
                   function, held, static_cast<unsigned>(logoffCookieCache_ceiling()));
+    // Not traceAndSay: its trace line would name operatorLine.cc in place
+    // of this file, and it says on standard error first, where the trace
+    // line has always come first.
     TRACE_LOG(TRACE_DETAIL, "%s", line);
     std::fprintf(stderr, "%s\n", line);
 }
@@ -41,14 +45,6 @@ void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flu
     keptFlushedRecords = std::move(flushed);
 }
 
-bool logoffCookieCache_holdsFlushedRecords() {
-    return keptFlushedRecords != nullptr;
-}
-
-std::uint32_t logoffCookieCache_flushedSetBuckets() {
-    return keptFlushedRecords != nullptr ? keptFlushedRecords->set.buckets() : 0;
-}
-
-void logoffCookieAPI_freeFlushedRecords() {
-    keptFlushedRecords.reset();
+std::unique_ptr<TakenCacheRecords> logoffCookieCache_takeFlushedRecords() {
+    return std::move(keptFlushedRecords);
 }

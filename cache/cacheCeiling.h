@@ -21,14 +21,10 @@ std::uint32_t logoffCookieCache_ceiling();
 // `function` forgot `held` records, and counts it.
 void logoffCookieCache_reportFlush(const char* function, std::uint64_t held);
 
-// Keeps what a flush took with the calling thread until
-// logoffCookieAPI_freeFlushedRecords, or the thread's end: freeing millions
-// of records takes seconds, which the reply to the add that flushed, and the
-// close of its connection, need not wait for.
+// Keeps what a flush took with the calling thread until the thread takes it
+// back, or ends: freeing millions of records takes seconds, which the reply
+// to the add that flushed, and the close of its connection, need not wait
+// for. LogoffCookieCache::freeFlushedRecords takes it back and frees it.
 void logoffCookieCache_keepFlushedRecords(std::unique_ptr<TakenCacheRecords> flushed);
-bool logoffCookieCache_holdsFlushedRecords();
-// Frees what a flush on this thread left; called by the request handler once
-// its connection is closed.
-void logoffCookieAPI_freeFlushedRecords();
-// The bucket count of the set this thread's flush took; 0 without one.
-std::uint32_t logoffCookieCache_flushedSetBuckets();
+// What a flush on this thread left, now the caller's; nullptr without one.
+[[nodiscard]] std::unique_ptr<TakenCacheRecords> logoffCookieCache_takeFlushedRecords();

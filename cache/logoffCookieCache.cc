@@ -139,10 +139,7 @@ void LogoffCookieCache::restoreStart(std::int32_t startTime, const std::uint8_t*
 }
 
 std::int32_t LogoffCookieCache::startTime() {
-    ReadGuard hold(lock_);
-    std::int32_t start = startTime_;
-    hold.release();
-    return start;
+    return readHeld([this]() REQUIRES_SHARED(lock_) { return startTime_; });
 }
 
 void LogoffCookieCache::copySalt(std::uint8_t* destination) {
@@ -369,12 +366,16 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_addToCache() -- writelock acquired.");
     auto* existing = static_cast<LogoffCookie*>(set_.find(cookie.get()));
     if (existing != nullptr) {
+        // Nothing is removed, whatever the line says: the cached record, which
+        // is in a queue too, takes the newer values, so there stays one record
+        // per digest, and the cleanup judges it by them. The update allocates
+        // nothing, so it cannot fail halfway. The line keeps its words, as
+        // does the "added to both cache and queue" line below: they are the
+        // trace's fixed marks of a repeated add, which readers of the trace
+        // search for.
         TRACE_LOG(TRACE_DETAIL,
                   "logoffCookieAPI_addToCache() -- Adding a logoffCookie which already exists in "
                   "the cache.  First, remove the current.");
-        // One record per digest: the cached one, which is in a queue too,
-        // takes the newer values, and the cleanup judges it by them. The
-        // update allocates nothing, so it cannot fail halfway.
         existing->adoptTimesOf(*cookie);
     } else {
         flushedCount = flushIfFull(flushed);
@@ -417,11 +418,15 @@ void LogoffCookieCache::addToCache(const char* cookieText, const char* cookieByt
 }
 
 void LogoffCookieCache::freeFlushedRecords() {
-    const std::uint32_t flushedBuckets = logoffCookieCache_flushedSetBuckets();
-    if (logoffCookieCache_holdsFlushedRecords() && hooks_.freeingFlushed != nullptr) {
+    std::unique_ptr<TakenCacheRecords> flushed = logoffCookieCache_takeFlushedRecords();
+    if (flushed == nullptr) {
+        return;  // no flush: most requests
+    }
+    if (hooks_.freeingFlushed != nullptr) {
         hooks_.freeingFlushed();
     }
-    logoffCookieAPI_freeFlushedRecords();
+    const std::uint32_t flushedBuckets = flushed->set.buckets();
+    flushed.reset();
     keepBucketsAfterFlush(flushedBuckets);
 }
 
@@ -483,10 +488,10 @@ void LogoffCookieCache::addReceivedLogoffs(std::span<const FarmLogoff> logoffs) 
     if (logoffs.empty()) {
         return;
     }
-    // What each flush of the batch took, with how many records it forgot:
-    // freed, and each flush said, only once the lock is released.
     // Not cut off at the exit between the set and the lock's release.
     NoCancellation wholeBatch;
+    // What each flush of the batch took, with how many records it forgot:
+    // freed, and each flush said, only once the lock is released.
     std::vector<std::pair<std::unique_ptr<TakenCacheRecords>, std::uint64_t>> flushes;
     flushes.reserve(logoffs.size());
     // Emptied older tables of a growth: at most one per batch, as a growth
@@ -635,52 +640,35 @@ void runCleanupThreadOf(LogoffCookieCache* cache) {
 }  // namespace
 
 std::uint32_t LogoffCookieCache::cachedCookies() {
-    ReadGuard hold(lock_);
-    std::uint32_t count = set_.entries();
-    hold.release();
-    return count;
+    return readHeld([this]() REQUIRES_SHARED(lock_) { return set_.entries(); });
 }
 
 std::uint32_t LogoffCookieCache::queuedCookies() {
-    ReadGuard hold(lock_);
-    std::uint32_t count = queue_.entries() + passPending_.entries() + passKept_.entries();
-    hold.release();
-    return count;
+    return readHeld([this]() REQUIRES_SHARED(lock_) {
+        return queue_.entries() + passPending_.entries() + passKept_.entries();
+    });
 }
 
 std::uint32_t LogoffCookieCache::receivedLogoffs() {
-    ReadGuard hold(lock_);
-    auto count = static_cast<std::uint32_t>(received_.size());
-    hold.release();
-    return count;
+    return readHeld(
+        [this]() REQUIRES_SHARED(lock_) { return static_cast<std::uint32_t>(received_.size()); });
 }
 
 std::uint32_t LogoffCookieCache::buckets() {
-    ReadGuard hold(lock_);
-    std::uint32_t count = set_.buckets();
-    hold.release();
-    return count;
+    return readHeld([this]() REQUIRES_SHARED(lock_) { return set_.buckets(); });
 }
 
 bool LogoffCookieCache::resizing() {
-    ReadGuard hold(lock_);
-    bool under = set_.resizing();
-    hold.release();
-    return under;
+    return readHeld([this]() REQUIRES_SHARED(lock_) { return set_.resizing(); });
 }
 
 std::uint32_t LogoffCookieCache::longestChain() {
-    ReadGuard hold(lock_);
-    std::uint32_t longest = set_.longestChain();
-    hold.release();
-    return longest;
+    return readHeld([this]() REQUIRES_SHARED(lock_) { return set_.longestChain(); });
 }
 
 bool LogoffCookieCache::containsReceived(const FarmIdentity& identity) {
-    ReadGuard hold(lock_);
-    bool held = received_.contains(identity);
-    hold.release();
-    return held;
+    return readHeld([this, &identity]()
+                        REQUIRES_SHARED(lock_) { return received_.contains(identity); });
 }
 
 std::vector<LogoffCookie*> LogoffCookieCache::queuedRecords() {
@@ -730,10 +718,9 @@ void LogoffCookieCache::awaitCleanupThreadEnd() {
 }
 
 const LogoffCookie* LogoffCookieCache::find(const LogoffCookie& probe) {
-    ReadGuard hold(lock_);
-    const auto* found = static_cast<const LogoffCookie*>(set_.find(&probe));
-    hold.release();
-    return found;
+    return readHeld([this, &probe]() REQUIRES_SHARED(lock_) {
+        return static_cast<const LogoffCookie*>(set_.find(&probe));
+    });
 }
 
 std::uint32_t LogoffCookieCache::expireReceived(std::int32_t serviceNow) {

@@ -4,7 +4,8 @@
 // Every hold is short: the cleanup pass works in slices and frees outside
 // the hold, and the set grows a few buckets at a time. The request handlers
 // reach the one process instance through the entry points of
-// cache/logoffCookieAPI.h; tests make instances of their own.
+// cache/logoffCookieAPI.h, and through freeFlushedRecords once a connection
+// is closed; tests make instances of their own.
 #pragma once
 
 #include <semaphore.h>
@@ -115,7 +116,8 @@ class LogoffCookieCache {
                     std::int32_t creationTime, std::int32_t timeOffset,
                     const char* cookieAttributes, std::int32_t cookieKind) EXCLUDES(lock_);
     void addReceivedLogoffs(std::span<const FarmLogoff> logoffs) EXCLUDES(lock_);
-    // Frees what a flush on this thread left behind.
+    // Frees what a flush on this thread left behind, then gives the set back
+    // the buckets the flushed one had.
     void freeFlushedRecords();
 
     // The whole content under one read hold; the visitor hears the start
@@ -166,6 +168,15 @@ class LogoffCookieCache {
     RWReadersWriterLock& lock() RETURN_CAPABILITY(lock_) { return lock_; }
 
   private:
+    // What `read` gives under a read hold of its own: the one way the
+    // accessors above look.
+    template <typename Read>
+    auto readHeld(Read read) EXCLUDES(lock_) {
+        ReadGuard hold(lock_);
+        auto value = read();
+        hold.release();
+        return value;
+    }
     int lookUp(const char* cookieText, const char* cookieBytes, std::int32_t creationTime,
                std::int32_t timeOffset, const char* cookieAttributes, bool mayWait) EXCLUDES(lock_);
     std::uint64_t heldRecords() const REQUIRES_SHARED(lock_);

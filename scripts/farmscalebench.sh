@@ -20,12 +20,7 @@
 #                  read; 0 reads again at once (default 5)
 source "$(dirname "$0")/benchstart.sh"
 hosts=40 rate=500 count=10000 probes=50 mode=primary batch_ms=5
-arguments=()
-for argument in "$@"; do
-    [ "$argument" != --batch-ms ] || argument=--batch_ms
-    arguments+=("$argument")
-done
-lc_bench_options hosts rate count probes mode batch_ms -- "${arguments[@]}"
+lc_bench_options hosts rate count probes mode batch-ms -- "$@"
 case "$mode" in
     primary | replicas) ;;
     *)
@@ -37,22 +32,9 @@ for target in VOKLogoffCookieService farm_fanout_bench; do
     test -x "$build/bin/$target" || cmake --build "$build" --target "$target" >/dev/null
 done
 
-work=$(mktemp -d /tmp/lc-farmscale-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+lc_bench_work /tmp/lc-farmscale-XXXXXX
+lc_bench_host_lock
 
-# One service per host: the lock the end-to-end tests take.
-exec 9>/tmp/VOKLogoffCookieService.tests.lock
-flock 9
-
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 info() { # PORT SECTION
     redis-cli -p "$1" INFO "$2" | tr -d '\r'
 }
@@ -66,7 +48,7 @@ xread_calls() { # PORT
 nodes=(primary replica1 replica2)
 declare -A port
 for node in "${nodes[@]}"; do
-    port[$node]=$(free_port)
+    port[$node]=$(lc_free_port)
     mkdir -p "$work/$node"
     replicaof=()
     [ "$node" = primary ] || replicaof=(--replicaof 127.0.0.1 "${port[primary]}")
@@ -82,7 +64,7 @@ done
 if [ "$mode" = replicas ]; then
     sentinels=()
     for n in 1 2 3; do
-        sentinel_port=$(free_port)
+        sentinel_port=$(lc_free_port)
         mkdir -p "$work/sentinel$n"
         printf 'port %s\nbind 127.0.0.1\ndir %s\nsentinel monitor farm 127.0.0.1 %s 2\n' \
             "$sentinel_port" "$work/sentinel$n" "${port[primary]}" >"$work/sentinel$n/sentinel.conf"
@@ -114,13 +96,8 @@ echo "== $hosts hosts, mode $mode, batch wait $batch_ms ms, $endpoint"
 for ((h = 0; h < hosts; ++h)); do
     mkdir -p "$work/h$h"
     # A host name of its own too: a host's choice among the replicas hashes it.
-    # shellcheck disable=SC2016  # "$0" and "$1" are for the inner shell
-    WA_INSTALL_PATH="$work/h$h" \
-        unshare --pid --uts --fork --mount-proc --kill-child \
-        /bin/sh -c 'hostname "$1" && "$0" || exit $?; exec sleep infinity' \
-        "$build/bin/VOKLogoffCookieService" "farmhost$h" \
-        >"$work/h$h/stdout" 2>"$work/h$h/stderr" </dev/null &
-    pids+=($!)
+    lc_service_in_namespaces "$work/h$h" "$build/bin/VOKLogoffCookieService" "farmhost$h"
+    pids+=("$lc_started")
 done
 to=()
 for ((h = 0; h < hosts; ++h)); do

@@ -29,10 +29,8 @@
 # thread's processor.
 # The cpu column gives each server process's user and system time per answered
 # request, in microseconds (clock ticks of 10 ms: read them over long runs).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-bin="${LC_BUILD_DIR:-build}/bin"
+source "$(dirname "$0")/benchstart.sh"
+bin="$build/bin"
 runs=1
 duration=5
 clients="1 4 16 64"
@@ -110,46 +108,18 @@ inline_floor_pid=""
 redis_pid=""
 declare -A namespace_pid_of socket_of pid_of idle_threads
 
-stop_by_pid() {
-    if [ -n "$1" ]; then
-        kill "-${2:-TERM}" "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
-
 cleanup() {
-    stop_by_pid "$thread_floor_pid"
-    stop_by_pid "$inline_floor_pid"
-    stop_by_pid "$redis_pid"
+    lc_stop_by_pid "$thread_floor_pid"
+    lc_stop_by_pid "$inline_floor_pid"
+    lc_stop_by_pid "$redis_pid"
     # unshare --kill-child: the namespace's first process, and with it every
     # process of the namespace, ends with the unshare process.
     for name in "${!namespace_pid_of[@]}"; do
-        stop_by_pid "${namespace_pid_of[$name]}" KILL
+        lc_stop_by_pid "${namespace_pid_of[$name]}" KILL
     done
     rm -rf "$work"
 }
 trap cleanup EXIT
-
-wait_for_socket() {
-    local tries=200
-    while [ ! -S "$1" ] && [ "$tries" -gt 0 ]; do
-        sleep 0.05
-        tries=$((tries - 1))
-    done
-    [ -S "$1" ]
-}
-
-# The only child of a process, waited for a little: the process tree of a
-# service in its namespace builds up after the socket file appears.
-child_of() {
-    local tries=100 child=""
-    while [ -z "$child" ] && [ "$tries" -gt 0 ]; do
-        child="$(pgrep -P "$1" | head -n 1 || true)"
-        [ -n "$child" ] || sleep 0.05
-        tries=$((tries - 1))
-    done
-    echo "$child"
-}
 
 # User plus system clock ticks of a process so far, its ended threads included.
 cpu_ticks() {
@@ -174,34 +144,29 @@ WA_INSTALL_PATH="$work/inline" "$bin/logoffcookie-floor" --inline \
     >"$work/inline/out" 2>&1 &
 inline_floor_pid=$!
 for floor in thread inline; do
-    wait_for_socket "${socket_of[$floor]}" ||
+    lc_wait_for_socket "${socket_of[$floor]}" ||
         { echo "loadbench: the $floor floor did not start" >&2; exit 1; }
 done
 pid_of[thread]="$thread_floor_pid"
 pid_of[inline]="$inline_floor_pid"
 
 # Each service in namespaces of its own: the single-instance check finds no
-# other, whatever else runs on the host. The namespace's first process runs
-# the launcher and then sleeps, as the monitor's parent.
+# other, whatever else runs on the host.
 for name in "${service_names[@]}"; do
     mkdir "$work/$name"
     socket_of[$name]="$work/$name/logoffCookieSocket"
-    # shellcheck disable=SC2016  # "$0" is for the inner shell
-    env -u VOKTRACELEVEL -u VOKTRACEDEST WA_INSTALL_PATH="$work/$name" \
-        unshare --pid --fork --mount-proc --kill-child \
-        /bin/sh -c '"$0" || exit $?; exec sleep infinity' "${binary_of[$name]}" \
-        >"$work/$name/stdout" 2>"$work/$name/stderr" </dev/null &
-    namespace_pid_of[$name]=$!
+    lc_service_in_namespaces "$work/$name" "${binary_of[$name]}"
+    namespace_pid_of[$name]="$lc_started"
 done
 for name in "${service_names[@]}"; do
-    if ! wait_for_socket "${socket_of[$name]}"; then
+    if ! lc_wait_for_socket "${socket_of[$name]}"; then
         echo "loadbench: the service '$name' did not start:" >&2
         cat "$work/$name/stderr" >&2
         exit 1
     fi
-    first="$(child_of "${namespace_pid_of[$name]}")"
-    monitor="$(child_of "$first")"
-    pid_of[$name]="$(child_of "$monitor")"
+    first="$(lc_child_of "${namespace_pid_of[$name]}")"
+    monitor="$(lc_child_of "$first")"
+    pid_of[$name]="$(lc_child_of "$monitor")"
     if [ -z "${pid_of[$name]}" ]; then
         echo "loadbench: no worker process found for the service '$name'" >&2
         exit 1
@@ -215,7 +180,7 @@ if [ "$with_redis" = 1 ]; then
         --dir "$work/redis" >"$work/redis/out" 2>&1 &
     redis_pid=$!
     pid_of[redis]="$redis_pid"
-    wait_for_socket "${socket_of[redis]}" ||
+    lc_wait_for_socket "${socket_of[redis]}" ||
         { echo "loadbench: redis-server did not start" >&2; exit 1; }
 fi
 

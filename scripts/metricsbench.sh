@@ -9,25 +9,14 @@
 #
 # Uses the executables in ${LC_BUILD_DIR:-build}/bin; build first. Waits for
 # the host-wide lock of the end-to-end tests: only one service runs per host.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-bin="${LC_BUILD_DIR:-build}/bin"
+source "$(dirname "$0")/benchstart.sh"
+bin="$build/bin"
 runs=3
 duration=5
 clients=16
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --runs) runs="$2"; shift 2 ;;
-        --duration) duration="$2"; shift 2 ;;
-        --clients) clients="$2"; shift 2 ;;
-        -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "metricsbench: unknown argument '$1'" >&2; exit 2 ;;
-    esac
-done
-
-exec 9>/tmp/VOKLogoffCookieService.tests.lock
-flock 9
+lc_bench_name=metricsbench
+lc_bench_options runs duration clients -- "$@"
+lc_bench_host_lock
 
 work="$(mktemp -d /tmp/metricsbench.XXXXXX)"
 monitor=""

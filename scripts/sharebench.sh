@@ -15,18 +15,8 @@ source "$(dirname "$0")/benchstart.sh"
 rate=1000 count=10000 publish=500000 tls=1
 lc_bench_options rate count publish tls -- "$@"
 
-work=$(mktemp -d /tmp/lc-sharebench-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# One service per host: the lock the end-to-end tests take.
-exec 9>/tmp/VOKLogoffCookieService.tests.lock
-flock 9
+lc_bench_work /tmp/lc-sharebench-XXXXXX
+lc_bench_host_lock
 
 redis-server --port 0 --unixsocket "$work/redis.sock" --unixsocketperm 700 --save '' \
     --appendonly no --dir "$work" --logfile "$work/redis.log" &
@@ -42,10 +32,9 @@ VOKLOGOFFSHARESTREAM=bench:publish "$build/bin/share_publish_bench" "$publish"
 
 for host in a b; do
     mkdir -p "$work/$host"
-    WA_INSTALL_PATH="$work/$host" VOKLOGOFFSHARESTREAM=bench:latency \
-        unshare --pid --fork --mount-proc --kill-child /bin/sh -c '"$0" || exit $?; exec sleep infinity' \
-        "$build/bin/VOKLogoffCookieService" >"$work/$host/stdout" 2>"$work/$host/stderr" </dev/null &
-    pids+=($!)
+    VOKLOGOFFSHARESTREAM=bench:latency \
+        lc_service_in_namespaces "$work/$host" "$build/bin/VOKLogoffCookieService"
+    pids+=("$lc_started")
 done
 for host in a b; do
     until [ -S "$work/$host/logoffCookieSocket" ]; do sleep 0.05; done
@@ -72,10 +61,6 @@ done
 echo "stream grew by $((last - before)) entries"
 [ "$tls" != 0 ] || exit 0
 
-# A port free now on 127.0.0.1.
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 # The worker of the host whose install directory is $1: the service process
 # whose parent is the service too (the monitor).
 worker_rss_kb() {
@@ -102,8 +87,8 @@ echo "== TLS against clear: certificates (EC P-256) and one Redis serving both"
     openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 \
         -extfile server.ext -out server.crt 2>/dev/null
 )
-clear_port=$(free_port)
-tls_port=$(free_port)
+clear_port=$(lc_free_port)
+tls_port=$(lc_free_port)
 mkdir -p "$work/tcp"
 redis-server --port "$clear_port" --tls-port "$tls_port" --bind 127.0.0.1 \
     --tls-cert-file "$work/server.crt" --tls-key-file "$work/server.key" \
@@ -129,11 +114,10 @@ for mode in clear tls; do
     hosts=()
     for host in "a-$mode" "b-$mode"; do
         mkdir -p "$work/$host"
-        WA_INSTALL_PATH="$work/$host" VOKLOGOFFSHARESTREAM="bench:latency-$mode" \
-            unshare --pid --fork --mount-proc --kill-child /bin/sh -c '"$0" || exit $?; exec sleep infinity' \
-            "$build/bin/VOKLogoffCookieService" >"$work/$host/stdout" 2>"$work/$host/stderr" </dev/null &
-        pids+=($!)
-        hosts+=($!)
+        VOKLOGOFFSHARESTREAM="bench:latency-$mode" \
+            lc_service_in_namespaces "$work/$host" "$build/bin/VOKLogoffCookieService"
+        pids+=("$lc_started")
+        hosts+=("$lc_started")
     done
     for host in "a-$mode" "b-$mode"; do
         until [ -S "$work/$host/logoffCookieSocket" ]; do sleep 0.05; done

@@ -18,26 +18,15 @@
 # --ceiling sets VOKLOGOFFMAXCOOKIES (default: the service's own). Build
 # first: cmake --build build -j2 --target VOKLogoffCookieService logoffcookie
 # cache_fill_client. Everything started is stopped by pid.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-
-bin="${LC_BUILD_DIR:-build}/bin"
+source "$(dirname "$0")/benchstart.sh"
+bin="$build/bin"
 cookies=1000000
 ceiling=""
 duration=280
 window=2
 fill_clients=4
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --cookies) cookies="$2"; shift 2 ;;
-        --ceiling) ceiling="$2"; shift 2 ;;
-        --duration) duration="$2"; shift 2 ;;
-        --window) window="$2"; shift 2 ;;
-        --fill-clients) fill_clients="$2"; shift 2 ;;
-        -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "stallbench: unknown argument '$1'" >&2; exit 2 ;;
-    esac
-done
+lc_bench_name=stallbench
+lc_bench_options cookies ceiling duration window fill-clients -- "$@"
 for program in VOKLogoffCookieService logoffcookie cache_fill_client; do
     if [ ! -x "$bin/$program" ]; then
         echo "stallbench: $bin/$program is missing; build first" >&2
@@ -48,54 +37,28 @@ done
 work="$(mktemp -d /tmp/stallbench.XXXXXX)"
 namespace_pid=""
 fill_pid=""
-stop_by_pid() {
-    if [ -n "$1" ]; then
-        kill "-${2:-TERM}" "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
 cleanup() {
-    stop_by_pid "$fill_pid"
+    lc_stop_by_pid "$fill_pid"
     # unshare --kill-child: the namespace, the service with it, ends with it.
-    stop_by_pid "$namespace_pid" KILL
+    lc_stop_by_pid "$namespace_pid" KILL
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-# The only child of a process, waited for a little.
-child_of() {
-    local tries=100 child=""
-    while [ -z "$child" ] && [ "$tries" -gt 0 ]; do
-        child="$(pgrep -P "$1" | head -n 1 || true)"
-        [ -n "$child" ] || sleep 0.05
-        tries=$((tries - 1))
-    done
-    echo "$child"
-}
-
 socket="$work/logoffCookieSocket"
-environment=(-u VOKTRACELEVEL -u VOKTRACEDEST WA_INSTALL_PATH="$work")
 if [ -n "$ceiling" ]; then
-    environment+=(VOKLOGOFFMAXCOOKIES="$ceiling")
+    export VOKLOGOFFMAXCOOKIES="$ceiling"
 fi
-# shellcheck disable=SC2016  # "$0" is for the inner shell
-env "${environment[@]}" unshare --pid --fork --mount-proc --kill-child \
-    /bin/sh -c '"$0" || exit $?; exec sleep infinity' "$(readlink -f "$bin/VOKLogoffCookieService")" \
-    >"$work/stdout" 2>"$work/stderr" </dev/null &
-namespace_pid=$!
-tries=200
-while [ ! -S "$socket" ] && [ "$tries" -gt 0 ]; do
-    sleep 0.05
-    tries=$((tries - 1))
-done
-if [ ! -S "$socket" ]; then
+lc_service_in_namespaces "$work" "$bin/VOKLogoffCookieService"
+namespace_pid="$lc_started"
+if ! lc_wait_for_socket "$socket"; then
     echo "stallbench: the service did not start:" >&2
     cat "$work/stderr" >&2
     exit 1
 fi
-first="$(child_of "$namespace_pid")"
-monitor="$(child_of "$first")"
-worker="$(child_of "$monitor")"
+first="$(lc_child_of "$namespace_pid")"
+monitor="$(lc_child_of "$first")"
+worker="$(lc_child_of "$monitor")"
 
 echo "stallbench: $cookies cookies living 1 minute, ceiling ${ceiling:-default}, windows of" \
     "$window s for $duration s; load average $(cut -d' ' -f1-3 /proc/loadavg)"

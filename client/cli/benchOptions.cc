@@ -44,6 +44,8 @@ bool parseSeconds(std::string_view text, std::chrono::milliseconds& value) {
 struct BenchTarget {
     BenchOptions& options;
     bool durationGiven = false;
+
+    ClientOptions& connection() { return options.connection; }
 };
 
 using BenchOption = CommandOption<BenchTarget>;
@@ -59,9 +61,8 @@ bool setFlag(std::string_view, BenchTarget& t) {
     return true;
 }
 
-template <std::chrono::milliseconds ClientOptions::*field, bool zeroAllowed>
-bool setWait(std::string_view v, BenchTarget& t) {
-    return parseMilliseconds(v, zeroAllowed, t.options.connection.*field);
+bool isNotEmpty(std::string_view text) {
+    return !text.empty();
 }
 
 const BenchOption kBenchOptions[] = {
@@ -99,15 +100,12 @@ const BenchOption kBenchOptions[] = {
     {"--quiet", "", "show no progress (it is shown only when standard error is a terminal)",
      setFlag<&BenchOptions::quiet>},
     {"--socket", "PATH", "the service socket (default: $WA_INSTALL_PATH/logoffCookieSocket)",
-     [](std::string_view v, BenchTarget& t) {
-         t.options.connection.socketPath = std::string(v);
-         return !v.empty();
-     }},
+     setSocketPath<BenchTarget, isNotEmpty>},
     {"--timeout", "MS", "longest wait for one answer, in milliseconds (default: 5000)",
-     setWait<&ClientOptions::timeout, false>},
+     setConnectionWait<BenchTarget, &ClientOptions::timeout, false>},
     {"--socket-wait", "MS",
      "how long a missing or refusing socket is retried, per request (default: 1000)",
-     setWait<&ClientOptions::socketWait, true>},
+     setConnectionWait<BenchTarget, &ClientOptions::socketWait, true>},
 };
 
 }  // namespace

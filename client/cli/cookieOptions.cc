@@ -48,6 +48,8 @@ bool fitsSocketAddress(std::string_view path) {
 struct CookieTarget {
     CookieCommand& command;
     int32_t now;
+
+    ClientOptions& connection() { return command.options; }
 };
 
 using CookieOption = CommandOption<CookieTarget>;
@@ -67,23 +69,18 @@ bool setUint32(std::string_view v, CookieTarget& t) {
     return parseUint32(v, t.command.cookie.*field);
 }
 
-template <std::chrono::milliseconds ClientOptions::*field, bool zeroAllowed>
-bool setWait(std::string_view v, CookieTarget& t) {
-    return parseMilliseconds(v, zeroAllowed, t.command.options.*field);
+// A text of the cookie: a view of the argument itself.
+template <std::string_view Cookie::*field, bool required>
+bool setText(std::string_view v, CookieTarget& t) {
+    t.command.cookie.*field = v;
+    return (!required || !v.empty()) && fitsTextField(v);
 }
 
 // Every option of add, in the order of the help text.
 const CookieOption kOptions[] = {
-    {"--text", "TEXT", "the cookie text, 1 to 64 bytes (required)",
-     [](std::string_view v, CookieTarget& t) {
-         t.command.cookie.text = v;
-         return !v.empty() && fitsTextField(v);
-     }},
+    {"--text", "TEXT", "the cookie text, 1 to 64 bytes (required)", setText<&Cookie::text, true>},
     {"--bytes", "TEXT", "the second cookie text, at most 64 bytes (default: empty)",
-     [](std::string_view v, CookieTarget& t) {
-         t.command.cookie.bytes = v;
-         return fitsTextField(v);
-     }},
+     setText<&Cookie::bytes, false>},
     {"--created", "TIME", "the cookie's creation time, TIME below (default: now)",
      setTime<&Cookie::creationTime>},
     {"--last-use", "TIME", "the cookie's last use, TIME below (default: now)",
@@ -98,14 +95,11 @@ const CookieOption kOptions[] = {
      setInt32<&Cookie::cookieKind>},
     {"--socket", "PATH",
      "the service socket, at most 107 bytes (default: $WA_INSTALL_PATH/logoffCookieSocket)",
-     [](std::string_view v, CookieTarget& t) {
-         t.command.options.socketPath = std::string(v);
-         return fitsSocketAddress(v);
-     }},
+     setSocketPath<CookieTarget, fitsSocketAddress>},
     {"--timeout", "MS", "longest wait for the answer, in milliseconds (default: 5000)",
-     setWait<&ClientOptions::timeout, false>},
+     setConnectionWait<CookieTarget, &ClientOptions::timeout, false>},
     {"--socket-wait", "MS", "how long a missing or refusing socket is retried (default: 1000)",
-     setWait<&ClientOptions::socketWait, true>},
+     setConnectionWait<CookieTarget, &ClientOptions::socketWait, true>},
     {"--raw", "", "print the reply's value instead of words: 1 cached, 0 not cached, -1 added",
      [](std::string_view, CookieTarget& t) {
          t.command.raw = true;

@@ -42,6 +42,20 @@ bool parseUint32(std::string_view text, uint32_t& value);
 // when `zeroAllowed`.
 bool parseMilliseconds(std::string_view text, bool zeroAllowed, std::chrono::milliseconds& value);
 
+// Option table setters of the connection's settings, for every command that
+// talks to the service: its Target's connection() gives the ClientOptions
+// the command line fills in.
+template <typename Target, std::chrono::milliseconds ClientOptions::*field, bool zeroAllowed>
+bool setConnectionWait(std::string_view value, Target& target) {
+    return parseMilliseconds(value, zeroAllowed, target.connection().*field);
+}
+// The path is taken whole; `acceptable` says whether the command can use it.
+template <typename Target, bool (*acceptable)(std::string_view)>
+bool setSocketPath(std::string_view value, Target& target) {
+    target.connection().socketPath = std::string(value);
+    return acceptable(value);
+}
+
 // Prints a failed request to `err` and gives the exit status for it.
 int reportFailure(std::ostream& err, std::string_view commandName, const ClientStatus& status,
                   const ClientOptions& options);

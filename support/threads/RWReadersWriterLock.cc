@@ -128,6 +128,15 @@ RWReadersWriterLock::Snapshot RWReadersWriterLock::snapshot() {
     return Snapshot{holders, waitingReaders, waitingWriters};
 }
 
+HoldGuardBase::HoldGuardBase(RWReadersWriterLock& lock, Hold hold) : guarded(lock) {
+    if (hold == Hold::Read) {
+        lock.acquireRead();
+    } else {
+        lock.acquireWrite();
+    }
+    acquired = true;
+}
+
 void HoldGuardBase::releaseOnce() {
     if (acquired) {
         guarded.release();

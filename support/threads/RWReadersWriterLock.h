@@ -55,18 +55,20 @@ class CAPABILITY("readers-writer lock") RWReadersWriterLock : private Uncopyable
     int32_t grantedReaders;
 };
 
-// What ReadGuard and WriteGuard share: the hold is given up once, by an
-// explicit release() at the end of the protected region, or by the
-// destructor only when that was skipped, i.e. when an exception left the
-// region. Each guard states its own acquire, so the thread-safety analysis
-// follows both kinds of hold.
+// What ReadGuard and WriteGuard share: the hold is taken by the base, and
+// given up once, by an explicit release() at the end of the protected
+// region, or by the destructor only when that was skipped, i.e. when an
+// exception left the region. Each guard states its own acquire, so the
+// thread-safety analysis follows both kinds of hold.
 class HoldGuardBase {
   public:
     HoldGuardBase(const HoldGuardBase&) = delete;
     HoldGuardBase& operator=(const HoldGuardBase&) = delete;
 
   protected:
-    explicit HoldGuardBase(RWReadersWriterLock& lock) : guarded(lock) {}
+    enum class Hold { Read, Write };
+
+    HoldGuardBase(RWReadersWriterLock& lock, Hold hold) NO_THREAD_SAFETY_ANALYSIS;
     ~HoldGuardBase() = default;
 
     void releaseOnce() NO_THREAD_SAFETY_ANALYSIS;
@@ -78,22 +80,16 @@ class HoldGuardBase {
     bool acquired = false;
 };
 
-class SCOPED_CAPABILITY ReadGuard : public HoldGuardBase {
-  public:
-    explicit ReadGuard(RWReadersWriterLock& lock) ACQUIRE_SHARED(lock) : HoldGuardBase(lock) {
-        lock.acquireRead();
-        acquired = true;
-    }
+struct SCOPED_CAPABILITY ReadGuard : HoldGuardBase {
+    explicit ReadGuard(RWReadersWriterLock& lock) ACQUIRE_SHARED(lock)
+        : HoldGuardBase(lock, Hold::Read) {}
     ~ReadGuard() RELEASE() { releaseIfSkipped(); }
     void release() RELEASE() { releaseOnce(); }
 };
 
-class SCOPED_CAPABILITY WriteGuard : public HoldGuardBase {
-  public:
-    explicit WriteGuard(RWReadersWriterLock& lock) ACQUIRE(lock) : HoldGuardBase(lock) {
-        lock.acquireWrite();
-        acquired = true;
-    }
+struct SCOPED_CAPABILITY WriteGuard : HoldGuardBase {
+    explicit WriteGuard(RWReadersWriterLock& lock) ACQUIRE(lock)
+        : HoldGuardBase(lock, Hold::Write) {}
     ~WriteGuard() RELEASE() { releaseIfSkipped(); }
     void release() RELEASE() { releaseOnce(); }
 };

@@ -1,5 +1,6 @@
-// The base of the synchronisation objects: each one is its own system
-// object (a mutex, a condition, a semaphore), which a copy could not share.
+// The base of objects that each own something a copy could not share: the
+// synchronisation objects (a mutex, a condition, a semaphore), and the tests'
+// owners of a directory, a lock or a process.
 #pragma once
 
 class Uncopyable {

@@ -205,7 +205,7 @@ TEST_F(ShortHolds, LookupsFindEveryCookieWhileTheSetGrowsAndAfterAFlush) {
     // finds what is added after.
     logoffCookieCache_setCeiling(static_cast<std::uint32_t>(added));
     add(cache(), "after-the-flush");
-    logoffCookieAPI_freeFlushedRecords();
+    logoffCookieCache_takeFlushedRecords().reset();
     EXPECT_EQ(cache().cachedCookies(), 1u);
     EXPECT_FALSE(cache().resizing());
     EXPECT_EQ(isCached(cache(), "after-the-flush"), 1);
@@ -295,7 +295,7 @@ TEST_F(ShortHolds, ExportHandsOutTheStartTimeThatGoesWithItsCookies) {
         EXPECT_EQ(visitor.startTime_, oldStart);
         EXPECT_EQ(visitor.cookies_, 1u);
     }
-    logoffCookieAPI_freeFlushedRecords();
+    logoffCookieCache_takeFlushedRecords().reset();
     EXPECT_GT(cache().startTime(), oldStart) << "the flush ran after the export";
 }
 

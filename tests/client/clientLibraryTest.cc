@@ -330,18 +330,27 @@ int fillBacklog(const std::string& path) {
     return waiting;
 }
 
-TEST(ClientConnect, ServiceThatAcceptsNothingTimesOut) {
+// A listener whose backlog of 0 is filled: a client's connection waits.
+struct FullBacklog {
+    FullBacklog() : listening(bindLocalSocket(path, 0)), waiting(fillBacklog(path)) {}
+    ~FullBacklog() {
+        close(waiting);
+        close(listening);
+    }
+
     TempDir dir;
     std::string path = dir.path() + "/logoffCookieSocket";
-    int fd = bindLocalSocket(path, 0);
-    ASSERT_GE(fd, 0);
-    int waiting = fillBacklog(path);
-    ASSERT_GE(waiting, 0);
-    ClientOptions options = optionsFor(path);
+    int listening;
+    int waiting;  // -1 when the listener is missing
+};
+
+TEST(ClientConnect, ServiceThatAcceptsNothingTimesOut) {
+    FullBacklog backlog;
+    ASSERT_GE(backlog.listening, 0);
+    ASSERT_GE(backlog.waiting, 0);
+    ClientOptions options = optionsFor(backlog.path);
     options.timeout = 200ms;
     EXPECT_EQ(queryWith(options).error, LC_CLIENT_TIMED_OUT);
-    close(waiting);
-    close(fd);
 }
 
 void ignoreSignal(int) {}
@@ -357,12 +366,9 @@ bool inConnect(pid_t tid) {
 // during the connect. The call still waits out its time-out and says so,
 // rather than failing at once with a non-transient error.
 TEST(ClientConnect, SignalDuringTheWaitForAFullBacklogDoesNotEndIt) {
-    TempDir dir;
-    std::string path = dir.path() + "/logoffCookieSocket";
-    int fd = bindLocalSocket(path, 0);
-    ASSERT_GE(fd, 0);
-    int waiting = fillBacklog(path);
-    ASSERT_GE(waiting, 0);
+    FullBacklog backlog;
+    ASSERT_GE(backlog.listening, 0);
+    ASSERT_GE(backlog.waiting, 0);
 
     struct sigaction caught {};
     struct sigaction previous {};
@@ -370,7 +376,7 @@ TEST(ClientConnect, SignalDuringTheWaitForAFullBacklogDoesNotEndIt) {
     sigemptyset(&caught.sa_mask);
     caught.sa_flags = SA_RESTART;  // the system does not restart it all the same
     ASSERT_EQ(sigaction(SIGUSR2, &caught, &previous), 0);
-    ClientOptions options = optionsFor(path);
+    ClientOptions options = optionsFor(backlog.path);
     options.timeout = 2s;
     std::atomic<pid_t> caller{0};
     ClientStatus status;
@@ -385,8 +391,6 @@ TEST(ClientConnect, SignalDuringTheWaitForAFullBacklogDoesNotEndIt) {
     ASSERT_TRUE(blocked) << "the call never waited in connect";
     EXPECT_EQ(status.error, LC_CLIENT_TIMED_OUT) << status.message();
     EXPECT_TRUE(status.transient());
-    close(waiting);
-    close(fd);
 }
 
 class ClientInstallPath : public ::testing::Test {

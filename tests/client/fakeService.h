@@ -12,16 +12,15 @@
 #include <vector>
 
 #include "crypto/logoffCookiePipe_crypt.h"
+#include "support/threads/uncopyable.h"
 
 namespace lctest {
 
 // A temporary directory, removed with everything in it.
-class TempDir {
+class TempDir : private Uncopyable {
   public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
   private:

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -18,14 +19,11 @@ namespace {
 class Serving : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        service_ = new ServiceProcess;
+        service_ = std::make_unique<ServiceProcess>();
         ASSERT_TRUE(service_->start());
     }
-    static void TearDownTestSuite() {
-        delete service_;
-        service_ = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(service_, nullptr); }
+    static void TearDownTestSuite() { service_.reset(); }
+    void SetUp() override { ASSERT_NE(service_.get(), nullptr); }
 
     static std::string socket() { return service_->socketPath(); }
     static bool traced(const std::string& text) {
@@ -37,10 +35,10 @@ class Serving : public ::testing::Test {
     }
     static bool alive() { return ask(socket(), codePayload(1, 4)) == 1; }
 
-    static ServiceProcess* service_;
+    static std::unique_ptr<ServiceProcess> service_;
 };
 
-ServiceProcess* Serving::service_ = nullptr;
+std::unique_ptr<ServiceProcess> Serving::service_;
 
 TEST_F(Serving, ReplyIsSeventyTwoCharactersOfEnvelopeText) {
     std::optional<std::string> reply =

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/threads/uncopyable.h"
 #include "tests/support/hostTestLock.h"
 #include "tests/support/scratchDirectory.h"
 
@@ -57,14 +58,12 @@ struct LaunchResult {
 // A process that ended without our being its parent: its status is unknown.
 inline constexpr int kStatusUnknown = -1;
 
-class ServiceProcess {
+class ServiceProcess : private Uncopyable {
   public:
     // Takes the host-wide test lock (only one instance may run per host),
     // makes a fresh install directory and adopts orphaned service processes.
     ServiceProcess();
     ~ServiceProcess();
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
 
     const std::string& installPath() const { return install_.path(); }
     std::string socketPath() const { return installPath() + "/logoffCookieSocket"; }
