@@ -42,7 +42,7 @@ void BM_PeerMayAdd(benchmark::State& state) {
     ClientConnection connection(pair[0]);
     ClientConnection peer(pair[1]);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(logoffCookieAPI_peerMayAdd(connection));
+        benchmark::DoNotOptimize(logoffCookieService_peerMayAdd(connection));
     }
     unsetenv("VOKLOGOFFADDUSERS");
 }

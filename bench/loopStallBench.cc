@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     if (fd_socket < 0) {
         return 1;
     }
-    std::thread([fd_socket] { logoffCookieAPI_clientLoop(fd_socket); }).detach();
+    std::thread([fd_socket] { logoffCookieService_clientLoop(fd_socket); }).detach();
 
     lctest::CookieFields asked;
     asked.text = "never-logged-off";

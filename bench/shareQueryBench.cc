@@ -55,7 +55,8 @@ void fillOnce() {
             logoffCookieAPI_addToCache(f.text, f.bytes, created, created, 0, f.attributes, 0);
         }
         for (std::uint64_t i = 0; i < 100'000; ++i) {
-            logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{receivedLogoff(i, created)});
+            logoffCookieCache_addReceivedLogoff(
+                std::vector<FarmLogoff>{receivedLogoff(i, created)});
         }
         return true;
     }();
@@ -120,7 +121,7 @@ void BM_ReceivedLogoffMemory(benchmark::State& state) {
             batch.push_back(receivedLogoff(base + i, getCacheStartTime() + 1000));
         }
         std::size_t before = heapInUse();
-        logoffCookieAPI_addReceivedLogoff(batch);
+        logoffCookieCache_addReceivedLogoff(batch);
         std::size_t after = heapInUse();
         state.counters["bytes_per_received_logoff"] =
             static_cast<double>(after - before) / static_cast<double>(kCount);

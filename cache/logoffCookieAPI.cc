@@ -21,9 +21,9 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
                                               cookieAttributes);
 }
 
-int logoffCookieAPI_tryCookieIsCached(const char* cookieText, const char* cookieBytes,
-                                      int32_t creationTime, int32_t timeOffset,
-                                      const char* cookieAttributes) {
+int logoffCookieCache_tryCookieIsCached(const char* cookieText, const char* cookieBytes,
+                                        int32_t creationTime, int32_t timeOffset,
+                                        const char* cookieAttributes) {
     return logoffCookieCache().tryCookieIsCached(cookieText, cookieBytes, creationTime, timeOffset,
                                                  cookieAttributes);
 }
@@ -35,10 +35,10 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
                                    cookieAttributes, cookieKind);
 }
 
-void logoffCookieAPI_launchCleanupThreadOnce() {
+void logoffCookieCache_launchCleanupThreadOnce() {
     logoffCookieCache().launchCleanupThreadOnce();
 }
 
-void logoffCookieAPI_addReceivedLogoff(std::span<const FarmLogoff> logoffs) {
+void logoffCookieCache_addReceivedLogoff(std::span<const FarmLogoff> logoffs) {
     logoffCookieCache().addReceivedLogoffs(logoffs);
 }

@@ -25,9 +25,9 @@ int logoffCookieAPI_cookieIsCached(const char* cookieText, const char* cookieByt
                                    int32_t creationTime, int32_t timeOffset,
                                    const char* cookieAttributes);
 // The same, but -1 at once instead of waiting for the cache's read hold.
-int logoffCookieAPI_tryCookieIsCached(const char* cookieText, const char* cookieBytes,
-                                      int32_t creationTime, int32_t timeOffset,
-                                      const char* cookieAttributes);
+int logoffCookieCache_tryCookieIsCached(const char* cookieText, const char* cookieBytes,
+                                        int32_t creationTime, int32_t timeOffset,
+                                        const char* cookieAttributes);
 
 // Records a logged-off cookie. Note the argument order: `lastUseTime` first.
 void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
@@ -36,7 +36,7 @@ void logoffCookieAPI_addToCache(const char* cookieText, const char* cookieBytes,
 
 // Launches the cleanup thread unless it was launched: the first insert does,
 // whether a local add or a logoff received from another host of the farm.
-void logoffCookieAPI_launchCleanupThreadOnce();
+void logoffCookieCache_launchCleanupThreadOnce();
 
 // Records logoffs received from other hosts, the entries of one read of the
 // farm's stream: takes the write hold once for all of them and makes sure the
@@ -44,4 +44,4 @@ void logoffCookieAPI_launchCleanupThreadOnce();
 // not held yet takes a record's room, so a batch may pass the ceiling (and
 // forget everything) more than once; each time is said once the lock is
 // released.
-void logoffCookieAPI_addReceivedLogoff(std::span<const FarmLogoff> logoffs);
+void logoffCookieCache_addReceivedLogoff(std::span<const FarmLogoff> logoffs);

@@ -522,7 +522,7 @@ void LogoffCookieCache::addReceivedLogoffs(std::span<const FarmLogoff> logoffs) 
     for (auto& [records, held] : flushes) {
         flushedBuckets = std::max(flushedBuckets, records->set.buckets());
         records.reset();
-        logoffCookieCache_reportFlush("logoffCookieAPI_addReceivedLogoff", held);
+        logoffCookieCache_reportFlush("logoffCookieCache_addReceivedLogoff", held);
     }
     if (growFor != 0) {
         beginReceivedGrowth(growFor);

@@ -37,7 +37,7 @@ void logoffCookieCache_export(LogoffCookieCacheVisitor& visitor);
 
 // Taking back. Called by the worker after initLogoffCookieCache and before
 // any request is served or any thread of the cache runs; none of them
-// launches the cleanup thread (logoffCookieAPI_launchCleanupThreadOnce does).
+// launches the cleanup thread (logoffCookieCache_launchCleanupThreadOnce does).
 //
 // The start time and salt of the run that held the cookies, in place of
 // those just drawn: the digests it made match again.

@@ -86,7 +86,7 @@ void requireAddLimits() {
     logoffCookieCache_setCeiling(maxCookies);
 }
 
-bool logoffCookieAPI_peerMayAdd(const ClientConnection& connection) {
+bool logoffCookieService_peerMayAdd(const ClientConnection& connection) {
     if (addAllowList.everyone) {
         return true;
     }

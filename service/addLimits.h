@@ -19,4 +19,4 @@ bool parseMaxCookies(const char* value, std::uint32_t& maxCookies, std::string& 
 // Whether the peer of `connection` may record logoffs; asks the system for
 // its credentials only when a list is set. A refusal is counted by reason
 // and said on standard error and in the trace at most once a minute.
-bool logoffCookieAPI_peerMayAdd(const ClientConnection& connection);
+bool logoffCookieService_peerMayAdd(const ClientConnection& connection);

@@ -136,7 +136,7 @@ RW_CATCHES_FORCED_UNWIND
 bool answeredOnTheLoop(ClientConnection& connection) {
     const int fd_client = connection.descriptor();
     try {
-        return logoffCookieAPI_answerQueryAtOnce(connection, bytesAlreadyReceived(fd_client));
+        return logoffCookieService_answerQueryAtOnce(connection, bytesAlreadyReceived(fd_client));
     } catch (abi::__forced_unwind&) {
         throw;
     } catch (...) {
@@ -221,12 +221,12 @@ void acceptOneConnection(int fd_socket) {
 
 }  // namespace
 
-void logoffCookieAPI_stopAccepting() {
+void logoffCookieService_stopAccepting() {
     std::lock_guard<std::mutex> lock(launchMutex());
     acceptingStopped = true;
 }
 
-void logoffCookieAPI_clientLoop(int fd_socket) {
+void logoffCookieService_clientLoop(int fd_socket) {
     raiseDescriptorLimit();
     int fd_hwm = fd_socket > 0 ? fd_socket : 0;
     fd_set master_set;

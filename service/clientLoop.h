@@ -5,10 +5,10 @@
 // Serves the listening descriptor for ever: a connection whose whole request
 // is already there is answered on the loop, every other one on a connection
 // thread of its own.
-[[noreturn]] void logoffCookieAPI_clientLoop(int fd_socket);
+[[noreturn]] void logoffCookieService_clientLoop(int fd_socket);
 
 // Makes the client loop start no more connection threads: called by the
 // worker before it exits, so that the exit's thread shutdown and static
 // destructors do not race with new connections. Returns once no launch is
 // under way.
-void logoffCookieAPI_stopAccepting();
+void logoffCookieService_stopAccepting();

@@ -8,7 +8,7 @@
 
 const char kServiceVersion[] = LC_VERSION;
 
-int logoffCookieAPI_answerCommandLine(int argc, const char* const* argv, std::FILE* out) {
+int logoffCookieService_answerCommandLine(int argc, const char* const* argv, std::FILE* out) {
     if (argc < 2) {
         return -1;
     }

@@ -10,4 +10,4 @@ extern const char kServiceVersion[];
 // When the first argument is --version or --help, prints the version or a
 // short usage to `out` and returns 0, the exit status; otherwise returns -1
 // and the start goes on.
-int logoffCookieAPI_answerCommandLine(int argc, const char* const* argv, std::FILE* out);
+int logoffCookieService_answerCommandLine(int argc, const char* const* argv, std::FILE* out);

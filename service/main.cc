@@ -2,7 +2,7 @@
 #include "service/serverMain.h"
 
 int main(int argc, char** argv) {
-    int answered = logoffCookieAPI_answerCommandLine(argc, argv, stdout);
+    int answered = logoffCookieService_answerCommandLine(argc, argv, stdout);
     if (answered >= 0) {
         return answered;
     }

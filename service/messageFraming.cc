@@ -73,7 +73,7 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request) {
     return 0;
 }
 
-int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most) {
+int logoffCookieService_peekRequest(ClientRequest* request, int most) {
     ssize_t received = recv(request->connection->descriptor(), request->data,
                             static_cast<size_t>(most), MSG_PEEK | MSG_DONTWAIT);
     if (received <= 0) {
@@ -86,7 +86,7 @@ int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most) {
                : 0;
 }
 
-bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count) {
+bool logoffCookieService_consumeRequest(ClientRequest* request, int count) {
     char discarded[kRequestCapacity];
     if (recv(request->connection->descriptor(), discarded, static_cast<size_t>(count),
              MSG_DONTWAIT) != count) {

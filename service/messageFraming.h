@@ -15,10 +15,10 @@ int logoffCookieAPI_SERVER_reader(ClientRequest* request);
 // taking them off the connection, and decrypts them into request->data. 1
 // when they decrypt as a whole request; 0 otherwise, with nothing counted or
 // traced: the connection's thread reads it again and says what is wrong.
-int logoffCookieAPI_SERVER_peek(ClientRequest* request, int most);
+int logoffCookieService_peekRequest(ClientRequest* request, int most);
 // Takes the `count` bytes a successful peek looked at off the connection and
 // traces the request as read.
-bool logoffCookieAPI_SERVER_consume(ClientRequest* request, int count);
+bool logoffCookieService_consumeRequest(ClientRequest* request, int count);
 
 // 1 when the encrypted reply was written; 0 when it could not be.
 int logoffCookieAPI_SERVER_writer(ClientReply* reply);

@@ -58,7 +58,7 @@ int writeLocked(const WriterState& state, char* error, size_t errorSize) {
     int written =
         metrics_replaceFile(state.path.c_str(), text.data(), text.size(), error, errorSize);
     if (written != 1) {
-        TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_metricsWriter() -- %s", error);
+        TRACE_LOG(TRACE_DETAIL, "logoffCookieService_metricsWriter() -- %s", error);
     }
     pthread_setcancelstate(previous, nullptr);
     return written;
@@ -90,14 +90,14 @@ void writeMetricsAtExit() {
 
 }  // namespace
 
-void logoffCookieAPI_initMetrics() {
+void logoffCookieService_initMetrics() {
     const char* path = std::getenv("VOKLOGOFFMETRICS");
     if (path == nullptr || *path == '\0') {
         return;
     }
     metrics_enable();
     metrics_set(StoredMetric::ProcessStartTime, static_cast<std::int64_t>(std::time(nullptr)));
-    TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_initMetrics() -- metrics file: %s", path);
+    TRACE_LOG(TRACE_DETAIL, "logoffCookieService_initMetrics() -- metrics file: %s", path);
     WriterState& state = writerState();
     std::lock_guard<std::mutex> guard(state.lock);
     state.path = path;
@@ -105,11 +105,11 @@ void logoffCookieAPI_initMetrics() {
     if (writeLocked(state, error, sizeof error) != 1) {
         // Said once, where the operator starting the service sees it; the
         // writer tries again every time.
-        std::fprintf(stderr, "logoffCookieAPI_initMetrics() -- %s\n", error);
+        std::fprintf(stderr, "logoffCookieService_initMetrics() -- %s\n", error);
     }
 }
 
-void logoffCookieAPI_startMetricsWriter() {
+void logoffCookieService_startMetricsWriter() {
     if (!metrics_enabled()) {
         return;
     }
@@ -119,7 +119,7 @@ void logoffCookieAPI_startMetricsWriter() {
     } catch (const RWxmsg& failure) {
         // Without the thread the file is still written when the worker ends.
         TRACE_LOG(TRACE_DETAIL,
-                  "logoffCookieAPI_startMetricsWriter() -- Could not start the writer: %s",
+                  "logoffCookieService_startMetricsWriter() -- Could not start the writer: %s",
                   failure.message());
     }
     std::atexit(writeMetricsAtExit);

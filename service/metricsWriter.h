@@ -6,9 +6,9 @@
 // counted or written, and the writer below never starts. A file that cannot
 // be written is reported on standard error and in the trace; the service
 // runs on. Called once by the worker, before it serves.
-void logoffCookieAPI_initMetrics();
+void logoffCookieService_initMetrics();
 
-// After logoffCookieAPI_initMetrics() switched metrics on: rewrites the file
+// After logoffCookieService_initMetrics() switched metrics on: rewrites the file
 // every 10 seconds on a thread of its own, and once more when the worker
 // exits. Called once the socket exists and the stop signals are blocked.
-void logoffCookieAPI_startMetricsWriter();
+void logoffCookieService_startMetricsWriter();

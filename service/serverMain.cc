@@ -125,7 +125,7 @@ pid_t forkOrRefuse() {
               static_cast<int>(self), static_cast<int>(ServicePid2));
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_ServerMain() -- About to wait on ServicePid2: %d",
               static_cast<int>(ServicePid2));
-    logoffCookieAPI_superviseWorker(ServicePid2, kWorkerStopBoundSeconds);
+    logoffCookieService_superviseWorker(ServicePid2, kWorkerStopBoundSeconds);
     TRACE_LOG(TRACE_DETAIL,
               "logoffCookieAPI_ServerMain() -- Wait for ServicePid2, %d, finally ended.  I'm pid, "
               "%d",
@@ -140,7 +140,7 @@ pid_t forkOrRefuse() {
               static_cast<int>(self));
     installStopHandlers();
 
-    logoffCookieAPI_initMetrics();
+    logoffCookieService_initMetrics();
     initLogoffCookieCache();
     setHashKeySeed();
     // Before the socket: the first request must find what the state holds.
@@ -158,8 +158,8 @@ pid_t forkOrRefuse() {
     // exit handlers. Sharing's threads start before the first request.
     startConfiguredSharing();
     resumeConfiguredState();
-    logoffCookieAPI_startMetricsWriter();
-    logoffCookieAPI_clientLoop(fd_socket);
+    logoffCookieService_startMetricsWriter();
+    logoffCookieService_clientLoop(fd_socket);
 }
 
 }  // namespace

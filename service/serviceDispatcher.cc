@@ -109,7 +109,7 @@ void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply) {
 
 void perform_addToCache(const ClientRequest* request, ClientReply* reply) {
     // Refused like a malformed request: no reply, and the connection closes.
-    if (!logoffCookieAPI_peerMayAdd(*request->connection)) {
+    if (!logoffCookieService_peerMayAdd(*request->connection)) {
         return;
     }
     if (holdsWholeRequest(request, kMinAddCount)) {
@@ -140,20 +140,20 @@ void logoffCookieAPI_serviceDispatcher(ClientConnection connection) {
     logoffCookieCache().freeFlushedRecords();
 }
 
-bool logoffCookieAPI_answerQueryAtOnce(ClientConnection& connection, int readable) {
+bool logoffCookieService_answerQueryAtOnce(ClientConnection& connection, int readable) {
     if (readable < kCompleteQueryTextLength || readable > kRequestCapacity) {
         return false;
     }
     ClientRequest request;
     request.connection = &connection;
     request.count = 0;
-    if (!logoffCookieAPI_SERVER_peek(&request, readable) ||
+    if (!logoffCookieService_peekRequest(&request, readable) ||
         static_cast<unsigned>(request.count) < kMinQueryCount ||
         readInt32(request.data, kOffsetFunctionCode) != FUNC_COOKIE_IS_CACHED) {
         return false;
     }
     const RequestCookie cookie(request.data, kOffsetQueryAttributes);
-    int answer = logoffCookieAPI_tryCookieIsCached(
+    int answer = logoffCookieCache_tryCookieIsCached(
         cookie.text, cookie.bytes, readInt32(request.data, kOffsetFirstTime),
         readInt32(request.data, kOffsetSecondTime), cookie.attributes);
     if (answer < 0) {
@@ -161,7 +161,7 @@ bool logoffCookieAPI_answerQueryAtOnce(ClientConnection& connection, int readabl
     }
     TRACE_LOG(TRACE_DETAIL, "logoffCookieAPI_serviceDispatcher() -- Starting with fd_client: %d",
               connection.descriptor());
-    if (!logoffCookieAPI_SERVER_consume(&request, readable)) {
+    if (!logoffCookieService_consumeRequest(&request, readable)) {
         return true;  // gone meanwhile: nobody to answer
     }
     ClientReply reply{};

@@ -18,7 +18,7 @@ void logoffCookieAPI_serviceDispatcher(ClientConnection connection);
 // once. Anything else (an add, a request not all there, a busy cache) is left
 // untouched for a connection thread: false, with nothing taken off the
 // connection.
-bool logoffCookieAPI_answerQueryAtOnce(ClientConnection& connection, int readable);
+bool logoffCookieService_answerQueryAtOnce(ClientConnection& connection, int readable);
 
 void perform_cookieIsCached(const ClientRequest* request, ClientReply* reply);
 void perform_addToCache(const ClientRequest* request, ClientReply* reply);

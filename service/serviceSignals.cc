@@ -56,7 +56,7 @@ void* waitForStopSignal(void*) {
     stopWorkBeforeExit();
     // The orderly stop, in this order: no new requests; the logoffs still
     // queued for the farm get their last chance; then the exit handlers.
-    logoffCookieAPI_stopAccepting();
+    logoffCookieService_stopAccepting();
     flushConfiguredSharing();
     // What the next start takes back is saved now, once nothing is served.
     saveConfiguredState();

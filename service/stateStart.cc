@@ -141,7 +141,7 @@ void loadConfiguredState() {
 
 void resumeConfiguredState() {
     if (restartedWarm) {
-        logoffCookieAPI_launchCleanupThreadOnce();
+        logoffCookieCache_launchCleanupThreadOnce();
     }
     // Left for a start that shares: taken without sharing, they would be
     // dropped.

@@ -164,6 +164,6 @@ void blockMonitorSignals(sigset_t* previous) {
     sigprocmask(SIG_BLOCK, &set, previous);
 }
 
-void logoffCookieAPI_superviseWorker(pid_t worker, int stopBoundSeconds) {
+void logoffCookieService_superviseWorker(pid_t worker, int stopBoundSeconds) {
     Supervision(worker, stopBoundSeconds).run();
 }

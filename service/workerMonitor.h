@@ -25,4 +25,4 @@ void blockMonitorSignals(sigset_t* previous);
 //     SIGTERM is ignored from then on.
 // Returns once the worker has ended; another child that ends meanwhile is
 // reported as a "wait error" line.
-void logoffCookieAPI_superviseWorker(pid_t worker, int stopBoundSeconds);
+void logoffCookieService_superviseWorker(pid_t worker, int stopBoundSeconds);

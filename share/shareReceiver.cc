@@ -211,7 +211,7 @@ void StreamReader::takeEntries(const redisReply* entries) {
     for (size_t i = 0; i < entries->elements; ++i) {
         takeEntry(entries->element[i]);
     }
-    logoffCookieAPI_addReceivedLogoff(accepted_);
+    logoffCookieCache_addReceivedLogoff(accepted_);
     metrics_count(ShareMetric::Received, accepted_.size());
 }
 

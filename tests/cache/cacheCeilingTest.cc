@@ -102,7 +102,7 @@ TEST_F(CacheCeiling, ReceivedLogoffsCountAndCanPassItThemselves) {
     ASSERT_FALSE(traced("reached the ceiling"));
     receive(4);
     EXPECT_TRUE(
-        traced("logoffCookieAPI_addReceivedLogoff() -- 2 records held reached the ceiling"));
+        traced("logoffCookieCache_addReceivedLogoff() -- 2 records held reached the ceiling"));
     EXPECT_EQ(cachetest::cachedCookieCount(cachetest::cache()), 0u);
     EXPECT_EQ(receivedHeld(), 1u);
 }
@@ -119,7 +119,7 @@ TEST_F(CacheCeiling, ABatchPassingItTwiceSaysEachFlush) {
     int flushes = 0;
     for (const std::string& line : trace.messages()) {
         flushes += line.find(
-                       "logoffCookieAPI_addReceivedLogoff() -- 2 records held reached the "
+                       "logoffCookieCache_addReceivedLogoff() -- 2 records held reached the "
                        "ceiling of 2") != std::string::npos;
     }
     EXPECT_EQ(flushes, 2);

@@ -42,7 +42,7 @@ TEST(FarmFlood, ReceivedLogoffsPassTheCeilingAndTheSendingRunIsNamed) {
         logOff(flooding, freshCookie("flood-" + std::to_string(i)));
     }
     EXPECT_TRUE(receiving.waitForTrace(
-        "logoffCookieAPI_addReceivedLogoff() -- 100 records held reached the ceiling of 100",
+        "logoffCookieCache_addReceivedLogoff() -- 100 records held reached the ceiling of 100",
         kPatience))
         << receiving.readTrace();
     std::string trace = receiving.readTrace();

@@ -143,7 +143,7 @@ class ConnectionFaults : public ::testing::Test {
     static void TearDownTestSuite() {
         // The loop parks at its next connection instead of starting a thread;
         // once it has closed that connection it writes no more trace lines.
-        logoffCookieAPI_stopAccepting();
+        logoffCookieService_stopAccepting();
         EXPECT_EQ(roundTrip(socketPath(), ""), "");
         // A connection thread of an earlier test may still be ending and
         // write its last trace line, making the trace file anew: removed
@@ -164,7 +164,7 @@ class ConnectionFaults : public ::testing::Test {
         std::future<pid_t> tid = started.get_future();
         std::thread([fd_socket, &started] {
             started.set_value(gettid());
-            logoffCookieAPI_clientLoop(fd_socket);
+            logoffCookieService_clientLoop(fd_socket);
         }).detach();
         return tid.get();
     }

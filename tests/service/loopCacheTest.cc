@@ -89,7 +89,7 @@ TEST_F(LoopCache, AddSplitAroundTheLoopsLookIsLeftWholeForAConnectionThread) {
     // When the loop looks, as much of the add has come as a whole query.
     send(text, 0, kCompleteQueryTextLength);
     ClientConnection connection(ends[0]);
-    EXPECT_FALSE(logoffCookieAPI_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
+    EXPECT_FALSE(logoffCookieService_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
     EXPECT_EQ(bytesAlreadyReceived(ends[0]), kCompleteQueryTextLength)
         << "the loop took bytes off the connection";
 
@@ -107,11 +107,12 @@ TEST_F(LoopCache, LoopAnswersAWholeQueryOnlyWhenTheCacheIsFreeAtOnce) {
     {
         // A pass or an insert holds the cache: the loop does not wait for it.
         WriteGuard pass(logoffCookieCache().lock());
-        EXPECT_FALSE(logoffCookieAPI_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
+        EXPECT_FALSE(
+            logoffCookieService_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
         pass.release();
     }
     EXPECT_EQ(bytesAlreadyReceived(ends[0]), static_cast<int>(text.size()));
-    EXPECT_TRUE(logoffCookieAPI_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
+    EXPECT_TRUE(logoffCookieService_answerQueryAtOnce(connection, bytesAlreadyReceived(ends[0])));
     connection.close();
     EXPECT_EQ(replyOn(ends[1]), 0);
 }

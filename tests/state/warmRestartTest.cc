@@ -80,7 +80,7 @@ TEST_F(WarmRestart, FreshStateBringsBackCookiesFarmLogoffsStartAndSalt) {
     FarmLogoff farm;
     farm.identity.fill(3);
     farm.times = {created, created, 0, 30, 60, 0};
-    logoffCookieAPI_addReceivedLogoff(std::vector<FarmLogoff>{farm});
+    logoffCookieCache_addReceivedLogoff(std::vector<FarmLogoff>{farm});
     ASSERT_TRUE(save());
     struct stat info {};
     ASSERT_EQ(stat(config.path.c_str(), &info), 0);
