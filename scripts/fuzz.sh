@@ -59,8 +59,8 @@ max_len() {
     esac
 }
 
-# Executions of a fixed run: about 20 seconds of each on this project's CI
-# machine.
+# Executions of a fixed run: a few seconds to half a minute each, about two
+# minutes for all ten on a 2-core machine.
 fixed_runs() {
     case "$1" in
         fuzz_dispatcher) echo 60000 ;;
