@@ -54,19 +54,21 @@ class AbuseMalformed : public ServiceSuite {
 };
 
 TEST_F(AbuseMalformed, RequestSplitOverTwoWritesIsDroppedWithoutHarm) {
-    for (const std::string& payload :
-         {queryPayload(laterCookie("split")), addPayload(laterCookie("split-add"))}) {
+    // Each cookie is made once: made again a second later it would have
+    // another creation time, and so be another cookie.
+    CookieFields splitAdd = laterCookie("split-add");
+    for (const std::string& payload : {queryPayload(laterCookie("split")), addPayload(splitAdd)}) {
         std::string text = encryptRequest(payload);
         for (size_t cut : {size_t{4}, size_t{100}, text.size() / 2, text.size() - 4}) {
             EXPECT_EQ(sendInParts({text.substr(0, cut), text.substr(cut)}), "") << cut;
         }
     }
     // The split add recorded nothing.
-    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("split-add"))), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(splitAdd)), 0);
 }
 
 TEST_F(AbuseMalformed, RequestLongerThanOneReadIsDroppedWithoutHarm) {
-    CookieFields cookie = laterCookie("recorded-before-malformed-0");
+    const CookieFields& cookie = recorded_->cookies().front();
     std::string longest = encryptRequest(queryWithTextLength(cookie, 4096));
     ASSERT_EQ(longest.size(), 4096u);
     EXPECT_EQ(decryptReply(sendInParts({longest})), 1) << "4096 characters fit one read";
@@ -74,33 +76,37 @@ TEST_F(AbuseMalformed, RequestLongerThanOneReadIsDroppedWithoutHarm) {
     std::string over = encryptRequest(queryWithTextLength(cookie, 4100));
     ASSERT_EQ(over.size(), 4100u);
     EXPECT_EQ(sendInParts({over}), "");
-    std::string add = addPayload(laterCookie("over-add"));
+    CookieFields overAdd = laterCookie("over-add");
+    std::string add = addPayload(overAdd);
     add.resize(3100, '\0');
     EXPECT_EQ(sendInParts({encryptRequest(add)}), "");
-    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("over-add"))), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(overAdd)), 0);
     for (size_t size : {size_t{65536}, size_t{1} << 20}) {
         EXPECT_EQ(sendInParts({std::string(size, 'A')}), "") << size;
     }
 }
 
 TEST_F(AbuseMalformed, TruncatedEnvelopesAreDroppedWithoutHarm) {
-    std::string text = encryptRequest(addPayload(laterCookie("truncated")));
+    CookieFields truncated = laterCookie("truncated");
+    std::string text = encryptRequest(addPayload(truncated));
     for (size_t length = 1; length < text.size(); length += 7) {
         EXPECT_EQ(sendInParts({text.substr(0, length)}), "") << length;
     }
-    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("truncated"))), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(truncated)), 0);
 }
 
 TEST_F(AbuseMalformed, HostileBytesAreDroppedWithoutHarm) {
     std::mt19937 random(20240607);
+    CookieFields foreign = laterCookie("foreign");
+    CookieFields crlf = laterCookie("crlf");
     std::vector<std::string> inputs = {
         std::string(4096, '\0'),
         std::string(4096, '='),
         std::string(1372, '/'),
         "AAAA",
         "====",
-        encryptRequestWithForeignKey(addPayload(laterCookie("foreign"))),
-        encryptRequest(addPayload(laterCookie("crlf"))) + "\r\n",
+        encryptRequestWithForeignKey(addPayload(foreign)),
+        encryptRequest(addPayload(crlf)) + "\r\n",
     };
     for (int i = 0; i < 50; ++i) {
         std::string bytes(1 + random() % 4096, '\0');
@@ -112,8 +118,8 @@ TEST_F(AbuseMalformed, HostileBytesAreDroppedWithoutHarm) {
     for (size_t i = 0; i < inputs.size(); ++i) {
         EXPECT_EQ(sendInParts({inputs[i]}), "") << "input " << i;
     }
-    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("foreign"))), 0);
-    EXPECT_EQ(ask(socket(), queryPayload(laterCookie("crlf"))), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(foreign)), 0);
+    EXPECT_EQ(ask(socket(), queryPayload(crlf)), 0);
 }
 
 }  // namespace

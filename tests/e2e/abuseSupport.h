@@ -91,6 +91,7 @@ class RecordedCookies {
         }
     }
     void add(const CookieFields& cookie) { cookies_.push_back(cookie); }
+    const std::vector<CookieFields>& cookies() const { return cookies_; }
 
     // The cookies not answered 1, by text; empty when all are.
     std::vector<std::string> notAnswered(const std::string& socket) const {
